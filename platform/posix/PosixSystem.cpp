@@ -1,0 +1,87 @@
+#include "platform/posix/PosixServices.h"
+
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+CSystemTime FromTm(const struct tm& tmTime, unsigned nMilliseconds) {
+    CSystemTime st;
+    st.wYear = static_cast<WORD>(tmTime.tm_year + 1900);
+    st.wMonth = static_cast<WORD>(tmTime.tm_mon + 1);
+    st.wDayOfWeek = static_cast<WORD>(tmTime.tm_wday);
+    st.wDay = static_cast<WORD>(tmTime.tm_mday);
+    st.wHour = static_cast<WORD>(tmTime.tm_hour);
+    st.wMinute = static_cast<WORD>(tmTime.tm_min);
+    st.wSecond = static_cast<WORD>(tmTime.tm_sec);
+    st.wMilliseconds = static_cast<WORD>(nMilliseconds);
+    return st;
+}
+
+class CPosixSystem : public ISystem {
+public:
+    CSystemTime GetLocalTime() override {
+        struct timeval tv {};
+        ::gettimeofday(&tv, nullptr);
+        struct tm tmLocal {};
+        ::localtime_r(&tv.tv_sec, &tmLocal);
+        return FromTm(tmLocal, static_cast<unsigned>(tv.tv_usec / 1000));
+    }
+
+    CSystemTime FileTimeToUtc(uint64_t ftTime) override {
+        constexpr uint64_t qwEpochDelta = 11644473600ull;
+        uint64_t qwSeconds = ftTime / 10000000ull;
+        time_t tSeconds = static_cast<time_t>(qwSeconds >= qwEpochDelta ? qwSeconds - qwEpochDelta : 0);
+        struct tm tmUtc {};
+        ::gmtime_r(&tSeconds, &tmUtc);
+        return FromTm(tmUtc, static_cast<unsigned>((ftTime / 10000ull) % 1000ull));
+    }
+
+    std::string CTimeNow() override {
+        time_t tNow = ::time(nullptr);
+        char szTime[32] = {};
+        ::ctime_r(&tNow, szTime);
+        std::string csTime = szTime;
+        while (!csTime.empty() && (csTime.back() == '\n' || csTime.back() == '\r'))
+            csTime.pop_back();
+        return csTime;
+    }
+
+    DWORD GetCurrentThreadId() override { return static_cast<DWORD>(::syscall(SYS_gettid)); }
+    DWORD GetCurrentProcessId() override { return static_cast<DWORD>(::getpid()); }
+    std::string GetSystemLogRoot() override { return "/var/log"; }
+    std::string GetFallbackLogPath() override { return "/tmp/LogError.txt"; }
+    char PathSeparator() override { return '/'; }
+
+    std::string GetEnv(const char* pszName) override {
+        const char* pszValue = std::getenv(pszName);
+        return pszValue ? pszValue : "";
+    }
+};
+
+class CPosixDebugOutput : public IDebugOutput {
+public:
+    // Silent unless WK_DEBUG_OUTPUT is set, so that hosts and tests stay quiet by default.
+    void Write(const char* pszText) override {
+        static const bool s_bEnabled = std::getenv("WK_DEBUG_OUTPUT") != nullptr;
+        if (s_bEnabled && pszText)
+            std::fputs(pszText, stderr);
+    }
+};
+
+} // namespace
+
+ISystem& PosixSystem() {
+    static CPosixSystem* s_p = new CPosixSystem();
+    return *s_p;
+}
+
+IDebugOutput& PosixDebugOutput() {
+    static CPosixDebugOutput* s_p = new CPosixDebugOutput();
+    return *s_p;
+}
