@@ -18,16 +18,40 @@ template <class T> T& Pick(const std::atomic<T*>& override, T& (*pfnDefault)()) 
 }
 } // namespace
 
-IDebugOutput& CPlatform::Debug() { return Pick(g_pDebug, &PosixDebugOutput); }
-IFileSystem& CPlatform::Files() { return Pick(g_pFiles, &PosixFileSystem); }
-ISharedMemory& CPlatform::SharedMemory() { return Pick(g_pSharedMemory, &PosixSharedMemory); }
-IModules& CPlatform::Modules() { return Pick(g_pModules, &PosixModules); }
-ISystem& CPlatform::System() { return Pick(g_pSystem, &PosixSystem); }
-ISysLog& CPlatform::SysLog() { return Pick(g_pSysLog, &PosixSysLog); }
+IDebugOutput& CPlatform::Debug() {
+    return Pick(g_pDebug, &PosixDebugOutput);
+}
+IFileSystem& CPlatform::Files() {
+    return Pick(g_pFiles, &PosixFileSystem);
+}
+ISharedMemory& CPlatform::SharedMemory() {
+    return Pick(g_pSharedMemory, &PosixSharedMemory);
+}
+IModules& CPlatform::Modules() {
+    return Pick(g_pModules, &PosixModules);
+}
+ISystem& CPlatform::System() {
+    return Pick(g_pSystem, &PosixSystem);
+}
+ISysLog& CPlatform::SysLog() {
+    return Pick(g_pSysLog, &PosixSysLog);
+}
 
-void CPlatform::SetDebug(IDebugOutput* p) { g_pDebug.store(p, std::memory_order_release); }
-void CPlatform::SetFiles(IFileSystem* p) { g_pFiles.store(p, std::memory_order_release); }
-void CPlatform::SetSharedMemory(ISharedMemory* p) { g_pSharedMemory.store(p, std::memory_order_release); }
-void CPlatform::SetModules(IModules* p) { g_pModules.store(p, std::memory_order_release); }
-void CPlatform::SetSystem(ISystem* p) { g_pSystem.store(p, std::memory_order_release); }
-void CPlatform::SetSysLog(ISysLog* p) { g_pSysLog.store(p, std::memory_order_release); }
+void CPlatform::SetDebug(IDebugOutput* p) {
+    g_pDebug.store(p, std::memory_order_release);
+}
+void CPlatform::SetFiles(IFileSystem* p) {
+    g_pFiles.store(p, std::memory_order_release);
+}
+void CPlatform::SetSharedMemory(ISharedMemory* p) {
+    g_pSharedMemory.store(p, std::memory_order_release);
+}
+void CPlatform::SetModules(IModules* p) {
+    g_pModules.store(p, std::memory_order_release);
+}
+void CPlatform::SetSystem(ISystem* p) {
+    g_pSystem.store(p, std::memory_order_release);
+}
+void CPlatform::SetSysLog(ISysLog* p) {
+    g_pSysLog.store(p, std::memory_order_release);
+}

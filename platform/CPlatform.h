@@ -29,4 +29,6 @@ public:
 };
 
 // Writes to the debugger output channel.
-inline void OutputDebugText(const char* pszText) { CPlatform::Debug().Write(pszText); }
+inline void OutputDebugText(const char* pszText) {
+    CPlatform::Debug().Write(pszText);
+}

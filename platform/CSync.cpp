@@ -24,7 +24,9 @@ bool CCritSec::TryLock() {
     return true;
 }
 
-bool CCritSec::IsLocked() const { return m_owner.load(std::memory_order_acquire) != std::thread::id(); }
+bool CCritSec::IsLocked() const {
+    return m_owner.load(std::memory_order_acquire) != std::thread::id();
+}
 
 bool CCritSec::IsLockedByCaller() const {
     return m_owner.load(std::memory_order_acquire) == std::this_thread::get_id();
@@ -36,6 +38,10 @@ DWORD CCritSec::Init(LONG lSpinCount) {
     return ERROR_SUCCESS;
 }
 
-DWORD CCritSec::Init() { return Init(0); }
+DWORD CCritSec::Init() {
+    return Init(0);
+}
 
-void CCritSec::Delete() { m_bInitialized.store(false, std::memory_order_release); }
+void CCritSec::Delete() {
+    m_bInitialized.store(false, std::memory_order_release);
+}

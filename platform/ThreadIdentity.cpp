@@ -4,7 +4,9 @@ namespace {
 thread_local CIdentityToken t_spIdentity;
 }
 
-void CThreadIdentity::Impersonate(CIdentityToken spIdentity) { t_spIdentity = std::move(spIdentity); }
+void CThreadIdentity::Impersonate(CIdentityToken spIdentity) {
+    t_spIdentity = std::move(spIdentity);
+}
 
 DWORD CThreadIdentity::OpenThreadToken(CIdentityToken& spToken) {
     if (!t_spIdentity)

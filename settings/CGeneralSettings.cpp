@@ -1,0 +1,161 @@
+#include "settings/CGeneralSettings.h"
+
+#include "filter/log/Log.h"
+#include "platform/CFileVersionInfo.h"
+#include "platform/CPlatform.h"
+#include "platform/ComErrorText.h"
+#include "settings/ModulePath.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+CGeneralSettings::CGeneralSettings() : m_vReservedNames{"AUX", "CON", "NUL", "PRN", "CLOCKS$"} {}
+
+CGeneralSettings::~CGeneralSettings() = default;
+
+void CGeneralSettings::SetEventIds(DWORD dwSuccess, DWORD dwFailure, DWORD dwErrorText) {
+    m_dwEventSuccess = dwSuccess;
+    m_dwEventFailure = dwFailure;
+    m_dwEventErrorText = dwErrorText;
+}
+
+DWORD CGeneralSettings::Init(const char* pszProductName, const char* pszModuleFileName, const char*,
+                             const char* pszRegistryKey, int nFolderLevels) {
+    if (m_bInitialized)
+        return TRUE;
+    m_eventLog.Register(pszProductName);
+    m_csRegistryKey = pszRegistryKey ? pszRegistryKey : "";
+
+    std::string csError;
+    std::string csModulePath;
+    if (!pszModuleFileName) {
+        LogMessage("LoadSettings has NULL ModuleName");
+        csError = "LoadSettings has NULL ModuleName";
+    } else if (!GetOwnModulePath(csModulePath)) {
+        csError = std::string("Can not get module path ") + pszModuleFileName;
+        LogMessage("GetModulePath didn't find the module %s", pszModuleFileName);
+    } else {
+        m_csModuleFolder =
+            ModuleFolderFromPath(csModulePath, nFolderLevels, CPlatform::System().PathSeparator());
+    }
+
+    bool bSucceeded = csError.empty();
+    if (bSucceeded) {
+        LoadSettingsFile();
+        m_csModuleFileName = pszModuleFileName;
+        InitLog(pszModuleFileName, SETTINGS_GROUP_GENERAL);
+        LogModuleVersion();
+    }
+
+    m_bInitialized = bSucceeded;
+    LogMessage("General Settings %s initialization %s", bSucceeded ? "successful" : "failed",
+               csError.c_str());
+    if (bSucceeded) {
+        m_eventLog.Report(EVENT_TYPE_INFORMATION, 0, m_dwEventSuccess, 0, nullptr, nullptr);
+    } else {
+        if (!csError.empty())
+            m_eventLog.Report(EVENT_TYPE_ERROR, 0, m_dwEventErrorText, 0, nullptr, csError.c_str(), nullptr);
+        m_eventLog.Report(EVENT_TYPE_ERROR, 0, m_dwEventFailure, 0, nullptr, nullptr);
+    }
+    return bSucceeded ? TRUE : FALSE;
+}
+
+DWORD CGeneralSettings::Terminate() {
+    m_bInitialized = false;
+    return m_eventLog.Deregister() ? 1 : 0;
+}
+
+void CGeneralSettings::LoadSettingsFile() {
+    const char chSeparator = CPlatform::System().PathSeparator();
+    m_csSettingsPath = m_csModuleFolder + "Settings" + chSeparator + "SWSettings.xml";
+    std::string csError;
+    HRESULT hr = m_settingsFile.Load(m_csSettingsPath, csError);
+    // Without the file every setting keeps its reader's default.
+    if (hr != S_OK) {
+        LogMessage("Failed to load settings from  %s HR 0x%x", m_csSettingsPath.c_str(),
+                   static_cast<unsigned>(hr));
+        LogMessage("%s", csError.c_str());
+    }
+}
+
+bool CGeneralSettings::GetSettingFromID(DWORD dwId, std::string& csValue, DWORD dwGroup) {
+    if (m_settingsFile.GetSettingFromID(dwId, csValue, dwGroup))
+        return true;
+    LogMessage("GetSettingFromID string failed ID %d, Criteria %d", static_cast<int>(dwId),
+               static_cast<int>(dwGroup));
+    return false;
+}
+
+bool CGeneralSettings::GetSettingFromID(DWORD dwId, int32_t& nValue, DWORD dwGroup) {
+    std::string csValue;
+    if (!GetSettingFromID(dwId, csValue, dwGroup))
+        return false;
+    errno = 0;
+    char* pszEnd = nullptr;
+    long lValue = std::strtol(csValue.c_str(), &pszEnd, 10);
+    if (pszEnd == csValue.c_str() || errno == ERANGE || lValue < INT32_MIN || lValue > INT32_MAX)
+        return false;
+    nValue = static_cast<int32_t>(lValue);
+    return true;
+}
+
+void CGeneralSettings::ReportText(WORD wType, const std::string& csText) {
+    if (csText.empty())
+        return;
+    try {
+        m_eventLog.Report(wType, 0, m_dwEventErrorText, 0, nullptr, csText.c_str(), nullptr);
+    } catch (...) {
+        // An event that cannot be written must not take its caller down.
+    }
+}
+
+void CGeneralSettings::ReportErrorText(WORD wType, const char* pszFormat, ...) {
+    char szText[EVENT_TEXT_MAX + 1] = {};
+    va_list args;
+    va_start(args, pszFormat);
+    std::vsnprintf(szText, sizeof(szText), pszFormat, args);
+    va_end(args);
+    ReportText(wType, szText);
+}
+
+void CGeneralSettings::ReportErrorTextHr(WORD wType, HRESULT hr, const char* pszFormat, ...) {
+    char szText[EVENT_TEXT_MAX + 1] = {};
+    va_list args;
+    va_start(args, pszFormat);
+    std::vsnprintf(szText, sizeof(szText), pszFormat, args);
+    va_end(args);
+    try {
+        std::string csText = szText;
+        csText += " ";
+        csText += ComErrorMessage(hr);
+        if (csText.size() > EVENT_TEXT_MAX)
+            csText.resize(EVENT_TEXT_MAX);
+        ReportText(wType, csText);
+    } catch (...) {
+    }
+}
+
+void CGeneralSettings::LogModuleVersion() {
+    std::string csModulePath;
+    if (!GetOwnModulePath(csModulePath))
+        return;
+    CFileVersionInfo versionInfo;
+    if (!versionInfo.Open(csModulePath)) {
+        LogMessage("Can not open to read FileVer for %s", m_csModuleFileName.c_str());
+        return;
+    }
+    std::string csFileVersion = versionInfo.GetString("FileVersion", 0);
+    std::string csProductVersion = versionInfo.GetString("ProductVersion", 0);
+    FILETIME64 ftWrite = 0;
+    DWORD dwError = 0;
+    char szTime[96] = {};
+    if (CPlatform::Files().GetLastWriteTime(csModulePath, ftWrite, dwError)) {
+        CSystemTime st = CPlatform::System().FileTimeToUtc(ftWrite);
+        std::snprintf(szTime, sizeof(szTime), "DD.MM.YYY H:MM:S:MS %u.%u.%u %u:%u:%u:%u", st.wDay, st.wMonth,
+                      st.wYear, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+    }
+    LogMessage("%s FileVer: %s, Product Ver: %s  %s", m_csModuleFileName.c_str(), csFileVersion.c_str(),
+               csProductVersion.c_str(), szTime);
+}

@@ -38,12 +38,22 @@ void SystemTextForLog(DWORD dwCode, char* pszBuffer, size_t cbBuffer) {
 }
 } // namespace
 
-DWORD GetLogLevel() { return g_dwLogLevel.load(std::memory_order_relaxed); }
-void SetLogLevel(DWORD dwLevel) { g_dwLogLevel.store(dwLevel, std::memory_order_relaxed); }
-PFN_LOG_SINK GetLogSink() { return g_pfnLogSink.load(std::memory_order_acquire); }
-void SetLogSink(PFN_LOG_SINK pfnSink) { g_pfnLogSink.store(pfnSink, std::memory_order_release); }
+DWORD GetLogLevel() {
+    return g_dwLogLevel.load(std::memory_order_relaxed);
+}
+void SetLogLevel(DWORD dwLevel) {
+    g_dwLogLevel.store(dwLevel, std::memory_order_relaxed);
+}
+PFN_LOG_SINK GetLogSink() {
+    return g_pfnLogSink.load(std::memory_order_acquire);
+}
+void SetLogSink(PFN_LOG_SINK pfnSink) {
+    g_pfnLogSink.store(pfnSink, std::memory_order_release);
+}
 
-void ReportLoggingFailure() { std::fputs("An error occurred while logging\n", stderr); }
+void ReportLoggingFailure() {
+    std::fputs("An error occurred while logging\n", stderr);
+}
 
 void LogMessage(const char* pszFormat, ...) {
     if (g_dwLogLevel.load(std::memory_order_relaxed) == LOG_LEVEL_OFF)

@@ -38,8 +38,8 @@ bool SplitTokens(const CaselessString& csText, const CaselessString& csSeparator
     return !vItems.empty();
 }
 
-bool SplitList(const CaselessString& csText, const CaselessString& csSeparator, std::vector<CaselessString>& vItems,
-               bool bStopAtEmpty) {
+bool SplitList(const CaselessString& csText, const CaselessString& csSeparator,
+               std::vector<CaselessString>& vItems, bool bStopAtEmpty) {
     if (bStopAtEmpty)
         return SplitTokens(csText, csSeparator, vItems, nullptr);
     vItems.clear();

@@ -33,8 +33,12 @@ struct CCaselessTraits : std::char_traits<char> {
 typedef std::basic_string<char, CCaselessTraits> CaselessString;
 typedef std::basic_string_view<char, CCaselessTraits> CaselessStringView;
 
-inline CaselessString ToCaseless(std::string_view sv) { return CaselessString(sv.data(), sv.size()); }
-inline std::string ToPlain(CaselessStringView sv) { return std::string(sv.data(), sv.size()); }
+inline CaselessString ToCaseless(std::string_view sv) {
+    return CaselessString(sv.data(), sv.size());
+}
+inline std::string ToPlain(CaselessStringView sv) {
+    return std::string(sv.data(), sv.size());
+}
 
 // Orders plain texts ignoring ASCII letter case (for maps keyed by names that ignore case).
 struct CCaselessLess {
@@ -55,5 +59,5 @@ bool SplitTokens(const CaselessString& csText, const CaselessString& csSeparator
 
 // The list splitter of pattern lists: with bStopAtEmpty it splits as SplitTokens without a transform;
 // without it, empty items are skipped and the split goes on.
-bool SplitList(const CaselessString& csText, const CaselessString& csSeparator, std::vector<CaselessString>& vItems,
-               bool bStopAtEmpty);
+bool SplitList(const CaselessString& csText, const CaselessString& csSeparator,
+               std::vector<CaselessString>& vItems, bool bStopAtEmpty);

@@ -49,7 +49,8 @@ struct HTTP_FILTER_CONTEXT;
 typedef BOOL (*PFN_GET_SERVER_VARIABLE)(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszVariableName, LPVOID lpvBuffer,
                                         LPDWORD lpdwSize);
 typedef BOOL (*PFN_ADD_RESPONSE_HEADERS)(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszHeaders, DWORD dwReserved);
-typedef BOOL (*PFN_WRITE_CLIENT)(HTTP_FILTER_CONTEXT* pfc, LPVOID Buffer, LPDWORD lpdwBytes, DWORD dwReserved);
+typedef BOOL (*PFN_WRITE_CLIENT)(HTTP_FILTER_CONTEXT* pfc, LPVOID Buffer, LPDWORD lpdwBytes,
+                                 DWORD dwReserved);
 typedef void* (*PFN_ALLOC_MEM)(HTTP_FILTER_CONTEXT* pfc, DWORD cbSize, DWORD dwReserved);
 typedef BOOL (*PFN_SERVER_SUPPORT_FUNCTION)(HTTP_FILTER_CONTEXT* pfc, SF_REQ_TYPE sfReq, PVOID pData,
                                             ULONG_PTR ul1, ULONG_PTR ul2);
@@ -142,9 +143,9 @@ public:
 
 // The parsed webmail address of the request.
 struct CExchangeURL {
-    std::string m_csServer;      // e.g. "https://mail.example.com"
-    std::string m_csVirtualDir;  // e.g. "/owa"
-    std::string m_csUrl;         // the whole request URL as the host saw it
+    std::string m_csServer;     // e.g. "https://mail.example.com"
+    std::string m_csVirtualDir; // e.g. "/owa"
+    std::string m_csUrl;        // the whole request URL as the host saw it
 
     // The server part ending with "/", then the virtual directory without a leading "/" and ending with "/".
     std::string GetBaseAddress() const {

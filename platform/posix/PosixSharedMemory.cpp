@@ -83,7 +83,8 @@ public:
         return spSection;
     }
 
-    std::unique_ptr<ISharedSection> Create(const std::string& csName, size_t cbSize, DWORD& dwError) override {
+    std::unique_ptr<ISharedSection> Create(const std::string& csName, size_t cbSize,
+                                           DWORD& dwError) override {
         const std::string csPosixName = PosixSectionName(csName);
         int fd = ::shm_open(csPosixName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {

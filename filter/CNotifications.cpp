@@ -1,0 +1,109 @@
+#include "filter/CNotifications.h"
+
+#include "filter/CWKSWContext.h"
+#include "filter/ControlMessage.h"
+#include "filter/SettingsSingleton.h"
+#include "filter/log/Log.h"
+#include "platform/CPlatform.h"
+
+DWORD FinishNotification(const char* pszHandler, DWORD dwResult, const CDLLContext* pContext) {
+    LogMessage("[%s] finished.  Win32 RC=%d.  Control Message=<%s>", pszHandler, static_cast<int>(dwResult),
+               ControlMessageWord(pContext));
+    return dwResult;
+}
+
+DWORD CNotifications::Dispatch(CDLLContext* pContext) {
+    switch (pContext->m_dwNotificationType) {
+    case SF_NOTIFY_PREPROC_HEADERS:
+        return NotifyPreProcHeaders(pContext);
+    case SF_NOTIFY_AUTH_COMPLETE:
+        return NotifyAuthComplete(pContext);
+    case SF_NOTIFY_SEND_RESPONSE:
+        return NotifySendResponse(pContext);
+    case SF_NOTIFY_SEND_RAW_DATA:
+        return NotifySendRawData(pContext);
+    case SF_NOTIFY_END_OF_REQUEST:
+        return NotifyEndOfRequest(pContext);
+    default:
+        return ERROR_SUCCESS;
+    }
+}
+
+DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
+    static const char s_szHandler[] = "CNotifications::NotifyPreProcHeaders";
+    GetGeneralSettingsInstance();
+    if (!pContext) {
+        LogMessage("[CNotifications::NotifyPreProcHeaders] CDLLContext pointer is NULL.");
+        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
+    }
+    if (!pContext->m_spRequestInfo) {
+        LogMessage("[CNotifications::NotifyPreProcHeaders] CDLLContext.m_spRequestInfo is NULL.");
+        pContext->m_dwControlMessage = CM_IGNORE;
+        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
+    }
+    // A request starts clean: nothing of an earlier request on this record survives.
+    pContext->m_dwClientFlags = 0;
+    pContext->m_pMyOwnContext = nullptr;
+    pContext->m_dwReserved1 = 0;
+    pContext->m_qwReserved2 = 0;
+    return FinishNotification(s_szHandler, ERROR_SUCCESS, pContext);
+}
+
+DWORD CNotifications::NotifyAuthComplete(CDLLContext* pContext) {
+    static const char s_szHandler[] = "CNotifications::NotifyAuthComplete";
+    LogMessage("[CNotifications::NotifyAuthComplete] Starts.");
+    GetGeneralSettingsInstance();
+    if (!pContext) {
+        LogMessage("[CNotifications::NotifyAuthComplete] CDLLContext pointer is NULL.");
+        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
+    }
+    if (!pContext->m_spRequestInfo) {
+        LogMessage("[CNotifications::NotifyAuthComplete] CDLLContext.m_spRequestInfo is NULL.");
+        pContext->m_dwControlMessage = CM_IGNORE;
+        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
+    }
+    return FinishNotification(s_szHandler, ERROR_SUCCESS, pContext);
+}
+
+DWORD CNotifications::NotifySendResponse(CDLLContext* pContext) {
+    static const char s_szHandler[] = "CNotifications::NotifySendResponse";
+    GetGeneralSettingsInstance();
+    if (!pContext) {
+        LogMessage("[CNotifications::NotifySendResponse] CDLLcontext pointer is NULL, do nothing.");
+        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
+    }
+    if (!pContext->m_spOutboundContext) {
+        LogMessage("[CNotifications::NotifySendResponse] COutboundContext pointer is NULL, do nothing.");
+        pContext->m_dwControlMessage = CM_IGNORE;
+        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
+    }
+    return FinishNotification(s_szHandler, ERROR_SUCCESS, pContext);
+}
+
+DWORD CNotifications::NotifySendRawData(CDLLContext* pContext) {
+    static const char s_szHandler[] = "CNotifications::NotifySendRawData";
+    GetGeneralSettingsInstance();
+    if (!pContext) {
+        LogMessage("[CNotifications::NotifySendRawData] Context not populated for further activity");
+        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
+    }
+    return FinishNotification(s_szHandler, ERROR_SUCCESS, pContext);
+}
+
+DWORD CNotifications::NotifyEndOfRequest(CDLLContext* pContext) {
+    static const char s_szHandler[] = "CNotifications::NotifyEndOfRequest";
+    OutputDebugText("[DLL_NotifyEndOfRequest] \n");
+    GetGeneralSettingsInstance();
+    if (!pContext) {
+        LogMessage("[CNotifications::NotifyEndOfRequest] pointer to CDLLContext is NULL");
+        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
+    }
+    if (pContext->m_pMyOwnContext) {
+        auto* pWorkerContext = static_cast<CWKSWContext*>(pContext->m_pMyOwnContext);
+        LogMessage("[CNotifications::NotifyEndOfRequest] delete  CWKSWContext instance: %p",
+                   static_cast<void*>(pWorkerContext));
+        delete pWorkerContext;
+        pContext->m_pMyOwnContext = nullptr;
+    }
+    return FinishNotification(s_szHandler, ERROR_SUCCESS, pContext);
+}

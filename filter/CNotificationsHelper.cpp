@@ -1,0 +1,28 @@
+#include "filter/CNotificationsHelper.h"
+
+#include "filter/CBaseNotifications.h"
+#include "filter/log/Log.h"
+
+const std::array<std::pair<const char*, const char*>, 9> g_aNoCacheHeaders = {{
+    {"X-BKProduct:", "WK_SW"},
+    {"Pragma:", "no-cache"},
+    {"Cache-control:", "no-cache"},
+    {"Cache-control:", "must-revalidate"},
+    {"Cache-control:", "max-age=0"},
+    {"Cache-control:", "s-maxage=0"},
+    {"Cache-control:", "no-store"},
+    {"Cache-control:", "private"},
+    {"Cache-control:", "proxy-revalidate"},
+}};
+
+bool CNotificationsHelper::AddNoCacheHeaders(CDLLContext* pContext) {
+    bool bAdded = true;
+    for (const auto& header : g_aNoCacheHeaders) {
+        if (CBaseNotifications::AddWorkerHeader(pContext, header.first, header.second) == 0) {
+            bAdded = false;
+            break;
+        }
+    }
+    LogMessage("[CNotificationsHelper::AddNoCacheHeaders] returns <%s>", bAdded ? "TRUE" : "FALSE");
+    return bAdded;
+}

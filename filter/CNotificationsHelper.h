@@ -1,0 +1,16 @@
+// Response-header helpers shared by the handlers.
+#pragma once
+
+#include "host/abi/HostAbi.h"
+
+#include <array>
+#include <utility>
+
+class CNotificationsHelper {
+public:
+    // Adds the nine anti-caching headers in order; stops at the first one the host refuses.
+    static bool AddNoCacheHeaders(CDLLContext* pContext);
+};
+
+// Name and value of each no-cache header, in the order they are sent.
+extern const std::array<std::pair<const char*, const char*>, 9> g_aNoCacheHeaders;

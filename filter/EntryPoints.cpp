@@ -1,0 +1,73 @@
+#include "filter/EntryPoints.h"
+
+#include "filter/CNotifications.h"
+#include "filter/SettingsSingleton.h"
+#include "filter/log/Log.h"
+#include "platform/CPlatform.h"
+#include "platform/ModuleNames.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+namespace {
+
+// The host must never see an exception: whatever escapes the work is logged and becomes a failure result.
+void LogEscapedException(const char* pszEntryPoint) {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        LogMessage("[%s] Unexpected exception: %s", pszEntryPoint, e.what());
+    } catch (...) {
+        LogMessage("[%s] Unexpected exception", pszEntryPoint);
+    }
+}
+
+} // namespace
+
+extern "C" BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
+    try {
+        OutputDebugText("\nInitialize Settings");
+        CWKGeneralSettings* pSettings = GetGeneralSettingsInstance();
+        pSettings->SetProductNumber(WK_PRODUCT_NUMBER);
+        pSettings->SetEventIds(WK_EVENT_INIT_SUCCEEDED, WK_EVENT_INIT_FAILED, WK_EVENT_ERROR_TEXT);
+        if (!pSettings->Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY,
+                             1))
+            return FALSE;
+        if (!pVer)
+            return FALSE;
+        pVer->dwFilterVersion = WK_FILTER_VERSION;
+        pVer->dwFlags = WK_FILTER_FLAGS;
+        const size_t cchDescription =
+            std::min<size_t>(std::strlen(WK_FILTER_DESCRIPTION), SF_MAX_FILTER_DESC_LEN - 1);
+        std::memcpy(pVer->lpszFilterDesc, WK_FILTER_DESCRIPTION, cchDescription);
+        pVer->lpszFilterDesc[cchDescription] = '\0';
+        return TRUE;
+    } catch (...) {
+        LogEscapedException("GetFilterVersion");
+        return FALSE;
+    }
+}
+
+extern "C" DWORD HttpFilterProc(CDLLContext* pContext) {
+    if (!pContext)
+        return ERROR_SUCCESS;
+    try {
+        GetGeneralSettingsInstance();
+        CNotifications notifications;
+        return notifications.Dispatch(pContext);
+    } catch (...) {
+        LogEscapedException("HttpFilterProc");
+        pContext->m_dwControlMessage = CM_IGNORE;
+        return ERROR_INVALID_DATA;
+    }
+}
+
+extern "C" BOOL TerminateFilter(DWORD) {
+    try {
+        return static_cast<BOOL>(GetGeneralSettingsInstance()->Terminate());
+    } catch (...) {
+        LogEscapedException("TerminateFilter");
+        return FALSE;
+    }
+}

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The main job: builds the module and its command-line host, installs a sample installation under
+# out/demo, and runs one webmail request through the module, showing what it did and what it logged.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/ensure-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j 2 --target WK_ServiceWorker wkctl
+demo="$PWD/out/demo"
+rm -rf "$demo"
+cmake --install build --prefix "$demo" >/dev/null
+# The sample settings log to /var/log; the demo keeps its log beside the installation.
+sed -i "s|\(ITEM ID=\"39\" DESCR=\"[^\"]*\" VALUE=\"\)[^\"]*\"|\1$demo/Logs\"|" "$demo/Wendrake/Settings/SWSettings.xml"
+mkdir -p "$demo/Logs"
+"$demo/Wendrake/bin/wkctl" run --install "$demo" \
+    --method GET --url "/owa/" \
+    --user-agent "Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.8.1.6) Gecko/20070725 Firefox/2.0.0.6" \
+    --cookie "UserContext=a1b2; sessionid=42" --accept-language "de-DE,de;q=0.8,en;q=0.5" \
+    --subscription-type 1 --link-criteria 0 --status 200 \
+    --show-log "$demo/Logs/BrindlemarkLogs/BKCommonLog.log" "$@"

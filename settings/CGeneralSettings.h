@@ -1,0 +1,82 @@
+// The process-wide general settings: the hub through which the filter reaches its event source, its log
+// configuration and (as the settings subsystem grows) its settings files, resources and caches.
+#pragma once
+
+#include "filter/log/Log.h"
+#include "filter/log/LogConfig.h"
+#include "platform/CEventLog.h"
+#include "platform/WinTypes.h"
+#include "settings/CGeneralSectionReader.h"
+
+#include <string>
+#include <vector>
+
+// Event-log types as callers pass them.
+constexpr WORD EVENT_TYPE_ERROR = 1;
+constexpr WORD EVENT_TYPE_WARNING = 2;
+constexpr WORD EVENT_TYPE_INFORMATION = 4;
+
+// Setting groups: -1 reads the general section only.
+constexpr DWORD SETTINGS_GROUP_GENERAL = 0xFFFFFFFF;
+
+constexpr size_t EVENT_TEXT_MAX = 2048;
+
+class CGeneralSettings : public ILogSettingsReader {
+public:
+    CGeneralSettings();
+    ~CGeneralSettings() override;
+    CGeneralSettings(const CGeneralSettings&) = delete;
+    CGeneralSettings& operator=(const CGeneralSettings&) = delete;
+
+    // Initialisation in its fixed order; returns 0 on failure. A second call while initialised returns at
+    // once.
+    virtual DWORD Init(const char* pszProductName, const char* pszModuleFileName,
+                       const char* pszResourceModuleName, const char* pszRegistryKey, int nFolderLevels);
+    // Releases what Init acquired; 1 when an event source was deregistered.
+    virtual DWORD Terminate();
+    // Configures the diagnostic log from the settings of the group.
+    virtual bool InitLog(const char* pszModuleFileName, DWORD dwGroup) = 0;
+
+    // A setting as text, or as a number; false (and a log line) when it is missing. The caller's default
+    // holds.
+    bool GetSettingFromID(DWORD dwId, std::string& csValue, DWORD dwGroup) override;
+    bool GetSettingFromID(DWORD dwId, int32_t& nValue, DWORD dwGroup);
+
+    void SetProductNumber(DWORD dwProduct) { m_dwProductNumber = dwProduct; }
+    DWORD GetProductNumber() const { return m_dwProductNumber; }
+    void SetEventIds(DWORD dwSuccess, DWORD dwFailure, DWORD dwErrorText);
+
+    // Reports a printf-style text (at most 2048 characters) with the error-text event; empty texts are not
+    // reported. The second form appends the system's text for an HRESULT. Never throws.
+    void ReportErrorText(WORD wType, const char* pszFormat, ...) WK_PRINTF_FORMAT(3, 4);
+    void ReportErrorTextHr(WORD wType, HRESULT hr, const char* pszFormat, ...) WK_PRINTF_FORMAT(4, 5);
+
+    bool IsInitialized() const { return m_bInitialized; }
+    const std::string& GetModuleFileName() const { return m_csModuleFileName; }
+    const std::string& GetModuleFolder() const { return m_csModuleFolder; }
+    const std::string& GetSettingsPath() const { return m_csSettingsPath; }
+    const std::string& GetRegistryKey() const { return m_csRegistryKey; }
+    const std::vector<std::string>& GetReservedNames() const { return m_vReservedNames; }
+    CEventLog& GetEventLog() { return m_eventLog; }
+
+protected:
+    // Logs the module's file and product versions and its last-write time.
+    void LogModuleVersion();
+    void ReportText(WORD wType, const std::string& csText);
+
+    // Opens the installation's settings file under the module folder.
+    void LoadSettingsFile();
+
+    CEventLog m_eventLog;
+    CGeneralSectionReader m_settingsFile;
+    std::string m_csModuleFileName;
+    std::string m_csModuleFolder; // folder of the module's product, ending with the separator
+    std::string m_csSettingsPath;
+    std::string m_csRegistryKey;
+    bool m_bInitialized = false;
+    DWORD m_dwProductNumber = 0;
+    DWORD m_dwEventSuccess = 0;
+    DWORD m_dwEventFailure = 0;
+    DWORD m_dwEventErrorText = 0;
+    std::vector<std::string> m_vReservedNames;
+};

@@ -1,0 +1,281 @@
+#include "filter/EntryPoints.h"
+#include "filter/CNotifications.h"
+#include "filter/CWKSWContext.h"
+#include "filter/SettingsSingleton.h"
+#include "platform/CPlatform.h"
+#include "tests/filter/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+HTTP_FILTER_VERSION FilledVersion() {
+    HTTP_FILTER_VERSION version;
+    std::memset(&version, 'Z', sizeof(version));
+    version.dwServerFilterVersion = 0x60000;
+    version.dwFilterVersion = 7;
+    version.dwFlags = 9;
+    return version;
+}
+
+TEST(GetFilterVersion, RegistersVersionFlagsAndDescription) {
+    HTTP_FILTER_VERSION version = FilledVersion();
+    ASSERT_EQ(GetFilterVersion(&version), TRUE);
+    EXPECT_EQ(version.dwFilterVersion, 0x60000u);
+    EXPECT_EQ(version.dwFlags, 0x40264C0u);
+    EXPECT_STREQ(version.lpszFilterDesc, "Brindlemark Wendrake");
+    // Only the description and its terminating zero are written into the 257-byte field.
+    for (size_t i = std::strlen("Brindlemark Wendrake") + 1; i < SF_MAX_FILTER_DESC_LEN - 1; ++i)
+        ASSERT_EQ(version.lpszFilterDesc[i], 'Z') << i;
+    EXPECT_EQ(GetGeneralSettingsInstance()->GetProductNumber(), 4u);
+    EXPECT_TRUE(GetGeneralSettingsInstance()->IsInitialized());
+}
+
+class CNoModulePath : public IModules {
+public:
+    bool GetModulePathOf(const void*, std::string&) override { return false; }
+    bool FindLoadedModule(const std::string&, std::string&) override { return false; }
+    void* LoadLibrary(const std::string&, DWORD& dwError) override {
+        dwError = ERROR_MOD_NOT_FOUND;
+        return nullptr;
+    }
+    void* GetProcAddress(void*, const char*) override { return nullptr; }
+    void FreeLibrary(void*) override {}
+    std::string LibraryFileName(const std::string& cs) override { return cs; }
+};
+
+TEST(GetFilterVersion, FailedInitLeavesTheVersionRecordAsGiven) {
+    CNoModulePath modules;
+    CPlatform::SetModules(&modules);
+    HTTP_FILTER_VERSION version = FilledVersion();
+    const HTTP_FILTER_VERSION before = version;
+    EXPECT_EQ(GetFilterVersion(&version), FALSE);
+    CPlatform::SetModules(nullptr);
+    EXPECT_EQ(std::memcmp(&version, &before, sizeof(version)), 0);
+    EXPECT_FALSE(GetGeneralSettingsInstance()->IsInitialized());
+}
+
+class CThrowingModules : public CNoModulePath {
+public:
+    bool GetModulePathOf(const void*, std::string&) override { throw std::runtime_error("platform failure"); }
+};
+
+TEST(GetFilterVersion, AnExceptionBecomesFailure) {
+    CThrowingModules modules;
+    CPlatform::SetModules(&modules);
+    HTTP_FILTER_VERSION version = FilledVersion();
+    EXPECT_EQ(GetFilterVersion(&version), FALSE);
+    CPlatform::SetModules(nullptr);
+}
+
+TEST(HttpFilterProc, NullContextReturnsZeroWithoutLogging) {
+    CLogCapture capture;
+    EXPECT_EQ(HttpFilterProc(nullptr), 0u);
+    EXPECT_TRUE(CLogCapture::Lines().empty());
+}
+
+TEST(HttpFilterProc, UnroutedNotificationsCallNoHandler) {
+    CLogCapture capture;
+    for (DWORD dwType : {SF_NOTIFY_AUTHENTICATION, 0u, 0x1u, 0x100u, 0x8000u, 0xFFFFFFFFu}) {
+        CDLLContext context;
+        context.m_dwNotificationType = dwType;
+        context.m_dwControlMessage = 77;
+        EXPECT_EQ(HttpFilterProc(&context), 0u) << dwType;
+        EXPECT_EQ(context.m_dwControlMessage, 77u);
+    }
+    EXPECT_TRUE(CLogCapture::Lines().empty());
+}
+
+struct CHandlerCase {
+    DWORD dwType;
+    const char* pszNullContextLine;
+    const char* pszHandler;
+};
+
+const CHandlerCase g_aHandlers[] = {
+    {SF_NOTIFY_PREPROC_HEADERS, "[CNotifications::NotifyPreProcHeaders] CDLLContext pointer is NULL.",
+     "CNotifications::NotifyPreProcHeaders"},
+    {SF_NOTIFY_AUTH_COMPLETE, "[CNotifications::NotifyAuthComplete] CDLLContext pointer is NULL.",
+     "CNotifications::NotifyAuthComplete"},
+    {SF_NOTIFY_SEND_RESPONSE, "[CNotifications::NotifySendResponse] CDLLcontext pointer is NULL, do nothing.",
+     "CNotifications::NotifySendResponse"},
+    {SF_NOTIFY_SEND_RAW_DATA,
+     "[CNotifications::NotifySendRawData] Context not populated for further activity",
+     "CNotifications::NotifySendRawData"},
+    {SF_NOTIFY_END_OF_REQUEST, "[CNotifications::NotifyEndOfRequest] pointer to CDLLContext is NULL",
+     "CNotifications::NotifyEndOfRequest"},
+};
+
+class HandlerShape : public ::testing::TestWithParam<CHandlerCase> {};
+
+TEST_P(HandlerShape, NullContextGivesThirteenAndNotApplicable) {
+    CLogCapture capture;
+    CNotifications notifications;
+    CDLLContext probe;
+    probe.m_dwNotificationType = GetParam().dwType;
+    // Route a null context to the same handler the code would reach.
+    DWORD dwResult = 0;
+    switch (GetParam().dwType) {
+    case SF_NOTIFY_PREPROC_HEADERS:
+        dwResult = notifications.NotifyPreProcHeaders(nullptr);
+        break;
+    case SF_NOTIFY_AUTH_COMPLETE:
+        dwResult = notifications.NotifyAuthComplete(nullptr);
+        break;
+    case SF_NOTIFY_SEND_RESPONSE:
+        dwResult = notifications.NotifySendResponse(nullptr);
+        break;
+    case SF_NOTIFY_SEND_RAW_DATA:
+        dwResult = notifications.NotifySendRawData(nullptr);
+        break;
+    default:
+        dwResult = notifications.NotifyEndOfRequest(nullptr);
+    }
+    EXPECT_EQ(dwResult, ERROR_INVALID_DATA);
+    EXPECT_TRUE(CLogCapture::Contains(GetParam().pszNullContextLine));
+    EXPECT_EQ(CLogCapture::Lines().back(),
+              std::string("[") + GetParam().pszHandler + "] finished.  Win32 RC=13.  Control Message=<N/A>");
+}
+
+TEST_P(HandlerShape, EveryHandlerEndsWithOneClosingLine) {
+    CLogCapture capture;
+    CDLLContext context;
+    context.m_spRequestInfo = std::make_shared<CRequestInfo>();
+    context.m_spOutboundContext = std::make_shared<COutboundContext>();
+    context.m_dwNotificationType = GetParam().dwType;
+    HTTP_FILTER_PREPROC_HEADERS headers{};
+    context.m_pNotification = &headers;
+    CLogCapture::Clear();
+    EXPECT_EQ(HttpFilterProc(&context), 0u);
+    const auto vLines = CLogCapture::Lines();
+    ASSERT_FALSE(vLines.empty());
+    EXPECT_EQ(vLines.back(),
+              std::string("[") + GetParam().pszHandler + "] finished.  Win32 RC=0.  Control Message=<None>");
+    size_t nClosing = 0;
+    for (const std::string& csLine : vLines)
+        nClosing += csLine.find("] finished.  Win32 RC=") != std::string::npos;
+    EXPECT_EQ(nClosing, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Handlers, HandlerShape, ::testing::ValuesIn(g_aHandlers));
+
+TEST(HandlerShape, MissingRequestObjectsIgnoreTheRequest) {
+    struct {
+        DWORD dwType;
+        const char* pszLine;
+    } aCases[] = {
+        {SF_NOTIFY_PREPROC_HEADERS,
+         "[CNotifications::NotifyPreProcHeaders] CDLLContext.m_spRequestInfo is NULL."},
+        {SF_NOTIFY_AUTH_COMPLETE,
+         "[CNotifications::NotifyAuthComplete] CDLLContext.m_spRequestInfo is NULL."},
+        {SF_NOTIFY_SEND_RESPONSE,
+         "[CNotifications::NotifySendResponse] COutboundContext pointer is NULL, do nothing."},
+    };
+    for (const auto& c : aCases) {
+        CLogCapture capture;
+        CDLLContext context;
+        context.m_dwNotificationType = c.dwType;
+        EXPECT_EQ(HttpFilterProc(&context), ERROR_INVALID_DATA);
+        EXPECT_EQ(context.m_dwControlMessage, CM_IGNORE);
+        EXPECT_TRUE(CLogCapture::Contains(c.pszLine)) << c.pszLine;
+        EXPECT_TRUE(CLogCapture::Lines().back().find("Win32 RC=13.  Control Message=<Ignore>") !=
+                    std::string::npos);
+    }
+}
+
+TEST(PreProcHeaders, ResetsTheRequestState) {
+    CDLLContext context;
+    context.m_dwNotificationType = SF_NOTIFY_PREPROC_HEADERS;
+    context.m_spRequestInfo = std::make_shared<CRequestInfo>();
+    context.m_dwClientFlags = 0xFFFF;
+    int nStale = 0;
+    context.m_pMyOwnContext = &nStale;
+    context.m_dwReserved1 = 5;
+    context.m_qwReserved2 = 6;
+    context.m_dwControlMessage = CM_REPLACE;
+    EXPECT_EQ(HttpFilterProc(&context), 0u);
+    EXPECT_EQ(context.m_dwClientFlags, 0u);
+    EXPECT_EQ(context.m_pMyOwnContext, nullptr);
+    EXPECT_EQ(context.m_dwReserved1, 0u);
+    EXPECT_EQ(context.m_qwReserved2, 0u);
+    EXPECT_EQ(context.m_dwControlMessage, CM_REPLACE);
+}
+
+TEST(EndOfRequest, DeletesTheWorkerContextOnce) {
+    CLogCapture capture;
+    CDLLContext context;
+    context.m_dwNotificationType = SF_NOTIFY_END_OF_REQUEST;
+    auto* pWorker = new CWKSWContext("en", 4105);
+    context.m_pMyOwnContext = pWorker;
+    char szExpected[128];
+    std::snprintf(szExpected, sizeof(szExpected),
+                  "[CNotifications::NotifyEndOfRequest] delete  CWKSWContext instance: %p",
+                  static_cast<void*>(pWorker));
+    EXPECT_EQ(HttpFilterProc(&context), 0u);
+    EXPECT_EQ(context.m_pMyOwnContext, nullptr);
+    EXPECT_TRUE(CLogCapture::Contains(szExpected));
+    // A second END_OF_REQUEST (or one after a logoff freed it) finds nothing to delete.
+    CLogCapture::Clear();
+    EXPECT_EQ(HttpFilterProc(&context), 0u);
+    for (const std::string& csLine : CLogCapture::Lines())
+        EXPECT_EQ(csLine.find("delete"), std::string::npos);
+}
+
+class CThrowingDebugOutput : public IDebugOutput {
+public:
+    void Write(const char*) override { throw std::runtime_error("debugger channel broke"); }
+};
+
+TEST(HttpFilterProc, NoExceptionLeavesTheEntryPoint) {
+    CLogCapture capture;
+    CThrowingDebugOutput debug;
+    CPlatform::SetDebug(&debug);
+    CDLLContext context;
+    context.m_dwNotificationType = SF_NOTIFY_END_OF_REQUEST;
+    DWORD dwResult = 0;
+    EXPECT_NO_THROW(dwResult = HttpFilterProc(&context));
+    CPlatform::SetDebug(nullptr);
+    EXPECT_EQ(dwResult, ERROR_INVALID_DATA);
+    EXPECT_EQ(context.m_dwControlMessage, CM_IGNORE);
+    EXPECT_TRUE(CLogCapture::Contains("[HttpFilterProc] Unexpected exception: debugger channel broke"));
+}
+
+TEST(Singleton, RacingThreadsShareOneSettingsObject) {
+    constexpr int nThreads = 16;
+    std::atomic<int> nReady{0};
+    std::vector<CWKGeneralSettings*> vSeen(nThreads, nullptr);
+    std::vector<std::thread> vThreads;
+    for (int i = 0; i < nThreads; ++i)
+        vThreads.emplace_back([&, i] {
+            ++nReady;
+            while (nReady.load() < nThreads) {
+            }
+            CDLLContext context;
+            context.m_dwNotificationType = SF_NOTIFY_END_OF_REQUEST;
+            HttpFilterProc(&context);
+            vSeen[i] = GetGeneralSettingsInstance();
+        });
+    for (auto& t : vThreads)
+        t.join();
+    for (CWKGeneralSettings* p : vSeen)
+        EXPECT_EQ(p, vSeen[0]);
+    EXPECT_FALSE(GetProcessLock().IsLocked());
+}
+
+TEST(TerminateFilter, DeregistersOnceAndKeepsTheObject) {
+    HTTP_FILTER_VERSION version = FilledVersion();
+    ASSERT_EQ(GetFilterVersion(&version), TRUE);
+    CWKGeneralSettings* pBefore = GetGeneralSettingsInstance();
+    EXPECT_EQ(TerminateFilter(0), TRUE);
+    EXPECT_FALSE(pBefore->IsInitialized());
+    EXPECT_EQ(TerminateFilter(0), FALSE);
+    EXPECT_EQ(GetGeneralSettingsInstance(), pBefore);
+}
+
+} // namespace

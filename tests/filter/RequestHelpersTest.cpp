@@ -1,0 +1,250 @@
+#include "filter/CBaseNotifications.h"
+#include "filter/CNotificationsHelper.h"
+#include "tests/filter/FakeIis.h"
+#include "tests/filter/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(RequestInfo, HeaderLookupRetriesWithColonOnlyWhenNameHasNone) {
+    CRequestInfo info;
+    info.m_mapRequestValues = {{"Referer:", "https://a/"}, {"HTTP_URL", "/owa/"}, {"X:", "colon"}};
+    struct {
+        const char* pszName;
+        bool bFound;
+        const char* pszValue;
+    } aCases[] = {
+        {"Referer", true, "https://a/"},  {"Referer:", true, "https://a/"}, {"HTTP_URL", true, "/owa/"},
+        {"http_url", false, "unchanged"}, {"X::", false, "unchanged"},      {"", false, "unchanged"},
+    };
+    for (const auto& c : aCases) {
+        std::string csValue = "unchanged";
+        EXPECT_EQ(info.GetHeaderValue(c.pszName, csValue), c.bFound) << c.pszName;
+        EXPECT_EQ(csValue, c.pszValue) << c.pszName;
+    }
+}
+
+TEST(RequestInfo, QueryParametersIgnoreCaseAndEmptyMapFindsNothing) {
+    CRequestInfo info;
+    std::string csValue = "kept";
+    EXPECT_FALSE(info.GetQueryParameter("Cmd", csValue));
+    EXPECT_EQ(csValue, "kept");
+    info.m_mapQueryParameters["CMD"] = "logoff";
+    info.m_mapQueryParameters["bkwkbase"] = "1";
+    EXPECT_TRUE(info.GetQueryParameter("Cmd", csValue));
+    EXPECT_EQ(csValue, "logoff");
+    EXPECT_TRUE(info.GetQueryParameter("BKWKBASE", csValue));
+    EXPECT_EQ(csValue, "1");
+    EXPECT_FALSE(info.GetQueryParameter("modurl", csValue));
+}
+
+// The header callbacks exist only in the notifications whose structures carry them.
+class HeaderHelpersPerNotification : public ::testing::TestWithParam<std::pair<DWORD, bool>> {};
+
+TEST_P(HeaderHelpersPerNotification, AddAndSetOnlyWhereTheCallbacksExist) {
+    CFakeIis iis;
+    CDLLContext context;
+    iis.Attach(context, GetParam().first);
+    const bool bCarries = GetParam().second;
+    EXPECT_EQ(CBaseNotifications::AddWorkerHeader(&context, "X-A:", "1"), bCarries ? 1u : 0u);
+    EXPECT_EQ(CBaseNotifications::SetHeader(&context, "URL", "/x"), bCarries ? 1u : 0u);
+    EXPECT_EQ(iis.vAdded.size(), bCarries ? 1u : 0u);
+    EXPECT_EQ(iis.vSet.size(), bCarries ? 1u : 0u);
+    iis.mapHeaders["Referer:"] = "r";
+    std::string csValue;
+    EXPECT_EQ(CBaseNotifications::GetRequestHeader(&context, "Referer:", csValue), bCarries);
+    EXPECT_EQ(csValue, bCarries ? "r" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Notifications, HeaderHelpersPerNotification,
+                         ::testing::Values(std::make_pair(SF_NOTIFY_PREPROC_HEADERS, true),
+                                           std::make_pair(SF_NOTIFY_AUTH_COMPLETE, true),
+                                           std::make_pair(SF_NOTIFY_SEND_RESPONSE, true),
+                                           std::make_pair(SF_NOTIFY_SEND_RAW_DATA, false),
+                                           std::make_pair(SF_NOTIFY_END_OF_REQUEST, false),
+                                           std::make_pair(SF_NOTIFY_AUTHENTICATION, false)));
+
+TEST(HeaderHelpers, MissingFilterContextOrCallbackGivesZeroAndLogs) {
+    CLogCapture capture;
+    CFakeIis iis;
+    CDLLContext context;
+    iis.Attach(context, SF_NOTIFY_SEND_RESPONSE);
+    context.m_pFilterContext = nullptr;
+    EXPECT_EQ(CBaseNotifications::AddWorkerHeader(&context, "X-A:", "1"), 0u);
+    iis.Attach(context, SF_NOTIFY_SEND_RESPONSE);
+    iis.headers.SetHeader = nullptr;
+    EXPECT_EQ(CBaseNotifications::SetHeader(&context, "URL", "/"), 0u);
+    EXPECT_EQ(CBaseNotifications::AddWorkerHeader(nullptr, "X-B:", "1"), 0u);
+    EXPECT_TRUE(CLogCapture::Contains("[AddWorkerHeader] for header: X-A: return 0"));
+    EXPECT_TRUE(CLogCapture::Contains("[SetHeader] for header: URL return 0"));
+    EXPECT_TRUE(CLogCapture::Contains("[AddWorkerHeader] for header: X-B: return 0"));
+}
+
+// The two-call protocol: size query, then a read into size + 1 bytes.
+TEST(GetIISParmT, ReadsValuesOfAnyLength) {
+    CFakeIis iis;
+    for (size_t cb : {1u, 2u, 255u, 4096u, 70000u}) {
+        iis.mapServerVariables["V"] = std::string(cb, 'x');
+        std::string csValue;
+        iis.nReads = 0;
+        EXPECT_TRUE(CBaseNotifications::GetIISParmT(&iis.filterContext, iis.filterContext.GetServerVariable,
+                                                    "V", csValue));
+        EXPECT_EQ(csValue, std::string(cb, 'x'));
+        EXPECT_EQ(iis.nReads, 2);
+    }
+}
+
+TEST(GetIISParmT, EmptyValueSucceedsOnFirstCallAndLeavesOutputUnchanged) {
+    CFakeIis iis;
+    iis.mapServerVariables["EMPTY"] = "";
+    std::string csValue = "before";
+    EXPECT_TRUE(CBaseNotifications::GetIISParmT(&iis.filterContext, iis.filterContext.GetServerVariable,
+                                                "EMPTY", csValue));
+    EXPECT_EQ(csValue, "before");
+    EXPECT_EQ(iis.nReads, 1);
+}
+
+TEST(GetIISParmT, ErrorsOfTheSizingCall) {
+    struct {
+        DWORD dwError;
+        bool bLogged;
+    } aCases[] = {{ERROR_INVALID_PARAMETER, true},
+                  {ERROR_NO_DATA, true},
+                  {ERROR_INVALID_INDEX, true},
+                  {ERROR_ACCESS_DENIED, false},
+                  {ERROR_MORE_DATA, false}};
+    for (const auto& c : aCases) {
+        CLogCapture capture;
+        CLogCapture::Clear();
+        CFakeIis iis;
+        iis.mapServerVariables["V"] = "value";
+        iis.dwFirstCallError = c.dwError;
+        std::string csValue = "kept";
+        EXPECT_FALSE(CBaseNotifications::GetIISParmT(&iis.filterContext, iis.filterContext.GetServerVariable,
+                                                     "V", csValue));
+        EXPECT_EQ(csValue, "kept");
+        EXPECT_EQ(iis.nReads, 1) << c.dwError;
+        const std::string csLine =
+            "GetIISParmT  GetServerVariable failed V Error " + std::to_string(c.dwError);
+        EXPECT_EQ(CLogCapture::Contains(csLine), c.bLogged) << c.dwError;
+    }
+}
+
+TEST(GetIISParmT, MissingValueWithZeroSizeIsSilent) {
+    CLogCapture capture;
+    CLogCapture::Clear();
+    CFakeIis iis;
+    std::string csValue = "kept";
+    EXPECT_FALSE(CBaseNotifications::GetIISParmT(&iis.filterContext, iis.filterContext.GetServerVariable,
+                                                 "NONE", csValue));
+    EXPECT_EQ(csValue, "kept");
+    EXPECT_TRUE(CLogCapture::Lines().empty());
+}
+
+TEST(GetIISParmT, FailedSecondReadLeavesValueEmptyAndLogsError) {
+    CLogCapture capture;
+    CLogCapture::Clear();
+    CFakeIis iis;
+    iis.mapServerVariables["V"] = "value";
+    iis.bFailSecondRead = true;
+    iis.dwSecondReadError = ERROR_NO_DATA;
+    std::string csValue = "kept";
+    EXPECT_FALSE(CBaseNotifications::GetIISParmT(&iis.filterContext, iis.filterContext.GetServerVariable, "V",
+                                                 csValue));
+    EXPECT_EQ(csValue, "");
+    ASSERT_EQ(CLogCapture::Lines().size(), 1u);
+    EXPECT_EQ(CLogCapture::Lines()[0].rfind("GetIISParmT V failed Error: 232   ", 0), 0u);
+}
+
+TEST(GetServerVariable, ReadsInEveryHandledNotificationOnly) {
+    CFakeIis iis;
+    iis.mapServerVariables["LOGON_USER"] = "DOM\\user";
+    for (DWORD dwType : {SF_NOTIFY_PREPROC_HEADERS, SF_NOTIFY_AUTH_COMPLETE, SF_NOTIFY_SEND_RESPONSE,
+                         SF_NOTIFY_SEND_RAW_DATA, SF_NOTIFY_END_OF_REQUEST, SF_NOTIFY_AUTHENTICATION}) {
+        CDLLContext context;
+        iis.Attach(context, dwType);
+        std::string csValue;
+        EXPECT_EQ(CBaseNotifications::GetServerVariable(&context, "LOGON_USER", csValue), 0u);
+        EXPECT_EQ(csValue, dwType == SF_NOTIFY_AUTHENTICATION ? "" : "DOM\\user") << dwType;
+    }
+}
+
+TEST(NoCacheHeaders, NinePairsInOrderDuringSendResponse) {
+    CLogCapture capture;
+    CFakeIis iis;
+    CDLLContext context;
+    iis.Attach(context, SF_NOTIFY_SEND_RESPONSE);
+    EXPECT_TRUE(CNotificationsHelper::AddNoCacheHeaders(&context));
+    const std::vector<std::pair<std::string, std::string>> vExpected = {
+        {"X-BKProduct:", "WK_SW"},
+        {"Pragma:", "no-cache"},
+        {"Cache-control:", "no-cache"},
+        {"Cache-control:", "must-revalidate"},
+        {"Cache-control:", "max-age=0"},
+        {"Cache-control:", "s-maxage=0"},
+        {"Cache-control:", "no-store"},
+        {"Cache-control:", "private"},
+        {"Cache-control:", "proxy-revalidate"}};
+    EXPECT_EQ(iis.vAdded, vExpected);
+    EXPECT_TRUE(CLogCapture::Contains("[CNotificationsHelper::AddNoCacheHeaders] returns <TRUE>"));
+}
+
+TEST(NoCacheHeaders, StopsAtTheFirstRefusedHeader) {
+    for (int nFailAt : {0, 1, 8}) {
+        CFakeIis iis;
+        iis.nAddHeaderFailAt = nFailAt;
+        CDLLContext context;
+        iis.Attach(context, SF_NOTIFY_SEND_RESPONSE);
+        EXPECT_FALSE(CNotificationsHelper::AddNoCacheHeaders(&context));
+        EXPECT_EQ(iis.vAdded.size(), static_cast<size_t>(nFailAt));
+    }
+}
+
+TEST(NoCacheHeaders, EndOfRequestAddsNothing) {
+    CLogCapture capture;
+    CFakeIis iis;
+    CDLLContext context;
+    iis.Attach(context, SF_NOTIFY_END_OF_REQUEST);
+    EXPECT_FALSE(CNotificationsHelper::AddNoCacheHeaders(&context));
+    EXPECT_TRUE(iis.vAdded.empty());
+    EXPECT_TRUE(CLogCapture::Contains("[CNotificationsHelper::AddNoCacheHeaders] returns <FALSE>"));
+}
+
+struct CSentResponse {
+    std::string csText;
+    DWORD cb = 0;
+    CCoreServices* pTable = nullptr;
+};
+thread_local CSentResponse t_sent;
+
+DWORD RecordResponse(CDLLContext*, const char* pszResponse, DWORD* pcb, CCoreServices* pTable) {
+    t_sent = {pszResponse, *pcb, pTable};
+    return 12345; // the module does not look at it
+}
+
+TEST(SendResponse, CallsSlotEightAndCompletesTheRequest) {
+    CLogCapture capture;
+    CCoreServices services;
+    services.SendResponse = &RecordResponse;
+    CDLLContext context;
+    context.m_pCoreServices = &services;
+    EXPECT_EQ(CBaseNotifications::SendResponse(&context, "HTTP/1.1 200 OK\r\n\r\nbody", "base page", 23), 0u);
+    EXPECT_EQ(context.m_dwControlMessage, CM_COMPLETED);
+    EXPECT_EQ(t_sent.csText, "HTTP/1.1 200 OK\r\n\r\nbody");
+    EXPECT_EQ(t_sent.cb, 23u);
+    EXPECT_EQ(t_sent.pTable, &services);
+    EXPECT_TRUE(CLogCapture::Contains("[CBaseNotifications::SendResponse] SendResponse base page"));
+}
+
+TEST(SendResponse, MissingServiceGivesSevenAndKeepsControlMessage) {
+    CCoreServices services;
+    CDLLContext context;
+    context.m_dwControlMessage = CM_NONE;
+    EXPECT_EQ(CBaseNotifications::SendResponse(&context, "x", "label", 1), ERROR_ARENA_TRASHED);
+    context.m_pCoreServices = &services;
+    EXPECT_EQ(CBaseNotifications::SendResponse(&context, "x", "label", 1), ERROR_ARENA_TRASHED);
+    EXPECT_EQ(context.m_dwControlMessage, CM_NONE);
+}
+
+} // namespace
