@@ -1,0 +1,156 @@
+#include "platform/CPlatform.h"
+#include "platform/LastError.h"
+#include "platform/SystemMessage.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+std::string TempPath(const char* pszName) {
+    return ::testing::TempDir() + pszName + std::to_string(::getpid());
+}
+
+TEST(PosixFiles, OpenModesAndErrors) {
+    IFileSystem& files = CPlatform::Files();
+    const std::string csPath = TempPath("wk_file_");
+    std::remove(csPath.c_str());
+    DWORD dwError = 0;
+    EXPECT_EQ(files.Open(csPath, EFileOpen::OpenExisting, dwError), nullptr);
+    EXPECT_EQ(dwError, ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(files.Exists(csPath));
+    {
+        auto spFile = files.Open(csPath, EFileOpen::OpenAlways, dwError);
+        ASSERT_NE(spFile, nullptr);
+        EXPECT_TRUE(spFile->WriteAt(0, "hello", 5));
+        EXPECT_TRUE(spFile->Append(" world", 6));
+        EXPECT_TRUE(spFile->WriteAt(20, "!", 1)); // a gap reads back as zeros
+        EXPECT_EQ(spFile->Size(), 21u);
+        char szBuffer[32] = {};
+        size_t cbRead = 0;
+        EXPECT_TRUE(spFile->ReadAt(0, szBuffer, sizeof(szBuffer), cbRead));
+        EXPECT_EQ(cbRead, 21u);
+        EXPECT_STREQ(szBuffer, "hello world");
+        EXPECT_TRUE(spFile->ReadAt(100, szBuffer, 4, cbRead));
+        EXPECT_EQ(cbRead, 0u);
+    }
+    {
+        auto spFile = files.Open(csPath, EFileOpen::OpenAlways, dwError);
+        EXPECT_EQ(spFile->Size(), 21u);
+    }
+    {
+        auto spFile = files.Open(csPath, EFileOpen::CreateAlways, dwError);
+        EXPECT_EQ(spFile->Size(), 0u);
+    }
+    EXPECT_EQ(files.Open("/nonexistent-folder-wk/x", EFileOpen::OpenAlways, dwError), nullptr);
+    EXPECT_EQ(dwError, ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(files.Remove(csPath));
+}
+
+TEST(PosixFiles, LastWriteTimeIsAWindowsFileTime) {
+    const std::string csPath = TempPath("wk_time_");
+    DWORD dwError = 0;
+    {
+        auto spFile = CPlatform::Files().Open(csPath, EFileOpen::CreateAlways, dwError);
+        ASSERT_NE(spFile, nullptr);
+    }
+    FILETIME64 ftWrite = 0;
+    ASSERT_TRUE(CPlatform::Files().GetLastWriteTime(csPath, ftWrite, dwError));
+    const uint64_t qwNow = (static_cast<uint64_t>(std::time(nullptr)) + 11644473600ull) * 10000000ull;
+    EXPECT_LT(ftWrite > qwNow ? ftWrite - qwNow : qwNow - ftWrite, 600ull * 10000000ull);
+    CSystemTime st = CPlatform::System().FileTimeToUtc(ftWrite);
+    EXPECT_GE(st.wYear, 2024);
+    EXPECT_FALSE(CPlatform::Files().GetLastWriteTime(csPath + ".none", ftWrite, dwError));
+    EXPECT_EQ(dwError, ERROR_FILE_NOT_FOUND);
+    std::remove(csPath.c_str());
+    // 1601-01-01 is file time zero; 1970-01-01 is the POSIX epoch.
+    st = CPlatform::System().FileTimeToUtc(11644473600ull * 10000000ull + 1234 * 10000ull);
+    EXPECT_EQ(st.wYear, 1970);
+    EXPECT_EQ(st.wMonth, 1);
+    EXPECT_EQ(st.wDay, 1);
+    EXPECT_EQ(st.wSecond, 1);
+    EXPECT_EQ(st.wMilliseconds, 234);
+}
+
+TEST(PosixSharedMemory, CreateOpenAndRaceForTheName) {
+    ISharedMemory& shm = CPlatform::SharedMemory();
+    const std::string csName = "Global\\wk_test_section_" + std::to_string(::getpid());
+    shm.Unlink(csName);
+    DWORD dwError = 0;
+    EXPECT_EQ(shm.Open(csName, 100, dwError), nullptr);
+    EXPECT_EQ(dwError, ERROR_FILE_NOT_FOUND);
+    auto spCreated = shm.Create(csName, 8192, dwError);
+    ASSERT_NE(spCreated, nullptr);
+    EXPECT_EQ(spCreated->MappedSize(), 8192u);
+    std::snprintf(spCreated->Data(), 100, "shared text");
+    EXPECT_EQ(shm.Create(csName, 8192, dwError), nullptr);
+    EXPECT_EQ(dwError, ERROR_ALREADY_EXISTS);
+    auto spOpened = shm.Open(csName, 100, dwError);
+    ASSERT_NE(spOpened, nullptr);
+    EXPECT_EQ(spOpened->MappedSize(), 100u);
+    EXPECT_EQ(spOpened->SectionSize(), 8192u);
+    EXPECT_STREQ(spOpened->Data(), "shared text");
+    EXPECT_TRUE(spOpened->Remap(8192));
+    EXPECT_FALSE(spOpened->Remap(8193));
+    EXPECT_EQ(spOpened->MappedSize(), 8192u);
+    EXPECT_TRUE(shm.Unlink(csName));
+}
+
+TEST(PosixModules, OwnPathLoadedModulesAndLibraries) {
+    IModules& modules = CPlatform::Modules();
+    std::string csPath;
+    ASSERT_TRUE(modules.GetModulePathOf(reinterpret_cast<const void*>(&PlatformGetLastError), csPath));
+    EXPECT_EQ(csPath.front(), '/');
+    EXPECT_TRUE(modules.FindLoadedModule("C", csPath)); // libc
+    EXPECT_FALSE(modules.FindLoadedModule("Convert", csPath));
+    EXPECT_EQ(modules.LibraryFileName("LogModule"), "libLogModule.so");
+    DWORD dwError = 0;
+    EXPECT_EQ(modules.LoadLibrary("/nonexistent/libnothing.so", dwError), nullptr);
+    EXPECT_EQ(dwError, ERROR_MOD_NOT_FOUND);
+    void* hModule = modules.LoadLibrary(WK_MODULE_PATH, dwError);
+    ASSERT_NE(hModule, nullptr);
+    EXPECT_NE(modules.GetProcAddress(hModule, "HttpFilterProc"), nullptr);
+    EXPECT_EQ(modules.GetProcAddress(hModule, "LogMessage"), nullptr); // hidden
+    EXPECT_EQ(modules.GetProcAddress(nullptr, "HttpFilterProc"), nullptr);
+    modules.FreeLibrary(hModule);
+}
+
+TEST(LastError, IsPerThreadAndSharedWithTheHost) {
+    PlatformSetLastError(ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(PlatformGetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    std::thread other([] {
+        PlatformSetLastError(ERROR_NO_DATA);
+        EXPECT_EQ(PlatformGetLastError(), ERROR_NO_DATA);
+    });
+    other.join();
+    EXPECT_EQ(PlatformGetLastError(), ERROR_INSUFFICIENT_BUFFER);
+}
+
+TEST(SystemMessage, KnownCodesAndFallback) {
+    struct {
+        DWORD dwCode;
+        const char* pszText;
+    } aCases[] = {
+        {0, "The operation completed successfully.\r\n"},
+        {13, "The data is invalid.\r\n"},
+        {87, "The parameter is incorrect.\r\n"},
+        {1008, "An attempt was made to reference a token that does not exist.\r\n"},
+        {0x80070002, "The system cannot find the file specified.\r\n"},
+    };
+    for (const auto& c : aCases) {
+        std::string csText;
+        EXPECT_TRUE(GetSystemMessageText(c.dwCode, csText));
+        EXPECT_EQ(csText, c.pszText);
+    }
+    std::string csText = "untouched";
+    EXPECT_FALSE(GetSystemMessageText(0xDEAD, csText));
+    EXPECT_EQ(csText, "untouched");
+    EXPECT_EQ(SystemMessageOrFallback(0xDEAD), "Unknown error 0x0000DEAD");
+}
+
+} // namespace

@@ -1,0 +1,140 @@
+#include "filter/EntryPoints.h"
+#include "platform/CPlatform.h"
+#include "platform/ModuleNames.h"
+#include "settings/CWKGeneralSettings.h"
+#include "tests/filter/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <stdexcept>
+
+namespace {
+
+struct CRecordedEvent {
+    EEventType eType;
+    DWORD dwEventId;
+    std::vector<std::string> vTexts;
+};
+
+class CRecordingSysLog : public ISysLog {
+public:
+    void* Open(const std::string& csSource) override {
+        m_vSources.push_back(csSource);
+        return &m_vSources;
+    }
+    DWORD Report(void*, EEventType eType, WORD, DWORD dwEventId, const std::vector<std::string>& vTexts,
+                 const void*, DWORD) override {
+        if (m_bThrow)
+            throw std::runtime_error("journal unavailable");
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_vEvents.push_back({eType, dwEventId, vTexts});
+        return 0;
+    }
+    bool Close(void*) override { return true; }
+
+    std::vector<std::string> m_vSources;
+    std::vector<CRecordedEvent> m_vEvents;
+    bool m_bThrow = false;
+    std::mutex m_lock;
+};
+
+class GeneralSettings : public ::testing::Test {
+protected:
+    void SetUp() override { CPlatform::SetSysLog(&m_sysLog); }
+    void TearDown() override {
+        m_settings.Terminate();
+        CPlatform::SetSysLog(nullptr);
+    }
+    DWORD Init() {
+        m_settings.SetEventIds(WK_EVENT_INIT_SUCCEEDED, WK_EVENT_INIT_FAILED, WK_EVENT_ERROR_TEXT);
+        return m_settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY,
+                               1);
+    }
+
+    CRecordingSysLog m_sysLog;
+    CWKGeneralSettings m_settings;
+};
+
+TEST_F(GeneralSettings, SuccessfulInitRegistersTheProductAndWritesTheSuccessEvent) {
+    ASSERT_EQ(Init(), 1u);
+    EXPECT_EQ(m_sysLog.m_vSources, std::vector<std::string>{"Brindlemark Wendrake"});
+    ASSERT_EQ(m_sysLog.m_vEvents.size(), 1u);
+    EXPECT_EQ(m_sysLog.m_vEvents[0].eType, EEventType::Information);
+    EXPECT_EQ(m_sysLog.m_vEvents[0].dwEventId, 0x60000065u);
+    EXPECT_EQ(m_settings.GetRegistryKey(), "Software\\Brindlemark\\Wendrake");
+    EXPECT_EQ(m_settings.GetModuleFileName(), WK_MODULE_FILE_NAME);
+    // A second Init returns at once: no second source, no second event.
+    ASSERT_EQ(Init(), 1u);
+    EXPECT_EQ(m_sysLog.m_vSources.size(), 1u);
+    EXPECT_EQ(m_sysLog.m_vEvents.size(), 1u);
+    EXPECT_EQ(m_settings.Terminate(), 1u);
+    EXPECT_EQ(m_settings.Terminate(), 0u);
+}
+
+class CNoModules : public IModules {
+public:
+    bool GetModulePathOf(const void*, std::string&) override { return false; }
+    bool FindLoadedModule(const std::string&, std::string&) override { return false; }
+    void* LoadLibrary(const std::string&, DWORD& dwError) override {
+        dwError = ERROR_MOD_NOT_FOUND;
+        return nullptr;
+    }
+    void* GetProcAddress(void*, const char*) override { return nullptr; }
+    void FreeLibrary(void*) override {}
+    std::string LibraryFileName(const std::string& cs) override { return cs; }
+};
+
+TEST_F(GeneralSettings, FailedInitWritesTheReasonThenTheFailureEvent) {
+    CNoModules modules;
+    CPlatform::SetModules(&modules);
+    EXPECT_EQ(Init(), 0u);
+    CPlatform::SetModules(nullptr);
+    EXPECT_FALSE(m_settings.IsInitialized());
+    ASSERT_EQ(m_sysLog.m_vEvents.size(), 2u);
+    EXPECT_EQ(m_sysLog.m_vEvents[0].dwEventId, 0x6000006Fu);
+    EXPECT_EQ(m_sysLog.m_vEvents[0].eType, EEventType::Error);
+    EXPECT_EQ(m_sysLog.m_vEvents[0].vTexts,
+              std::vector<std::string>{std::string("Can not get module path ") + WK_MODULE_FILE_NAME});
+    EXPECT_EQ(m_sysLog.m_vEvents[1].dwEventId, 0x6000007Eu);
+    EXPECT_EQ(m_sysLog.m_vEvents[1].eType, EEventType::Error);
+}
+
+TEST_F(GeneralSettings, ReportHelpersLimitSkipEmptyAndAppendTheSystemText) {
+    ASSERT_EQ(Init(), 1u);
+    m_sysLog.m_vEvents.clear();
+    const std::string csLong(5000, 'x');
+    m_settings.ReportErrorText(EVENT_TYPE_WARNING, "%s", csLong.c_str());
+    m_settings.ReportErrorText(EVENT_TYPE_ERROR, "%s", "");
+    m_settings.ReportErrorTextHr(EVENT_TYPE_ERROR, E_INVALIDARG, "Loading %s failed", "x.xml");
+    // A "%" inside an argument is text, not a format.
+    m_settings.ReportErrorText(EVENT_TYPE_ERROR, "%s", "agent %n%s%d");
+    ASSERT_EQ(m_sysLog.m_vEvents.size(), 3u);
+    EXPECT_EQ(m_sysLog.m_vEvents[0].eType, EEventType::Warning);
+    EXPECT_EQ(m_sysLog.m_vEvents[0].dwEventId, 0x6000006Fu);
+    EXPECT_EQ(m_sysLog.m_vEvents[0].vTexts[0], std::string(2048, 'x'));
+    EXPECT_EQ(m_sysLog.m_vEvents[1].vTexts[0], "Loading x.xml failed The parameter is incorrect.");
+    EXPECT_EQ(m_sysLog.m_vEvents[2].vTexts[0], "agent %n%s%d");
+}
+
+TEST_F(GeneralSettings, ReportHelpersSwallowJournalFailures) {
+    ASSERT_EQ(Init(), 1u);
+    m_sysLog.m_bThrow = true;
+    EXPECT_NO_THROW(m_settings.ReportErrorText(EVENT_TYPE_ERROR, "%s", "text"));
+    EXPECT_NO_THROW(m_settings.ReportErrorTextHr(EVENT_TYPE_ERROR, E_FAIL, "%s", "text"));
+}
+
+TEST_F(GeneralSettings, SettingsMissingFromTheStoreAreLoggedAndKeepTheDefault) {
+    ASSERT_EQ(Init(), 1u);
+    CLogCapture capture;
+    std::string csValue = "default";
+    int32_t nValue = 42;
+    EXPECT_FALSE(m_settings.GetSettingFromID(9999, csValue, SETTINGS_GROUP_GENERAL));
+    EXPECT_FALSE(m_settings.GetSettingFromID(9998, nValue, 3));
+    EXPECT_EQ(csValue, "default");
+    EXPECT_EQ(nValue, 42);
+    EXPECT_TRUE(CLogCapture::Contains("GetSettingFromID string failed ID 9999, Criteria -1"));
+    EXPECT_TRUE(CLogCapture::Contains("GetSettingFromID string failed ID 9998, Criteria 3"));
+}
+
+} // namespace
