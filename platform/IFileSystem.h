@@ -12,6 +12,7 @@
 typedef uint64_t FILETIME64;
 
 enum class EFileOpen {
+    ReadExisting, // read only (writes fail); fail when missing
     OpenExisting, // fail when missing
     OpenAlways,   // create when missing, keep the content
     CreateAlways, // create or truncate
@@ -33,7 +34,8 @@ public:
 class IFileSystem {
 public:
     virtual ~IFileSystem() = default;
-    // Opens for reading and writing, shared for reading. On failure returns null and a Win32 code.
+    // Opens for reading and writing (ReadExisting: reading only), shared for reading. On failure returns null
+    // and a Win32 code.
     virtual std::unique_ptr<IFile> Open(const std::string& csPath, EFileOpen eMode, DWORD& dwError) = 0;
     virtual bool Exists(const std::string& csPath) = 0;
     virtual bool GetLastWriteTime(const std::string& csPath, FILETIME64& ftTime, DWORD& dwError) = 0;

@@ -24,7 +24,8 @@ public:
     virtual std::unique_ptr<ISharedSection> Open(const std::string& csName, size_t cbMap, DWORD& dwError) = 0;
     // Creates a new zero-filled section of cbSize bytes readable and writable by everyone, mapped whole.
     // Fails with ERROR_ALREADY_EXISTS when another process created it first.
-    virtual std::unique_ptr<ISharedSection> Create(const std::string& csName, size_t cbSize, DWORD& dwError) = 0;
+    virtual std::unique_ptr<ISharedSection> Create(const std::string& csName, size_t cbSize,
+                                                   DWORD& dwError) = 0;
     // Removes the name (existing mappings stay valid).
     virtual bool Unlink(const std::string& csName) = 0;
 };

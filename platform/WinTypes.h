@@ -74,10 +74,15 @@ constexpr HRESULT DISP_E_FIRST_DISPATCH_ERROR = static_cast<HRESULT>(0x80040200)
 constexpr HRESULT DISP_E_LAST_DISPATCH_ERROR = static_cast<HRESULT>(0x8004FFFF);
 
 constexpr HRESULT HRESULT_FROM_WIN32(DWORD dwCode) {
-    return static_cast<LONG>(dwCode) <= 0 ? static_cast<HRESULT>(dwCode)
-                                          : static_cast<HRESULT>((dwCode & 0x0000FFFF) | (7u << 16) | 0x80000000u);
+    return static_cast<LONG>(dwCode) <= 0
+               ? static_cast<HRESULT>(dwCode)
+               : static_cast<HRESULT>((dwCode & 0x0000FFFF) | (7u << 16) | 0x80000000u);
 }
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 constexpr DWORD MAX_PATH = 260;

@@ -4,6 +4,10 @@
 
 // errno is the one per-thread error word that every binary of the process shares, as the Windows last error
 // is; the host's callbacks set it right before they return.
-DWORD PlatformGetLastError() { return static_cast<DWORD>(errno); }
+DWORD PlatformGetLastError() {
+    return static_cast<DWORD>(errno);
+}
 
-void PlatformSetLastError(DWORD dwError) { errno = static_cast<int>(dwError); }
+void PlatformSetLastError(DWORD dwError) {
+    errno = static_cast<int>(dwError);
+}

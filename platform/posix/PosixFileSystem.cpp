@@ -62,7 +62,7 @@ private:
 class CPosixFileSystem : public IFileSystem {
 public:
     std::unique_ptr<IFile> Open(const std::string& csPath, EFileOpen eMode, DWORD& dwError) override {
-        int nFlags = O_RDWR | O_CLOEXEC;
+        int nFlags = (eMode == EFileOpen::ReadExisting ? O_RDONLY : O_RDWR) | O_CLOEXEC;
         if (eMode == EFileOpen::OpenAlways)
             nFlags |= O_CREAT;
         else if (eMode == EFileOpen::CreateAlways)

@@ -44,6 +44,16 @@ TEST(PosixFiles, OpenModesAndErrors) {
         EXPECT_EQ(spFile->Size(), 21u);
     }
     {
+        // A file the worker may only read (the module's own file, say) still opens for reading.
+        auto spFile = files.Open(csPath, EFileOpen::ReadExisting, dwError);
+        ASSERT_NE(spFile, nullptr);
+        EXPECT_FALSE(spFile->WriteAt(0, "x", 1));
+        char ch = 0;
+        size_t cbRead = 0;
+        EXPECT_TRUE(spFile->ReadAt(0, &ch, 1, cbRead));
+        EXPECT_EQ(ch, 'h');
+    }
+    {
         auto spFile = files.Open(csPath, EFileOpen::CreateAlways, dwError);
         EXPECT_EQ(spFile->Size(), 0u);
     }

@@ -1,0 +1,19 @@
+// The text of an event as the POSIX backend writes it to syslog(3).
+#pragma once
+
+#include "platform/ISysLog.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Raw data is written in hexadecimal up to this many bytes; the size is always given.
+constexpr size_t SYSLOG_MAX_DATA_BYTES = 64;
+
+// "event 0x%08X category %u", then ": <text>" for each insertion, then " data (<n> bytes): <hex>" when there
+// is raw data ("..." after the hex when it was cut).
+std::string FormatSysLogMessage(WORD wCategory, DWORD dwEventId, const std::vector<std::string>& vTexts,
+                                const void* pData, DWORD cbData);
+
+// The syslog priority of an event type.
+int SysLogPriorityOf(EEventType eType);
