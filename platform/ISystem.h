@@ -25,7 +25,8 @@ public:
     virtual std::string CTimeNow() = 0;
     virtual DWORD GetCurrentThreadId() = 0;
     virtual DWORD GetCurrentProcessId() = 0;
-    // The folder under which system log files lie ("LogFiles" is appended by the caller).
+    // The folder under which the product log folder "BrindlemarkLogs" lies: "/var/log" here, the system
+    // folder's "LogFiles" on Windows.
     virtual std::string GetSystemLogRoot() = 0;
     // The file the log falls back to when no configured path fits.
     virtual std::string GetFallbackLogPath() = 0;

@@ -1,27 +1,43 @@
 #include "platform/ThreadIdentity.h"
 
 namespace {
-thread_local CIdentityToken t_spIdentity;
+
+// A plain pointer, not a shared pointer: a thread-local object with a destructor would pin the module in
+// memory (the loader cannot unload code that exiting threads may still call), and the log is flushed when the
+// module unloads. The identity is owned here while set and freed when the thread reverts.
+thread_local CIdentityToken* t_pspIdentity = nullptr;
+
+void SetIdentity(CIdentityToken spIdentity) {
+    if (!spIdentity) {
+        delete t_pspIdentity;
+        t_pspIdentity = nullptr;
+    } else if (t_pspIdentity) {
+        *t_pspIdentity = std::move(spIdentity);
+    } else {
+        t_pspIdentity = new CIdentityToken(std::move(spIdentity));
+    }
 }
 
+} // namespace
+
 void CThreadIdentity::Impersonate(CIdentityToken spIdentity) {
-    t_spIdentity = std::move(spIdentity);
+    SetIdentity(std::move(spIdentity));
 }
 
 DWORD CThreadIdentity::OpenThreadToken(CIdentityToken& spToken) {
-    if (!t_spIdentity)
+    if (!t_pspIdentity)
         return ERROR_NO_TOKEN;
-    spToken = t_spIdentity;
+    spToken = *t_pspIdentity;
     return ERROR_SUCCESS;
 }
 
 bool CThreadIdentity::RevertToSelf() {
-    t_spIdentity.reset();
+    SetIdentity(nullptr);
     return true;
 }
 
 bool CThreadIdentity::SetThreadToken(const CIdentityToken& spToken) {
-    t_spIdentity = spToken;
+    SetIdentity(spToken);
     return true;
 }
 

@@ -1,0 +1,111 @@
+#include "host/common/HostRecord.h"
+
+#include <cstdio>
+
+namespace {
+
+struct CNotificationInfo {
+    DWORD dwCode;
+    const char* pszName;
+};
+
+// Every IIS notification flag the module may register, in the order they are printed.
+constexpr CNotificationInfo NOTIFICATIONS[] = {
+    {0x00000040, "SEND_RESPONSE"},
+    {0x00000080, "END_OF_REQUEST"},
+    {0x00000400, "SEND_RAW_DATA"},
+    {0x00002000, "AUTHENTICATION"},
+    {0x00004000, "PREPROC_HEADERS"},
+    {0x00008000, "READ_RAW_DATA"},
+    {0x00020000, "ORDER_LOW"},
+    {0x00040000, "ORDER_MEDIUM"},
+    {0x00080000, "ORDER_HIGH"},
+    {0x00000800, "SECURE_PORT"},
+    {0x00001000, "NONSECURE_PORT"},
+    {0x04000000, "AUTH_COMPLETE"},
+    {0x00000100, "LOG"},
+    {0x00000200, "URL_MAP"},
+    {0x00000008, "ACCESS_DENIED"},
+};
+
+} // namespace
+
+std::string HostHexText(DWORD dwValue) {
+    char szText[16];
+    std::snprintf(szText, sizeof(szText), "0x%08X", dwValue);
+    return szText;
+}
+
+std::string HostNotificationName(DWORD dwCode) {
+    for (const auto& info : NOTIFICATIONS)
+        if (info.dwCode == dwCode)
+            return info.pszName;
+    return HostHexText(dwCode);
+}
+
+const char* HostControlMessageWord(DWORD dwControlMessage) {
+    switch (dwControlMessage) {
+    case 0:
+        return "None";
+    case 1:
+        return "Ignore";
+    case 2:
+        return "Handled/Redirected";
+    case 3:
+        return "Replace";
+    case 4:
+        return "Completed";
+    default:
+        return "Unknown";
+    }
+}
+
+std::string HostNotificationFlagsText(DWORD dwFlags) {
+    std::string csText;
+    DWORD dwRest = dwFlags;
+    for (const auto& info : NOTIFICATIONS) {
+        if ((dwFlags & info.dwCode) != info.dwCode)
+            continue;
+        if (!csText.empty())
+            csText += '|';
+        csText += info.pszName;
+        dwRest &= ~info.dwCode;
+    }
+    if (dwRest != 0) {
+        if (!csText.empty())
+            csText += '|';
+        csText += HostHexText(dwRest);
+    }
+    return csText.empty() ? std::string("0") : csText;
+}
+
+const CHostNotificationRecord* CHostRunRecord::Find(DWORD dwCode) const {
+    for (const auto& notification : m_vNotifications)
+        if (notification.m_dwCode == dwCode)
+            return &notification;
+    return nullptr;
+}
+
+std::vector<DWORD> CHostRunRecord::SentCodes() const {
+    std::vector<DWORD> vCodes;
+    for (const auto& notification : m_vNotifications)
+        vCodes.push_back(notification.m_dwCode);
+    return vCodes;
+}
+
+std::vector<CHostHeader> CHostRunRecord::AllHeadersAdded() const {
+    std::vector<CHostHeader> vHeaders;
+    for (const auto& notification : m_vNotifications)
+        for (const auto& header : notification.m_vHeadersAdded)
+            if (header.m_bResult)
+                vHeaders.push_back(header);
+    return vHeaders;
+}
+
+std::vector<CHostResponse> CHostRunRecord::AllResponses() const {
+    std::vector<CHostResponse> vResponses;
+    for (const auto& notification : m_vNotifications)
+        vResponses.insert(vResponses.end(), notification.m_vResponses.begin(),
+                          notification.m_vResponses.end());
+    return vResponses;
+}

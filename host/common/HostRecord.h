@@ -1,0 +1,144 @@
+// What a host saw the module do: its registration, and for one request every notification with the
+// callbacks the module made during it. Both hosts print or serialise these records; tests assert on them.
+#pragma once
+
+#include "platform/WinTypes.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The order in which a host sends the notifications of one request.
+constexpr DWORD HOST_NOTIFICATION_ORDER[] = {0x00004000, 0x04000000, 0x00000040, 0x00000400, 0x00000080};
+
+// "PREPROC_HEADERS" and so on; "0x%08X" for a code the host does not send.
+std::string HostNotificationName(DWORD dwCode);
+// The control message's display word: "None", "Ignore", "Handled/Redirected", "Replace", "Completed",
+// "Unknown".
+const char* HostControlMessageWord(DWORD dwControlMessage);
+// The IIS notification flags as "SEND_RESPONSE|END_OF_REQUEST|...", unknown bits as one hexadecimal rest.
+std::string HostNotificationFlagsText(DWORD dwFlags);
+// "0x%08X".
+std::string HostHexText(DWORD dwValue);
+
+struct CHostHeader {
+    std::string m_csName;
+    std::string m_csValue;
+    bool m_bResult = true; // what the host answered
+};
+
+// One GetHeader or GetServerVariable call.
+struct CHostRead {
+    std::string m_csCallback; // "GetHeader" or "GetServerVariable"
+    std::string m_csName;
+    bool m_bWithBuffer = false; // a buffer and a non-zero size were given
+    bool m_bResult = false;
+    DWORD m_dwLastError = 0; // set when the call failed
+    DWORD m_dwSize = 0;      // the size reported back
+};
+
+// A ServerSupportFunction call; SF_REQ_SEND_RESPONSE_HEADER carries a status and a header block.
+struct CHostSupportCall {
+    DWORD m_dwRequest = 0;
+    std::string m_csStatus;
+    std::string m_csHeaders;
+    bool m_bResult = false;
+};
+
+// A complete response handed to the SendResponse slot.
+struct CHostResponse {
+    std::string m_csText;
+    DWORD m_dwByteCount = 0;       // the count the module passed
+    bool m_bByteCountGiven = true; // false when the count pointer was null
+};
+
+// A SubmitBufferCommands call. The instruction list is opaque to the host engine: only its address and the
+// result given back are known here; a host that understands the list reads it through the session's hook.
+struct CHostBufferSubmission {
+    uintptr_t m_uInstructions = 0;
+    DWORD m_dwResult = 0;
+};
+
+struct CHostNotificationRecord {
+    std::string m_csName;
+    DWORD m_dwCode = 0;
+    DWORD m_dwHttpStatus = 0; // the status the host had set for it
+    DWORD m_dwResult = 0;
+    DWORD m_dwControlMessage = 0;
+    DWORD m_dwClientFlags = 0;
+    DWORD m_dwCriteria = 0;
+    bool m_bWorkerContext = false; // a worker context was attached when the notification returned
+    bool m_bException = false;     // an exception left HttpFilterProc
+    std::string m_csException;
+    std::vector<CHostHeader> m_vHeadersAdded;
+    std::vector<CHostHeader> m_vHeadersSet;
+    std::vector<CHostRead> m_vReads;
+    std::vector<CHostSupportCall> m_vSupportCalls;
+    std::vector<CHostResponse> m_vResponses;
+    std::vector<CHostBufferSubmission> m_vBufferSubmissions;
+};
+
+struct CHostSkippedNotification {
+    std::string m_csName;
+    DWORD m_dwCode = 0;
+    std::string m_csReason;
+};
+
+struct CHostRunRecord {
+    std::vector<CHostNotificationRecord> m_vNotifications;
+    std::vector<CHostSkippedNotification> m_vSkipped;
+    // Things a well-behaved module never does (a callback with a null or foreign handle, a worker context
+    // left behind after END_OF_REQUEST, ...), one sentence each.
+    std::vector<std::string> m_vAnomalies;
+
+    const CHostNotificationRecord* Find(DWORD dwCode) const;
+    bool WasSent(DWORD dwCode) const { return Find(dwCode) != nullptr; }
+    std::vector<DWORD> SentCodes() const;
+    // The headers added over the whole run that the host accepted, in order.
+    std::vector<CHostHeader> AllHeadersAdded() const;
+    std::vector<CHostResponse> AllResponses() const;
+};
+
+struct CFilterVersionRecord {
+    bool m_bCalled = false;
+    BOOL m_bResult = FALSE;
+    DWORD m_dwServerFilterVersion = 0;
+    DWORD m_dwFilterVersion = 0;
+    DWORD m_dwFlags = 0;
+    std::string m_csDescription;
+    bool m_bDescriptionTerminated = true; // a zero byte ended it inside the field
+    bool m_bException = false;
+    std::string m_csException;
+};
+
+struct CTerminateRecord {
+    bool m_bCalled = false;
+    BOOL m_bResult = FALSE;
+    bool m_bException = false;
+    std::string m_csException;
+};
+
+// The request as the host saw it, for the report.
+struct CHostRequestSummary {
+    std::string m_csMethod;
+    std::string m_csUrl;
+    DWORD m_dwSubscriptionType = 0;
+    DWORD m_dwLinkCriteria = 0;
+    DWORD m_dwHttpStatus = 0;
+    bool m_bHasBody = false;
+    size_t m_cbBody = 0;
+};
+
+// Everything one host invocation produced: what wkctl prints and serialises.
+struct CHostReport {
+    std::string m_csModulePath;
+    CFilterVersionRecord m_version;
+    bool m_bRan = false;
+    CHostRequestSummary m_request;
+    CHostRunRecord m_run;
+    CTerminateRecord m_terminate;
+    bool m_bLogShown = false;
+    std::string m_csLogFile;
+    std::string m_csLogNote; // why the log text is not simply what was appended, when it is not
+    std::vector<std::string> m_vLogLines;
+};

@@ -1,0 +1,10 @@
+// The JSON form of a host report (the record layout is described in host/cli/SCHEMA.md).
+#pragma once
+
+#include "host/common/HostRecord.h"
+
+#include <string>
+
+constexpr const char* HOST_REPORT_SCHEMA = "wkctl.run/1";
+
+std::string HostReportToJson(const CHostReport& report, bool bPretty = true);
