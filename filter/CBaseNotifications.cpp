@@ -47,24 +47,30 @@ DWORD CBaseNotifications::SendResponse(CDLLContext* pContext, const char* pszRes
     return ERROR_SUCCESS;
 }
 
-DWORD CBaseNotifications::AddWorkerHeader(CDLLContext* pContext, const char* pszName, const char* pszValue) {
+namespace {
+
+// AddHeader and SetHeader share their shape and their rules; only the callback and the log text differ.
+DWORD WriteHeader(CDLLContext* pContext, PFN_ADD_HEADER CHeaderCallbacks::*pCallback,
+                  const char* pszLogFormat, const char* pszName, const char* pszValue) {
     DWORD dwResult = 0;
     const CHeaderCallbacks* pCallbacks = HeaderCallbacksOf(pContext);
-    if (pCallbacks && pCallbacks->AddHeader && pContext->m_pFilterContext)
-        dwResult = static_cast<DWORD>(pCallbacks->AddHeader(
+    if (pCallbacks && pCallbacks->*pCallback && pContext->m_pFilterContext)
+        dwResult = static_cast<DWORD>((pCallbacks->*pCallback)(
             pContext->m_pFilterContext, const_cast<LPSTR>(pszName), const_cast<LPSTR>(pszValue)));
-    LogMessage("[AddWorkerHeader] for header: %s return %d", pszName, static_cast<int>(dwResult));
+    LogMessage(pszLogFormat, pszName, static_cast<int>(dwResult));
     return dwResult;
 }
 
+} // namespace
+
+DWORD CBaseNotifications::AddWorkerHeader(CDLLContext* pContext, const char* pszName, const char* pszValue) {
+    return WriteHeader(pContext, &CHeaderCallbacks::AddHeader, "[AddWorkerHeader] for header: %s return %d",
+                       pszName, pszValue);
+}
+
 DWORD CBaseNotifications::SetHeader(CDLLContext* pContext, const char* pszName, const char* pszValue) {
-    DWORD dwResult = 0;
-    const CHeaderCallbacks* pCallbacks = HeaderCallbacksOf(pContext);
-    if (pCallbacks && pCallbacks->SetHeader && pContext->m_pFilterContext)
-        dwResult = static_cast<DWORD>(pCallbacks->SetHeader(
-            pContext->m_pFilterContext, const_cast<LPSTR>(pszName), const_cast<LPSTR>(pszValue)));
-    LogMessage("[SetHeader] for header: %s return %d", pszName, static_cast<int>(dwResult));
-    return dwResult;
+    return WriteHeader(pContext, &CHeaderCallbacks::SetHeader, "[SetHeader] for header: %s return %d",
+                       pszName, pszValue);
 }
 
 bool CBaseNotifications::GetRequestHeader(CDLLContext* pContext, const char* pszName, std::string& csValue) {

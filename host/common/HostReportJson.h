@@ -1,4 +1,4 @@
-// The JSON form of a host report (the record layout is described in host/cli/SCHEMA.md).
+// The JSON form of a host report (the record layout is described in README.md, "wkctl --json").
 #pragma once
 
 #include "host/common/HostRecord.h"

@@ -2,8 +2,9 @@
 #include "filter/CNotifications.h"
 #include "filter/CWKSWContext.h"
 #include "filter/SettingsSingleton.h"
+#include "host/testing/TestHost.h"
 #include "platform/CPlatform.h"
-#include "tests/filter/LogCapture.h"
+#include "tests/filter/PlatformDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -37,21 +38,8 @@ TEST(GetFilterVersion, RegistersVersionFlagsAndDescription) {
     EXPECT_TRUE(GetGeneralSettingsInstance()->IsInitialized());
 }
 
-class CNoModulePath : public IModules {
-public:
-    bool GetModulePathOf(const void*, std::string&) override { return false; }
-    bool FindLoadedModule(const std::string&, std::string&) override { return false; }
-    void* LoadLibrary(const std::string&, DWORD& dwError) override {
-        dwError = ERROR_MOD_NOT_FOUND;
-        return nullptr;
-    }
-    void* GetProcAddress(void*, const char*) override { return nullptr; }
-    void FreeLibrary(void*) override {}
-    std::string LibraryFileName(const std::string& cs) override { return cs; }
-};
-
 TEST(GetFilterVersion, FailedInitLeavesTheVersionRecordAsGiven) {
-    CNoModulePath modules;
+    CNoModules modules;
     CPlatform::SetModules(&modules);
     HTTP_FILTER_VERSION version = FilledVersion();
     const HTTP_FILTER_VERSION before = version;
@@ -60,11 +48,6 @@ TEST(GetFilterVersion, FailedInitLeavesTheVersionRecordAsGiven) {
     EXPECT_EQ(std::memcmp(&version, &before, sizeof(version)), 0);
     EXPECT_FALSE(GetGeneralSettingsInstance()->IsInitialized());
 }
-
-class CThrowingModules : public CNoModulePath {
-public:
-    bool GetModulePathOf(const void*, std::string&) override { throw std::runtime_error("platform failure"); }
-};
 
 TEST(GetFilterVersion, AnExceptionBecomesFailure) {
     CThrowingModules modules;
@@ -77,7 +60,7 @@ TEST(GetFilterVersion, AnExceptionBecomesFailure) {
 TEST(HttpFilterProc, NullContextReturnsZeroWithoutLogging) {
     CLogCapture capture;
     EXPECT_EQ(HttpFilterProc(nullptr), 0u);
-    EXPECT_TRUE(CLogCapture::Lines().empty());
+    EXPECT_TRUE(capture.Lines().empty());
 }
 
 TEST(HttpFilterProc, UnroutedNotificationsCallNoHandler) {
@@ -89,7 +72,7 @@ TEST(HttpFilterProc, UnroutedNotificationsCallNoHandler) {
         EXPECT_EQ(HttpFilterProc(&context), 0u) << dwType;
         EXPECT_EQ(context.m_dwControlMessage, 77u);
     }
-    EXPECT_TRUE(CLogCapture::Lines().empty());
+    EXPECT_TRUE(capture.Lines().empty());
 }
 
 struct CHandlerCase {
@@ -138,8 +121,8 @@ TEST_P(HandlerShape, NullContextGivesThirteenAndNotApplicable) {
         dwResult = notifications.NotifyEndOfRequest(nullptr);
     }
     EXPECT_EQ(dwResult, ERROR_INVALID_DATA);
-    EXPECT_TRUE(CLogCapture::Contains(GetParam().pszNullContextLine));
-    EXPECT_EQ(CLogCapture::Lines().back(),
+    EXPECT_TRUE(capture.Contains(GetParam().pszNullContextLine));
+    EXPECT_EQ(capture.Lines().back(),
               std::string("[") + GetParam().pszHandler + "] finished.  Win32 RC=13.  Control Message=<N/A>");
 }
 
@@ -151,9 +134,9 @@ TEST_P(HandlerShape, EveryHandlerEndsWithOneClosingLine) {
     context.m_dwNotificationType = GetParam().dwType;
     HTTP_FILTER_PREPROC_HEADERS headers{};
     context.m_pNotification = &headers;
-    CLogCapture::Clear();
+    capture.Clear();
     EXPECT_EQ(HttpFilterProc(&context), 0u);
-    const auto vLines = CLogCapture::Lines();
+    const auto vLines = capture.Lines();
     ASSERT_FALSE(vLines.empty());
     EXPECT_EQ(vLines.back(),
               std::string("[") + GetParam().pszHandler + "] finished.  Win32 RC=0.  Control Message=<None>");
@@ -183,8 +166,8 @@ TEST(HandlerShape, MissingRequestObjectsIgnoreTheRequest) {
         context.m_dwNotificationType = c.dwType;
         EXPECT_EQ(HttpFilterProc(&context), ERROR_INVALID_DATA);
         EXPECT_EQ(context.m_dwControlMessage, CM_IGNORE);
-        EXPECT_TRUE(CLogCapture::Contains(c.pszLine)) << c.pszLine;
-        EXPECT_TRUE(CLogCapture::Lines().back().find("Win32 RC=13.  Control Message=<Ignore>") !=
+        EXPECT_TRUE(capture.Contains(c.pszLine)) << c.pszLine;
+        EXPECT_TRUE(capture.Lines().back().find("Win32 RC=13.  Control Message=<Ignore>") !=
                     std::string::npos);
     }
 }
@@ -219,11 +202,11 @@ TEST(EndOfRequest, DeletesTheWorkerContextOnce) {
                   static_cast<void*>(pWorker));
     EXPECT_EQ(HttpFilterProc(&context), 0u);
     EXPECT_EQ(context.m_pMyOwnContext, nullptr);
-    EXPECT_TRUE(CLogCapture::Contains(szExpected));
+    EXPECT_TRUE(capture.Contains(szExpected));
     // A second END_OF_REQUEST (or one after a logoff freed it) finds nothing to delete.
-    CLogCapture::Clear();
+    capture.Clear();
     EXPECT_EQ(HttpFilterProc(&context), 0u);
-    for (const std::string& csLine : CLogCapture::Lines())
+    for (const std::string& csLine : capture.Lines())
         EXPECT_EQ(csLine.find("delete"), std::string::npos);
 }
 
@@ -243,7 +226,7 @@ TEST(HttpFilterProc, NoExceptionLeavesTheEntryPoint) {
     CPlatform::SetDebug(nullptr);
     EXPECT_EQ(dwResult, ERROR_INVALID_DATA);
     EXPECT_EQ(context.m_dwControlMessage, CM_IGNORE);
-    EXPECT_TRUE(CLogCapture::Contains("[HttpFilterProc] Unexpected exception: debugger channel broke"));
+    EXPECT_TRUE(capture.Contains("[HttpFilterProc] Unexpected exception: debugger channel broke"));
 }
 
 TEST(Singleton, RacingThreadsShareOneSettingsObject) {

@@ -1,7 +1,7 @@
 #include "filter/CBaseNotifications.h"
 #include "filter/CNotificationsHelper.h"
+#include "host/testing/TestHost.h"
 #include "tests/filter/FakeIis.h"
-#include "tests/filter/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -76,9 +76,9 @@ TEST(HeaderHelpers, MissingFilterContextOrCallbackGivesZeroAndLogs) {
     iis.headers.SetHeader = nullptr;
     EXPECT_EQ(CBaseNotifications::SetHeader(&context, "URL", "/"), 0u);
     EXPECT_EQ(CBaseNotifications::AddWorkerHeader(nullptr, "X-B:", "1"), 0u);
-    EXPECT_TRUE(CLogCapture::Contains("[AddWorkerHeader] for header: X-A: return 0"));
-    EXPECT_TRUE(CLogCapture::Contains("[SetHeader] for header: URL return 0"));
-    EXPECT_TRUE(CLogCapture::Contains("[AddWorkerHeader] for header: X-B: return 0"));
+    EXPECT_TRUE(capture.Contains("[AddWorkerHeader] for header: X-A: return 0"));
+    EXPECT_TRUE(capture.Contains("[SetHeader] for header: URL return 0"));
+    EXPECT_TRUE(capture.Contains("[AddWorkerHeader] for header: X-B: return 0"));
 }
 
 // The two-call protocol: size query, then a read into size + 1 bytes.
@@ -116,7 +116,7 @@ TEST(GetIISParmT, ErrorsOfTheSizingCall) {
                   {ERROR_MORE_DATA, false}};
     for (const auto& c : aCases) {
         CLogCapture capture;
-        CLogCapture::Clear();
+        capture.Clear();
         CFakeIis iis;
         iis.mapServerVariables["V"] = "value";
         iis.dwFirstCallError = c.dwError;
@@ -127,24 +127,24 @@ TEST(GetIISParmT, ErrorsOfTheSizingCall) {
         EXPECT_EQ(iis.nReads, 1) << c.dwError;
         const std::string csLine =
             "GetIISParmT  GetServerVariable failed V Error " + std::to_string(c.dwError);
-        EXPECT_EQ(CLogCapture::Contains(csLine), c.bLogged) << c.dwError;
+        EXPECT_EQ(capture.Contains(csLine), c.bLogged) << c.dwError;
     }
 }
 
 TEST(GetIISParmT, MissingValueWithZeroSizeIsSilent) {
     CLogCapture capture;
-    CLogCapture::Clear();
+    capture.Clear();
     CFakeIis iis;
     std::string csValue = "kept";
     EXPECT_FALSE(CBaseNotifications::GetIISParmT(&iis.filterContext, iis.filterContext.GetServerVariable,
                                                  "NONE", csValue));
     EXPECT_EQ(csValue, "kept");
-    EXPECT_TRUE(CLogCapture::Lines().empty());
+    EXPECT_TRUE(capture.Lines().empty());
 }
 
 TEST(GetIISParmT, FailedSecondReadLeavesValueEmptyAndLogsError) {
     CLogCapture capture;
-    CLogCapture::Clear();
+    capture.Clear();
     CFakeIis iis;
     iis.mapServerVariables["V"] = "value";
     iis.bFailSecondRead = true;
@@ -153,8 +153,8 @@ TEST(GetIISParmT, FailedSecondReadLeavesValueEmptyAndLogsError) {
     EXPECT_FALSE(CBaseNotifications::GetIISParmT(&iis.filterContext, iis.filterContext.GetServerVariable, "V",
                                                  csValue));
     EXPECT_EQ(csValue, "");
-    ASSERT_EQ(CLogCapture::Lines().size(), 1u);
-    EXPECT_EQ(CLogCapture::Lines()[0].rfind("GetIISParmT V failed Error: 232   ", 0), 0u);
+    ASSERT_EQ(capture.Lines().size(), 1u);
+    EXPECT_EQ(capture.Lines()[0].rfind("GetIISParmT V failed Error: 232   ", 0), 0u);
 }
 
 TEST(GetServerVariable, ReadsInEveryHandledNotificationOnly) {
@@ -187,7 +187,7 @@ TEST(NoCacheHeaders, NinePairsInOrderDuringSendResponse) {
         {"Cache-control:", "private"},
         {"Cache-control:", "proxy-revalidate"}};
     EXPECT_EQ(iis.vAdded, vExpected);
-    EXPECT_TRUE(CLogCapture::Contains("[CNotificationsHelper::AddNoCacheHeaders] returns <TRUE>"));
+    EXPECT_TRUE(capture.Contains("[CNotificationsHelper::AddNoCacheHeaders] returns <TRUE>"));
 }
 
 TEST(NoCacheHeaders, StopsAtTheFirstRefusedHeader) {
@@ -208,7 +208,7 @@ TEST(NoCacheHeaders, EndOfRequestAddsNothing) {
     iis.Attach(context, SF_NOTIFY_END_OF_REQUEST);
     EXPECT_FALSE(CNotificationsHelper::AddNoCacheHeaders(&context));
     EXPECT_TRUE(iis.vAdded.empty());
-    EXPECT_TRUE(CLogCapture::Contains("[CNotificationsHelper::AddNoCacheHeaders] returns <FALSE>"));
+    EXPECT_TRUE(capture.Contains("[CNotificationsHelper::AddNoCacheHeaders] returns <FALSE>"));
 }
 
 struct CSentResponse {
@@ -234,7 +234,7 @@ TEST(SendResponse, CallsSlotEightAndCompletesTheRequest) {
     EXPECT_EQ(t_sent.csText, "HTTP/1.1 200 OK\r\n\r\nbody");
     EXPECT_EQ(t_sent.cb, 23u);
     EXPECT_EQ(t_sent.pTable, &services);
-    EXPECT_TRUE(CLogCapture::Contains("[CBaseNotifications::SendResponse] SendResponse base page"));
+    EXPECT_TRUE(capture.Contains("[CBaseNotifications::SendResponse] SendResponse base page"));
 }
 
 TEST(SendResponse, MissingServiceGivesSevenAndKeepsControlMessage) {

@@ -1,8 +1,9 @@
 #include "filter/EntryPoints.h"
+#include "host/testing/TestHost.h"
 #include "platform/CPlatform.h"
 #include "platform/ModuleNames.h"
 #include "settings/CWKGeneralSettings.h"
-#include "tests/filter/LogCapture.h"
+#include "tests/filter/PlatformDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -72,19 +73,6 @@ TEST_F(GeneralSettings, SuccessfulInitRegistersTheProductAndWritesTheSuccessEven
     EXPECT_EQ(m_settings.Terminate(), 0u);
 }
 
-class CNoModules : public IModules {
-public:
-    bool GetModulePathOf(const void*, std::string&) override { return false; }
-    bool FindLoadedModule(const std::string&, std::string&) override { return false; }
-    void* LoadLibrary(const std::string&, DWORD& dwError) override {
-        dwError = ERROR_MOD_NOT_FOUND;
-        return nullptr;
-    }
-    void* GetProcAddress(void*, const char*) override { return nullptr; }
-    void FreeLibrary(void*) override {}
-    std::string LibraryFileName(const std::string& cs) override { return cs; }
-};
-
 TEST_F(GeneralSettings, FailedInitWritesTheReasonThenTheFailureEvent) {
     CNoModules modules;
     CPlatform::SetModules(&modules);
@@ -133,8 +121,8 @@ TEST_F(GeneralSettings, SettingsMissingFromTheStoreAreLoggedAndKeepTheDefault) {
     EXPECT_FALSE(m_settings.GetSettingFromID(9998, nValue, 3));
     EXPECT_EQ(csValue, "default");
     EXPECT_EQ(nValue, 42);
-    EXPECT_TRUE(CLogCapture::Contains("GetSettingFromID string failed ID 9999, Criteria -1"));
-    EXPECT_TRUE(CLogCapture::Contains("GetSettingFromID string failed ID 9998, Criteria 3"));
+    EXPECT_TRUE(capture.Contains("GetSettingFromID string failed ID 9999, Criteria -1"));
+    EXPECT_TRUE(capture.Contains("GetSettingFromID string failed ID 9998, Criteria 3"));
 }
 
 } // namespace
