@@ -1,20 +1,32 @@
 #include "platform/ThreadIdentity.h"
 
+#include "platform/ThreadSlot.h"
+
 namespace {
 
-// A plain pointer, not a shared pointer: a thread-local object with a destructor would pin the module in
-// memory (the loader cannot unload code that exiting threads may still call), and the log is flushed when the
-// module unloads. The identity is owned here while set and freed when the thread reverts.
-thread_local CIdentityToken* t_pspIdentity = nullptr;
+void ReleaseIdentity(void* pValue) {
+    delete static_cast<CIdentityToken*>(pValue);
+}
+
+// The identity is owned by its thread's slot while set, and released when the thread reverts or ends.
+CThreadSlot& IdentitySlot() {
+    static CThreadSlot s_slot(&ReleaseIdentity);
+    return s_slot;
+}
+
+CIdentityToken* CurrentIdentity() {
+    return static_cast<CIdentityToken*>(IdentitySlot().Get());
+}
 
 void SetIdentity(CIdentityToken spIdentity) {
+    CIdentityToken* pCurrent = CurrentIdentity();
     if (!spIdentity) {
-        delete t_pspIdentity;
-        t_pspIdentity = nullptr;
-    } else if (t_pspIdentity) {
-        *t_pspIdentity = std::move(spIdentity);
+        IdentitySlot().Set(nullptr);
+        delete pCurrent;
+    } else if (pCurrent) {
+        *pCurrent = std::move(spIdentity);
     } else {
-        t_pspIdentity = new CIdentityToken(std::move(spIdentity));
+        IdentitySlot().Set(new CIdentityToken(std::move(spIdentity)));
     }
 }
 
@@ -25,9 +37,10 @@ void CThreadIdentity::Impersonate(CIdentityToken spIdentity) {
 }
 
 DWORD CThreadIdentity::OpenThreadToken(CIdentityToken& spToken) {
-    if (!t_pspIdentity)
+    CIdentityToken* pCurrent = CurrentIdentity();
+    if (!pCurrent)
         return ERROR_NO_TOKEN;
-    spToken = *t_pspIdentity;
+    spToken = *pCurrent;
     return ERROR_SUCCESS;
 }
 

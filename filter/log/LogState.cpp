@@ -35,6 +35,11 @@ public:
         CAutoLock lock(state.csWriters);
         FlushLogLocked(state, true);
         CloseLogFileLocked(state);
+        // The state outlives this holder, but its memory must not outlive the module: an unloaded module
+        // would leave the blocks behind with nothing pointing at them. A line logged after this point
+        // allocates again and is written as before.
+        state.spSection.reset();
+        std::string().swap(state.csBuffer);
     }
 };
 CLogFileHolder g_logFileHolder;

@@ -1,5 +1,7 @@
 #include "platform/posix/PosixServices.h"
 
+#include "platform/Immortal.h"
+
 #include "platform/posix/PosixErrors.h"
 
 #include <cerrno>
@@ -104,7 +106,5 @@ public:
 } // namespace
 
 IFileSystem& PosixFileSystem() {
-    // Never destroyed: the log flushes through it while static objects are torn down.
-    static CPosixFileSystem* s_pFileSystem = new CPosixFileSystem();
-    return *s_pFileSystem;
+    return ImmortalInstance<CPosixFileSystem>();
 }

@@ -1,5 +1,7 @@
 #include "platform/posix/PosixServices.h"
 
+#include "platform/Immortal.h"
+
 #include <dlfcn.h>
 #include <link.h>
 
@@ -86,6 +88,5 @@ public:
 } // namespace
 
 IModules& PosixModules() {
-    static CPosixModules* s_p = new CPosixModules();
-    return *s_p;
+    return ImmortalInstance<CPosixModules>();
 }

@@ -1,5 +1,7 @@
 #include "platform/posix/PosixServices.h"
 
+#include "platform/Immortal.h"
+
 #include "platform/posix/PosixErrors.h"
 
 #include <cerrno>
@@ -117,6 +119,5 @@ public:
 } // namespace
 
 ISharedMemory& PosixSharedMemory() {
-    static CPosixSharedMemory* s_p = new CPosixSharedMemory();
-    return *s_p;
+    return ImmortalInstance<CPosixSharedMemory>();
 }

@@ -2,25 +2,25 @@
 
 #include "platform/posix/PosixServices.h"
 
+#include "platform/Immortal.h"
+
 #include <syslog.h>
 
 #include <cstdio>
 #include <mutex>
-#include <set>
 #include <string>
 
 namespace {
 
 struct CSysLogSource {
-    const char* pszIdent; // interned: lives as long as the process
+    std::string csIdent;
+    // An empty name takes the program's name, as syslog does for no ident.
+    const char* Ident() const { return csIdent.empty() ? nullptr : csIdent.c_str(); }
 };
 
 class CPosixSysLog : public ISysLog {
 public:
-    void* Open(const std::string& csSource) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return new CSysLogSource{Intern(csSource)};
-    }
+    void* Open(const std::string& csSource) override { return new CSysLogSource{csSource}; }
 
     DWORD Report(void* hSource, EEventType eType, WORD wCategory, DWORD dwEventId,
                  const std::vector<std::string>& vTexts, const void* pData, DWORD cbData) override {
@@ -28,12 +28,13 @@ public:
             return ERROR_INVALID_HANDLE;
         const auto* pSource = static_cast<const CSysLogSource*>(hSource);
         std::string csMessage = FormatSysLogMessage(wCategory, dwEventId, vTexts, pData, cbData);
-        // The ident is process-wide state and openlog keeps only the pointer, so reports take turns, and
-        // idents are interned for the life of the process: a closed source, or a syslog() call by the host
-        // between our openlog and closelog, never reads freed memory. closelog puts the host back on the
-        // default ident instead of leaving ours on its lines.
+        // The ident is process-wide state and openlog keeps only the pointer, so reports take turns. closelog
+        // forgets the pointer (a syslog() call by the host waits for it inside the C library), so the source
+        // may be closed and its name freed afterwards; it also puts the host back on the default ident
+        // instead of leaving ours on its lines. A source is never closed during its own report (the event
+        // log's lock).
         std::lock_guard<std::mutex> guard(m_lock);
-        ::openlog(pSource->pszIdent, LOG_PID, LOG_USER);
+        ::openlog(pSource->Ident(), LOG_PID, LOG_USER);
         ::syslog(SysLogPriorityOf(eType), "%s", csMessage.c_str());
         ::closelog();
         return ERROR_SUCCESS;
@@ -45,15 +46,7 @@ public:
     }
 
 private:
-    // Called with m_lock held. An empty name takes the program's name, as syslog does for no ident.
-    const char* Intern(const std::string& csSource) {
-        if (csSource.empty())
-            return nullptr;
-        return m_setIdents.insert(csSource).first->c_str();
-    }
-
     std::mutex m_lock;
-    std::set<std::string> m_setIdents; // node-based: an element's text never moves
 };
 
 } // namespace
@@ -95,7 +88,5 @@ int SysLogPriorityOf(EEventType eType) {
 }
 
 ISysLog& PosixSysLog() {
-    // Never destroyed: events may still be reported while static objects are torn down.
-    static CPosixSysLog* s_p = new CPosixSysLog();
-    return *s_p;
+    return ImmortalInstance<CPosixSysLog>();
 }

@@ -1,5 +1,7 @@
 #include "platform/posix/PosixServices.h"
 
+#include "platform/Immortal.h"
+
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -77,11 +79,9 @@ public:
 } // namespace
 
 ISystem& PosixSystem() {
-    static CPosixSystem* s_p = new CPosixSystem();
-    return *s_p;
+    return ImmortalInstance<CPosixSystem>();
 }
 
 IDebugOutput& PosixDebugOutput() {
-    static CPosixDebugOutput* s_p = new CPosixDebugOutput();
-    return *s_p;
+    return ImmortalInstance<CPosixDebugOutput>();
 }

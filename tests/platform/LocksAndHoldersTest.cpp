@@ -183,4 +183,17 @@ TEST(ThreadIdentity, RevertScopeRestoresTheSameIdentity) {
     CThreadIdentity::RevertToSelf();
 }
 
+TEST(ThreadIdentity, ThreadsThatEndImpersonatingReleaseTheirIdentity) {
+    auto spUser = std::make_shared<CRequestIdentity>();
+    std::weak_ptr<CRequestIdentity> wpUser = spUser;
+    std::vector<std::thread> vThreads;
+    for (int i = 0; i < 4; ++i)
+        vThreads.emplace_back([spUser] { CThreadIdentity::Impersonate(spUser); });
+    for (auto& t : vThreads)
+        t.join();
+    spUser.reset();
+    // Only the ended threads held it: their slots let go of it when they ended.
+    EXPECT_TRUE(wpUser.expired());
+}
+
 } // namespace
