@@ -12,7 +12,7 @@ CEventLog::~CEventLog() {
 }
 
 bool CEventLog::Register(const char* pszSource) {
-    std::unique_lock<std::shared_mutex> guard(m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     if (m_hSource || m_bRegistered)
         return false;
     try {
@@ -25,7 +25,7 @@ bool CEventLog::Register(const char* pszSource) {
 }
 
 bool CEventLog::Deregister() {
-    std::unique_lock<std::shared_mutex> guard(m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     m_bRegistered = false;
     if (!m_hSource)
         return false;
@@ -35,7 +35,7 @@ bool CEventLog::Deregister() {
 }
 
 bool CEventLog::IsRegistered() const {
-    std::shared_lock<std::shared_mutex> guard(m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     return m_bRegistered;
 }
 
@@ -83,7 +83,7 @@ DWORD CEventLog::Report(WORD wType, WORD wCategory, DWORD dwEventId, DWORD cbDat
 
 DWORD CEventLog::ReportTexts(WORD wType, WORD wCategory, DWORD dwEventId, DWORD cbData, const void* pData,
                              const std::vector<std::string>& vTexts) {
-    std::shared_lock<std::shared_mutex> guard(m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     if (!m_hSource)
         return ERROR_INVALID_PARAMETER;
     if (cbData && !pData)

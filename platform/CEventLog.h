@@ -6,7 +6,7 @@
 #include "platform/WinTypes.h"
 
 #include <cstddef>
-#include <shared_mutex>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -57,8 +57,9 @@ private:
     DWORD ReportTexts(WORD wType, WORD wCategory, DWORD dwEventId, DWORD cbData, const void* pData,
                       const std::vector<std::string>& vTexts);
 
-    // Reports share it; Register and Deregister take it alone, so a source is never closed under a report.
-    mutable std::shared_mutex m_lock;
+    // A source is never closed under a report. One plain lock: the journal writes one record at a time
+    // anyway, and a reader-writer lock would let a stream of reports starve Deregister.
+    mutable std::mutex m_lock;
     void* m_hSource = nullptr;
     bool m_bRegistered = false;
 };

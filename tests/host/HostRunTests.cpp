@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -16,14 +17,28 @@ constexpr DWORD AUTH = SF_NOTIFY_AUTH_COMPLETE;
 constexpr DWORD SEND = SF_NOTIFY_SEND_RESPONSE;
 constexpr DWORD RAW = SF_NOTIFY_SEND_RAW_DATA;
 constexpr DWORD END = SF_NOTIFY_END_OF_REQUEST;
+using Codes = std::vector<DWORD>;
+using Texts = std::vector<std::string>;
+using Answers = std::vector<std::pair<BOOL, DWORD>>; // what callbacks returned, with the last error
 
 class HostRunTest : public ::testing::Test {
 protected:
     void SetUp() override { CFakeModule::Reset(); }
     void TearDown() override { CFakeModule::Reset(); }
+    static CFakeStep& On(DWORD dwCode) { return CFakeModule::s_script[dwCode]; }
     CHostRunRecord Run(const CHostRequest& request) { return m_session.Run(request); }
     CHostSession m_session{CFakeModule::EntryPoints()};
 };
+
+LPSTR Str(const char* psz) {
+    return const_cast<LPSTR>(psz);
+}
+BOOL AddHeader(CDLLContext* p, const char* pszName, const char* pszValue) {
+    return Callbacks(p)->AddHeader(p->m_pFilterContext, Str(pszName), Str(pszValue));
+}
+BOOL SetHeader(CDLLContext* p, const char* pszName, const char* pszValue) {
+    return Callbacks(p)->SetHeader(p->m_pFilterContext, Str(pszName), Str(pszValue));
+}
 
 // What one call of a read callback answered.
 struct CReadAnswer {
@@ -31,201 +46,166 @@ struct CReadAnswer {
     DWORD dwLastError;
     DWORD dwSize;
     std::string csText;
+    bool operator==(const CReadAnswer&) const = default;
 };
+void PrintTo(const CReadAnswer& a, std::ostream* pOut) {
+    *pOut << "{" << a.bResult << ", error " << a.dwLastError << ", size " << a.dwSize << ", " << a.csText
+          << "}";
+}
 
-CReadAnswer CallRead(CDLLContext* pContext, bool bServerVariable, const char* pszName, DWORD cbBuffer) {
+CReadAnswer CallRead(CDLLContext* p, bool bServerVariable, const char* pszName, DWORD cbBuffer) {
     std::vector<char> vBuffer(cbBuffer + 1, '#');
     DWORD dwSize = cbBuffer;
     LPVOID pBuffer = cbBuffer ? vBuffer.data() : nullptr;
     PlatformSetLastError(0);
-    BOOL bResult = bServerVariable
-                       ? pContext->m_pFilterContext->GetServerVariable(
-                             pContext->m_pFilterContext, const_cast<LPSTR>(pszName), pBuffer, &dwSize)
-                       : Callbacks(pContext)->GetHeader(pContext->m_pFilterContext,
-                                                        const_cast<LPSTR>(pszName), pBuffer, &dwSize);
-    DWORD dwError = PlatformGetLastError();
-    std::string csText = bResult && cbBuffer ? std::string(vBuffer.data()) : std::string();
-    return {bResult, bResult ? 0 : dwError, dwSize, csText};
+    BOOL bResult =
+        bServerVariable
+            ? p->m_pFilterContext->GetServerVariable(p->m_pFilterContext, Str(pszName), pBuffer, &dwSize)
+            : Callbacks(p)->GetHeader(p->m_pFilterContext, Str(pszName), pBuffer, &dwSize);
+    DWORD dwError = bResult ? 0 : PlatformGetLastError();
+    return {bResult, dwError, dwSize, bResult && cbBuffer ? std::string(vBuffer.data()) : std::string()};
 }
 
 // The way a caller reads a value of unknown length: ask for the size, then read with that much room.
-bool ReadTwoCalls(CDLLContext* pContext, bool bServerVariable, const char* pszName, std::string& csValue) {
-    CReadAnswer first = CallRead(pContext, bServerVariable, pszName, 0);
-    if (first.bResult)
-        return true;
-    if (first.dwLastError != ERROR_INSUFFICIENT_BUFFER)
-        return false;
-    CReadAnswer second = CallRead(pContext, bServerVariable, pszName, first.dwSize);
-    csValue = second.csText;
-    return second.bResult != FALSE;
-}
-
-TEST_F(HostRunTest, SendsTheFourNotificationsInOrderWithoutABody) {
-    CHostRunRecord record = Run(CHostRequest());
-    EXPECT_EQ(CFakeModule::Seen(), (std::vector<DWORD>{PREPROC, AUTH, SEND, END}));
-    EXPECT_EQ(record.SentCodes(), (std::vector<DWORD>{PREPROC, AUTH, SEND, END}));
-    ASSERT_EQ(record.m_vSkipped.size(), 1u);
-    EXPECT_EQ(record.m_vSkipped[0].m_dwCode, RAW);
-    EXPECT_EQ(record.m_vSkipped[0].m_csReason, "no response body");
-    EXPECT_TRUE(record.m_vAnomalies.empty());
-}
-
-TEST_F(HostRunTest, SendsRawDataWithTheBodyWhenThereIsOne) {
-    std::string csSeen;
-    DWORD cbIn = 0, dwStatus = 0;
-    CFakeModule::Script()[RAW].m_fnAction = [&](CDLLContext* p) {
-        auto* pRaw = static_cast<HTTP_FILTER_RAW_DATA*>(p->m_pNotification);
-        csSeen.assign(static_cast<const char*>(pRaw->pvInData), pRaw->cbInData);
-        cbIn = pRaw->cbInBuffer;
-        dwStatus = p->m_spOutboundContext->m_dwHttpStatus;
-    };
-    CHostRunRecord record = Run(CHostRequest().ResponseBody("<html>page</html>").ResponseStatus(200));
-    EXPECT_EQ(record.SentCodes(), (std::vector<DWORD>{PREPROC, AUTH, SEND, RAW, END}));
-    EXPECT_EQ(csSeen, "<html>page</html>");
-    EXPECT_EQ(cbIn, csSeen.size());
-    EXPECT_EQ(dwStatus, 200u);
-    EXPECT_TRUE(record.m_vSkipped.empty());
+std::string ReadTwoCalls(CDLLContext* p, bool bServerVariable, const char* pszName) {
+    CReadAnswer first = CallRead(p, bServerVariable, pszName, 0);
+    if (first.bResult || first.dwLastError != ERROR_INSUFFICIENT_BUFFER)
+        return first.bResult ? "" : "(failed)";
+    CReadAnswer second = CallRead(p, bServerVariable, pszName, first.dwSize);
+    return second.bResult ? second.csText : "(failed)";
 }
 
 struct CStopCase {
     DWORD dwAt;
     DWORD dwControlMessage;
-    std::vector<DWORD> vExpected;
+    Codes vExpected;
+    bool bBody = true;
 };
-
 void PrintTo(const CStopCase& c, std::ostream* pOut) {
-    *pOut << HostNotificationName(c.dwAt) << " leaves " << HostControlMessageWord(c.dwControlMessage);
+    *pOut << HostNotificationName(c.dwAt) << " leaves " << HostControlMessageWord(c.dwControlMessage)
+          << (c.bBody ? "" : ", no body");
 }
 
 class HostStopRuleTest : public HostRunTest, public ::testing::WithParamInterface<CStopCase> {};
 
 TEST_P(HostStopRuleTest, OnlyEndOfRequestFollowsIgnoreOrCompleted) {
     const CStopCase& c = GetParam();
-    CFakeModule::Script()[c.dwAt].m_dwControlMessage = c.dwControlMessage;
-    CHostRunRecord record = Run(CHostRequest().ResponseBody("body"));
+    Codes vSeen; // what the module was called with
+    for (DWORD dwCode : HOST_NOTIFICATION_ORDER)
+        On(dwCode).m_fnAction = [&](CDLLContext* p) { vSeen.push_back(p->m_dwNotificationType); };
+    On(c.dwAt).m_dwControlMessage = c.dwControlMessage;
+    CHostRunRecord record = Run(c.bBody ? CHostRequest().ResponseBody("body") : CHostRequest());
+    EXPECT_EQ(vSeen, c.vExpected);
     EXPECT_EQ(record.SentCodes(), c.vExpected);
-    EXPECT_EQ(CFakeModule::Seen(), c.vExpected);
-    // Whatever was left out is accounted for, with the reason naming the control message.
+    EXPECT_TRUE(record.m_vAnomalies.empty());
+    // Whatever was left out is accounted for, with the reason naming the control message (or the body).
     EXPECT_EQ(record.m_vNotifications.size() + record.m_vSkipped.size(), 5u);
+    const char* pszReason = c.bBody ? HostControlMessageWord(c.dwControlMessage) : "no response body";
     for (const auto& skipped : record.m_vSkipped)
-        EXPECT_NE(skipped.m_csReason.find(HostControlMessageWord(c.dwControlMessage)), std::string::npos)
-            << skipped.m_csReason;
+        EXPECT_NE(skipped.m_csReason.find(pszReason), std::string::npos) << skipped.m_csReason;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ControlMessages, HostStopRuleTest,
-    ::testing::Values(CStopCase{PREPROC, CM_IGNORE, {PREPROC, END}},
-                      CStopCase{PREPROC, CM_COMPLETED, {PREPROC, END}},
-                      CStopCase{AUTH, CM_IGNORE, {PREPROC, AUTH, END}},
-                      CStopCase{AUTH, CM_COMPLETED, {PREPROC, AUTH, END}},
-                      CStopCase{SEND, CM_IGNORE, {PREPROC, AUTH, SEND, END}},
-                      CStopCase{SEND, CM_COMPLETED, {PREPROC, AUTH, SEND, END}},
-                      CStopCase{RAW, CM_IGNORE, {PREPROC, AUTH, SEND, RAW, END}},
-                      CStopCase{END, CM_IGNORE, {PREPROC, AUTH, SEND, RAW, END}},
-                      // The host goes on for the words the module does not use to end its interest.
-                      CStopCase{PREPROC, CM_HANDLED_REDIRECTED, {PREPROC, AUTH, SEND, RAW, END}},
-                      CStopCase{PREPROC, CM_REPLACE, {PREPROC, AUTH, SEND, RAW, END}},
-                      CStopCase{PREPROC, 7, {PREPROC, AUTH, SEND, RAW, END}}));
+const Codes ALL = {PREPROC, AUTH, SEND, RAW, END};
+INSTANTIATE_TEST_SUITE_P(ControlMessages, HostStopRuleTest,
+                         ::testing::ValuesIn(std::vector<CStopCase>{
+                             {PREPROC, CM_NONE, {PREPROC, AUTH, SEND, END}, false},
+                             {PREPROC, CM_IGNORE, {PREPROC, END}},
+                             {PREPROC, CM_COMPLETED, {PREPROC, END}},
+                             {AUTH, CM_IGNORE, {PREPROC, AUTH, END}},
+                             {AUTH, CM_COMPLETED, {PREPROC, AUTH, END}},
+                             {SEND, CM_IGNORE, {PREPROC, AUTH, SEND, END}},
+                             {SEND, CM_COMPLETED, {PREPROC, AUTH, SEND, END}},
+                             {RAW, CM_IGNORE, ALL},
+                             {END, CM_IGNORE, ALL},
+                             // The other words do not end the module's interest.
+                             {PREPROC, CM_HANDLED_REDIRECTED, ALL},
+                             {PREPROC, CM_REPLACE, ALL},
+                             {PREPROC, 7, ALL},
+                         }));
 
-TEST_F(HostRunTest, InterimStatusSendsResponseTwiceAndIgnoreStopsTheRest) {
-    std::vector<DWORD> vStatuses;
-    CFakeModule::Script()[SEND].m_fnAction = [&](CDLLContext* p) {
-        vStatuses.push_back(Callbacks(p)->HttpStatus);
+TEST_F(HostRunTest, TheResponseNotificationsGetTheirStatusesAndTheBody) {
+    Codes vSeen; // SEND's statuses, then RAW's status, body size, subscription type and link criteria
+    std::string csBody;
+    bool bEndStructure = true;
+    On(SEND).m_fnAction = [&](CDLLContext* p) {
+        vSeen.push_back(Callbacks(p)->HttpStatus);
         EXPECT_EQ(p->m_spOutboundContext->m_dwHttpStatus, Callbacks(p)->HttpStatus);
     };
-    Run(CHostRequest().InterimStatus(100).ResponseStatus(302));
-    EXPECT_EQ(vStatuses, (std::vector<DWORD>{100, 302}));
-
-    vStatuses.clear();
-    CFakeModule::Script()[SEND].m_dwControlMessage = CM_IGNORE;
-    CHostRunRecord record = Run(CHostRequest().InterimStatus(100).ResponseStatus(200));
-    EXPECT_EQ(vStatuses, (std::vector<DWORD>{100}));
-    EXPECT_EQ(record.SentCodes(), (std::vector<DWORD>{PREPROC, AUTH, SEND, END}));
-}
-
-TEST_F(HostRunTest, FillsTheRecordForEachNotification) {
-    std::map<DWORD, void*> mapNotification;
-    std::map<DWORD, DWORD> mapType;
-    for (DWORD dwCode : {PREPROC, AUTH, SEND, RAW, END})
-        CFakeModule::Script()[dwCode].m_fnAction = [&, dwCode](CDLLContext* p) {
-            mapNotification[dwCode] = p->m_pNotification;
-            mapType[dwCode] = p->m_dwNotificationType;
-            EXPECT_EQ(p->m_dwSubscriptionType, 15u);
-            EXPECT_EQ(p->m_dwLinkCriteria, 3u);
-            ASSERT_TRUE(p->m_spExchangeURL);
-            EXPECT_EQ(p->m_spExchangeURL->GetBaseAddress(), "https://mail.example.com/owa/");
-        };
-    CFakeModule::Script()[PREPROC].m_fnAction = [&](CDLLContext* p) {
-        mapNotification[PREPROC] = p->m_pNotification;
-        mapType[PREPROC] = p->m_dwNotificationType;
-        HTTP_FILTER_PREPROC_HEADERS* pHeaders = Callbacks(p);
-        EXPECT_NE(pHeaders->GetHeader, nullptr);
-        EXPECT_NE(pHeaders->SetHeader, nullptr);
-        EXPECT_NE(pHeaders->AddHeader, nullptr);
-        ASSERT_NE(p->m_pFilterContext, nullptr);
+    On(RAW).m_fnAction = [&](CDLLContext* p) {
+        auto* pRaw = static_cast<HTTP_FILTER_RAW_DATA*>(p->m_pNotification);
         EXPECT_EQ(p->m_pFilterContext->cbSize, sizeof(HTTP_FILTER_CONTEXT));
-        ASSERT_NE(p->m_pCoreServices, nullptr);
-        EXPECT_NE(p->m_pCoreServices->SendResponse, nullptr);
-        EXPECT_NE(p->m_pCoreServices->SubmitBufferCommands, nullptr);
+        csBody.assign(static_cast<const char*>(pRaw->pvInData), pRaw->cbInData);
+        vSeen.insert(vSeen.end(), {p->m_spOutboundContext->m_dwHttpStatus, pRaw->cbInBuffer,
+                                   p->m_dwSubscriptionType, p->m_dwLinkCriteria});
     };
-    Run(CHostRequest()
-            .SubscriptionType(15)
-            .LinkCriteria(3)
-            .ExchangeServer("https://mail.example.com")
-            .VirtualDir("/owa")
-            .ResponseBody("x"));
-    for (DWORD dwCode : {PREPROC, AUTH, SEND, RAW, END})
-        EXPECT_EQ(mapType[dwCode], dwCode);
-    EXPECT_NE(mapNotification[PREPROC], nullptr);
-    EXPECT_NE(mapNotification[AUTH], nullptr);
-    EXPECT_NE(mapNotification[SEND], nullptr);
-    EXPECT_NE(mapNotification[RAW], nullptr);
-    EXPECT_EQ(mapNotification[END], nullptr);
+    On(END).m_fnAction = [&](CDLLContext* p) { bEndStructure = p->m_pNotification != nullptr; };
+    CHostRequest request;
+    request.InterimStatus(100).ResponseStatus(302).ResponseBody("<p/>").SubscriptionType(15).LinkCriteria(3);
+    Run(request);
+    EXPECT_EQ(vSeen, (Codes{100, 302, 302, 4, 15, 3}));
+    EXPECT_EQ(csBody, "<p/>");
+    EXPECT_FALSE(bEndStructure);
+
+    // Ignore after the interim status stops the rest.
+    vSeen.clear();
+    On(SEND).m_dwControlMessage = CM_IGNORE;
+    CHostRunRecord record = Run(CHostRequest().InterimStatus(100).ResponseStatus(200).ResponseBody("x"));
+    EXPECT_EQ(vSeen, (Codes{100}));
+    EXPECT_EQ(record.SentCodes(), (Codes{PREPROC, AUTH, SEND, END}));
 }
 
-TEST_F(HostRunTest, RecordsResultControlMessageFlagsAndWorkerContext) {
+TEST_F(HostRunTest, RecordsResultFlagsAndAWorkerContextLeftBehind) {
     static int s_nWorker = 0;
-    CFakeModule::Script()[PREPROC] = {0, CM_NONE,
-                                      [](CDLLContext* p) { p->m_dwClientFlags = CF_BASE_REQUEST; }};
-    CFakeModule::Script()[AUTH] = {13, CM_NONE, [](CDLLContext* p) {
-                                       p->m_pMyOwnContext = &s_nWorker;
-                                       p->m_dwCriteria = 9;
-                                   }};
-    CFakeModule::Script()[END] = {0, CM_NONE, [](CDLLContext* p) { p->m_pMyOwnContext = nullptr; }};
+    On(PREPROC).m_fnAction = [](CDLLContext* p) { p->m_dwClientFlags = CF_BASE_REQUEST; };
+    On(AUTH) = {13, CM_NONE, [](CDLLContext* p) { p->m_pMyOwnContext = &s_nWorker, p->m_dwCriteria = 9; }};
+    On(END).m_fnAction = [](CDLLContext* p) { p->m_pMyOwnContext = nullptr; };
     CHostRunRecord record = Run(CHostRequest());
-    ASSERT_EQ(record.m_vNotifications.size(), 4u);
-    const auto& preproc = record.m_vNotifications[0];
-    EXPECT_EQ(preproc.m_csName, "PREPROC_HEADERS");
-    EXPECT_EQ(preproc.m_dwClientFlags, CF_BASE_REQUEST);
-    EXPECT_FALSE(preproc.m_bWorkerContext);
-    const auto& auth = record.m_vNotifications[1];
-    EXPECT_EQ(auth.m_csName, "AUTH_COMPLETE");
-    EXPECT_EQ(auth.m_dwResult, 13u);
-    EXPECT_EQ(auth.m_dwCriteria, 9u);
-    EXPECT_TRUE(auth.m_bWorkerContext);
-    EXPECT_TRUE(record.m_vNotifications[2].m_bWorkerContext);
-    EXPECT_FALSE(record.m_vNotifications[3].m_bWorkerContext);
+    using CSummary = std::tuple<std::string, DWORD, DWORD, DWORD, bool>; // result, flags, criteria, context
+    std::vector<CSummary> vSummaries;
+    for (const auto& n : record.m_vNotifications)
+        vSummaries.emplace_back(n.m_csName, n.m_dwResult, n.m_dwClientFlags, n.m_dwCriteria,
+                                n.m_bWorkerContext);
+    EXPECT_EQ(vSummaries, (std::vector<CSummary>{{"PREPROC_HEADERS", 0, CF_BASE_REQUEST, 0, false},
+                                                 {"AUTH_COMPLETE", 13, CF_BASE_REQUEST, 9, true},
+                                                 {"SEND_RESPONSE", 0, CF_BASE_REQUEST, 9, true},
+                                                 {"END_OF_REQUEST", 0, CF_BASE_REQUEST, 9, false}}));
     EXPECT_TRUE(record.m_vAnomalies.empty());
-}
 
-TEST_F(HostRunTest, AWorkerContextLeftAfterEndOfRequestIsAnAnomaly) {
-    static int s_nWorker = 0;
-    CFakeModule::Script()[AUTH].m_fnAction = [](CDLLContext* p) { p->m_pMyOwnContext = &s_nWorker; };
-    CHostRunRecord record = Run(CHostRequest());
+    CFakeModule::s_script.erase(END);
+    record = Run(CHostRequest());
     ASSERT_EQ(record.m_vAnomalies.size(), 1u);
     EXPECT_NE(record.m_vAnomalies[0].find("still attached after END_OF_REQUEST"), std::string::npos);
 }
 
 TEST_F(HostRunTest, AnExceptionLeavingTheModuleEndsTheRequestWithEndOfRequest) {
-    CFakeModule::Script()[AUTH].m_fnAction = [](CDLLContext*) { throw std::runtime_error("boom"); };
-    CHostRunRecord record = Run(CHostRequest().ResponseBody("x"));
-    EXPECT_EQ(record.SentCodes(), (std::vector<DWORD>{PREPROC, AUTH, END}));
-    const CHostNotificationRecord* pAuth = record.Find(AUTH);
-    ASSERT_NE(pAuth, nullptr);
-    EXPECT_TRUE(pAuth->m_bException);
-    EXPECT_EQ(pAuth->m_csException, "boom");
+    bool bCaught = false;
+    On(SEND).m_fnAction = [&](CDLLContext* p) {
+        try {
+            AddHeader(p, "X:", "1");
+        } catch (const CHostCallbackException&) {
+            bCaught = true;
+        }
+    };
+    On(AUTH).m_fnAction = [](CDLLContext* p) {
+        DWORD cb = 1;
+        p->m_pCoreServices->SendResponse(p, "x", &cb, p->m_pCoreServices); // not caught: leaves the module
+    };
+    CHostRequest request;
+    request.ResponseBody("x").ThrowFrom(EHostCallback::AddHeader).ThrowFrom(EHostCallback::SendResponse);
+    CHostRunRecord record = Run(request);
+    EXPECT_FALSE(bCaught);
+    EXPECT_EQ(record.SentCodes(), (Codes{PREPROC, AUTH, END}));
+    ASSERT_NE(record.Find(AUTH), nullptr);
+    EXPECT_TRUE(record.Find(AUTH)->m_bException);
+    EXPECT_EQ(record.Find(AUTH)->m_csException, "host callback SendResponse failed on purpose");
     ASSERT_EQ(record.m_vAnomalies.size(), 1u);
     EXPECT_NE(record.m_vAnomalies[0].find("AUTH_COMPLETE"), std::string::npos);
+
+    // A throwing callback throws into the module, which may catch it.
+    On(AUTH).m_fnAction = nullptr;
+    record = Run(CHostRequest().ThrowFrom(EHostCallback::AddHeader));
+    EXPECT_TRUE(bCaught);
+    EXPECT_FALSE(record.Find(SEND)->m_bException);
 }
 
 struct CReadCase {
@@ -233,12 +213,8 @@ struct CReadCase {
     bool bServerVariable;
     const char* pszName;
     DWORD cbBuffer;
-    BOOL bResult;
-    DWORD dwLastError;
-    DWORD dwSize;
-    const char* pszText;
+    CReadAnswer expected;
 };
-
 void PrintTo(const CReadCase& c, std::ostream* pOut) {
     *pOut << c.pszLabel;
 }
@@ -248,294 +224,181 @@ class HostReadProtocolTest : public HostRunTest, public ::testing::WithParamInte
 TEST_P(HostReadProtocolTest, AnswersAsTheTwoCallProtocolRequires) {
     const CReadCase& c = GetParam();
     CReadAnswer answer{};
-    CFakeModule::Script()[PREPROC].m_fnAction = [&](CDLLContext* p) {
+    On(PREPROC).m_fnAction = [&](CDLLContext* p) {
         answer = CallRead(p, c.bServerVariable, c.pszName, c.cbBuffer);
     };
-    CHostRunRecord record = Run(CHostRequest()
-                                    .UserAgent("Agent/1.0")
-                                    .AcceptLanguage("de-CH")
-                                    .Referer("https://x/owa/")
-                                    .ServerVariable("EMPTY_ONE", ""));
-    EXPECT_EQ(answer.bResult, c.bResult) << c.pszLabel;
-    EXPECT_EQ(answer.dwLastError, c.dwLastError) << c.pszLabel;
-    EXPECT_EQ(answer.dwSize, c.dwSize) << c.pszLabel;
-    EXPECT_EQ(answer.csText, c.pszText) << c.pszLabel;
+    CHostRequest request;
+    request.UserAgent("Agent/1.0").AcceptLanguage("de-CH").Referer("https://x/owa/");
+    request.ServerVariable("EMPTY", "");
+    request.Header("X-Fails", "v").FailRead(EHostCallback::GetHeader, {"X-FAILS:", ERROR_NO_DATA, 1, false});
+    request.Cookie("c=1").FailRead(EHostCallback::GetServerVariable,
+                                   {"HTTP_COOKIE", ERROR_INVALID_PARAMETER, 0, true});
+    CHostRunRecord record = Run(request);
+    EXPECT_EQ(answer, c.expected);
     ASSERT_EQ(record.m_vNotifications[0].m_vReads.size(), 1u);
-    EXPECT_EQ(record.m_vNotifications[0].m_vReads[0].m_dwSize, c.dwSize);
+    EXPECT_EQ(record.m_vNotifications[0].m_vReads[0].m_dwSize, c.expected.dwSize);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Reads, HostReadProtocolTest,
-    ::testing::Values(
-        CReadCase{"size query", false, "User-Agent:", 0, FALSE, ERROR_INSUFFICIENT_BUFFER, 10, ""},
-        CReadCase{"buffer too small by one", false, "User-Agent:", 9, FALSE, ERROR_INSUFFICIENT_BUFFER, 10,
-                  ""},
-        CReadCase{"exact buffer", false, "User-Agent:", 10, TRUE, 0, 10, "Agent/1.0"},
-        CReadCase{"large buffer", false, "user-agent", 64, TRUE, 0, 10, "Agent/1.0"},
-        CReadCase{"referer with colon", false, "Referer:", 64, TRUE, 0, 15, "https://x/owa/"},
-        CReadCase{"special url", false, "url", 64, TRUE, 0, 6, "/owa/"},
-        CReadCase{"missing header", false, "X-None:", 0, FALSE, ERROR_INVALID_INDEX, 0, ""},
-        CReadCase{"variable size query", true, "HTTP_ACCEPT_LANGUAGE", 0, FALSE, ERROR_INSUFFICIENT_BUFFER, 6,
-                  ""},
-        CReadCase{"variable read", true, "http_accept_language", 6, TRUE, 0, 6, "de-CH"},
-        CReadCase{"header as variable", true, "HEADER_User-Agent", 32, TRUE, 0, 10, "Agent/1.0"},
-        CReadCase{"missing variable", true, "LOGON_USER", 0, FALSE, ERROR_INVALID_INDEX, 0, ""},
-        CReadCase{"empty value fits any buffer", true, "EMPTY_ONE", 0, TRUE, 0, 0, ""}));
+    ::testing::ValuesIn(std::vector<CReadCase>{
+        {"size query", false, "User-Agent:", 0, {FALSE, ERROR_INSUFFICIENT_BUFFER, 10, ""}},
+        {"buffer too small by one", false, "User-Agent:", 9, {FALSE, ERROR_INSUFFICIENT_BUFFER, 10, ""}},
+        {"exact buffer", false, "User-Agent:", 10, {TRUE, 0, 10, "Agent/1.0"}},
+        {"large buffer", false, "user-agent", 64, {TRUE, 0, 10, "Agent/1.0"}},
+        {"referer with colon", false, "Referer:", 64, {TRUE, 0, 15, "https://x/owa/"}},
+        {"special url", false, "url", 64, {TRUE, 0, 6, "/owa/"}},
+        {"missing header", false, "X-None:", 0, {FALSE, ERROR_INVALID_INDEX, 0, ""}},
+        {"variable size query", true, "HTTP_ACCEPT_LANGUAGE", 0, {FALSE, ERROR_INSUFFICIENT_BUFFER, 6, ""}},
+        {"variable read", true, "http_accept_language", 6, {TRUE, 0, 6, "de-CH"}},
+        {"header as variable", true, "HEADER_User-Agent", 32, {TRUE, 0, 10, "Agent/1.0"}},
+        {"missing variable", true, "LOGON_USER", 0, {FALSE, ERROR_INVALID_INDEX, 0, ""}},
+        {"empty value fits any buffer", true, "EMPTY", 0, {TRUE, 0, 0, ""}},
+        // Failures configured by name (ignoring case and colon); other names are not affected.
+        {"configured failure", false, "X-Fails:", 0, {FALSE, ERROR_NO_DATA, 1, ""}},
+        {"second-call failure, size query",
+         true,
+         "HTTP_COOKIE",
+         0,
+         {FALSE, ERROR_INSUFFICIENT_BUFFER, 4, ""}},
+        {"second-call failure", true, "HTTP_COOKIE", 4, {FALSE, ERROR_INVALID_PARAMETER, 0, ""}},
+    }));
 
-TEST_F(HostRunTest, TwoCallReadGetsTheWholeValue) {
-    std::string csAgent(5000, 'a'), csRead, csCookie;
-    bool bAgent = false, bCookie = false;
-    CFakeModule::Script()[AUTH].m_fnAction = [&](CDLLContext* p) {
-        bAgent = ReadTwoCalls(p, false, "User-Agent:", csRead);
-        bCookie = ReadTwoCalls(p, true, "HTTP_COOKIE", csCookie);
+TEST_F(HostRunTest, TwoCallReadsGetWholeValuesAndSeeEarlierRequestHeaderChanges) {
+    const std::string csAgent(5000, 'a');
+    Texts vRead;
+    On(PREPROC).m_fnAction = [](CDLLContext* p) {
+        SetHeader(p, "url", "/owa/?x=1");
+        AddHeader(p, "X-Added:", "yes");
+        SetHeader(p, "Referer:", "");
     };
-    Run(CHostRequest().UserAgent(csAgent).Cookie("a=b; UserContext=1"));
-    EXPECT_TRUE(bAgent);
-    EXPECT_EQ(csRead, csAgent);
-    EXPECT_TRUE(bCookie);
-    EXPECT_EQ(csCookie, "a=b; UserContext=1");
+    On(AUTH).m_fnAction = [&](CDLLContext* p) {
+        for (const char* pszHeader : {"User-Agent:", "url", "X-Added:", "Referer:"})
+            vRead.push_back(ReadTwoCalls(p, false, pszHeader));
+        vRead.push_back(ReadTwoCalls(p, true, "HTTP_COOKIE"));
+    };
+    // Response headers are not request headers.
+    On(SEND).m_fnAction = [&](CDLLContext* p) {
+        SetHeader(p, "X-Added:", "no");
+        vRead.push_back(ReadTwoCalls(p, false, "X-Added:"));
+    };
+    CHostRunRecord record =
+        Run(CHostRequest().UserAgent(csAgent).Cookie("a=b; UserContext=1").Referer("https://r/"));
+    EXPECT_EQ(vRead, (Texts{csAgent, "/owa/?x=1", "yes", "(failed)", "a=b; UserContext=1", "yes"}));
+    EXPECT_EQ(record.Find(AUTH)->m_vReads[6].m_dwLastError, ERROR_INVALID_INDEX); // the removed referer
+    ASSERT_EQ(record.Find(PREPROC)->m_vHeadersSet.size(), 2u);
+    EXPECT_EQ(record.Find(PREPROC)->m_vHeadersSet[0].m_csName, "url");
+    EXPECT_EQ(record.Find(SEND)->m_vHeadersSet.size(), 1u);
 }
 
-TEST_F(HostRunTest, AConfiguredReadFailureReportsItsErrorAndSize) {
-    CReadAnswer referer{}, agent{}, sizing{}, second{};
-    CFakeModule::Script()[PREPROC].m_fnAction = [&](CDLLContext* p) {
-        referer = CallRead(p, false, "Referer:", 0);
-        agent = CallRead(p, false, "User-Agent:", 0);
-        sizing = CallRead(p, true, "HTTP_COOKIE", 0);
-        second = CallRead(p, true, "HTTP_COOKIE", sizing.dwSize);
-    };
-    CHostRunRecord record = Run(
-        CHostRequest()
-            .UserAgent("A")
-            .Referer("https://r/")
-            .Cookie("c=1")
-            .FailRead(EHostCallback::GetHeader, {"Referer", ERROR_NO_DATA, 1, false})
-            .FailRead(EHostCallback::GetServerVariable, {"HTTP_COOKIE", ERROR_INVALID_PARAMETER, 0, true}));
-    EXPECT_EQ(referer.bResult, FALSE);
-    EXPECT_EQ(referer.dwLastError, ERROR_NO_DATA);
-    EXPECT_EQ(referer.dwSize, 1u);
-    // Other names are not affected.
-    EXPECT_EQ(agent.dwLastError, ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(agent.dwSize, 2u);
-    // A second-call failure lets the size query through.
-    EXPECT_EQ(sizing.dwLastError, ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(sizing.dwSize, 4u);
-    EXPECT_EQ(second.bResult, FALSE);
-    EXPECT_EQ(second.dwLastError, ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(record.m_vNotifications[0].m_vReads.size(), 4u);
-}
-
-TEST_F(HostRunTest, ANullSizePointerIsRefusedAndRecorded) {
-    BOOL bResult = TRUE;
-    DWORD dwError = 0;
-    CFakeModule::Script()[PREPROC].m_fnAction = [&](CDLLContext* p) {
-        bResult =
-            Callbacks(p)->GetHeader(p->m_pFilterContext, const_cast<LPSTR>("Referer:"), nullptr, nullptr);
-        dwError = PlatformGetLastError();
-    };
-    CHostRunRecord record = Run(CHostRequest());
-    EXPECT_EQ(bResult, FALSE);
-    EXPECT_EQ(dwError, ERROR_INVALID_PARAMETER);
-    ASSERT_EQ(record.m_vAnomalies.size(), 1u);
-}
-
-TEST_F(HostRunTest, ACallbackWithAForeignFilterContextIsRefusedAndRecorded) {
-    BOOL bResult = TRUE;
-    DWORD dwError = 0;
-    CFakeModule::Script()[SEND].m_fnAction = [&](CDLLContext* p) {
+TEST_F(HostRunTest, ANullSizeOrAForeignFilterContextIsRefusedAndRecorded) {
+    Answers vAnswers;
+    On(SEND).m_fnAction = [&](CDLLContext* p) {
         HTTP_FILTER_CONTEXT foreign{};
-        bResult = Callbacks(p)->AddHeader(&foreign, const_cast<LPSTR>("X:"), const_cast<LPSTR>("1"));
-        dwError = PlatformGetLastError();
-        Callbacks(p)->AddHeader(nullptr, const_cast<LPSTR>("X:"), const_cast<LPSTR>("1"));
+        auto fnAnswer = [&](BOOL bResult) { vAnswers.emplace_back(bResult, PlatformGetLastError()); };
+        fnAnswer(Callbacks(p)->GetHeader(p->m_pFilterContext, Str("Referer:"), nullptr, nullptr));
+        fnAnswer(Callbacks(p)->AddHeader(&foreign, Str("X:"), Str("1")));
+        fnAnswer(Callbacks(p)->AddHeader(nullptr, Str("X:"), Str("1")));
     };
     CHostRunRecord record = Run(CHostRequest());
-    EXPECT_EQ(bResult, FALSE);
-    EXPECT_EQ(dwError, ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(record.m_vAnomalies.size(), 2u);
+    EXPECT_EQ(vAnswers, Answers(3, {FALSE, ERROR_INVALID_PARAMETER}));
+    EXPECT_EQ(record.m_vAnomalies.size(), 3u);
     EXPECT_TRUE(record.AllHeadersAdded().empty());
 }
 
-struct CWithoutCase {
-    EHostPart ePart;
-    std::function<bool(CDLLContext*)> fnIsMissing;
-};
-
 TEST_F(HostRunTest, EachPartCanBeLeftOut) {
-    const std::vector<CWithoutCase> vCases = {
-        {EHostPart::FilterContext, [](CDLLContext* p) { return p->m_pFilterContext == nullptr; }},
-        {EHostPart::CoreServices, [](CDLLContext* p) { return p->m_pCoreServices == nullptr; }},
+    const std::vector<std::pair<EHostPart, std::function<bool(CDLLContext*)>>> vCases = {
+        {EHostPart::FilterContext, [](CDLLContext* p) { return !p->m_pFilterContext; }},
+        {EHostPart::CoreServices, [](CDLLContext* p) { return !p->m_pCoreServices; }},
         {EHostPart::OutboundContext, [](CDLLContext* p) { return !p->m_spOutboundContext; }},
         {EHostPart::RequestInfo, [](CDLLContext* p) { return !p->m_spRequestInfo; }},
         {EHostPart::ExchangeURL, [](CDLLContext* p) { return !p->m_spExchangeURL; }},
-        {EHostPart::GetHeader, [](CDLLContext* p) { return Callbacks(p)->GetHeader == nullptr; }},
-        {EHostPart::SetHeader, [](CDLLContext* p) { return Callbacks(p)->SetHeader == nullptr; }},
-        {EHostPart::AddHeader, [](CDLLContext* p) { return Callbacks(p)->AddHeader == nullptr; }},
+        {EHostPart::GetHeader, [](CDLLContext* p) { return !Callbacks(p)->GetHeader; }},
+        {EHostPart::SetHeader, [](CDLLContext* p) { return !Callbacks(p)->SetHeader; }},
+        {EHostPart::AddHeader, [](CDLLContext* p) { return !Callbacks(p)->AddHeader; }},
         {EHostPart::GetServerVariable,
-         [](CDLLContext* p) { return p->m_pFilterContext->GetServerVariable == nullptr; }},
+         [](CDLLContext* p) { return !p->m_pFilterContext->GetServerVariable; }},
         {EHostPart::ServerSupportFunction,
-         [](CDLLContext* p) { return p->m_pFilterContext->ServerSupportFunction == nullptr; }},
-        {EHostPart::SendResponse, [](CDLLContext* p) { return p->m_pCoreServices->SendResponse == nullptr; }},
+         [](CDLLContext* p) { return !p->m_pFilterContext->ServerSupportFunction; }},
+        {EHostPart::SendResponse, [](CDLLContext* p) { return !p->m_pCoreServices->SendResponse; }},
         {EHostPart::SubmitBufferCommands,
-         [](CDLLContext* p) { return p->m_pCoreServices->SubmitBufferCommands == nullptr; }},
+         [](CDLLContext* p) { return !p->m_pCoreServices->SubmitBufferCommands; }},
     };
     for (size_t i = 0; i < vCases.size(); ++i) {
         bool bMissing = false, bPresentOtherwise = false;
-        CFakeModule::Script()[SEND].m_fnAction = [&](CDLLContext* p) { bMissing = vCases[i].fnIsMissing(p); };
-        Run(CHostRequest().Without(vCases[i].ePart));
-        CFakeModule::Script()[SEND].m_fnAction = [&](CDLLContext* p) {
-            bPresentOtherwise = !vCases[i].fnIsMissing(p);
-        };
+        On(SEND).m_fnAction = [&](CDLLContext* p) { bMissing = vCases[i].second(p); };
+        Run(CHostRequest().Without(vCases[i].first));
+        On(SEND).m_fnAction = [&](CDLLContext* p) { bPresentOtherwise = !vCases[i].second(p); };
         Run(CHostRequest());
         EXPECT_TRUE(bMissing) << "case " << i;
         EXPECT_TRUE(bPresentOtherwise) << "case " << i;
     }
 }
 
-TEST_F(HostRunTest, AddHeaderFailsAfterTheGivenNumberOfSuccesses) {
-    std::vector<BOOL> vResults;
-    DWORD dwError = 0;
-    CFakeModule::Script()[SEND].m_fnAction = [&](CDLLContext* p) {
-        for (int i = 0; i < 5; ++i) {
-            std::string csValue = std::to_string(i);
-            vResults.push_back(Callbacks(p)->AddHeader(p->m_pFilterContext,
-                                                       const_cast<LPSTR>("Cache-control:"), csValue.data()));
-            if (!vResults.back())
-                dwError = PlatformGetLastError();
-        }
+TEST_F(HostRunTest, HeaderWritesFailWhenToldTo) {
+    Answers vAnswers; // SetHeader's, then five AddHeader's
+    auto fnAnswer = [&](BOOL bResult) {
+        vAnswers.emplace_back(bResult, bResult ? 0 : PlatformGetLastError());
     };
-    CHostRunRecord record = Run(CHostRequest().FailAddHeaderAfter(3));
-    EXPECT_EQ(vResults, (std::vector<BOOL>{TRUE, TRUE, TRUE, FALSE, FALSE}));
-    EXPECT_EQ(dwError, ERROR_INVALID_PARAMETER);
+    On(PREPROC).m_fnAction = [&](CDLLContext* p) { fnAnswer(SetHeader(p, "URL", "/x")); };
+    On(SEND).m_fnAction = [&](CDLLContext* p) {
+        for (const char* pszValue : {"0", "1", "2", "3", "4"})
+            fnAnswer(AddHeader(p, "Cache-control:", pszValue));
+    };
+    CHostRunRecord record = Run(CHostRequest().FailAddHeaderAfter(3).FailSetHeader());
+    const std::pair<BOOL, DWORD> failed{FALSE, ERROR_INVALID_PARAMETER}, succeeded{TRUE, 0};
+    EXPECT_EQ(vAnswers, (Answers{failed, succeeded, succeeded, succeeded, failed, failed}));
+    ASSERT_EQ(record.Find(PREPROC)->m_vHeadersSet.size(), 1u);
+    EXPECT_FALSE(record.Find(PREPROC)->m_vHeadersSet[0].m_bResult);
     EXPECT_EQ(record.AllHeadersAdded().size(), 3u);
     ASSERT_EQ(record.Find(SEND)->m_vHeadersAdded.size(), 5u);
     EXPECT_FALSE(record.Find(SEND)->m_vHeadersAdded[3].m_bResult);
 }
 
-TEST_F(HostRunTest, HeaderChangesDuringRequestNotificationsAreSeenByLaterReads) {
-    std::string csUrl, csAdded;
-    bool bRefererGone = false;
-    CFakeModule::Script()[PREPROC].m_fnAction = [&](CDLLContext* p) {
-        Callbacks(p)->SetHeader(p->m_pFilterContext, const_cast<LPSTR>("url"),
-                                const_cast<LPSTR>("/owa/?x=1"));
-        Callbacks(p)->AddHeader(p->m_pFilterContext, const_cast<LPSTR>("X-Added:"), const_cast<LPSTR>("yes"));
-        Callbacks(p)->SetHeader(p->m_pFilterContext, const_cast<LPSTR>("Referer:"), const_cast<LPSTR>(""));
-    };
-    CFakeModule::Script()[AUTH].m_fnAction = [&](CDLLContext* p) {
-        ReadTwoCalls(p, false, "url", csUrl);
-        ReadTwoCalls(p, false, "X-Added:", csAdded);
-        bRefererGone = CallRead(p, false, "Referer:", 0).dwLastError == ERROR_INVALID_INDEX;
-    };
-    CFakeModule::Script()[SEND].m_fnAction = [&](CDLLContext* p) {
-        // Response headers are not request headers.
-        Callbacks(p)->SetHeader(p->m_pFilterContext, const_cast<LPSTR>("X-Added:"), const_cast<LPSTR>("no"));
-    };
-    CHostRunRecord record = Run(CHostRequest().Referer("https://r/"));
-    EXPECT_EQ(csUrl, "/owa/?x=1");
-    EXPECT_EQ(csAdded, "yes");
-    EXPECT_TRUE(bRefererGone);
-    ASSERT_EQ(record.Find(PREPROC)->m_vHeadersSet.size(), 2u);
-    EXPECT_EQ(record.Find(PREPROC)->m_vHeadersSet[0].m_csName, "url");
-    EXPECT_EQ(record.Find(SEND)->m_vHeadersSet.size(), 1u);
-}
-
-TEST_F(HostRunTest, SetHeaderCanBeMadeToFail) {
-    BOOL bResult = TRUE;
-    CFakeModule::Script()[PREPROC].m_fnAction = [&](CDLLContext* p) {
-        bResult =
-            Callbacks(p)->SetHeader(p->m_pFilterContext, const_cast<LPSTR>("URL"), const_cast<LPSTR>("/x"));
-    };
-    CHostRunRecord record = Run(CHostRequest().FailSetHeader());
-    EXPECT_EQ(bResult, FALSE);
-    ASSERT_EQ(record.Find(PREPROC)->m_vHeadersSet.size(), 1u);
-    EXPECT_FALSE(record.Find(PREPROC)->m_vHeadersSet[0].m_bResult);
-}
-
-TEST_F(HostRunTest, AThrowingCallbackThrowsIntoTheModule) {
-    bool bCaught = false;
-    CFakeModule::Script()[SEND].m_fnAction = [&](CDLLContext* p) {
-        try {
-            Callbacks(p)->AddHeader(p->m_pFilterContext, const_cast<LPSTR>("X:"), const_cast<LPSTR>("1"));
-        } catch (const CHostCallbackException&) {
-            bCaught = true;
-        }
-    };
-    CFakeModule::Script()[AUTH].m_fnAction = [&](CDLLContext* p) {
-        DWORD cb = 1;
-        p->m_pCoreServices->SendResponse(p, "x", &cb, p->m_pCoreServices); // not caught: leaves the module
-    };
-    CHostRunRecord record =
-        Run(CHostRequest().ThrowFrom(EHostCallback::AddHeader).ThrowFrom(EHostCallback::SendResponse));
-    // AUTH_COMPLETE let the exception through, so the host stopped following the request.
-    EXPECT_FALSE(bCaught);
-    EXPECT_TRUE(record.Find(AUTH)->m_bException);
-    EXPECT_EQ(record.SentCodes(), (std::vector<DWORD>{PREPROC, AUTH, END}));
-
-    CFakeModule::Script().erase(AUTH);
-    record = Run(CHostRequest().ThrowFrom(EHostCallback::AddHeader));
-    EXPECT_TRUE(bCaught);
-    EXPECT_FALSE(record.Find(SEND)->m_bException);
-}
-
-TEST_F(HostRunTest, RecordsResponsesResponseHeadersAndSubmissions) {
+TEST_F(HostRunTest, RecordsResponsesSupportCallsAndSubmissions) {
     int nList = 0;
-    DWORD dwSubmitResult = 99, dwResponseResult = 99;
-    BOOL bSupport = FALSE, bUnsupported = TRUE;
-    DWORD dwUnsupportedError = 0;
-    CFakeModule::Script()[AUTH].m_fnAction = [&](CDLLContext* p) {
-        const char* pszPage = "HTTP/1.1 200 OK\r\n\r\n<html/>";
-        DWORD cb = static_cast<DWORD>(std::strlen(pszPage));
-        dwResponseResult = p->m_pCoreServices->SendResponse(p, pszPage, &cb, p->m_pCoreServices);
-        bSupport = p->m_pFilterContext->ServerSupportFunction(
-            p->m_pFilterContext, SF_REQ_SEND_RESPONSE_HEADER, const_cast<char*>("302 Object Moved"),
-            reinterpret_cast<ULONG_PTR>("Location: /blocked\r\n\r\n"), 0);
-        bUnsupported =
-            p->m_pFilterContext->ServerSupportFunction(p->m_pFilterContext, SF_REQ_GET_CONNID, nullptr, 0, 0);
-        dwUnsupportedError = PlatformGetLastError();
+    auto* pList = reinterpret_cast<CBufferInstructionList*>(&nList);
+    Codes vResults; // four responses, two support calls and the last error, one submission
+    On(AUTH).m_fnAction = [&](CDLLContext* p) {
+        auto fnSend = [&](const char* pszText, DWORD cb) {
+            vResults.push_back(
+                p->m_pCoreServices->SendResponse(p, pszText, cb ? &cb : nullptr, p->m_pCoreServices));
+        };
+        fnSend("HTTP/1.1 200 OK\r\n\r\n<html/>", 26);
+        fnSend("short", 4000); // a wrong count is never read past
+        fnSend("short", 2);
+        fnSend("no count", 0);
+        HTTP_FILTER_CONTEXT* pfc = p->m_pFilterContext;
+        vResults.push_back(
+            pfc->ServerSupportFunction(pfc, SF_REQ_SEND_RESPONSE_HEADER, Str("302 Object Moved"),
+                                       reinterpret_cast<ULONG_PTR>("Location: /blocked\r\n\r\n"), 0));
+        vResults.push_back(pfc->ServerSupportFunction(pfc, SF_REQ_GET_CONNID, nullptr, 0, 0));
+        vResults.push_back(PlatformGetLastError());
     };
-    CFakeModule::Script()[RAW].m_fnAction = [&](CDLLContext* p) {
-        dwSubmitResult =
-            p->m_pCoreServices->SubmitBufferCommands(p, reinterpret_cast<CBufferInstructionList*>(&nList));
+    On(RAW).m_fnAction = [&](CDLLContext* p) {
+        vResults.push_back(p->m_pCoreServices->SubmitBufferCommands(p, pList));
     };
-    m_session.SetBufferCommandsHandler([&](CDLLContext*, CBufferInstructionList* pList) -> DWORD {
-        return pList == reinterpret_cast<CBufferInstructionList*>(&nList) ? 0 : 13;
-    });
+    m_session.SetBufferCommandsHandler(
+        [&](CDLLContext*, CBufferInstructionList* pGiven) -> DWORD { return pGiven == pList ? 7 : 13; });
     CHostRunRecord record = Run(CHostRequest().ResponseBody("<html/>"));
-    EXPECT_EQ(dwResponseResult, 0u);
-    EXPECT_EQ(bSupport, TRUE);
-    EXPECT_EQ(bUnsupported, FALSE);
-    EXPECT_EQ(dwUnsupportedError, ERROR_NOT_SUPPORTED);
-    EXPECT_EQ(dwSubmitResult, 0u);
+    EXPECT_EQ(vResults, (Codes{0, 0, 0, 0, TRUE, FALSE, ERROR_NOT_SUPPORTED, 7}));
 
+    std::vector<std::tuple<std::string, DWORD, bool>> vResponses; // text, byte count, byte count given
+    for (const auto& response : record.AllResponses())
+        vResponses.emplace_back(response.m_csText, response.m_dwByteCount, response.m_bByteCountGiven);
+    EXPECT_EQ(vResponses, (decltype(vResponses){{"HTTP/1.1 200 OK\r\n\r\n<html/>", 26, true},
+                                                {"short", 4000, true},
+                                                {"sh", 2, true},
+                                                {"no count", 0, false}}));
+    EXPECT_EQ(record.m_vAnomalies.size(), 2u); // the two wrong counts
     const CHostNotificationRecord* pAuth = record.Find(AUTH);
-    ASSERT_EQ(pAuth->m_vResponses.size(), 1u);
-    EXPECT_EQ(pAuth->m_vResponses[0].m_csText, "HTTP/1.1 200 OK\r\n\r\n<html/>");
-    EXPECT_EQ(pAuth->m_vResponses[0].m_dwByteCount, 26u);
     ASSERT_EQ(pAuth->m_vSupportCalls.size(), 2u);
     EXPECT_EQ(pAuth->m_vSupportCalls[0].m_csStatus, "302 Object Moved");
     EXPECT_EQ(pAuth->m_vSupportCalls[0].m_csHeaders, "Location: /blocked\r\n\r\n");
     EXPECT_FALSE(pAuth->m_vSupportCalls[1].m_bResult);
-    const CHostNotificationRecord* pRaw = record.Find(RAW);
-    ASSERT_EQ(pRaw->m_vBufferSubmissions.size(), 1u);
-    EXPECT_EQ(pRaw->m_vBufferSubmissions[0].m_uInstructions, reinterpret_cast<uintptr_t>(&nList));
-    EXPECT_TRUE(record.m_vAnomalies.empty());
-}
-
-TEST_F(HostRunTest, AWrongResponseByteCountIsNeverReadPast) {
-    CFakeModule::Script()[AUTH].m_fnAction = [&](CDLLContext* p) {
-        DWORD cbTooLarge = 4000;
-        p->m_pCoreServices->SendResponse(p, "short", &cbTooLarge, p->m_pCoreServices);
-        DWORD cbTooSmall = 2;
-        p->m_pCoreServices->SendResponse(p, "short", &cbTooSmall, p->m_pCoreServices);
-        p->m_pCoreServices->SendResponse(p, "no count", nullptr, p->m_pCoreServices);
-    };
-    CHostRunRecord record = Run(CHostRequest());
-    std::vector<CHostResponse> vResponses = record.AllResponses();
-    ASSERT_EQ(vResponses.size(), 3u);
-    EXPECT_EQ(vResponses[0].m_csText, "short");
-    EXPECT_EQ(vResponses[1].m_csText, "sh");
-    EXPECT_EQ(vResponses[2].m_csText, "no count");
-    EXPECT_FALSE(vResponses[2].m_bByteCountGiven);
-    EXPECT_EQ(record.m_vAnomalies.size(), 2u);
+    ASSERT_EQ(record.Find(RAW)->m_vBufferSubmissions.size(), 1u);
+    EXPECT_EQ(record.Find(RAW)->m_vBufferSubmissions[0].m_uInstructions, reinterpret_cast<uintptr_t>(pList));
+    EXPECT_EQ(record.Find(RAW)->m_vBufferSubmissions[0].m_dwResult, 7u);
 }
 
 TEST_F(HostRunTest, NotificationsRunUnderTheRequestIdentity) {
@@ -543,11 +406,11 @@ TEST_F(HostRunTest, NotificationsRunUnderTheRequestIdentity) {
     spIdentity->csUser = "alice";
     spIdentity->csDomain = "EXAMPLE";
     std::string csUser, csLogon;
-    CFakeModule::Script()[AUTH].m_fnAction = [&](CDLLContext* p) {
+    On(AUTH).m_fnAction = [&](CDLLContext* p) {
         CIdentityToken spToken;
         if (CThreadIdentity::OpenThreadToken(spToken) == ERROR_SUCCESS)
             csUser = spToken->csUser;
-        ReadTwoCalls(p, true, "LOGON_USER", csLogon);
+        csLogon = ReadTwoCalls(p, true, "LOGON_USER");
     };
     Run(CHostRequest().Identity(spIdentity));
     EXPECT_EQ(csUser, "alice");
@@ -557,10 +420,8 @@ TEST_F(HostRunTest, NotificationsRunUnderTheRequestIdentity) {
 }
 
 TEST_F(HostRunTest, ConcurrentRunsKeepTheirCallbacksApart) {
-    CFakeModule::Script()[SEND].m_fnAction = [](CDLLContext* p) {
-        std::string csAgent;
-        if (ReadTwoCalls(p, false, "User-Agent:", csAgent))
-            Callbacks(p)->AddHeader(p->m_pFilterContext, const_cast<LPSTR>("X-Echo:"), csAgent.data());
+    On(SEND).m_fnAction = [](CDLLContext* p) {
+        AddHeader(p, "X-Echo:", ReadTwoCalls(p, false, "User-Agent:").c_str());
     };
     constexpr int THREADS = 8, RUNS = 40;
     std::atomic<int> nMismatches{0}, nRuns{0};
@@ -582,86 +443,53 @@ TEST_F(HostRunTest, ConcurrentRunsKeepTheirCallbacksApart) {
     EXPECT_EQ(nMismatches.load(), 0);
 }
 
-// ---------------------------------------------------------------------------------------------------------
-// Registration and termination.
-
-BOOL RefusingGetFilterVersion(HTTP_FILTER_VERSION*) {
-    return FALSE;
-}
 BOOL UnterminatedGetFilterVersion(HTTP_FILTER_VERSION* pVer) {
     std::memset(pVer->lpszFilterDesc, 'D', sizeof(pVer->lpszFilterDesc));
     return TRUE;
 }
-BOOL ThrowingGetFilterVersion(HTTP_FILTER_VERSION*) {
-    throw std::logic_error("init threw");
-}
-BOOL FailingTerminate(DWORD) {
-    return FALSE;
+
+TEST(HostSessionTest, RecordsTheRegistrationWhateverTheModuleDoes) {
+    // Called, result, filter version, flags, description, description terminated, exception text.
+    using CVersion = std::tuple<bool, BOOL, DWORD, DWORD, std::string, bool, std::string>;
+    const std::string csLong(SF_MAX_FILTER_DESC_LEN, 'D');
+    const std::vector<std::pair<PFN_GET_FILTER_VERSION, CVersion>> vCases = {
+        {&CFakeModule::GetFilterVersion, {true, TRUE, 0x60000, 0x40264C0, "Fake", true, ""}},
+        // A refusal leaves the host's fields as they were.
+        {[](HTTP_FILTER_VERSION*) -> BOOL { return FALSE; }, {true, FALSE, 0, 0, "", true, ""}},
+        {&UnterminatedGetFilterVersion, {true, TRUE, 0, 0, csLong, false, ""}},
+        {[](HTTP_FILTER_VERSION*) -> BOOL { throw std::logic_error("init threw"); },
+         {true, FALSE, 0, 0, "", true, "init threw"}},
+        {nullptr, {false, FALSE, 0, 0, "", true, ""}},
+    };
+    for (const auto& [pfnGetFilterVersion, expected] : vCases) {
+        CModuleEntryPoints entryPoints = CFakeModule::EntryPoints();
+        entryPoints.pfnGetFilterVersion = pfnGetFilterVersion;
+        CHostSession session(entryPoints);
+        EXPECT_EQ(session.GetFilterVersion(), std::get<1>(expected));
+        const CFilterVersionRecord& v = session.GetVersionRecord();
+        EXPECT_EQ(CVersion(v.m_bCalled, v.m_bResult, v.m_dwFilterVersion, v.m_dwFlags, v.m_csDescription,
+                           v.m_bDescriptionTerminated, v.m_csException),
+                  expected);
+        EXPECT_EQ(v.m_bException, !std::get<6>(expected).empty());
+        EXPECT_EQ(v.m_dwServerFilterVersion, pfnGetFilterVersion ? HOST_SERVER_FILTER_VERSION : 0);
+    }
+    // Unknown notification bits are shown as one hexadecimal rest.
+    EXPECT_EQ(HostNotificationFlagsText(0x40 | 0x10000000), "SEND_RESPONSE|0x10000000");
 }
 
-TEST(HostSessionTest, RecordsTheRegistration) {
-    CHostSession session(CFakeModule::EntryPoints());
-    EXPECT_EQ(session.GetFilterVersion(), TRUE);
-    const CFilterVersionRecord& v = session.GetVersionRecord();
-    EXPECT_TRUE(v.m_bCalled);
-    EXPECT_EQ(v.m_dwServerFilterVersion, HOST_SERVER_FILTER_VERSION);
-    EXPECT_EQ(v.m_dwFilterVersion, 0x60000u);
-    EXPECT_EQ(v.m_dwFlags, 0x40264C0u);
-    EXPECT_EQ(v.m_csDescription, "Fake");
-    EXPECT_TRUE(v.m_bDescriptionTerminated);
-    EXPECT_EQ(
-        HostNotificationFlagsText(v.m_dwFlags),
-        "SEND_RESPONSE|END_OF_REQUEST|SEND_RAW_DATA|AUTHENTICATION|PREPROC_HEADERS|ORDER_LOW|AUTH_COMPLETE");
-    EXPECT_EQ(session.TerminateFilter(), TRUE);
-    EXPECT_TRUE(session.GetTerminateRecord().m_bCalled);
-}
-
-TEST(HostSessionTest, ARefusalLeavesTheHostsFieldsAsTheyWere) {
+TEST(HostSessionTest, RecordsTerminationAndRunsNothingWithoutAnEntryPoint) {
     CModuleEntryPoints entryPoints = CFakeModule::EntryPoints();
-    entryPoints.pfnGetFilterVersion = &RefusingGetFilterVersion;
-    entryPoints.pfnTerminateFilter = &FailingTerminate;
-    CHostSession session(entryPoints);
-    EXPECT_EQ(session.GetFilterVersion(), FALSE);
-    EXPECT_EQ(session.GetVersionRecord().m_dwFilterVersion, 0u);
-    EXPECT_EQ(session.GetVersionRecord().m_dwFlags, 0u);
-    EXPECT_EQ(session.GetVersionRecord().m_csDescription, "");
-    EXPECT_EQ(session.TerminateFilter(), FALSE);
-}
-
-TEST(HostSessionTest, BadEntryPointsAreRecordedNotFatal) {
-    CModuleEntryPoints entryPoints = CFakeModule::EntryPoints();
-    entryPoints.pfnGetFilterVersion = &UnterminatedGetFilterVersion;
-    CHostSession unterminated(entryPoints);
-    EXPECT_EQ(unterminated.GetFilterVersion(), TRUE);
-    EXPECT_FALSE(unterminated.GetVersionRecord().m_bDescriptionTerminated);
-    EXPECT_EQ(unterminated.GetVersionRecord().m_csDescription, std::string(SF_MAX_FILTER_DESC_LEN, 'D'));
-
-    entryPoints.pfnGetFilterVersion = &ThrowingGetFilterVersion;
-    CHostSession throwing(entryPoints);
-    EXPECT_EQ(throwing.GetFilterVersion(), FALSE);
-    EXPECT_TRUE(throwing.GetVersionRecord().m_bException);
-    EXPECT_EQ(throwing.GetVersionRecord().m_csException, "init threw");
-
+    EXPECT_EQ(CHostSession(entryPoints).TerminateFilter(), TRUE);
+    entryPoints.pfnTerminateFilter = [](DWORD) -> BOOL { return FALSE; };
+    CHostSession failing(entryPoints);
+    EXPECT_EQ(failing.TerminateFilter(), FALSE);
+    EXPECT_TRUE(failing.GetTerminateRecord().m_bCalled);
     CHostSession empty{CModuleEntryPoints()};
-    EXPECT_EQ(empty.GetFilterVersion(), FALSE);
-    EXPECT_FALSE(empty.GetVersionRecord().m_bCalled);
     EXPECT_EQ(empty.TerminateFilter(), FALSE);
+    EXPECT_FALSE(empty.GetTerminateRecord().m_bCalled);
     CHostRunRecord record = empty.Run(CHostRequest());
     EXPECT_TRUE(record.m_vNotifications.empty());
     EXPECT_EQ(record.m_vAnomalies.size(), 1u);
-}
-
-TEST(HostRecordTest, NamesAndWords) {
-    const std::vector<std::pair<DWORD, const char*>> vWords = {
-        {0, "None"},      {1, "Ignore"},  {2, "Handled/Redirected"}, {3, "Replace"},
-        {4, "Completed"}, {5, "Unknown"}, {0xFFFFFFFF, "Unknown"}};
-    for (const auto& [dwMessage, pszWord] : vWords)
-        EXPECT_STREQ(HostControlMessageWord(dwMessage), pszWord);
-    EXPECT_EQ(HostNotificationName(0x4000), "PREPROC_HEADERS");
-    EXPECT_EQ(HostNotificationName(0x4000000), "AUTH_COMPLETE");
-    EXPECT_EQ(HostNotificationName(0x10000000), "0x10000000");
-    EXPECT_EQ(HostNotificationFlagsText(0), "0");
-    EXPECT_EQ(HostNotificationFlagsText(0x40 | 0x10000000), "SEND_RESPONSE|0x10000000");
 }
 
 } // namespace

@@ -5,13 +5,13 @@
 
 namespace {
 
-struct CEscapeCase {
-    std::string csInput;
-    std::string csExpected;
-};
+void ExpectParts(const std::string& csText, std::initializer_list<const char*> parts) {
+    for (const char* pszPart : parts)
+        EXPECT_NE(csText.find(pszPart), std::string::npos) << pszPart << "\nin\n" << csText;
+}
 
 TEST(JsonQuoteTest, EscapesAsDocumented) {
-    const std::vector<CEscapeCase> cases = {
+    const std::vector<std::pair<std::string, std::string>> cases = {
         {"", "\"\""},
         {"plain text", "\"plain text\""},
         {"a\"b", "\"a\\\"b\""},
@@ -39,67 +39,39 @@ TEST(JsonQuoteTest, EscapesAsDocumented) {
         {"\xFF\xFE", "\"\\u00ff\\u00fe\""},
         {"ok\xE9\xC3\xA9", "\"ok\\u00e9\xC3\xA9\""},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(JsonQuote(c.csInput), c.csExpected) << "input of " << c.csInput.size() << " bytes";
+    for (const auto& [csInput, csExpected] : cases)
+        EXPECT_EQ(JsonQuote(csInput), csExpected) << "input of " << csInput.size() << " bytes";
 }
 
-TEST(JsonWriterTest, WritesCompactStructure) {
-    CJsonWriter json(false);
-    json.BeginObject()
-        .Key("a")
-        .Number(uint64_t{1})
-        .Key("b")
-        .BeginArray()
-        .Bool(true)
-        .Null()
-        .String("x")
-        .Number(int64_t{-5})
-        .EndArray()
-        .Key("c")
-        .BeginObject()
-        .EndObject()
-        .Key("d")
-        .BeginArray()
-        .EndArray()
-        .EndObject();
-    EXPECT_EQ(json.Text(), R"({"a":1,"b":[true,null,"x",-5],"c":{},"d":[]})");
-    EXPECT_TRUE(json.IsComplete());
-}
-
-TEST(JsonWriterTest, WritesPrettyStructure) {
-    CJsonWriter json(true);
-    json.BeginObject().Key("list").BeginArray().Number(uint32_t{1}).Number(uint32_t{2}).EndArray().Key("o");
-    json.BeginObject().EndObject().EndObject();
-    EXPECT_EQ(json.Text(), "{\n  \"list\": [\n    1,\n    2\n  ],\n  \"o\": {}\n}");
-}
-
-TEST(JsonWriterTest, IsCompleteOnlyWhenEverythingIsClosed) {
+TEST(JsonWriterTest, WritesCompactAndPrettyStructure) {
     CJsonWriter json(false);
     EXPECT_FALSE(json.IsComplete());
-    json.BeginArray().BeginObject();
+    json.BeginObject().Key("a").Number(uint64_t{1}).Key("we\"ird\n").BeginArray().Bool(true).Null();
+    json.String("x").Number(int64_t{-5}).EndArray().Key("c").BeginObject().EndObject();
     EXPECT_FALSE(json.IsComplete());
-    json.EndObject();
-    EXPECT_FALSE(json.IsComplete());
-    json.EndArray();
+    json.Key("d").BeginArray().EndArray().EndObject();
     EXPECT_TRUE(json.IsComplete());
     // A stray close does not damage what was written.
     json.EndArray();
-    EXPECT_EQ(json.Text(), "[{}]");
-}
+    EXPECT_EQ(json.Text(), R"({"a":1,"we\"ird\n":[true,null,"x",-5],"c":{},"d":[]})");
 
-TEST(JsonWriterTest, EscapesKeysToo) {
-    CJsonWriter json(false);
-    json.BeginObject().Key("we\"ird\n").String("v").EndObject();
-    EXPECT_EQ(json.Text(), R"({"we\"ird\n":"v"})");
+    CJsonWriter pretty(true);
+    pretty.BeginObject().Key("list").BeginArray().Number(uint32_t{1}).Number(uint32_t{2}).EndArray().Key("o");
+    pretty.BeginObject().EndObject().EndObject();
+    EXPECT_EQ(pretty.Text(), "{\n  \"list\": [\n    1,\n    2\n  ],\n  \"o\": {}\n}");
 }
 
 TEST(HostReportJsonTest, SerialisesAReport) {
     CHostReport report;
+    // Without a run, the request and the log are null.
+    std::string csJson = HostReportToJson(report, false);
+    ExpectParts(csJson, {R"("request":null,"notifications":[],"skipped":[])", R"("log":null})"});
+    // The pretty form ends with a line end; the compact one has none.
+    EXPECT_EQ(HostReportToJson(report, true).back(), '\n');
+    EXPECT_EQ(csJson.back(), '}');
+
     report.m_csModulePath = "/opt/x/Wendrake/bin/WK_ServiceWorker.so";
-    report.m_version.m_bCalled = true;
-    report.m_version.m_bResult = TRUE;
-    report.m_version.m_dwFlags = 0x40264C0;
-    report.m_version.m_csDescription = "Brindlemark Wendrake";
+    report.m_version = {true, TRUE, 0, 0, 0x40264C0, "Brindlemark Wendrake", true, false, ""};
     report.m_bRan = true;
     report.m_request.m_csMethod = "GET";
     report.m_request.m_csUrl = "/owa/?a=\"1\"";
@@ -116,35 +88,18 @@ TEST(HostReportJsonTest, SerialisesAReport) {
     report.m_bLogShown = true;
     report.m_csLogFile = "/var/log/x.txt";
     report.m_vLogLines = {"[A::B] Starts."};
-
-    std::string csJson = HostReportToJson(report, false);
-    const char* pszExpectedParts[] = {
-        R"({"schema":"wkctl.run/1","module":"/opt/x/Wendrake/bin/WK_ServiceWorker.so",)",
-        R"("flags":67265728,"flagsText":"SEND_RESPONSE|END_OF_REQUEST|SEND_RAW_DATA|AUTHENTICATION|PREPROC_HEADERS|ORDER_LOW|AUTH_COMPLETE")",
-        R"("description":"Brindlemark Wendrake","descriptionTerminated":true,"exception":null})",
-        R"("url":"/owa/?a=\"1\"")",
-        R"("bodyBytes":null)",
-        R"("controlMessage":1,"controlWord":"Ignore")",
-        R"("headersAdded":[{"name":"X-BKProduct:","value":"WK_SW","accepted":true}])",
-        R"("responses":[{"text":"line1\r\nline2\u0001","byteCount":14}])",
-        R"("bufferSubmissions":[{"instructions":"0x1234","result":0}])",
-        R"("skipped":[{"name":"SEND_RAW_DATA","code":1024,"reason":"control message 1 (Ignore) after SEND_RESPONSE"}])",
-        R"("anomalies":[])",
-        R"("terminateFilter":{"called":false,"result":0,"exception":null})",
-        R"("log":{"file":"/var/log/x.txt","note":null,"lines":["[A::B] Starts."]}})",
-    };
-    for (const char* pszPart : pszExpectedParts)
-        EXPECT_NE(csJson.find(pszPart), std::string::npos) << pszPart << "\nin\n" << csJson;
-}
-
-TEST(HostReportJsonTest, AReportWithoutARunHasNullRequestAndLog) {
-    CHostReport report;
-    std::string csJson = HostReportToJson(report, false);
-    EXPECT_NE(csJson.find(R"("request":null,"notifications":[],"skipped":[])"), std::string::npos) << csJson;
-    EXPECT_NE(csJson.find(R"("log":null})"), std::string::npos) << csJson;
-    // The pretty form ends with a line end; the compact one has none.
-    EXPECT_EQ(HostReportToJson(report, true).back(), '\n');
-    EXPECT_EQ(csJson.back(), '}');
+    ExpectParts(
+        HostReportToJson(report, false),
+        {R"({"schema":"wkctl.run/1","module":"/opt/x/Wendrake/bin/WK_ServiceWorker.so",)",
+         R"("flags":67265728,"flagsText":"SEND_RESPONSE|END_OF_REQUEST|SEND_RAW_DATA|AUTHENTICATION|PREPROC_HEADERS|ORDER_LOW|AUTH_COMPLETE")",
+         R"("description":"Brindlemark Wendrake","descriptionTerminated":true,"exception":null})",
+         R"("url":"/owa/?a=\"1\"")", R"("bodyBytes":null)", R"("controlMessage":1,"controlWord":"Ignore")",
+         R"("headersAdded":[{"name":"X-BKProduct:","value":"WK_SW","accepted":true}])",
+         R"("responses":[{"text":"line1\r\nline2\u0001","byteCount":14}])",
+         R"("bufferSubmissions":[{"instructions":"0x1234","result":0}])",
+         R"("skipped":[{"name":"SEND_RAW_DATA","code":1024,"reason":"control message 1 (Ignore) after SEND_RESPONSE"}])",
+         R"("anomalies":[])", R"("terminateFilter":{"called":false,"result":0,"exception":null})",
+         R"("log":{"file":"/var/log/x.txt","note":null,"lines":["[A::B] Starts."]}})"});
 }
 
 } // namespace

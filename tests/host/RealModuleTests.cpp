@@ -7,22 +7,15 @@
 
 namespace {
 
-class RealModuleTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_installation.IsValid());
-        ASSERT_TRUE(m_installation.InstallModule(WK_MODULE_PATH)) << WK_MODULE_PATH;
-        std::string csError;
-        m_spModule = CHostModule::Load(m_installation.ModulePath(), csError);
-        ASSERT_TRUE(m_spModule) << csError;
-    }
+TEST(RealModuleTest, RegistersRunsARequestAndTerminates) {
+    CTempInstallation installation;
+    ASSERT_TRUE(installation.IsValid());
+    ASSERT_TRUE(installation.InstallModule(WK_MODULE_PATH)) << WK_MODULE_PATH;
+    std::string csError;
+    std::unique_ptr<CHostModule> spModule = CHostModule::Load(installation.ModulePath(), csError);
+    ASSERT_TRUE(spModule) << csError;
 
-    CTempInstallation m_installation;
-    std::unique_ptr<CHostModule> m_spModule;
-};
-
-TEST_F(RealModuleTest, RegistersRunsARequestAndTerminates) {
-    CHostSession session(m_spModule->EntryPoints());
+    CHostSession session(spModule->EntryPoints());
     ASSERT_EQ(session.GetFilterVersion(), TRUE);
     const CFilterVersionRecord& version = session.GetVersionRecord();
     EXPECT_EQ(version.m_dwFilterVersion, 0x60000u);
@@ -45,17 +38,12 @@ TEST_F(RealModuleTest, RegistersRunsARequestAndTerminates) {
         EXPECT_FALSE(notification.m_bException)
             << notification.m_csName << ": " << notification.m_csException;
     EXPECT_TRUE(record.m_vAnomalies.empty()) << record.m_vAnomalies.front();
+    // A null context is answered with zero.
+    EXPECT_EQ(spModule->EntryPoints().pfnHttpFilterProc(nullptr), 0u);
 
     session.TerminateFilter(0);
     EXPECT_TRUE(session.GetTerminateRecord().m_bCalled);
     EXPECT_FALSE(session.GetTerminateRecord().m_bException);
-}
-
-TEST_F(RealModuleTest, ANullContextIsAnsweredWithZero) {
-    CHostSession session(m_spModule->EntryPoints());
-    ASSERT_EQ(session.GetFilterVersion(), TRUE);
-    EXPECT_EQ(m_spModule->EntryPoints().pfnHttpFilterProc(nullptr), 0u);
-    session.TerminateFilter(0);
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
 namespace {
@@ -17,7 +16,13 @@ namespace fs = std::filesystem;
 
 void SomeFunctionOfThisProgram() {}
 
-TEST(TempInstallationTest, CreatesTheFoldersAndRemovesThemAgain) {
+std::string PathOf(const void* pAddress) {
+    std::string csPath;
+    EXPECT_TRUE(CPlatform::Modules().GetModulePathOf(pAddress, csPath));
+    return csPath;
+}
+
+TEST(TempInstallationTest, CreatesTheTreeCopiesFixturesAndRemovesItAgain) {
     std::string csPrefix;
     {
         CTempInstallation installation;
@@ -26,60 +31,42 @@ TEST(TempInstallationTest, CreatesTheFoldersAndRemovesThemAgain) {
         for (const std::string& csDir : {installation.BinDir(), installation.SettingsDir(),
                                          installation.ResourceDir(), installation.CommonSettingsDir()})
             EXPECT_TRUE(fs::is_directory(csDir)) << csDir;
-        EXPECT_EQ(installation.BinDir(), csPrefix + "/Wendrake/bin");
         EXPECT_EQ(installation.CommonSettingsDir(), csPrefix + "/Common Files/Settings");
         EXPECT_EQ(installation.ModulePath(), csPrefix + "/Wendrake/bin/WK_ServiceWorker.so");
-        CTempInstallation other;
-        EXPECT_NE(other.Prefix(), csPrefix);
+        EXPECT_NE(CTempInstallation().Prefix(), csPrefix);
+
+        ASSERT_TRUE(installation.CopyFixture("host/sample-page.html", installation.SettingsDir()));
+        EXPECT_TRUE(fs::is_regular_file(installation.SettingsDir() + "/sample-page.html"));
+        ASSERT_TRUE(
+            installation.CopyFixture("host/sample-page.html", installation.CommonSettingsDir(), "R.xml"));
+        EXPECT_EQ(fs::file_size(installation.CommonSettingsDir() + "/R.xml"),
+                  fs::file_size(CTempInstallation::FixturesDir() + "/host/sample-page.html"));
+        EXPECT_FALSE(installation.CopyFixture("host/no-such-fixture.xml", installation.SettingsDir()));
+        EXPECT_FALSE(installation.InstallModule("/nonexistent/WK_ServiceWorker.so"));
+        EXPECT_FALSE(fs::exists(installation.ModulePath()));
     }
     EXPECT_FALSE(fs::exists(csPrefix));
 }
 
-TEST(TempInstallationTest, CopiesFixtures) {
-    CTempInstallation installation;
-    ASSERT_TRUE(installation.CopyFixture("host/sample-page.html", installation.SettingsDir()));
-    EXPECT_TRUE(fs::is_regular_file(installation.SettingsDir() + "/sample-page.html"));
-    ASSERT_TRUE(
-        installation.CopyFixture("host/sample-page.html", installation.CommonSettingsDir(), "Renamed.xml"));
-    EXPECT_EQ(fs::file_size(installation.CommonSettingsDir() + "/Renamed.xml"),
-              fs::file_size(CTempInstallation::FixturesDir() + "/host/sample-page.html"));
-    EXPECT_FALSE(installation.CopyFixture("host/no-such-fixture.xml", installation.SettingsDir()));
-    EXPECT_FALSE(installation.InstallModule("/nonexistent/WK_ServiceWorker.so"));
-    EXPECT_FALSE(fs::exists(installation.ModulePath()));
-}
-
 TEST(TempInstallationTest, PointsThisProcessAtTheInstallation) {
-    std::string csProgram;
-    ASSERT_TRUE(CPlatform::Modules().GetModulePathOf(
-        reinterpret_cast<const void*>(&SomeFunctionOfThisProgram), csProgram));
-    std::string csLibc;
-    ASSERT_TRUE(CPlatform::Modules().GetModulePathOf(reinterpret_cast<const void*>(&std::abort), csLibc));
+    const void* pProgram = reinterpret_cast<const void*>(&SomeFunctionOfThisProgram);
+    const void* pLibc = reinterpret_cast<const void*>(&std::abort);
+    const std::string csProgram = PathOf(pProgram), csLibc = PathOf(pLibc);
     {
         CTempInstallation installation;
         installation.PointProcessHere();
-        std::string csPath;
-        ASSERT_TRUE(CPlatform::Modules().GetModulePathOf(
-            reinterpret_cast<const void*>(&SomeFunctionOfThisProgram), csPath));
-        EXPECT_EQ(csPath, installation.ModulePath());
-        // Other binaries keep their own paths.
-        ASSERT_TRUE(CPlatform::Modules().GetModulePathOf(reinterpret_cast<const void*>(&std::abort), csPath));
-        EXPECT_EQ(csPath, csLibc);
+        EXPECT_EQ(PathOf(pProgram), installation.ModulePath());
+        EXPECT_EQ(PathOf(pLibc), csLibc); // other binaries keep their own paths
         installation.StopPointing();
-        ASSERT_TRUE(CPlatform::Modules().GetModulePathOf(
-            reinterpret_cast<const void*>(&SomeFunctionOfThisProgram), csPath));
-        EXPECT_EQ(csPath, csProgram);
+        EXPECT_EQ(PathOf(pProgram), csProgram);
         installation.PointProcessHere();
     }
-    // The destructor stops pointing, too.
-    std::string csAfter;
-    ASSERT_TRUE(CPlatform::Modules().GetModulePathOf(
-        reinterpret_cast<const void*>(&SomeFunctionOfThisProgram), csAfter));
-    EXPECT_EQ(csAfter, csProgram);
+    EXPECT_EQ(PathOf(pProgram), csProgram); // the destructor stops pointing, too
 }
 
 void RecordingSink(const char*) {}
 
-TEST(LogCaptureTest, CapturesLinesAndRestoresTheLog) {
+TEST(LogCaptureTest, CapturesLinesFromConcurrentWritersAndRestoresTheLog) {
     SetLogSink(&RecordingSink);
     SetLogLevel(LOG_LEVEL_OFF);
     {
@@ -92,29 +79,26 @@ TEST(LogCaptureTest, CapturesLinesAndRestoresTheLog) {
         EXPECT_EQ(capture.Count("line"), 1u);
         capture.Clear();
         EXPECT_TRUE(capture.Lines().empty());
+
+        constexpr int THREADS = 6, LINES = 200;
+        std::vector<std::thread> vThreads;
+        for (int t = 0; t < THREADS; ++t)
+            vThreads.emplace_back([t] {
+                for (int i = 0; i < LINES; ++i)
+                    LogMessage("[CThread::Run] thread %d line %d", t, i);
+            });
+        for (auto& thread : vThreads)
+            thread.join();
+        EXPECT_EQ(capture.Lines().size(), static_cast<size_t>(THREADS * LINES));
+        EXPECT_EQ(capture.Count("thread 3 line"), static_cast<size_t>(LINES));
     }
     EXPECT_EQ(GetLogSink(), &RecordingSink);
     EXPECT_EQ(GetLogLevel(), LOG_LEVEL_OFF);
 }
 
-TEST(LogCaptureTest, CapturesConcurrentWriters) {
-    CLogCapture capture;
-    constexpr int THREADS = 6, LINES = 200;
-    std::vector<std::thread> vThreads;
-    for (int t = 0; t < THREADS; ++t)
-        vThreads.emplace_back([t] {
-            for (int i = 0; i < LINES; ++i)
-                LogMessage("[CThread::Run] thread %d line %d", t, i);
-        });
-    for (auto& thread : vThreads)
-        thread.join();
-    EXPECT_EQ(capture.Lines().size(), static_cast<size_t>(THREADS * LINES));
-    EXPECT_EQ(capture.Count("thread 3 line"), static_cast<size_t>(LINES));
-}
-
 TEST(TestHostTest, RunsAFakeModuleAndCapturesItsLog) {
     CFakeModule::Reset();
-    CFakeModule::Script()[SF_NOTIFY_PREPROC_HEADERS] = {
+    CFakeModule::s_script[SF_NOTIFY_PREPROC_HEADERS] = {
         0, CM_IGNORE, [](CDLLContext* p) {
             LogMessage("[CFake::Preproc] URL <%s>",
                        p->m_spRequestInfo->m_mapRequestValues.at("HTTP_URL").c_str());

@@ -9,126 +9,110 @@
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+#include <tuple>
 
 namespace {
 
-std::vector<std::string> Args(std::initializer_list<const char*> list) {
-    return std::vector<std::string>(list.begin(), list.end());
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+void ExpectParts(const std::string& csText, std::initializer_list<std::string> parts) {
+    for (const std::string& csPart : parts)
+        EXPECT_NE(csText.find(csPart), std::string::npos) << csPart << "\nin\n" << csText;
 }
 
-struct CBadCase {
-    std::vector<std::string> vArgs;
-    const char* pszError;
+// A file in the temporary folder, removed at the end.
+struct CTempFile {
+    fs::path m_path;
+    explicit CTempFile(const std::string& csName)
+        : m_path(fs::temp_directory_path() / (csName + "-" + std::to_string(::getpid()) + ".txt")) {
+        fs::remove(m_path);
+    }
+    ~CTempFile() { fs::remove(m_path); }
 };
 
 TEST(WkctlOptionsTest, RefusesBadInputWithAPreciseMessage) {
-    const std::vector<CBadCase> cases = {
-        {Args({}), "no command given"},
-        {Args({"frobnicate"}), "unknown command 'frobnicate'"},
-        {Args({"run"}), "run needs --install DIR or --module PATH"},
-        {Args({"run", "--json"}), "run needs --install DIR or --module PATH"},
-        {Args({"run", "--install"}), "option --install needs a value"},
-        {Args({"run", "--install", "d", "--url"}), "option --url needs a value"},
-        {Args({"run", "--install", "d", "--bogus"}), "unknown option '--bogus'"},
-        {Args({"run", "--install", "d", "--bogus=1"}), "unknown option '--bogus'"},
-        {Args({"run", "--install", "d", "-x"}), "unexpected argument '-x'"},
-        {Args({"run", "--install", "d", "extra"}), "unexpected argument 'extra'"},
-        {Args({"run", "--install", "d", "--"}), "unexpected argument '--'"},
-        {Args({"run", "--install", "d", "--json=1"}), "option --json takes no value"},
-        {Args({"run", "--install", "d", "--install", "e"}), "option --install given more than once"},
-        {Args({"run", "--install", "d", "--status", "abc"}), "option --status expects an HTTP status"},
-        {Args({"run", "--install", "d", "--status", "99"}), "from 100 to 999, got '99'"},
-        {Args({"run", "--install", "d", "--status", "1000"}), "from 100 to 999, got '1000'"},
-        {Args({"run", "--install", "d", "--status", ""}), "got ''"},
-        {Args({"run", "--install", "d", "--subscription-type", "-1"}),
-         "--subscription-type expects a number"},
-        {Args({"run", "--install", "d", "--subscription-type", "4294967296"}), "got '4294967296'"},
-        {Args({"run", "--install", "d", "--subscription-type", " 1"}), "got ' 1'"},
-        {Args({"run", "--install", "d", "--link-criteria", "0x"}), "--link-criteria expects a number"},
-        {Args({"run", "--install", "d", "--link-criteria", "12a"}), "got '12a'"},
-        {Args({"run", "--install", "d", "--link-criteria", "0x1FFFFFFFF"}), "got '0x1FFFFFFFF'"},
-        {Args({"run", "--install", "d", "--header", "NoColon"}), "--header expects \"Name: value\""},
-        {Args({"run", "--install", "d", "--header", ": value"}), "--header expects"},
-        {Args({"run", "--install", "d", "--header", "Bad Name: v"}), "--header expects"},
-        {Args({"run", "--install", "d", "--server-variable", "=v"}), "--server-variable expects NAME=VALUE"},
-        {Args({"run", "--install", "d", "--server-variable", "NAME"}),
-         "--server-variable expects NAME=VALUE"},
-        {Args({"run", "--install", "d", "--request-value", "A B=1"}), "contains a blank"},
-        {Args({"run", "--install", "d", "--url", "owa"}), "--url expects a path beginning with '/'"},
-        {Args({"run", "--install", "d", "--url", "/a b"}), "--url expects"},
-        {Args({"run", "--install", "d", "--method", ""}), "--method expects a method name"},
-        {Args({"run", "--install", "d", "--method", "G T"}), "--method expects"},
+    const std::vector<std::pair<Args, const char*>> cases = {
+        {{}, "no command given"},
+        {{"frobnicate"}, "unknown command 'frobnicate'"},
+        {{"run"}, "run needs --install DIR or --module PATH"},
+        {{"run", "--json"}, "run needs --install DIR or --module PATH"},
+        {{"run", "--install"}, "option --install needs a value"},
+        {{"run", "--install", "d", "--url"}, "option --url needs a value"},
+        {{"run", "--install", "d", "--bogus"}, "unknown option '--bogus'"},
+        {{"run", "--install", "d", "--bogus=1"}, "unknown option '--bogus'"},
+        {{"run", "--install", "d", "-x"}, "unexpected argument '-x'"},
+        {{"run", "--install", "d", "extra"}, "unexpected argument 'extra'"},
+        {{"run", "--install", "d", "--"}, "unexpected argument '--'"},
+        {{"run", "--install", "d", "--json=1"}, "option --json takes no value"},
+        {{"run", "--install", "d", "--install", "e"}, "option --install given more than once"},
+        {{"run", "--install", "d", "--status", "abc"}, "option --status expects an HTTP status"},
+        {{"run", "--install", "d", "--status", "99"}, "from 100 to 999, got '99'"},
+        {{"run", "--install", "d", "--status", "1000"}, "from 100 to 999, got '1000'"},
+        {{"run", "--install", "d", "--status", ""}, "got ''"},
+        {{"run", "--install", "d", "--subscription-type", "-1"}, "--subscription-type expects a number"},
+        {{"run", "--install", "d", "--subscription-type", "4294967296"}, "got '4294967296'"},
+        {{"run", "--install", "d", "--subscription-type", " 1"}, "got ' 1'"},
+        {{"run", "--install", "d", "--link-criteria", "0x"}, "--link-criteria expects a number"},
+        {{"run", "--install", "d", "--link-criteria", "12a"}, "got '12a'"},
+        {{"run", "--install", "d", "--link-criteria", "0x1FFFFFFFF"}, "got '0x1FFFFFFFF'"},
+        {{"run", "--install", "d", "--header", "NoColon"}, "--header expects \"Name: value\""},
+        {{"run", "--install", "d", "--header", ": value"}, "--header expects"},
+        {{"run", "--install", "d", "--header", "Bad Name: v"}, "--header expects"},
+        {{"run", "--install", "d", "--server-variable", "=v"}, "--server-variable expects NAME=VALUE"},
+        {{"run", "--install", "d", "--server-variable", "NAME"}, "--server-variable expects NAME=VALUE"},
+        {{"run", "--install", "d", "--request-value", "A B=1"}, "contains a blank"},
+        {{"run", "--install", "d", "--url", "owa"}, "--url expects a path beginning with '/'"},
+        {{"run", "--install", "d", "--url", "/a b"}, "--url expects"},
+        {{"run", "--install", "d", "--method", ""}, "--method expects a method name"},
+        {{"run", "--install", "d", "--method", "G T"}, "--method expects"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [vArgs, pszError] : cases) {
         CWkctlOptions options;
-        std::string csError;
-        std::string csJoined;
-        for (const auto& csArg : c.vArgs)
+        std::string csError, csJoined;
+        for (const auto& csArg : vArgs)
             csJoined += "[" + csArg + "]";
-        EXPECT_FALSE(ParseWkctlArguments(c.vArgs, options, csError)) << csJoined;
-        EXPECT_NE(csError.find(c.pszError), std::string::npos) << csJoined << " gave: " << csError;
+        EXPECT_FALSE(ParseWkctlArguments(vArgs, options, csError)) << csJoined;
+        EXPECT_NE(csError.find(pszError), std::string::npos) << csJoined << " gave: " << csError;
     }
+}
+
+// The arguments of a command line written with "|" between them.
+Args Split(const std::string& csLine) {
+    Args vArgs(1);
+    for (char ch : csLine) {
+        if (ch == '|')
+            vArgs.emplace_back();
+        else
+            vArgs.back() += ch;
+    }
+    return vArgs;
 }
 
 TEST(WkctlOptionsTest, TakesEveryOption) {
     CWkctlOptions options;
     std::string csError;
-    ASSERT_TRUE(ParseWkctlArguments(Args({"run",
-                                          "--install",
-                                          "/opt/wk/",
-                                          "--method",
-                                          "POST",
-                                          "--url=/owa/?Cmd=logoff",
-                                          "--user-agent",
-                                          "Mozilla/5.0 (X11)",
-                                          "--cookie",
-                                          "a=b; c=d",
-                                          "--subscription-type",
-                                          "0x0E",
-                                          "--link-criteria",
-                                          "7",
-                                          "--status=302",
-                                          "--header",
-                                          "X-One:  1 ",
-                                          "--header",
-                                          "X-Two:2",
-                                          "--server-variable",
-                                          "LOGON_USER=D\\u",
-                                          "--server-variable",
-                                          "EMPTY=",
-                                          "--request-value",
-                                          "BK_USERNAME=u=v",
-                                          "--accept-language",
-                                          "de",
-                                          "--referer",
-                                          "https://r/",
-                                          "--server",
-                                          "https://m",
-                                          "--virtual-dir",
-                                          "/mail",
-                                          "--body-file",
-                                          "b.html",
-                                          "--show-log",
-                                          "/tmp/l.txt",
-                                          "--json"}),
-                                    options, csError))
+    ASSERT_TRUE(
+        ParseWkctlArguments(Split("run|--install|/opt/wk/|--method|POST|--url=/owa/?Cmd=logoff|--user-agent|"
+                                  "Mozilla/5.0 (X11)|--cookie|a=b; c=d|--subscription-type|0x0E|"
+                                  "--link-criteria|7|--status=302|--header|X-One:  1 |--header|X-Two:2|"
+                                  "--server-variable|LOGON_USER=D\\u|--server-variable|EMPTY=|"
+                                  "--request-value|BK_USERNAME=u=v|--accept-language|de|--referer|"
+                                  "https://r/|--server|https://m|--virtual-dir|/mail|--body-file|b.html|"
+                                  "--show-log|/tmp/l.txt|--json"),
+                            options, csError))
         << csError;
     EXPECT_EQ(options.ModulePath(), "/opt/wk/Wendrake/bin/WK_ServiceWorker.so");
-    EXPECT_EQ(options.m_csMethod, "POST");
-    EXPECT_EQ(options.m_csUrl, "/owa/?Cmd=logoff");
-    EXPECT_EQ(options.m_csUserAgent, "Mozilla/5.0 (X11)");
-    EXPECT_EQ(options.m_dwSubscriptionType, 14u);
-    EXPECT_EQ(options.m_dwLinkCriteria, 7u);
-    EXPECT_EQ(options.m_dwStatus, 302u);
-    EXPECT_EQ(options.m_vHeaders,
-              (std::vector<std::pair<std::string, std::string>>{{"X-One", "1"}, {"X-Two", "2"}}));
-    EXPECT_EQ(options.m_vServerVariables,
-              (std::vector<std::pair<std::string, std::string>>{{"LOGON_USER", "D\\u"}, {"EMPTY", ""}}));
-    EXPECT_EQ(options.m_vRequestValues,
-              (std::vector<std::pair<std::string, std::string>>{{"BK_USERNAME", "u=v"}}));
-    EXPECT_EQ(options.m_csBodyFile, "b.html");
-    EXPECT_EQ(options.m_csShowLog, "/tmp/l.txt");
-    EXPECT_TRUE(options.m_bJson);
+    EXPECT_EQ(std::tie(options.m_csMethod, options.m_csUrl, options.m_csUserAgent, options.m_csBodyFile,
+                       options.m_csShowLog),
+              std::make_tuple("POST", "/owa/?Cmd=logoff", "Mozilla/5.0 (X11)", "b.html", "/tmp/l.txt"));
+    EXPECT_EQ(
+        std::tie(options.m_dwSubscriptionType, options.m_dwLinkCriteria, options.m_dwStatus, options.m_bJson),
+        std::make_tuple(14u, 7u, 302u, true));
+    EXPECT_EQ(options.m_vHeaders, (Pairs{{"X-One", "1"}, {"X-Two", "2"}}));
+    EXPECT_EQ(options.m_vServerVariables, (Pairs{{"LOGON_USER", "D\\u"}, {"EMPTY", ""}}));
+    EXPECT_EQ(options.m_vRequestValues, (Pairs{{"BK_USERNAME", "u=v"}}));
 
     CHostRequest request = options.BuildRequest(nullptr);
     auto spInfo = request.BuildRequestInfo();
@@ -139,229 +123,171 @@ TEST(WkctlOptionsTest, TakesEveryOption) {
     EXPECT_FALSE(request.HasResponseBody());
     std::string csBody = "<html/>";
     EXPECT_TRUE(options.BuildRequest(&csBody).HasResponseBody());
-}
 
-TEST(WkctlOptionsTest, ModuleOverridesInstallAndHelpNeedsNothing) {
-    CWkctlOptions options;
-    std::string csError;
-    ASSERT_TRUE(
-        ParseWkctlArguments(Args({"run", "--install", "/i", "--module", "./m.so"}), options, csError));
+    // --module overrides --install; help needs nothing else.
+    ASSERT_TRUE(ParseWkctlArguments({"run", "--install", "/i", "--module", "./m.so"}, options, csError));
     EXPECT_EQ(options.ModulePath(), "./m.so");
-    for (const auto& vArgs : {Args({"--help"}), Args({"-h"}), Args({"help"}), Args({"run", "--help"}),
-                              Args({"run", "-h", "--status", "200"})}) {
+    for (const Args& vArgs : {Args{"--help"}, Args{"-h"}, Args{"help"}, Args{"run", "--help"},
+                              Args{"run", "-h", "--status", "200"}}) {
         ASSERT_TRUE(ParseWkctlArguments(vArgs, options, csError)) << csError;
         EXPECT_TRUE(options.m_bHelp);
     }
 }
 
 TEST(WkctlOptionsTest, ParsesNumbers) {
-    const std::vector<std::tuple<const char*, bool, DWORD>> cases = {
-        {"0", true, 0},
-        {"17", true, 17},
-        {"4294967295", true, 0xFFFFFFFF},
-        {"0x0", true, 0},
-        {"0XfF", true, 255},
-        {"0xFFFFFFFF", true, 0xFFFFFFFF},
-        {"", false, 0},
-        {"0x", false, 0},
-        {"4294967296", false, 0},
-        {"0x100000000", false, 0},
-        {"+1", false, 0},
-        {"1 ", false, 0},
-        {"0b1", false, 0},
-        {"00000000000000000000012", true, 12},
-        {"1e3", false, 0},
-    };
-    for (const auto& [pszText, bValid, dwExpected] : cases) {
-        DWORD dwValue = 12345;
-        EXPECT_EQ(ParseDword(pszText, dwValue), bValid) << pszText;
-        if (bValid) {
-            EXPECT_EQ(dwValue, dwExpected) << pszText;
+    auto fnParse = [](std::initializer_list<const char*> texts) {
+        std::vector<int64_t> vValues;
+        for (const char* pszText : texts) {
+            DWORD dwValue = 12345;
+            vValues.push_back(ParseDword(pszText, dwValue) ? int64_t{dwValue} : -1);
         }
-    }
+        return vValues;
+    };
+    EXPECT_EQ(fnParse({"0", "17", "4294967295", "0x0", "0XfF", "0xFFFFFFFF", "00000000000000000000012"}),
+              (std::vector<int64_t>{0, 17, 0xFFFFFFFF, 0, 255, 0xFFFFFFFF, 12}));
+    EXPECT_EQ(fnParse({"", "0x", "4294967296", "0x100000000", "+1", "1 ", "0b1", "1e3"}),
+              std::vector<int64_t>(8, -1));
+}
+
+// wkctl in this process, with the fake module in the given mode (null: none).
+int Wkctl(const Args& vArgs, const char* pszMode, std::string& csOut, std::string& csErr) {
+    pszMode ? ::setenv("WK_FAKE_MODE", pszMode, 1) : ::unsetenv("WK_FAKE_MODE");
+    std::ostringstream out, err;
+    int nExit = RunWkctl(vArgs, out, err);
+    csOut = out.str();
+    csErr = err.str();
+    return nExit;
 }
 
 TEST(WkctlRunTest, ExitCodesAndMessages) {
-    std::ostringstream out, err;
-    EXPECT_EQ(RunWkctl(Args({"run", "--bogus"}), out, err), WKCTL_EXIT_USAGE);
-    EXPECT_EQ(err.str(), "wkctl: unknown option '--bogus'\nTry 'wkctl --help'.\n");
-
-    out.str(""), err.str("");
-    EXPECT_EQ(RunWkctl(Args({"--help"}), out, err), WKCTL_EXIT_COMPLETED);
-    EXPECT_NE(out.str().find("Usage: wkctl run --install DIR"), std::string::npos);
-    EXPECT_TRUE(err.str().empty());
-
-    out.str(""), err.str("");
-    EXPECT_EQ(RunWkctl(Args({"run", "--install", "/nonexistent/prefix"}), out, err),
-              WKCTL_EXIT_MODULE_FAILED);
-    EXPECT_EQ(err.str(),
-              "wkctl: module file not found: /nonexistent/prefix/Wendrake/bin/WK_ServiceWorker.so\n");
-
-    out.str(""), err.str("");
-    EXPECT_EQ(RunWkctl(Args({"run", "--module", WK_TEST_DATA_DIR "/host/sample-page.html"}), out, err),
-              WKCTL_EXIT_MODULE_FAILED);
-    EXPECT_NE(err.str().find("cannot load module"), std::string::npos) << err.str();
-
-    out.str(""), err.str("");
-    EXPECT_EQ(RunWkctl(Args({"run", "--module", WK_FAKE_MODULE_PATH, "--body-file", "/nonexistent/body"}),
-                       out, err),
-              WKCTL_EXIT_USAGE);
-    EXPECT_EQ(err.str(), "wkctl: cannot read the body file '/nonexistent/body': no such file\n");
-}
-
-TEST(WkctlRunTest, RunsALoadedModuleAndPrintsWhatItDid) {
-    std::ostringstream out, err;
-    ::unsetenv("WK_FAKE_MODE");
-    int nExit = RunWkctl(Args({"run", "--module", WK_FAKE_MODULE_PATH, "--url", "/owa/?a=1", "--user-agent",
-                               "UA", "--body-file", WK_TEST_DATA_DIR "/host/sample-page.html"}),
-                         out, err);
-    EXPECT_EQ(nExit, WKCTL_EXIT_COMPLETED) << err.str();
-    const std::string csOut = out.str();
-    const char* pszExpected[] = {
-        "GetFilterVersion: 1\n",
-        "  filter version 0x00060000, flags 0x040264C0 "
-        "(SEND_RESPONSE|END_OF_REQUEST|SEND_RAW_DATA|AUTHENTICATION|"
-        "PREPROC_HEADERS|ORDER_LOW|AUTH_COMPLETE)\n",
-        "  description \"Fake Worker\"\n",
-        "Request: GET /owa/?a=1, subscription type 0, link criteria 0, response status 200, body 102 bytes\n",
-        "PREPROC_HEADERS (0x00004000): result 0, control message 0 (None), client flags 0x00000001",
-        "SEND_RESPONSE (0x00000040) status 200: result 0",
-        "  header added: X-Fake: said \"hi\"\n",
-        "SEND_RAW_DATA (0x00000400) status 200",
-        "END_OF_REQUEST (0x00000080)",
-        "TerminateFilter: 1\n",
+    const std::vector<std::tuple<Args, int, std::string>> cases = {
+        {{"run", "--bogus"}, WKCTL_EXIT_USAGE, "wkctl: unknown option '--bogus'\nTry 'wkctl --help'.\n"},
+        {{"run", "--install", "/nonexistent/prefix"},
+         WKCTL_EXIT_MODULE_FAILED,
+         "wkctl: module file not found: /nonexistent/prefix/Wendrake/bin/WK_ServiceWorker.so\n"},
+        {{"run", "--module", WK_FAKE_MODULE_PATH, "--body-file", "/nonexistent/body"},
+         WKCTL_EXIT_USAGE,
+         "wkctl: cannot read the body file '/nonexistent/body': no such file\n"},
     };
-    for (const char* psz : pszExpected)
-        EXPECT_NE(csOut.find(psz), std::string::npos) << psz << "\nin\n" << csOut;
-}
-
-TEST(WkctlRunTest, ReportsSkippedNotificationsAndResponses) {
-    ::setenv("WK_FAKE_MODE", "answer", 1);
-    std::ostringstream out, err;
-    EXPECT_EQ(RunWkctl(Args({"run", "--module", WK_FAKE_MODULE_PATH}), out, err), WKCTL_EXIT_COMPLETED);
-    const std::string csOut = out.str();
-    EXPECT_NE(csOut.find("AUTH_COMPLETE (0x04000000): result 0, control message 4 (Completed)"),
-              std::string::npos)
-        << csOut;
-    EXPECT_NE(
-        csOut.find("  response sent (33 bytes):\n    | HTTP/1.1 200 OK\n    | \n    | <html>\\x01</html>\n"),
-        std::string::npos)
-        << csOut;
-    EXPECT_NE(csOut.find("SEND_RESPONSE: not sent (control message 4 (Completed) after AUTH_COMPLETE)"),
-              std::string::npos)
-        << csOut;
-    EXPECT_NE(csOut.find("SEND_RAW_DATA: not sent (control message 4 (Completed) after AUTH_COMPLETE)"),
-              std::string::npos)
-        << csOut;
-}
-
-TEST(WkctlRunTest, ARefusingModuleExitsWithOne) {
-    ::setenv("WK_FAKE_MODE", "refuse", 1);
-    std::ostringstream out, err;
-    EXPECT_EQ(RunWkctl(Args({"run", "--module", WK_FAKE_MODULE_PATH, "--json"}), out, err),
+    std::string csOut, csErr;
+    for (const auto& [vArgs, nExit, csExpectedErr] : cases) {
+        EXPECT_EQ(Wkctl(vArgs, nullptr, csOut, csErr), nExit) << vArgs.back();
+        EXPECT_EQ(csErr, csExpectedErr);
+    }
+    EXPECT_EQ(Wkctl({"--help"}, nullptr, csOut, csErr), WKCTL_EXIT_COMPLETED);
+    EXPECT_NE(csOut.find("Usage: wkctl run --install DIR"), std::string::npos);
+    EXPECT_TRUE(csErr.empty());
+    EXPECT_EQ(Wkctl({"run", "--module", WK_TEST_DATA_DIR "/host/sample-page.html"}, nullptr, csOut, csErr),
               WKCTL_EXIT_MODULE_FAILED);
-    EXPECT_NE(err.str().find("GetFilterVersion returned 0"), std::string::npos);
-    EXPECT_NE(out.str().find("\"request\": null"), std::string::npos) << out.str();
-    EXPECT_NE(out.str().find("\"terminateFilter\": {\n    \"called\": false"), std::string::npos)
-        << out.str();
+    EXPECT_NE(csErr.find("cannot load module"), std::string::npos) << csErr;
+    // A module that refuses to start.
+    EXPECT_EQ(Wkctl({"run", "--module", WK_FAKE_MODULE_PATH, "--json"}, "refuse", csOut, csErr),
+              WKCTL_EXIT_MODULE_FAILED);
+    EXPECT_NE(csErr.find("GetFilterVersion returned 0"), std::string::npos);
+    ExpectParts(csOut, {"\"request\": null", "\"terminateFilter\": {\n    \"called\": false"});
+}
+
+TEST(WkctlRunTest, PrintsWhatTheModuleDid) {
+    std::string csOut, csErr;
+    EXPECT_EQ(Wkctl({"run", "--module", WK_FAKE_MODULE_PATH, "--url", "/owa/?a=1", "--user-agent", "UA",
+                     "--body-file", WK_TEST_DATA_DIR "/host/sample-page.html"},
+                    nullptr, csOut, csErr),
+              WKCTL_EXIT_COMPLETED)
+        << csErr;
+    ExpectParts(csOut,
+                {"GetFilterVersion: 1\n",
+                 "  filter version 0x00060000, flags 0x040264C0 (SEND_RESPONSE|END_OF_REQUEST|"
+                 "SEND_RAW_DATA|AUTHENTICATION|PREPROC_HEADERS|ORDER_LOW|AUTH_COMPLETE)\n",
+                 "  description \"Fake Worker\"\n",
+                 "Request: GET /owa/?a=1, subscription type 0, link criteria 0, response status 200, "
+                 "body 102 bytes\n",
+                 "PREPROC_HEADERS (0x00004000): result 0, control message 0 (None), client flags 0x00000001",
+                 "SEND_RESPONSE (0x00000040) status 200: result 0", "  header added: X-Fake: said \"hi\"\n",
+                 "SEND_RAW_DATA (0x00000400) status 200", "END_OF_REQUEST (0x00000080)",
+                 "TerminateFilter: 1\n"});
+
+    // Skipped notifications and a response, with its control character made readable.
+    EXPECT_EQ(Wkctl({"run", "--module", WK_FAKE_MODULE_PATH}, "answer", csOut, csErr), WKCTL_EXIT_COMPLETED);
+    ExpectParts(csOut,
+                {"AUTH_COMPLETE (0x04000000): result 0, control message 4 (Completed)",
+                 "  response sent (33 bytes):\n    | HTTP/1.1 200 OK\n    | \n    | <html>\\x01</html>\n",
+                 "SEND_RESPONSE: not sent (control message 4 (Completed) after AUTH_COMPLETE)",
+                 "SEND_RAW_DATA: not sent (control message 4 (Completed) after AUTH_COMPLETE)"});
+    EXPECT_EQ(ReadableText("a\tb\r\n\x1b[0m\\ \xC3\xA9"), "a\\tb\\r\\n\\x1B[0m\\\\ \xC3\xA9");
 }
 
 TEST(WkctlRunTest, JsonRecordAndAppendedLogLines) {
-    namespace fs = std::filesystem;
-    fs::path log = fs::temp_directory_path() / ("wkctl-log-" + std::to_string(::getpid()) + ".txt");
-    {
-        std::ofstream existing(log);
-        existing << "an older line\n";
-    }
-    ::setenv("WK_FAKE_LOG_FILE", log.c_str(), 1);
-    ::setenv("WK_FAKE_MODE", "ignore", 1);
-    std::ostringstream out, err;
-    EXPECT_EQ(RunWkctl(Args({"run", "--module", WK_FAKE_MODULE_PATH, "--json", "--show-log", log.c_str()}),
-                       out, err),
+    CTempFile log("wkctl-log");
+    std::ofstream(log.m_path) << "an older line\n";
+    ::setenv("WK_FAKE_LOG_FILE", log.m_path.c_str(), 1);
+    std::string csJson, csErr;
+    EXPECT_EQ(Wkctl({"run", "--module", WK_FAKE_MODULE_PATH, "--json", "--show-log", log.m_path}, "ignore",
+                    csJson, csErr),
               WKCTL_EXIT_COMPLETED)
-        << err.str();
-    const std::string csJson = out.str();
-    fs::remove(log);
+        << csErr;
     ::unsetenv("WK_FAKE_LOG_FILE");
-    const char* pszExpected[] = {
-        "\"schema\": \"wkctl.run/1\"",
-        "\"controlWord\": \"Ignore\"",
-        "\"reason\": \"control message 1 (Ignore) after PREPROC_HEADERS\"",
-        "\"lines\": [\n      \"[Fake::GetFilterVersion] Starts.\",\n      \"[Fake::HttpFilterProc] "
-        "notification "
-        "0x4000\",\n      \"[Fake::HttpFilterProc] notification 0x80\",\n      \"[Fake::TerminateFilter] "
-        "Starts.\"\n    ]",
-        "\"note\": null",
-    };
-    for (const char* psz : pszExpected)
-        EXPECT_NE(csJson.find(psz), std::string::npos) << psz << "\nin\n" << csJson;
+    ExpectParts(csJson,
+                {"\"schema\": \"wkctl.run/1\"", "\"controlWord\": \"Ignore\"",
+                 "\"reason\": \"control message 1 (Ignore) after PREPROC_HEADERS\"",
+                 "\"lines\": [\n      \"[Fake::GetFilterVersion] Starts.\",\n      \"[Fake::HttpFilterProc] "
+                 "notification 0x4000\",\n      \"[Fake::HttpFilterProc] notification 0x80\",\n      "
+                 "\"[Fake::TerminateFilter] Starts.\"\n    ]",
+                 "\"note\": null"});
     EXPECT_EQ(csJson.find("an older line"), std::string::npos);
 }
 
 TEST(WkctlRunTest, ReadsTheWholeLogWhenItShrank) {
-    namespace fs = std::filesystem;
-    fs::path log = fs::temp_directory_path() / ("wkctl-shrunk-" + std::to_string(::getpid()) + ".txt");
-    {
-        std::ofstream file(log, std::ios::binary);
-        file << "first\r\n\n" << std::string(4, '\0') << "\nsecond";
-    }
+    CTempFile log("wkctl-shrunk");
+    std::ofstream(log.m_path, std::ios::binary) << "first\r\n\n" << std::string(4, '\0') << "\nsecond";
     std::string csNote;
-    std::vector<std::string> vLines = ReadLogLinesSince(log.string(), 1000, csNote);
-    EXPECT_EQ(vLines, (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(ReadLogLinesSince(log.m_path, 1000, csNote), (Args{"first", "second"}));
     EXPECT_NE(csNote.find("smaller than before"), std::string::npos);
     csNote.clear();
-    vLines = ReadLogLinesSince(log.string(), 8, csNote);
-    EXPECT_EQ(vLines, (std::vector<std::string>{"second"}));
+    EXPECT_EQ(ReadLogLinesSince(log.m_path, 8, csNote), (Args{"second"}));
     EXPECT_TRUE(csNote.empty());
-    fs::remove(log);
-    vLines = ReadLogLinesSince(log.string(), 0, csNote);
-    EXPECT_TRUE(vLines.empty());
+    fs::remove(log.m_path);
+    EXPECT_TRUE(ReadLogLinesSince(log.m_path, 0, csNote).empty());
     EXPECT_NE(csNote.find("cannot be read"), std::string::npos);
 }
 
-TEST(WkctlRunTest, ReadableTextEscapesControlCharacters) {
-    EXPECT_EQ(ReadableText("a\tb\r\n\x1b[0m\\ \xC3\xA9"), "a\\tb\\r\\n\\x1B[0m\\\\ \xC3\xA9");
-}
-
-// The program itself: exit status as a shell sees it.
-int RunProgram(const std::string& csArgs) {
-    std::string csCommand = std::string("'") + WKCTL_PATH + "' " + csArgs + " >/dev/null 2>&1";
-    int nStatus = std::system(csCommand.c_str());
+// The program itself: its exit status as a shell sees it, and what it prints.
+int RunProgram(const std::string& csCommand, std::string& csOut) {
+    FILE* pPipe = ::popen(csCommand.c_str(), "r");
+    if (!pPipe)
+        return -1;
+    char szChunk[4096];
+    for (size_t cb; (cb = std::fread(szChunk, 1, sizeof(szChunk), pPipe)) > 0;)
+        csOut.append(szChunk, cb);
+    int nStatus = ::pclose(pPipe);
     return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
 }
 
 TEST(WkctlProgramTest, ExitStatus) {
-    EXPECT_EQ(RunProgram("--help"), 0);
-    EXPECT_EQ(RunProgram(""), 2);
-    EXPECT_EQ(RunProgram("run --install /nonexistent --link-criteria x"), 2);
-    EXPECT_EQ(RunProgram("run --install /nonexistent"), 1);
-    EXPECT_EQ(RunProgram(std::string("run --module '") + WK_FAKE_MODULE_PATH + "' --json"), 0);
+    const std::string csProgram = std::string("'") + WKCTL_PATH + "' ";
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"--help", 0},
+        {"", 2},
+        {"run --install /nonexistent --link-criteria x", 2},
+        {"run --install /nonexistent", 1},
+        {std::string("run --module '") + WK_FAKE_MODULE_PATH + "' --json", 0},
+    };
+    for (const auto& [csArgs, nExit] : cases) {
+        std::string csOut;
+        EXPECT_EQ(RunProgram(csProgram + csArgs + " 2>&1", csOut), nExit) << csArgs << "\n" << csOut;
+    }
 }
 
 // A module that stays loaded writes its buffered log at process exit: the program shows the report then.
 TEST(WkctlProgramTest, ShowsTheLogOfAModuleThatStaysLoaded) {
-    namespace fs = std::filesystem;
-    fs::path log = fs::temp_directory_path() / ("wkctl-pinned-" + std::to_string(::getpid()) + ".txt");
-    fs::remove(log);
-    std::string csCommand = "WK_FAKE_MODE=pin WK_FAKE_LOG_FILE='" + log.string() + "' '" + WKCTL_PATH +
-                            "' run --module '" + WK_FAKE_MODULE_PATH + "' --show-log '" + log.string() +
-                            "' 2>&1";
-    FILE* pPipe = ::popen(csCommand.c_str(), "r");
-    ASSERT_NE(pPipe, nullptr);
-    std::string csOut;
-    char szChunk[4096];
-    size_t cb;
-    while ((cb = std::fread(szChunk, 1, sizeof(szChunk), pPipe)) > 0)
-        csOut.append(szChunk, cb);
-    int nStatus = ::pclose(pPipe);
-    fs::remove(log);
-    ASSERT_TRUE(WIFEXITED(nStatus));
-    EXPECT_EQ(WEXITSTATUS(nStatus), 0);
-    EXPECT_NE(csOut.find("TerminateFilter: 1\nLog " + log.string() +
-                         ": 6 new line(s) (read at process exit: the module stayed loaded)\n"),
-              std::string::npos)
-        << csOut;
-    EXPECT_NE(csOut.find("  [Fake::TerminateFilter] Starts.\n"), std::string::npos) << csOut;
+    CTempFile log("wkctl-pinned");
+    std::string csOut, csLog = log.m_path.string();
+    EXPECT_EQ(RunProgram("WK_FAKE_MODE=pin WK_FAKE_LOG_FILE='" + csLog + "' '" + WKCTL_PATH +
+                             "' run --module '" + WK_FAKE_MODULE_PATH + "' --show-log '" + csLog + "' 2>&1",
+                         csOut),
+              0);
+    ExpectParts(csOut, {"TerminateFilter: 1\nLog " + csLog +
+                            ": 6 new line(s) (read at process exit: the module stayed loaded)\n",
+                        "  [Fake::TerminateFilter] Starts.\n"});
 }
 
 } // namespace

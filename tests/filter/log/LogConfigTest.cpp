@@ -2,45 +2,17 @@
 
 #include "LogTestSupport.h"
 
-#include "filter/log/LogConfig.h"
-#include "platform/CSync.h"
 #include "platform/posix/PosixServices.h"
 
 #include <gmock/gmock.h>
 
 #include <cstring>
-#include <map>
-#include <optional>
 
 using namespace logtest;
 using testing::ElementsAre;
 using testing::HasSubstr;
 
 namespace {
-
-struct CRead {
-    DWORD dwId;
-    DWORD dwGroup;
-    DWORD dwLevelDuringRead;
-};
-
-class CFakeReader : public ILogSettingsReader {
-public:
-    std::map<DWORD, std::string> m_mapValues;
-    std::vector<CRead> m_vReads;
-    bool m_bThrow = false;
-
-    bool GetSettingFromID(DWORD dwId, std::string& csValue, DWORD dwGroup) override {
-        m_vReads.push_back({dwId, dwGroup, GetLogLevel()});
-        if (m_bThrow)
-            throw std::runtime_error("settings store failed");
-        auto it = m_mapValues.find(dwId);
-        if (it == m_mapValues.end())
-            return false;
-        csValue = it->second;
-        return true;
-    }
-};
 
 // The platform's system services with the system log folder moved under a test folder.
 class CSystemWithLogRoot : public ISystem {
@@ -57,97 +29,65 @@ public:
     std::string GetEnv(const char* psz) override { return PosixSystem().GetEnv(psz); }
 };
 
-std::vector<std::string> g_vCaptured;
-void CaptureSink(const char* pszText) {
-    g_vCaptured.push_back(pszText);
-}
-
-class LogConfigTest : public testing::Test {
+class LogConfigTest : public CLogTest {
 protected:
     void SetUp() override {
-        g_vCaptured.clear();
-        m_system.m_csRoot = m_dir.Path() + "/var/log";
+        m_system.m_csRoot = m_log.Dir() + "/var/log";
         CPlatform::SetSystem(&m_system);
-        m_env.csInstallFolder = m_dir.Path() + "/install/";
+        m_env.csInstallFolder = m_log.Dir() + "/install/";
         m_env.csModuleFileName = "WK_ServiceWorker.so";
         m_env.vReservedNames = {"AUX", "CON", "NUL", "PRN", "CLOCKS$"};
-        m_reader.m_mapValues[LOG_SETTING_FOLDER] = m_dir.Path();
+        m_reader.m_mapValues[LOG_SETTING_FOLDER] = m_log.Dir();
     }
-    void TearDown() override {
-        SetLogLevel(LOG_LEVEL_OFF);
-        FlushLog(true);
-        UnloadLogModule();
-        CPlatform::SetSystem(nullptr);
-        for (const std::string& csSection : m_vSections)
-            CPlatform::SharedMemory().Unlink(csSection);
-    }
-    std::string UniqueName(const std::string& csStem) {
-        std::string csName = csStem + "_" + std::to_string(::getpid()) + "_" + TestName();
-        m_vSections.push_back("Global\\" + csName);
-        return csName;
-    }
-    std::string LogFolder() const { return m_dir.Path() + "/BrindlemarkLogs/"; }
+    std::string LogFolder() const { return m_log.Dir() + "/BrindlemarkLogs/"; }
+    // The test's own log name without its extension: its section is the test's.
+    std::string Stem() const { return std::filesystem::path(m_log.Path()).stem().string(); }
 
-    CTempDir m_dir;
     CSystemWithLogRoot m_system;
     CLogEnvironment m_env;
-    CFakeReader m_reader;
-    std::vector<std::string> m_vSections;
+    CMapReader m_reader;
 };
 
-TEST_F(LogConfigTest, ReadsEachLogSettingInTheGeneralSection) {
-    EXPECT_TRUE(ConfigureLog(m_reader, m_env));
-    std::vector<DWORD> vIds;
-    for (const CRead& read : m_reader.m_vReads) {
-        vIds.push_back(read.dwId);
-        EXPECT_EQ(read.dwGroup, 0xFFFFFFFFu);
-    }
-    EXPECT_THAT(vIds, ElementsAre(14, 12, 13, 39, 75, 23, 76));
-}
-
-TEST_F(LogConfigTest, LoggingIsOffWhileFileAndLockChange) {
+// Each setting is read in the general section; logging is off while the file and the lock change, after the
+// level, mode and size were read.
+TEST_F(LogConfigTest, ReadsEachLogSettingInTheGeneralSectionWithLoggingOffWhileFileAndLockChange) {
     m_reader.m_mapValues[LOG_SETTING_LEVEL] = "1";
     SetLogLevel(LOG_LEVEL_ON);
-    ConfigureLog(m_reader, m_env);
-    for (const CRead& read : m_reader.m_vReads)
-        EXPECT_EQ(read.dwLevelDuringRead, read.dwId == 14 || read.dwId == 12 || read.dwId == 13 ? 2u : 0u)
-            << read.dwId;
+    EXPECT_TRUE(ConfigureLog(m_reader, m_env));
+    std::vector<DWORD> vIds;
+    for (const CMapReader::CRead& read : m_reader.m_vReads) {
+        vIds.push_back(read.dwId);
+        EXPECT_EQ(read.dwGroup, 0xFFFFFFFFu);
+        EXPECT_EQ(read.dwLevelDuringRead, read.dwId == 14 || read.dwId == 12 || read.dwId == 13 ? 2u : 0u);
+    }
+    EXPECT_THAT(vIds, ElementsAre(14, 12, 13, 39, 75, 23, 76));
     EXPECT_EQ(GetLogLevel(), LOG_LEVEL_ON);
 }
 
+// Missing settings keep their defaults and a reader that throws counts as missing; the reader, not the
+// configuration, reports a missing setting.
 TEST_F(LogConfigTest, MissingOrThrowingReadsKeepDefaultsAndLogNothingTwice) {
-    struct CCase {
-        std::map<DWORD, std::string> mapValues;
-        bool bThrow;
-        DWORD dwExpectedLevel;
-    };
-    const CCase aCases[] = {
-        {{}, false, LOG_LEVEL_OFF},
-        {{{LOG_SETTING_LEVEL, "1"}, {LOG_SETTING_MODE, "7"}}, false, LOG_LEVEL_ON},
-        {{{LOG_SETTING_LEVEL, "1"}}, true, LOG_LEVEL_OFF},
-    };
-    for (const CCase& c : aCases) {
+    for (bool bThrow : {false, true}) {
         g_vCaptured.clear();
-        CFakeReader reader;
-        reader.m_mapValues = c.mapValues;
-        reader.m_mapValues[LOG_SETTING_FOLDER] = m_dir.Path();
-        reader.m_bThrow = c.bThrow;
+        CMapReader reader;
+        reader.m_mapValues = {{LOG_SETTING_LEVEL, "1"}, {LOG_SETTING_MODE, "7"}};
+        reader.m_bThrow = bThrow;
         SetLogSink(&CaptureSink);
         SetLogLevel(LOG_LEVEL_ON);
         EXPECT_NO_THROW(ConfigureLog(reader, m_env));
-        EXPECT_EQ(GetLogLevel(), c.dwExpectedLevel);
-        // The reader, not the configuration, reports a missing setting.
+        EXPECT_EQ(GetLogLevel(), bThrow ? LOG_LEVEL_OFF : LOG_LEVEL_ON);
         for (const std::string& csLine : g_vCaptured)
             EXPECT_EQ(csLine.find("GetSettingFromID"), std::string::npos) << csLine;
         SetLogLevel(LOG_LEVEL_OFF);
     }
 }
 
+// A null value is a missing setting.
 struct CLevelCase {
     const char* pszName;
-    std::optional<std::string> csLevel;
-    std::optional<std::string> csMode;
-    std::optional<std::string> csSizeKB;
+    const char* pszLevel;
+    const char* pszMode;
+    const char* pszSizeKB;
     DWORD dwExpectedLevel;
     PFN_LOG_SINK pfnExpectedSink;
     int32_t nExpectedMaxSize;
@@ -158,12 +98,11 @@ class LogConfigLevelTest : public LogConfigTest, public testing::WithParamInterf
 
 TEST_P(LogConfigLevelTest, LevelModeAndSizeTakeEffect) {
     const CLevelCase& c = GetParam();
-    if (c.csLevel)
-        m_reader.m_mapValues[LOG_SETTING_LEVEL] = *c.csLevel;
-    if (c.csMode)
-        m_reader.m_mapValues[LOG_SETTING_MODE] = *c.csMode;
-    if (c.csSizeKB)
-        m_reader.m_mapValues[LOG_SETTING_MAX_SIZE_KB] = *c.csSizeKB;
+    for (auto [dwId, pszValue] :
+         {std::pair(LOG_SETTING_LEVEL, c.pszLevel), std::pair(LOG_SETTING_MODE, c.pszMode),
+          std::pair(LOG_SETTING_MAX_SIZE_KB, c.pszSizeKB)})
+        if (pszValue)
+            m_reader.m_mapValues[dwId] = pszValue;
     ASSERT_EQ(GetLogSink(), &LogAppendWriter);
     ConfigureLog(m_reader, m_env);
     EXPECT_EQ(GetLogLevel(), c.dwExpectedLevel);
@@ -179,8 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CLevelCase{"TenKeepsWriterAndSize", "10", "2", "64", 2, &LogAppendWriter, nDefault},
                     CLevelCase{"OffStillChoosesWriter", "0", "2", "64", 0, &LogFileWriter, 65536},
                     CLevelCase{"OtherLevelIsOff", "2", "1", "64", 0, &LogSharedMemoryWriter, 65536},
-                    CLevelCase{"AllMissing", std::nullopt, std::nullopt, std::nullopt, 0,
-                               &LogSharedMemoryWriter, nDefault},
+                    CLevelCase{"AllMissing", nullptr, nullptr, nullptr, 0, &LogSharedMemoryWriter, nDefault},
                     CLevelCase{"OtherModeKeepsWriter", "1", "3", "64", 2, &LogAppendWriter, 65536},
                     CLevelCase{"ZeroSizeKept", "1", "2", "0", 2, &LogFileWriter, nDefault},
                     CLevelCase{"NegativeSizeKept", "1", "2", "-5", 2, &LogFileWriter, nDefault},
@@ -199,18 +137,16 @@ TEST_F(LogConfigTest, PathUnderConfiguredFolderOrSystemFolderOrFallback) {
     };
     // Under a configured folder the path must stay below 243 characters, under the system folder below 234;
     // "/BrindlemarkLogs/BKCommonLog.log" adds 32.
-    const std::string csBase = m_dir.Path() + "/";
-    const CCase aCases[] = {
-        {"", 0, false},
-        {csBase + "logs", 0, false},
-        {csBase + std::string(242 - 32 - csBase.size(), 'f'), 0, false},
-        {csBase + std::string(243 - 32 - csBase.size(), 'g'), 0, true},
-        {std::string(250, 'h'), 0, true},
-        {"", 233 - 32, false},
-        {"", 234 - 32, true},
-    };
+    const std::string csBase = m_log.Dir() + "/";
+    const CCase aCases[] = {{"", 0, false},
+                            {csBase + "logs", 0, false},
+                            {csBase + std::string(242 - 32 - csBase.size(), 'f'), 0, false},
+                            {csBase + std::string(243 - 32 - csBase.size(), 'g'), 0, true},
+                            {std::string(250, 'h'), 0, true},
+                            {"", 233 - 32, false},
+                            {"", 234 - 32, true}};
     for (const CCase& c : aCases) {
-        CFakeReader reader;
+        CMapReader reader;
         if (!c.csFolder.empty())
             reader.m_mapValues[LOG_SETTING_FOLDER] = c.csFolder;
         m_system.m_csRoot =
@@ -232,74 +168,57 @@ TEST_F(LogConfigTest, PathUnderConfiguredFolderOrSystemFolderOrFallback) {
 
 TEST(LogNameTest, ProductLogNamesAreCleaned) {
     const std::vector<std::string> vReserved = {"AUX", "CON", "NUL", "PRN", "CLOCKS$"};
-    const std::string csLong = std::string(200, 'x') + std::string(130, 'y');
-    const std::pair<std::string, std::string> aCases[] = {
-        {"Sales", "Sales"},
-        {"a\\b/c:d\"e?f*g<h>i|j", "a_b_c_d_e_f_g_h_i_j"},
-        {"con", "BK_con"},
-        {"Clocks$", "BK_Clocks$"},
-        {"CON.log", "CON.log"},
-        {"NULL", "NULL"},
-        {"COM1", "BK_COM1"},
-        {"lpt9.txt", "BK_lpt9.txt"},
-        {"xCOM3", "BK_xCOM3"},
-        {"COM12", "COM12"},
-        {"COM", "COM"},
-        {"COMX_COM1", "COMX_COM1"},
-        {"LPT1x", "LPT1x"},
-        {"a/COM1", "BK_a_COM1"},
-        {std::string(260, 'z'), std::string(260, 'z')},
-        {csLong, std::string(130, 'y')},
-        {std::string(200, 'x') + "COM1." + std::string(125, ':'), "BK_COM1." + std::string(125, '_')},
-    };
-    for (const auto& [csName, csExpected] : aCases)
+    std::vector<std::pair<std::string, std::string>> vCases = {
+        {"Sales", "Sales"},     {"a\\b/c:d\"e?f*g<h>i|j", "a_b_c_d_e_f_g_h_i_j"},
+        {"con", "BK_con"},      {"Clocks$", "BK_Clocks$"},
+        {"CON.log", "CON.log"}, {"NULL", "NULL"},
+        {"COM1", "BK_COM1"},    {"lpt9.txt", "BK_lpt9.txt"},
+        {"xCOM3", "BK_xCOM3"},  {"COM12", "COM12"},
+        {"COM", "COM"},         {"COMX_COM1", "COMX_COM1"},
+        {"LPT1x", "LPT1x"},     {"a/COM1", "BK_a_COM1"}};
+    // Up to 260 characters a name is whole; a longer one keeps its last 130.
+    vCases.push_back({std::string(260, 'z'), std::string(260, 'z')});
+    vCases.push_back({std::string(200, 'x') + std::string(130, 'y'), std::string(130, 'y')});
+    vCases.push_back(
+        {std::string(200, 'x') + "COM1." + std::string(125, ':'), "BK_COM1." + std::string(125, '_')});
+    for (const auto& [csName, csExpected] : vCases)
         EXPECT_EQ(CleanProductLogName(csName, vReserved), csExpected) << csName;
     // The list comes from the settings; names not on it are ordinary.
     EXPECT_EQ(CleanProductLogName("AUX", {"PRN"}), "AUX");
     EXPECT_TRUE(IsReservedDeviceName("prn", {}));
 }
 
-TEST_F(LogConfigTest, ProductLogNameGivesFileAndPrefix) {
-    m_reader.m_mapValues[LOG_SETTING_PRODUCT_NAME] = "Sales|2024";
-    ConfigureLog(m_reader, m_env);
-    EXPECT_EQ(GetLogPath(), LogFolder() + "Sales_2024");
-    EXPECT_EQ(GetLogLinePrefix(), "[WK_ServiceWorker.so] ");
-    EXPECT_FALSE(IsLogProductLog());
-}
-
+// Without the switch the product log name, cleaned, names the file; with it the module's name does.
 TEST_F(LogConfigTest, ProductLogSwitchNamesTheLogAfterTheModule) {
     const std::pair<const char*, bool> aSwitches[] = {{"1", true},  {"true", true}, {"Y", true},
                                                       {"0", false}, {"", false},    {"no", false}};
     for (const auto& [pszValue, bOn] : aSwitches) {
         SetLogLinePrefix("stale ");
         m_reader.m_mapValues[LOG_SETTING_PRODUCT_LOG] = pszValue;
-        m_reader.m_mapValues[LOG_SETTING_PRODUCT_NAME] = "Other";
+        m_reader.m_mapValues[LOG_SETTING_PRODUCT_NAME] = "Other|2024";
         ConfigureLog(m_reader, m_env);
         EXPECT_EQ(IsLogProductLog(), bOn) << pszValue;
-        EXPECT_EQ(GetLogPath(), LogFolder() + (bOn ? "WK_ServiceWorker.log" : "Other")) << pszValue;
+        EXPECT_EQ(GetLogPath(), LogFolder() + (bOn ? "WK_ServiceWorker.log" : "Other_2024")) << pszValue;
         EXPECT_EQ(GetLogLinePrefix(), bOn ? "" : "[WK_ServiceWorker.so] ") << pszValue;
     }
 }
 
+// The product log writes its section to the file at flush even when another process created it.
 TEST_F(LogConfigTest, ProductLogWritesEvenAForeignSectionAtFlush) {
-    const std::string csStem = UniqueName("WKT");
-    m_env.csModuleFileName = csStem + ".so";
-    m_vSections.push_back("Global\\" + csStem + ".log");
+    m_env.csModuleFileName = Stem() + ".so";
     DWORD dwError = 0;
-    auto spForeign = CPlatform::SharedMemory().Create("Global\\" + csStem + ".log", 40000, dwError);
+    auto spForeign = CPlatform::SharedMemory().Create(m_log.Section(), 40000, dwError);
     ASSERT_NE(spForeign, nullptr);
     std::memcpy(spForeign->Data(), HeaderText("100, 100, 20480, 40000").data(), 100);
-
     m_reader.m_mapValues = {{LOG_SETTING_LEVEL, "1"},
                             {LOG_SETTING_MODE, "1"},
-                            {LOG_SETTING_FOLDER, m_dir.Path()},
+                            {LOG_SETTING_FOLDER, m_log.Dir()},
                             {LOG_SETTING_PRODUCT_LOG, "1"}};
     ConfigureLog(m_reader, m_env);
     LogMessage("[Test] product line");
     EXPECT_FALSE(IsLogSectionCreatedHere());
     FlushLog(true);
-    std::string csFile = ReadFile(LogFolder() + csStem + ".log");
-    EXPECT_THAT(csFile, testing::EndsWith("[Test] product line "));
+    EXPECT_THAT(ReadFile(LogFolder() + Stem() + ".log"), testing::EndsWith("[Test] product line "));
 }
 
 TEST_F(LogConfigTest, WithoutTheLogModuleNoLockIsSupplied) {
@@ -310,106 +229,48 @@ TEST_F(LogConfigTest, WithoutTheLogModuleNoLockIsSupplied) {
     EXPECT_EQ(GetLogLevel(), LOG_LEVEL_ON);
 }
 
-// A log module seen through the platform: records where it was looked for and what its exports were given.
-struct CLockRequest {
-    std::string csExport;
-    std::string csName;
-    DWORD dwOption;
-};
-std::vector<CLockRequest> g_vLockRequests;
-BOOL g_bGrantLock = TRUE;
-CCritSec g_fakeLock;
-
-BOOL FakeGetProductCS(const char* pszName, CSync** ppLock, DWORD dwOption) {
-    g_vLockRequests.push_back({"GetProductCS", pszName, dwOption});
-    *ppLock = g_bGrantLock ? &g_fakeLock : nullptr;
-    return g_bGrantLock;
-}
-BOOL FakeGetGeneralCS(CSync** ppLock, DWORD dwOption) {
-    g_vLockRequests.push_back({"GetGeneralCS", "", dwOption});
-    *ppLock = g_bGrantLock ? &g_fakeLock : nullptr;
-    return g_bGrantLock;
-}
-
-class CFakeModules : public IModules {
-public:
-    std::vector<std::string> m_vLoads;
-    std::string m_csLoadablePath; // the one path that loads
-    int m_nFrees = 0;
-    bool GetModulePathOf(const void* p, std::string& cs) override {
-        return PosixModules().GetModulePathOf(p, cs);
-    }
-    bool FindLoadedModule(const std::string&, std::string&) override { return false; }
-    void* LoadLibrary(const std::string& csPath, DWORD& dwError) override {
-        m_vLoads.push_back(csPath);
-        dwError = csPath == m_csLoadablePath ? ERROR_SUCCESS : ERROR_MOD_NOT_FOUND;
-        return csPath == m_csLoadablePath ? this : nullptr;
-    }
-    void* GetProcAddress(void* hModule, const char* pszName) override {
-        if (hModule != this)
-            return nullptr;
-        if (std::string(pszName) == "GetProductCS")
-            return reinterpret_cast<void*>(&FakeGetProductCS);
-        if (std::string(pszName) == "GetGeneralCS")
-            return reinterpret_cast<void*>(&FakeGetGeneralCS);
-        return nullptr;
-    }
-    void FreeLibrary(void*) override { ++m_nFrees; }
-    std::string LibraryFileName(const std::string& cs) override { return "lib" + cs + ".so"; }
-};
-
 TEST_F(LogConfigTest, LockComesFromTheLogModuleWithTheChosenNameAndOption) {
-    struct CCase {
+    const std::string csInBin = m_env.csInstallFolder + "bin/libLogModule.so";
+    const struct {
         std::map<DWORD, std::string> mapValues;
-        bool bInstallHasModule;
-        std::vector<std::string> vExpectedLoads; // relative to the install folder when starting with "bin/"
-        std::string csExport;
-        std::string csName;
-        DWORD dwOption;
-        BOOL bGrant = TRUE;
-    };
-    const CCase aCases[] = {
-        {{}, true, {"bin/libLogModule.so"}, "GetGeneralCS", "", 1},
-        {{{LOG_SETTING_LOCK_OPTION, "7"}}, true, {"bin/libLogModule.so"}, "GetGeneralCS", "", 7},
+        bool bInstallHasModule; // else only the library search path finds it
+        std::string csRequest;
+        BOOL bGrant;
+    } aCases[] = {
+        {{}, true, "GetGeneralCS 1", TRUE},
+        {{{LOG_SETTING_LOCK_OPTION, "7"}}, true, "GetGeneralCS 7", TRUE},
         {{{LOG_SETTING_PRODUCT_NAME, "a:b"}, {LOG_SETTING_LOCK_OPTION, "0"}},
          true,
-         {"bin/libLogModule.so"},
-         "GetProductCS",
-         "a_b",
-         0},
+         "GetProductCS a_b 0",
+         TRUE},
         {{{LOG_SETTING_PRODUCT_LOG, "1"}, {LOG_SETTING_PRODUCT_NAME, "a"}},
          false,
-         {"bin/libLogModule.so", "libLogModule.so"},
-         "GetProductCS",
-         "WK_ServiceWorker.log",
-         1},
+         "GetProductCS WK_ServiceWorker.log 1",
+         TRUE},
         // A refused lock leaves the writers with the in-process lock.
-        {{}, true, {"bin/libLogModule.so"}, "GetGeneralCS", "", 1, FALSE},
+        {{}, true, "GetGeneralCS 1", FALSE},
     };
-    for (const CCase& c : aCases) {
+    for (const auto& c : aCases) {
         CFakeModules modules;
-        modules.m_csLoadablePath =
-            c.bInstallHasModule ? m_env.csInstallFolder + "bin/libLogModule.so" : "libLogModule.so";
+        modules.m_csLoadablePath = c.bInstallHasModule ? csInBin : "libLogModule.so";
         CPlatform::SetModules(&modules);
         g_vLockRequests.clear();
         g_bGrantLock = c.bGrant;
-        CFakeReader reader;
+        CMapReader reader;
         reader.m_mapValues = c.mapValues;
-        reader.m_mapValues[LOG_SETTING_FOLDER] = m_dir.Path();
+        reader.m_mapValues[LOG_SETTING_FOLDER] = m_log.Dir();
         ConfigureLog(reader, m_env);
-        std::vector<std::string> vExpectedLoads;
-        for (const std::string& cs : c.vExpectedLoads)
-            vExpectedLoads.push_back(cs.rfind("bin/", 0) == 0 ? m_env.csInstallFolder + cs : cs);
+        // The installation's bin folder first, then the library search path.
+        std::vector<std::string> vExpectedLoads = {csInBin};
+        if (!c.bInstallHasModule)
+            vExpectedLoads.push_back("libLogModule.so");
         EXPECT_EQ(modules.m_vLoads, vExpectedLoads);
-        ASSERT_EQ(g_vLockRequests.size(), 1u);
-        EXPECT_EQ(g_vLockRequests[0].csExport, c.csExport);
-        EXPECT_EQ(g_vLockRequests[0].csName, c.csName);
-        EXPECT_EQ(g_vLockRequests[0].dwOption, c.dwOption);
+        EXPECT_THAT(g_vLockRequests, ElementsAre(c.csRequest));
         EXPECT_EQ(GetLogLock(), c.bGrant ? &g_fakeLock : nullptr);
 
         // A reload keeps the loaded module.
         ConfigureLog(reader, m_env);
-        EXPECT_EQ(modules.m_vLoads.size(), vExpectedLoads.size());
+        EXPECT_EQ(modules.m_vLoads, vExpectedLoads);
         UnloadLogModule();
         EXPECT_EQ(modules.m_nFrees, 1);
         EXPECT_EQ(GetLogLock(), nullptr);
@@ -418,23 +279,25 @@ TEST_F(LogConfigTest, LockComesFromTheLogModuleWithTheChosenNameAndOption) {
 }
 
 TEST_F(LogConfigTest, ReloadWithANewPathWritesTheOldSectionToItsFile) {
-    const std::string csFirst = UniqueName("WKFirst");
-    const std::string csSecond = UniqueName("WKSecond");
+    const std::string csFirst = Stem() + ".log";
+    const std::string csSecond = Stem() + "_second.log";
     m_reader.m_mapValues = {{LOG_SETTING_LEVEL, "1"},
                             {LOG_SETTING_MODE, "1"},
                             {LOG_SETTING_MAX_SIZE_KB, "64"},
-                            {LOG_SETTING_FOLDER, m_dir.Path()},
+                            {LOG_SETTING_FOLDER, m_log.Dir()},
                             {LOG_SETTING_PRODUCT_NAME, csFirst}};
     ConfigureLog(m_reader, m_env);
     LogMessage("[Test] into the first");
-    EXPECT_FALSE(FileExists(LogFolder() + csFirst));
+    EXPECT_FALSE(std::filesystem::exists(LogFolder() + csFirst));
 
     m_reader.m_mapValues[LOG_SETTING_PRODUCT_NAME] = csSecond;
     ConfigureLog(m_reader, m_env);
     EXPECT_THAT(ReadFile(LogFolder() + csFirst), testing::EndsWith("[Test] into the first "));
     LogMessage("[Test] into the second");
     EXPECT_THAT(ReadSection("Global\\" + csSecond), HasSubstr("[Test] into the second "));
-    EXPECT_THAT(ReadSection("Global\\" + csFirst), testing::Not(HasSubstr("second")));
+    EXPECT_THAT(ReadSection(m_log.Section()), testing::Not(HasSubstr("second")));
+    FlushLog(true);
+    CPlatform::SharedMemory().Unlink("Global\\" + csSecond);
 }
 
 } // namespace

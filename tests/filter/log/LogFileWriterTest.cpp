@@ -2,46 +2,24 @@
 
 #include "LogTestSupport.h"
 
-#include "platform/posix/PosixServices.h"
-
 #include <gmock/gmock.h>
 
 using namespace logtest;
+using testing::ElementsAre;
+using testing::EndsWith;
 
 namespace {
 
-class LogFileWriterTest : public testing::Test {
+class LogFileWriterTest : public CLogTest {
 protected:
-    LogFileWriterTest() : m_log(m_dir) {}
-    void SetUp() override {
-        SetLogPath(m_log.Path());
-        SetLogLinePrefix("[P] ");
-        SetLogSink(&LogFileWriter);
-        SetLogLevel(LOG_LEVEL_ON);
-    }
-    void TearDown() override {
-        SetLogLevel(LOG_LEVEL_OFF);
-        FlushLog(true);
-        CPlatform::SetFiles(nullptr);
-        CPlatform::SetModules(nullptr);
-    }
-
-    CTempDir m_dir;
-    CUniqueLog m_log;
+    void SetUp() override { StartLog(&LogFileWriter, "[P] "); }
 };
 
-// Splits a log text into its entries, checking that nothing but entries is there.
+// The messages of a log text that holds nothing but entries.
 std::vector<std::string> Entries(const std::string& csText) {
     std::vector<std::string> vMessages;
-    std::regex entry(TimeStampPattern() + R"(\[P\] ([^\r]*) )");
-    size_t nConsumed = 0;
-    for (auto it = std::sregex_iterator(csText.begin(), csText.end(), entry); it != std::sregex_iterator();
-         ++it) {
-        EXPECT_EQ(static_cast<size_t>(it->position()), nConsumed);
-        nConsumed += it->length();
-        vMessages.push_back((*it)[1]);
-    }
-    EXPECT_EQ(nConsumed, csText.size());
+    for (const std::smatch& entry : WholeEntries(csText, R"(\[P\] ([^\r]*) )"))
+        vMessages.push_back(entry[1]);
     return vMessages;
 }
 
@@ -74,26 +52,14 @@ TEST_F(LogFileWriterTest, BufferedEntriesReachTheFileWhenTheReserveWouldBeExceed
 }
 
 TEST_F(LogFileWriterTest, BufferedWriterContinuesBehindEarlierRuns) {
-    WriteFile(m_log.Path(), "earlier run");
+    std::ofstream(m_log.Path()) << "earlier run";
     LogMessage("one");
     LogMessage("two");
     EXPECT_EQ(ReadFile(m_log.Path()), "earlier run");
     FlushLog(true);
     std::string csText = ReadFile(m_log.Path());
     ASSERT_EQ(csText.compare(0, 11, "earlier run"), 0);
-    EXPECT_THAT(Entries(csText.substr(11)), testing::ElementsAre("one", "two"));
-}
-
-TEST_F(LogFileWriterTest, UnbufferedWriterKeepsItsHeaderAndClosesTheFile) {
-    SetLogBufferedWrites(false);
-    LogMessage("one");
-    LogMessage("two %d", 2);
-    std::string csText = ReadFile(m_log.Path());
-    ASSERT_GT(csText.size(), 100u);
-    std::string csSize = std::to_string(csText.size());
-    EXPECT_EQ(csText.substr(0, 100), HeaderText(csSize + ", " + csSize + ","));
-    EXPECT_THAT(Entries(csText.substr(100)), testing::ElementsAre("one", "two 2"));
-    EXPECT_EQ(GetLogBufferedBytes(), 0u);
+    EXPECT_THAT(Entries(csText.substr(11)), ElementsAre("one", "two"));
 }
 
 TEST_F(LogFileWriterTest, UnbufferedWriterWrapsBehindHeaderAndWrapOffset) {
@@ -125,97 +91,52 @@ TEST_F(LogFileWriterTest, UnbufferedWriterWrapsBehindHeaderAndWrapOffset) {
     EXPECT_EQ(nWraps, 2);
 }
 
-TEST_F(LogFileWriterTest, UnbufferedWriterStartsBehindTheHeaderOfADamagedFile) {
-    const std::string aHeaders[] = {"", "garbage", "-7, -7,", "0, 0,", "9999999, 5,", "99999999999, 5,"};
+// A new file, or one whose header this writer did not leave: the entries start behind the header, which then
+// tells where the next one goes.
+TEST_F(LogFileWriterTest, UnbufferedWriterKeepsItsHeaderAndStartsBehindADamagedOne) {
     SetLogBufferedWrites(false);
-    for (const std::string& csHeader : aHeaders) {
-        WriteFile(m_log.Path(), HeaderText(csHeader));
-        LogMessage("fresh");
+    for (const char* pszHeader :
+         {"new", "", "garbage", "-7, -7,", "0, 0,", "9999999, 5,", "99999999999, 5,"}) {
+        if (std::string(pszHeader) != "new")
+            std::ofstream(m_log.Path()) << HeaderText(pszHeader);
+        LogMessage("one");
+        LogMessage("two %d", 2);
         std::string csText = ReadFile(m_log.Path());
-        ASSERT_GT(csText.size(), 100u) << csHeader;
-        EXPECT_THAT(Entries(csText.substr(100)), testing::ElementsAre("fresh")) << csHeader;
-        EXPECT_EQ(ParseHeader(csText).nNext, static_cast<int>(csText.size())) << csHeader;
+        ASSERT_GT(csText.size(), 100u) << pszHeader;
+        std::string csSize = std::to_string(csText.size());
+        EXPECT_EQ(csText.substr(0, 100), HeaderText(csSize + ", " + csSize + ",")) << pszHeader;
+        EXPECT_THAT(Entries(csText.substr(100)), ElementsAre("one", "two 2")) << pszHeader;
+        EXPECT_EQ(GetLogBufferedBytes(), 0u);
     }
 }
 
-TEST_F(LogFileWriterTest, FileThatCannotBeOpenedIsSkipped) {
-    const std::string csPath = m_dir.Path() + "/missing/folder/x.log";
+// A file that cannot be opened, or whose writes fail, never fails the caller.
+TEST_F(LogFileWriterTest, FilesThatCannotBeOpenedOrWrittenAreSkipped) {
+    const std::string csMissing = m_log.Dir() + "/missing/folder/x.log";
     for (bool bBuffered : {true, false}) {
-        SetLogPath(csPath);
+        SetLogPath(csMissing);
         SetLogBufferedWrites(bBuffered);
         EXPECT_NO_THROW(LogMessage("nowhere"));
         EXPECT_NO_THROW(FlushLog(true));
-        EXPECT_FALSE(FileExists(csPath));
-    }
-}
-
-// A file system whose files accept no writes.
-class CReadOnlyFiles : public IFileSystem {
-public:
-    class CFile : public IFile {
-    public:
-        bool ReadAt(uint64_t, void*, size_t, size_t& cbRead) override {
-            cbRead = 0;
-            return false;
-        }
-        bool WriteAt(uint64_t, const void*, size_t) override { return false; }
-        bool Append(const void*, size_t) override { return false; }
-        bool Flush() override { return false; }
-        uint64_t Size() override { return 0; }
-    };
-    int m_nOpens = 0;
-    std::unique_ptr<IFile> Open(const std::string&, EFileOpen, DWORD& dwError) override {
-        ++m_nOpens;
-        dwError = ERROR_SUCCESS;
-        return std::make_unique<CFile>();
-    }
-    bool Exists(const std::string&) override { return false; }
-    bool GetLastWriteTime(const std::string&, FILETIME64&, DWORD& dwError) override {
-        dwError = ERROR_FILE_NOT_FOUND;
-        return false;
-    }
-    bool CreateDirectories(const std::string&) override { return false; }
-    bool Remove(const std::string&) override { return false; }
-};
-
-TEST_F(LogFileWriterTest, WritesThatFailNeverFailTheCaller) {
-    CReadOnlyFiles files;
-    CPlatform::SetFiles(&files);
-    const std::string csMessage(3000, 'w');
-    for (bool bBuffered : {true, false}) {
-        SetLogBufferedWrites(bBuffered);
+        EXPECT_FALSE(std::filesystem::exists(csMissing));
+        // Every write to this device fails.
+        SetLogPath("/dev/full");
         for (int i = 0; i < 40; ++i)
-            EXPECT_NO_THROW(LogMessage("%s", csMessage.c_str()));
+            EXPECT_NO_THROW(LogMessage("%s", std::string(3000, 'w').c_str()));
         EXPECT_NO_THROW(FlushLog(true));
+        EXPECT_EQ(GetLogBufferedBytes(), 0u);
     }
     SetLogSink(&LogAppendWriter);
     EXPECT_NO_THROW(LogMessage("append"));
-    EXPECT_GT(files.m_nOpens, 0);
 }
 
-// Modules as the platform has them, with a conversion tool loaded from a chosen folder.
-class CConvertLoaded : public IModules {
-public:
-    std::string m_csConvertPath;
-    bool GetModulePathOf(const void* p, std::string& cs) override {
-        return PosixModules().GetModulePathOf(p, cs);
-    }
-    bool FindLoadedModule(const std::string& csName, std::string& csPath) override {
-        if (csName != "Convert")
-            return false;
-        csPath = m_csConvertPath;
-        return true;
-    }
-    void* LoadLibrary(const std::string& cs, DWORD& dw) override {
-        return PosixModules().LoadLibrary(cs, dw);
-    }
-    void* GetProcAddress(void* h, const char* psz) override { return PosixModules().GetProcAddress(h, psz); }
-    void FreeLibrary(void* h) override { PosixModules().FreeLibrary(h); }
-    std::string LibraryFileName(const std::string& cs) override { return PosixModules().LibraryFileName(cs); }
-};
-
-TEST_F(LogFileWriterTest, AppendWriterAddsATimeStampedBlockPerMessage) {
+// Nothing without the entries bit of the level; then a time-stamped block per message.
+TEST_F(LogFileWriterTest, AppendWriterAddsATimeStampedBlockPerMessageWithTheEntriesBit) {
     SetLogSink(&LogAppendWriter);
+    SetLogLevel(1);
+    LogMessage("level one");
+    EXPECT_FALSE(std::filesystem::exists(m_log.Path()));
+    SetLogLevel(3);
     LogMessage("first %d", 1);
     LogMessage("second");
     const std::string csCTime = R"([A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d{2}:\d{2}:\d{2} \d{4})";
@@ -225,26 +146,16 @@ TEST_F(LogFileWriterTest, AppendWriterAddsATimeStampedBlockPerMessage) {
         << ReadFile(m_log.Path());
 }
 
-TEST_F(LogFileWriterTest, AppendWriterWritesOnlyWithTheEntriesBit) {
-    SetLogSink(&LogAppendWriter);
-    SetLogLevel(1);
-    LogMessage("level one");
-    EXPECT_FALSE(FileExists(m_log.Path()));
-    SetLogLevel(3);
-    LogMessage("level three");
-    EXPECT_THAT(ReadFile(m_log.Path()), testing::EndsWith(" level three"));
-}
-
 TEST_F(LogFileWriterTest, AppendWriterMovesBesideTheConversionTool) {
-    CConvertLoaded modules;
-    modules.m_csConvertPath = m_dir.Path() + "/tools/Convert.so";
-    std::filesystem::create_directories(m_dir.Path() + "/tools");
+    CFakeModules modules;
+    modules.m_csConvertPath = m_log.Dir() + "/tools/Convert.so";
+    std::filesystem::create_directories(m_log.Dir() + "/tools");
     CPlatform::SetModules(&modules);
     SetLogSink(&LogAppendWriter);
     LogMessage("converted");
-    EXPECT_EQ(GetLogPath(), m_dir.Path() + "/tools/BK_Log.txt");
-    EXPECT_THAT(ReadFile(m_dir.Path() + "/tools/BK_Log.txt"), testing::EndsWith(" converted"));
-    EXPECT_FALSE(FileExists(m_log.Path()));
+    EXPECT_EQ(GetLogPath(), m_log.Dir() + "/tools/BK_Log.txt");
+    EXPECT_THAT(ReadFile(m_log.Dir() + "/tools/BK_Log.txt"), EndsWith(" converted"));
+    EXPECT_FALSE(std::filesystem::exists(m_log.Path()));
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 
 #include "LogTestSupport.h"
 
-#include "filter/log/LogConfig.h"
 #include "filter/log/LogModuleAbi.h"
 #include "platform/CSync.h"
 
@@ -11,7 +10,6 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
-#include <map>
 #include <set>
 #include <thread>
 
@@ -19,83 +17,59 @@ using namespace logtest;
 
 namespace {
 
-class CMapReader : public ILogSettingsReader {
-public:
-    std::map<DWORD, std::string> m_mapValues;
-    bool GetSettingFromID(DWORD dwId, std::string& csValue, DWORD) override {
-        auto it = m_mapValues.find(dwId);
-        if (it == m_mapValues.end())
-            return false;
-        csValue = it->second;
-        return true;
-    }
-};
-
 // An installation whose bin folder holds the built log module, with lock files under the test folder.
-class LogModuleTest : public testing::Test {
+class LogModuleTest : public CLogTest {
 protected:
     void SetUp() override {
-        m_csInstall = m_dir.Path() + "/install/";
+        m_csInstall = m_log.Dir() + "/install/";
         std::filesystem::create_directories(m_csInstall + "bin");
         std::filesystem::create_symlink(WK_LOGMODULE_PATH, m_csInstall + "bin/libLogModule.so");
-        std::filesystem::create_directories(m_dir.Path() + "/locks");
-        ::setenv("WK_LOGMODULE_LOCK_DIR", (m_dir.Path() + "/locks").c_str(), 1);
-        m_csProduct = "WKMod_" + std::to_string(::getpid()) + "_" + TestName();
+        std::filesystem::create_directories(m_log.Dir() + "/locks");
+        ::setenv("WK_LOGMODULE_LOCK_DIR", (m_log.Dir() + "/locks").c_str(), 1);
+        // The product log's section is the test's own.
+        m_csProduct = std::filesystem::path(m_log.Path()).filename().string();
         m_env.csInstallFolder = m_csInstall;
         m_env.csModuleFileName = "WK_ServiceWorker.so";
         m_reader.m_mapValues = {{LOG_SETTING_LEVEL, "1"},
                                 {LOG_SETTING_MODE, "1"},
                                 {LOG_SETTING_MAX_SIZE_KB, "1024"},
-                                {LOG_SETTING_FOLDER, m_dir.Path()},
+                                {LOG_SETTING_FOLDER, m_log.Dir()},
                                 {LOG_SETTING_PRODUCT_NAME, m_csProduct}};
-    }
-    void TearDown() override {
-        SetLogLevel(LOG_LEVEL_OFF);
-        FlushLog(true);
-        UnloadLogModule();
-        CPlatform::SharedMemory().Unlink("Global\\" + m_csProduct);
     }
     // The probe's verdict on taking the lock from another process: 0 taken, 1 busy.
     int ProbeTryLock(const std::string& csName) { return RunProbe({"trylock", WK_LOGMODULE_PATH, csName}); }
 
-    CTempDir m_dir;
     std::string m_csInstall;
     std::string m_csProduct;
     CLogEnvironment m_env;
     CMapReader m_reader;
 };
 
-TEST_F(LogModuleTest, ProductLogLockExcludesOtherProcesses) {
-    ConfigureLog(m_reader, m_env);
-    CSync* pLock = GetLogLock();
-    ASSERT_NE(pLock, nullptr);
-    EXPECT_EQ(ProbeTryLock(m_csProduct), 0);
-    pLock->Lock();
-    EXPECT_TRUE(pLock->IsLocked());
-    EXPECT_EQ(ProbeTryLock(m_csProduct), 1);
-    // Another log's lock is not this one.
-    EXPECT_EQ(ProbeTryLock(m_csProduct + "_other"), 0);
-    pLock->Unlock();
-    EXPECT_EQ(ProbeTryLock(m_csProduct), 0);
-}
-
-TEST_F(LogModuleTest, CommonLogUsesTheGeneralLock) {
-    m_reader.m_mapValues.erase(LOG_SETTING_PRODUCT_NAME);
-    ConfigureLog(m_reader, m_env);
-    CSync* pLock = GetLogLock();
-    ASSERT_NE(pLock, nullptr);
-    CAutoLock hold(*pLock);
-    EXPECT_EQ(ProbeTryLock("-"), 1);
-    EXPECT_EQ(ProbeTryLock(m_csProduct), 0);
-}
-
-TEST_F(LogModuleTest, UnloadDropsTheLockAndLoggingGoesOn) {
-    ConfigureLog(m_reader, m_env);
-    ASSERT_NE(GetLogLock(), nullptr);
-    UnloadLogModule();
-    EXPECT_EQ(GetLogLock(), nullptr);
+// A product log takes its own lock, the common log the general one: held here, another process cannot take
+// it, but can take another log's. Without the module the lock is gone and logging goes on.
+TEST_F(LogModuleTest, LockExcludesOtherProcessesUntilUnload) {
+    for (bool bProduct : {false, true}) {
+        if (bProduct)
+            m_reader.m_mapValues[LOG_SETTING_PRODUCT_NAME] = m_csProduct;
+        else
+            m_reader.m_mapValues.erase(LOG_SETTING_PRODUCT_NAME);
+        const std::string csOwn = bProduct ? m_csProduct : "-";
+        const std::string csOther = bProduct ? m_csProduct + "_other" : m_csProduct;
+        ConfigureLog(m_reader, m_env);
+        CSync* pLock = GetLogLock();
+        ASSERT_NE(pLock, nullptr);
+        EXPECT_EQ(ProbeTryLock(csOwn), 0);
+        pLock->Lock();
+        EXPECT_TRUE(pLock->IsLocked());
+        EXPECT_EQ(ProbeTryLock(csOwn), 1);
+        EXPECT_EQ(ProbeTryLock(csOther), 0);
+        pLock->Unlock();
+        EXPECT_EQ(ProbeTryLock(csOwn), 0);
+        UnloadLogModule();
+        EXPECT_EQ(GetLogLock(), nullptr);
+    }
     LogMessage("[Test] after unload");
-    EXPECT_THAT(ReadSection("Global\\" + m_csProduct), testing::HasSubstr("[Test] after unload "));
+    EXPECT_THAT(ReadSection(m_log.Section()), testing::HasSubstr("[Test] after unload "));
 }
 
 TEST_F(LogModuleTest, ProcessesAndThreadsWriteWholeLines) {
@@ -103,12 +77,10 @@ TEST_F(LogModuleTest, ProcessesAndThreadsWriteWholeLines) {
     ASSERT_NE(GetLogLock(), nullptr);
     constexpr int nProbeLines = 300;
     constexpr int nThreadLines = 150;
-    const std::string csOut = m_dir.Path() + "/probe.out";
-    std::vector<pid_t> vProbes;
+    std::vector<FILE*> vProbes;
     for (const char* pszTag : {"A", "B"})
-        vProbes.push_back(SpawnProbe(
-            {"configure-write", m_csInstall, m_dir.Path(), m_csProduct, std::to_string(nProbeLines), pszTag},
-            csOut));
+        vProbes.push_back(StartProbe(
+            {"configure-write", m_csInstall, m_log.Dir(), m_csProduct, std::to_string(nProbeLines), pszTag}));
     std::vector<std::thread> vThreads;
     for (int t = 0; t < 3; ++t)
         vThreads.emplace_back([t] {
@@ -117,26 +89,16 @@ TEST_F(LogModuleTest, ProcessesAndThreadsWriteWholeLines) {
         });
     for (std::thread& thread : vThreads)
         thread.join();
-    for (pid_t pid : vProbes)
-        EXPECT_EQ(WaitProbe(pid), 0);
+    for (FILE* pProbe : vProbes)
+        EXPECT_EQ(EndProbe(pProbe), 0);
 
-    std::string csView = ReadSection("Global\\" + m_csProduct);
+    std::string csView = ReadSection(m_log.Section());
     ASSERT_GT(csView.size(), 100u);
-    std::string csText = csView.substr(100, csView.find('\0') - 100);
-    std::regex line(TimeStampPattern() +
-                    R"(\[WK_ServiceWorker\.so\] (probe (\w) line (\d+)|parent (\d) line (\d+)) )");
+    const std::string csText = EntriesOf(csView);
     std::map<std::string, std::set<int>> mapSeen;
-    size_t nConsumed = 0;
-    for (auto it = std::sregex_iterator(csText.begin(), csText.end(), line); it != std::sregex_iterator();
-         ++it) {
-        ASSERT_EQ(static_cast<size_t>(it->position()), nConsumed) << "garbled text before " << it->str();
-        nConsumed += it->length();
-        if ((*it)[2].matched)
-            mapSeen["probe " + (*it)[2].str()].insert(std::stoi((*it)[3]));
-        else
-            mapSeen["parent " + (*it)[4].str()].insert(std::stoi((*it)[5]));
-    }
-    EXPECT_EQ(nConsumed, csText.size());
+    for (const std::smatch& entry :
+         WholeEntries(csText, R"(\[WK_ServiceWorker\.so\] (probe \w|parent \d) line (\d+) )"))
+        mapSeen[entry[1]].insert(std::stoi(entry[2]));
     ASSERT_EQ(mapSeen.size(), 5u);
     for (const auto& [csWriter, setLines] : mapSeen)
         EXPECT_EQ(setLines.size(), static_cast<size_t>(csWriter[1] == 'r' ? nProbeLines : nThreadLines))
@@ -166,7 +128,7 @@ TEST_F(LogModuleTest, ExportsHandOutOneLockPerName) {
     EXPECT_NE(pFirst, pOther);
     EXPECT_NE(pFirst, pGeneral);
     // Whatever the name, the lock file stays in the lock folder.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path() + "/locks"),
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_log.Dir() + "/locks"),
                             std::filesystem::directory_iterator()),
               3);
 
@@ -178,7 +140,7 @@ TEST_F(LogModuleTest, ExportsHandOutOneLockPerName) {
     EXPECT_FALSE(pfnGeneral(nullptr, 1));
 
     // A lock folder that cannot be written gives no lock rather than one that serialises nothing.
-    ::setenv("WK_LOGMODULE_LOCK_DIR", (m_dir.Path() + "/no/such/folder").c_str(), 1);
+    ::setenv("WK_LOGMODULE_LOCK_DIR", (m_log.Dir() + "/no/such/folder").c_str(), 1);
     EXPECT_FALSE(pfnProduct("Elsewhere", &pNone, 1));
     EXPECT_EQ(pNone, nullptr);
     ::dlclose(hModule);

@@ -6,80 +6,59 @@
 
 #include <gmock/gmock.h>
 
-#include <atomic>
 #include <cstring>
 #include <set>
 #include <thread>
 
 using namespace logtest;
+using testing::ElementsAre;
+using testing::EndsWith;
+using testing::HasSubstr;
 
 namespace {
 
 const std::string g_csPrefix = "[WK_ServiceWorker.so] ";
 
-class LogSharedMemoryWriterTest : public testing::Test {
+class LogSharedMemoryWriterTest : public CLogTest {
 protected:
-    LogSharedMemoryWriterTest() : m_log(m_dir) {}
-    void SetUp() override {
-        SetLogPath(m_log.Path());
-        SetLogLinePrefix(g_csPrefix);
-        SetLogSink(&LogSharedMemoryWriter);
-        SetLogLevel(LOG_LEVEL_ON);
-    }
-    void TearDown() override {
-        SetLogLevel(LOG_LEVEL_OFF);
-        FlushLog(true);
-        CPlatform::SetSharedMemory(nullptr);
-    }
+    void SetUp() override { StartLog(&LogSharedMemoryWriter, g_csPrefix); }
     // Creates the section as another process would have left it.
     void CreateForeignSection(size_t cbSize, const std::string& csHeader) {
         DWORD dwError = 0;
         auto spSection = CPlatform::SharedMemory().Create(m_log.Section(), cbSize, dwError);
         ASSERT_NE(spSection, nullptr) << dwError;
-        std::memcpy(spSection->Data(), csHeader.data(), std::min(csHeader.size(), cbSize));
+        std::memcpy(spSection->Data(), HeaderText(csHeader).data(), 100);
     }
     std::string View() { return ReadSection(m_log.Section()); }
-
-    CTempDir m_dir;
-    CUniqueLog m_log;
 };
 
-size_t EntryLength(const std::string& csView, size_t nOffset) {
-    size_t nEnd = csView.find("\r\n", nOffset + 2);
-    size_t nZero = csView.find('\0', nOffset);
-    return std::min(nEnd, nZero) - nOffset;
+// The length of the entry at nOffset: up to the next entry or the first zero byte.
+int EntryLength(const std::string& csView, size_t nOffset) {
+    return static_cast<int>(std::min(csView.find("\r\n", nOffset + 2), csView.find('\0', nOffset)) - nOffset);
 }
 
 TEST_F(LogSharedMemoryWriterTest, FirstEntryGoesBehindTheInitialHeader) {
     SetLogMaxSize(65536);
-    LogMessage("hello");
-    std::string csView = View();
-    ASSERT_EQ(csView.size(), 65536u);
-    size_t cchEntry = EntryLength(csView, 100);
-    EXPECT_EQ(csView.substr(0, 100), HeaderText(std::to_string(100 + cchEntry) + ", " +
-                                                std::to_string(100 + cchEntry) + ", 20480, 65536"));
-    EXPECT_EQ(csView[99], ' ');
-    EXPECT_TRUE(IsLogSectionCreatedHere());
-}
-
-TEST_F(LogSharedMemoryWriterTest, EntryHasTimeStampThreadPrefixAndMessage) {
-    SetLogMaxSize(65536);
     LogMessage("hello %s", "world");
     std::string csView = View();
-    std::string csEntry = csView.substr(100, EntryLength(csView, 100));
+    ASSERT_EQ(csView.size(), 65536u);
+    const std::string csNext = std::to_string(100 + EntryLength(csView, 100));
+    EXPECT_EQ(csView.substr(0, 100), HeaderText(csNext + ", " + csNext + ", 20480, 65536"));
+    EXPECT_TRUE(IsLogSectionCreatedHere());
+    // The time stamp line carries this thread's number.
     char szThread[16];
-    std::snprintf(szThread, sizeof(szThread), "%4X",
+    std::snprintf(szThread, sizeof(szThread), "%4X ",
                   static_cast<unsigned>(CPlatform::System().GetCurrentThreadId()));
-    EXPECT_TRUE(std::regex_match(csEntry, std::regex(R"(\r\n\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\.\d{3} )" +
-                                                     std::string(szThread) +
-                                                     R"( \[WK_ServiceWorker\.so\] hello world )")))
-        << csEntry;
+    const std::string csText = EntriesOf(csView);
+    auto vEntries = WholeEntries(csText, R"(\[WK_ServiceWorker\.so\] hello world )");
+    ASSERT_EQ(vEntries.size(), 1u);
+    EXPECT_THAT(vEntries[0].str(), HasSubstr(szThread + g_csPrefix));
 }
 
 TEST_F(LogSharedMemoryWriterTest, MaximumSizeNotAboveWrapOffsetWritesNothing) {
     SetLogMaxSize(GetLogWrapOffset());
     LogMessage("dropped");
-    EXPECT_FALSE(SectionExists(m_log.Section()));
+    EXPECT_TRUE(View().empty());
 }
 
 // Entries of several lengths into a small section: an entry that would reach the end goes to the wrap
@@ -91,8 +70,7 @@ TEST_P(LogSharedMemoryWrapTest, EntryThatWouldReachTheSizeGoesToTheWrapOffset) {
     const int nSize = 30000;
     SetLogMaxSize(nSize);
     const std::string csMessage(GetParam(), 'a');
-    const std::regex entry(TimeStampPattern() + R"(\[WK_ServiceWorker\.so\] a{)" +
-                           std::to_string(GetParam()) + "} ");
+    const std::string csEntry = R"(\[WK_ServiceWorker\.so\] a{)" + std::to_string(GetParam()) + "} ";
     int nWraps = 0;
     int nHighestSeen = 100;
     LogMessage("first");
@@ -105,7 +83,7 @@ TEST_P(LogSharedMemoryWrapTest, EntryThatWouldReachTheSizeGoesToTheWrapOffset) {
         int nAt = bWraps ? 20480 : before.nNext;
         ASSERT_GT(after.nNext, nAt) << i;
         // Exactly one whole entry between where it went and where the header says the next one goes.
-        EXPECT_TRUE(std::regex_match(csView.substr(nAt, after.nNext - nAt), entry)) << i;
+        EXPECT_EQ(WholeEntries(csView.substr(nAt, after.nNext - nAt), csEntry).size(), 1u) << i;
         nHighestSeen = std::max(nHighestSeen, after.nNext);
         EXPECT_EQ(after.nHighest, nHighestSeen) << i;
         EXPECT_EQ(after.nWrap, 20480);
@@ -120,22 +98,8 @@ TEST_P(LogSharedMemoryWrapTest, EntryThatWouldReachTheSizeGoesToTheWrapOffset) {
 
 INSTANTIATE_TEST_SUITE_P(MessageLengths, LogSharedMemoryWrapTest, testing::Values(700, 2000, 4095));
 
-TEST_F(LogSharedMemoryWriterTest, SecondWriterAdoptsTheStoredSize) {
-    CreateForeignSection(40000, HeaderText("100, 100, 20480, 40000"));
-    ASSERT_EQ(GetLogMaxSize(), LOG_DEFAULT_MAX_SIZE);
-    LogMessage("from the second process");
-    EXPECT_EQ(GetLogMaxSize(), 40000);
-    EXPECT_FALSE(IsLogSectionCreatedHere());
-    std::string csView = View();
-    CHeader header = ParseHeader(csView);
-    EXPECT_EQ(header.nSize, 40000);
-    EXPECT_EQ(header.nNext, 100 + static_cast<int>(EntryLength(csView, 100)));
-    // A section this process did not create is not written to the file.
-    FlushLog(true);
-    EXPECT_FALSE(FileExists(m_log.Path()));
-    EXPECT_FALSE(IsLogSectionOpen());
-}
-
+// A second process adopts the size the first gave the section and goes on where it left off; the process
+// that created the section writes it to the file when it ends.
 TEST_F(LogSharedMemoryWriterTest, SecondProcessAdoptsSizeAndContinuesTheLog) {
     SetLogMaxSize(50 * 1024);
     LogMessage("parent before");
@@ -153,57 +117,65 @@ TEST_F(LogSharedMemoryWriterTest, SecondProcessAdoptsSizeAndContinuesTheLog) {
     EXPECT_LT(nChild0, nChild19);
     EXPECT_LT(nChild19, nAfter);
     EXPECT_EQ(ParseHeader(csView).nNext, static_cast<int>(csView.find('\0')));
-}
+    EXPECT_FALSE(std::filesystem::exists(m_log.Path()));
 
-TEST_F(LogSharedMemoryWriterTest, ProcessThatCreatedTheSectionWritesItToTheFileWhenItEnds) {
-    std::string csOutput;
+    FlushLog(true);
+    CPlatform::SharedMemory().Unlink(m_log.Section());
     ASSERT_EQ(RunProbe({"write", m_log.Path(), "3", "ending"}, &csOutput), 0);
-    std::string csFile = ReadFile(m_log.Path());
-    std::string csView = View();
-    EXPECT_EQ(csFile, csView.substr(0, csView.find('\0')));
-    EXPECT_THAT(csFile, testing::EndsWith("probe ending line 2 "));
+    csView = View();
+    EXPECT_EQ(ReadFile(m_log.Path()), csView.substr(0, csView.find('\0')));
+    EXPECT_THAT(ReadFile(m_log.Path()), EndsWith("probe ending line 2 "));
 }
 
-struct CCorruptCase {
+// A section another process left: its size is adopted, damaged header values never lead outside it, and it is
+// not this process's to write to the file.
+struct CForeignCase {
     const char* pszName;
     std::string csHeader;
     int nExpectedAt; // where the entry must land
     int nExpectedSize;
-    friend void PrintTo(const CCorruptCase& c, std::ostream* pOut) { *pOut << '"' << c.csHeader << '"'; }
+    friend void PrintTo(const CForeignCase& c, std::ostream* pOut) { *pOut << '"' << c.csHeader << '"'; }
 };
 
-class LogSharedMemoryCorruptTest : public LogSharedMemoryWriterTest,
-                                   public testing::WithParamInterface<CCorruptCase> {};
+class LogSharedMemoryForeignTest : public LogSharedMemoryWriterTest,
+                                   public testing::WithParamInterface<CForeignCase> {};
 
-TEST_P(LogSharedMemoryCorruptTest, DamagedHeaderNeverLeadsOutsideTheSection) {
-    const CCorruptCase& c = GetParam();
-    CreateForeignSection(40000, HeaderText(c.csHeader));
+TEST_P(LogSharedMemoryForeignTest, ForeignSectionIsUsedWithinItsBounds) {
+    const CForeignCase& c = GetParam();
+    CreateForeignSection(40000, c.csHeader);
     LogMessage("after damage");
     std::string csView = View();
     ASSERT_EQ(csView.size(), 40000u);
     EXPECT_EQ(csView.compare(c.nExpectedAt, 2, "\r\n"), 0) << csView.substr(0, 100);
     EXPECT_NE(csView.find("after damage", c.nExpectedAt), std::string::npos);
     CHeader header = ParseHeader(csView);
-    EXPECT_EQ(header.nNext, c.nExpectedAt + static_cast<int>(EntryLength(csView, c.nExpectedAt)));
+    EXPECT_EQ(header.nNext, c.nExpectedAt + EntryLength(csView, c.nExpectedAt));
     EXPECT_EQ(header.nSize, c.nExpectedSize);
+    EXPECT_EQ(GetLogMaxSize(), c.nExpectedSize);
     EXPECT_GE(header.nWrap, 100);
     EXPECT_LT(header.nWrap, header.nSize);
     EXPECT_LE(header.nHighest, header.nSize);
     EXPECT_EQ(csView[99], ' ');
+    EXPECT_FALSE(IsLogSectionCreatedHere());
+    FlushLog(true);
+    EXPECT_FALSE(std::filesystem::exists(m_log.Path()));
+    EXPECT_FALSE(IsLogSectionOpen());
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Headers, LogSharedMemoryCorruptTest,
-    testing::Values(CCorruptCase{"NextBeyondSection", "999999, 100, 20480, 40000", 20480, 40000},
-                    CCorruptCase{"NextInsideHeader", "12, 100, 20480, 40000", 20480, 40000},
-                    CCorruptCase{"AllNegative", "-5, -5, -5, -5", 100, 40000},
-                    CCorruptCase{"Garbage", "not a header at all", 100, 40000},
-                    CCorruptCase{"Overflowing", "99999999999999, 1, 1, 1", 100, 40000},
-                    CCorruptCase{"SizeBeyondMapping", "100, 100, 20480, 99999999", 100, 40000},
-                    CCorruptCase{"WrapBeyondSize", "39990, 39990, 50000, 40000", 20480, 40000},
-                    CCorruptCase{"SmallerSizeIsKept", "29900, 29900, 20480, 30000", 20480, 30000}),
-    [](const testing::TestParamInfo<CCorruptCase>& info) { return std::string(info.param.pszName); });
+    Headers, LogSharedMemoryForeignTest,
+    testing::Values(CForeignCase{"Valid", "100, 100, 20480, 40000", 100, 40000},
+                    CForeignCase{"NextBeyondSection", "999999, 100, 20480, 40000", 20480, 40000},
+                    CForeignCase{"NextInsideHeader", "12, 100, 20480, 40000", 20480, 40000},
+                    CForeignCase{"AllNegative", "-5, -5, -5, -5", 100, 40000},
+                    CForeignCase{"Garbage", "not a header at all", 100, 40000},
+                    CForeignCase{"Overflowing", "99999999999999, 1, 1, 1", 100, 40000},
+                    CForeignCase{"SizeBeyondMapping", "100, 100, 20480, 99999999", 100, 40000},
+                    CForeignCase{"WrapBeyondSize", "39990, 39990, 50000, 40000", 20480, 40000},
+                    CForeignCase{"SmallerSizeIsKept", "29900, 29900, 20480, 30000", 20480, 30000}),
+    [](const testing::TestParamInfo<CForeignCase>& info) { return std::string(info.param.pszName); });
 
+// Threads of one process, serialised by the in-process lock alone.
 TEST_F(LogSharedMemoryWriterTest, ThreadsNeverInterleaveLines) {
     SetLogMaxSize(4 * 1024 * 1024);
     constexpr int nThreads = 8;
@@ -217,21 +189,13 @@ TEST_F(LogSharedMemoryWriterTest, ThreadsNeverInterleaveLines) {
         });
     for (std::thread& thread : vThreads)
         thread.join();
-
-    std::string csView = View();
-    std::string csText = csView.substr(100, csView.find('\0') - 100);
-    std::regex line("(" + TimeStampPattern() + R"(\[WK_ServiceWorker\.so\] thread (\d+) line (\d+) (\.*) ))");
+    const std::string csText = EntriesOf(View());
     std::set<std::pair<int, int>> setSeen;
-    size_t nConsumed = 0;
-    for (auto it = std::sregex_iterator(csText.begin(), csText.end(), line); it != std::sregex_iterator();
-         ++it) {
-        ASSERT_EQ(static_cast<size_t>(it->position()), nConsumed) << "garbled text before " << it->str();
-        nConsumed += it->length();
-        int nLine = std::stoi((*it)[3]);
-        EXPECT_EQ((*it)[4].length(), static_cast<size_t>(nLine % 90));
-        setSeen.insert({std::stoi((*it)[2]), nLine});
+    for (const std::smatch& entry :
+         WholeEntries(csText, R"(\[WK_ServiceWorker\.so\] thread (\d+) line (\d+) (\.*) )")) {
+        EXPECT_EQ(entry[3].length(), std::stoi(entry[2]) % 90);
+        setSeen.insert({std::stoi(entry[1]), std::stoi(entry[2])});
     }
-    EXPECT_EQ(nConsumed, csText.size());
     EXPECT_EQ(setSeen.size(), static_cast<size_t>(nThreads * nLines));
 }
 
@@ -249,14 +213,15 @@ TEST_F(LogSharedMemoryWriterTest, FlushLogWritesCreatedSectionToTheFile) {
     EXPECT_FALSE(IsLogSectionOpen());
     std::string csFile = ReadFile(m_log.Path());
     EXPECT_EQ(csFile.substr(0, 100), View().substr(0, 100));
-    EXPECT_THAT(csFile, testing::HasSubstr("one"));
-    EXPECT_THAT(csFile, testing::EndsWith("three "));
+    EXPECT_THAT(csFile, HasSubstr("one"));
+    EXPECT_THAT(csFile, EndsWith("three "));
 }
 
-// Shared memory that fails in chosen ways, or passes through to the real one.
+// Shared memory whose successive Open calls fail with the given errors and whose Create fails with the given
+// one; otherwise the real one.
 class CFailingSharedMemory : public ISharedMemory {
 public:
-    std::vector<DWORD> m_vOpenErrors; // errors for successive Open calls; past the end: the real Open
+    std::vector<DWORD> m_vOpenErrors;
     DWORD m_dwCreateError = ERROR_SUCCESS;
     std::vector<std::string> m_vCalls;
 
@@ -271,11 +236,8 @@ public:
     std::unique_ptr<ISharedSection> Create(const std::string& csName, size_t cbSize,
                                            DWORD& dwError) override {
         m_vCalls.push_back("Create");
-        if (m_dwCreateError != ERROR_SUCCESS) {
-            dwError = m_dwCreateError;
-            return nullptr;
-        }
-        return PosixSharedMemory().Create(csName, cbSize, dwError);
+        dwError = m_dwCreateError;
+        return dwError ? nullptr : PosixSharedMemory().Create(csName, cbSize, dwError);
     }
     bool Unlink(const std::string& csName) override { return PosixSharedMemory().Unlink(csName); }
 
@@ -283,32 +245,34 @@ private:
     size_t m_nOpens = 0;
 };
 
-TEST_F(LogSharedMemoryWriterTest, CreateRaceFallsBackToOpen) {
-    CreateForeignSection(40000, HeaderText("100, 100, 20480, 40000"));
+// Another process creating the section between this one's Open and Create; then a section that cannot be
+// opened (nothing is created over it) or created is skipped, without failing the caller, and retried.
+TEST_F(LogSharedMemoryWriterTest, CreateRaceAndSectionsThatCannotBeMapped) {
+    CreateForeignSection(40000, "100, 100, 20480, 40000");
     CFailingSharedMemory shm;
     shm.m_vOpenErrors = {ERROR_FILE_NOT_FOUND};
     shm.m_dwCreateError = ERROR_ALREADY_EXISTS;
     CPlatform::SetSharedMemory(&shm);
     LogMessage("raced");
-    EXPECT_THAT(shm.m_vCalls, testing::ElementsAre("Open", "Create", "Open"));
-    EXPECT_NE(View().find("raced"), std::string::npos);
+    EXPECT_THAT(shm.m_vCalls, ElementsAre("Open", "Create", "Open"));
+    EXPECT_THAT(View(), HasSubstr("raced"));
     EXPECT_EQ(GetLogMaxSize(), 40000);
-}
 
-TEST_F(LogSharedMemoryWriterTest, SectionThatCannotBeMappedIsSkippedAndRetried) {
-    CFailingSharedMemory shm;
-    shm.m_vOpenErrors = {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND};
-    shm.m_dwCreateError = ERROR_NOT_ENOUGH_MEMORY;
-    CPlatform::SetSharedMemory(&shm);
+    FlushLog(true);
+    CPlatform::SharedMemory().Unlink(m_log.Section());
+    CFailingSharedMemory failing;
+    failing.m_vOpenErrors = {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND};
+    failing.m_dwCreateError = ERROR_NOT_ENOUGH_MEMORY;
+    CPlatform::SetSharedMemory(&failing);
     SetLogMaxSize(65536);
     EXPECT_NO_THROW(LogMessage("denied"));
     EXPECT_NO_THROW(LogMessage("no memory"));
     // An access error is not a missing section: nothing is created over it.
-    EXPECT_THAT(shm.m_vCalls, testing::ElementsAre("Open", "Open", "Create"));
-    EXPECT_FALSE(SectionExists(m_log.Section()));
-    shm.m_dwCreateError = ERROR_SUCCESS;
+    EXPECT_THAT(failing.m_vCalls, ElementsAre("Open", "Open", "Create"));
+    EXPECT_TRUE(View().empty());
+    failing.m_dwCreateError = ERROR_SUCCESS;
     LogMessage("recovered");
-    EXPECT_NE(View().find("recovered"), std::string::npos);
+    EXPECT_THAT(View(), HasSubstr("recovered"));
 }
 
 } // namespace

@@ -1,54 +1,58 @@
-// Helpers shared by the log tests: temporary folders, section names unique to the test process, reading a
-// section back, and running the probe program as a second process.
+// Helpers shared by the log tests: a temporary folder with a log and section name unique to the test process,
+// reading a section back, a settings reader and a capturing sink, checking that a log holds whole entries
+// only, and running the probe program as a second process.
 #pragma once
 
 #include "filter/log/Log.h"
+#include "filter/log/LogConfig.h"
+#include "filter/log/LogModuleAbi.h"
 #include "filter/log/LogWriters.h"
 #include "platform/CPlatform.h"
+#include "platform/CSync.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace logtest {
 
-inline std::string TestName() {
-    const testing::TestInfo* pInfo = testing::UnitTest::GetInstance()->current_test_info();
-    std::string csName = pInfo ? pInfo->name() : "none";
-    for (char& ch : csName)
-        if (!std::isalnum(static_cast<unsigned char>(ch)))
-            ch = '_';
-    return csName.substr(0, 60);
-}
-
-class CTempDir {
+// A temporary folder, and in it a log file whose name, and so its section's, is unique to this test process;
+// the folder is removed and the section unlinked at the end.
+class CTestLog {
 public:
-    CTempDir() {
+    CTestLog() {
         static int s_nCount = 0;
-        m_csPath = "/tmp/wk_logtest_" + std::to_string(::getpid()) + "_" + std::to_string(++s_nCount);
-        std::filesystem::create_directories(m_csPath);
+        const std::string csName =
+            "wk_logtest_" + std::to_string(::getpid()) + "_" + std::to_string(++s_nCount);
+        m_csDir = "/tmp/" + csName;
+        std::filesystem::create_directories(m_csDir);
+        m_csPath = m_csDir + "/" + csName + ".log";
+        m_csSection = "Global\\" + csName + ".log";
     }
-    ~CTempDir() {
+    ~CTestLog() {
+        CPlatform::SharedMemory().Unlink(m_csSection);
         std::error_code ec;
-        std::filesystem::remove_all(m_csPath, ec);
+        std::filesystem::remove_all(m_csDir, ec);
     }
+    const std::string& Dir() const { return m_csDir; }
     const std::string& Path() const { return m_csPath; }
+    const std::string& Section() const { return m_csSection; }
 
 private:
+    std::string m_csDir;
     std::string m_csPath;
+    std::string m_csSection;
 };
 
 inline std::string ReadFile(const std::string& csPath) {
@@ -56,14 +60,6 @@ inline std::string ReadFile(const std::string& csPath) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
-}
-
-inline void WriteFile(const std::string& csPath, const std::string& csText) {
-    std::ofstream(csPath, std::ios::binary) << csText;
-}
-
-inline bool FileExists(const std::string& csPath) {
-    return std::filesystem::exists(csPath);
 }
 
 // The whole section as text, or empty when it does not exist.
@@ -75,9 +71,9 @@ inline std::string ReadSection(const std::string& csName) {
     return std::string(spSection->Data(), spSection->MappedSize());
 }
 
-inline bool SectionExists(const std::string& csName) {
-    DWORD dwError = 0;
-    return CPlatform::SharedMemory().Open(csName, 1, dwError) != nullptr;
+// The text of a section or log file up to its first zero byte, behind the header.
+inline std::string EntriesOf(const std::string& csView) {
+    return csView.substr(100, csView.find('\0') - 100);
 }
 
 struct CHeader {
@@ -102,64 +98,152 @@ inline std::string HeaderText(const std::string& csValues) {
     return csHeader;
 }
 
-// "\r\nYYYY/MM/DD hh:mm:ss.mmm TTTT "
-inline const std::string& TimeStampPattern() {
-    static const std::string s_cs =
-        R"(\r\n\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\.\d{3} [ 0-9A-F]{3}[0-9A-F]+ )";
-    return s_cs;
+// The entries of a log text: each a time stamp line "\r\nYYYY/MM/DD hh:mm:ss.mmm TTTT " followed by the given
+// pattern. A failure for any text that is not part of an entry, such as a garbled or interleaved line. The
+// matches point into csText.
+inline std::vector<std::smatch> WholeEntries(const std::string& csText, const std::string& csPattern) {
+    const std::regex entry(R"(\r\n\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\.\d{3} [ 0-9A-F]{3}[0-9A-F]+ )" +
+                           csPattern);
+    std::vector<std::smatch> vEntries;
+    size_t nConsumed = 0;
+    for (auto it = std::sregex_iterator(csText.begin(), csText.end(), entry); it != std::sregex_iterator();
+         ++it) {
+        EXPECT_EQ(static_cast<size_t>(it->position()), nConsumed) << "garbled text before " << it->str();
+        nConsumed += it->length();
+        vEntries.push_back(*it);
+    }
+    EXPECT_EQ(nConsumed, csText.size());
+    return vEntries;
 }
 
-// Section and file names unique to this test process, with the section unlinked and the files removed.
-class CUniqueLog {
+// Settings from a map, recording each read with the log level at the time; throws when asked to.
+class CMapReader : public ILogSettingsReader {
 public:
-    explicit CUniqueLog(const CTempDir& dir, const std::string& csStem = "WKLog") {
-        m_csFileName = csStem + "_" + std::to_string(::getpid()) + "_" + TestName() + ".log";
-        m_csPath = dir.Path() + "/" + m_csFileName;
-        m_csSection = "Global\\" + m_csFileName;
-    }
-    ~CUniqueLog() { CPlatform::SharedMemory().Unlink(m_csSection); }
-    const std::string& Path() const { return m_csPath; }
-    const std::string& Section() const { return m_csSection; }
-    const std::string& FileName() const { return m_csFileName; }
+    struct CRead {
+        DWORD dwId;
+        DWORD dwGroup;
+        DWORD dwLevelDuringRead;
+    };
+    std::map<DWORD, std::string> m_mapValues;
+    std::vector<CRead> m_vReads;
+    bool m_bThrow = false;
 
-private:
-    std::string m_csFileName;
-    std::string m_csPath;
-    std::string m_csSection;
+    bool GetSettingFromID(DWORD dwId, std::string& csValue, DWORD dwGroup) override {
+        m_vReads.push_back({dwId, dwGroup, GetLogLevel()});
+        if (m_bThrow)
+            throw std::runtime_error("settings store failed");
+        auto it = m_mapValues.find(dwId);
+        if (it == m_mapValues.end())
+            return false;
+        csValue = it->second;
+        return true;
+    }
 };
 
-inline pid_t SpawnProbe(const std::vector<std::string>& vArgs, const std::string& csOutputPath) {
-    std::vector<std::string> vAll = {WK_LOG_PROBE_PATH};
-    vAll.insert(vAll.end(), vArgs.begin(), vArgs.end());
-    std::vector<char*> vArgv;
-    for (std::string& cs : vAll)
-        vArgv.push_back(cs.data());
-    vArgv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, csOutputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    int nSpawn = posix_spawn(&pid, WK_LOG_PROBE_PATH, &actions, nullptr, vArgv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return nSpawn == 0 ? pid : -1;
+// A sink that keeps every text it is given.
+inline std::vector<std::string> g_vCaptured;
+inline void CaptureSink(const char* pszText) {
+    g_vCaptured.push_back(pszText);
 }
 
-inline int WaitProbe(pid_t pid) {
-    int nStatus = 0;
-    if (pid <= 0 || ::waitpid(pid, &nStatus, 0) != pid)
+// Gives each test a log of its own, and puts the log state and the platform's services back at the end.
+class CLogTest : public testing::Test {
+protected:
+    void TearDown() override {
+        SetLogLevel(LOG_LEVEL_OFF);
+        FlushLog(true);
+        UnloadLogModule();
+        SetLogSink(&LogAppendWriter);
+        CPlatform::SetFiles(nullptr);
+        CPlatform::SetModules(nullptr);
+        CPlatform::SetSharedMemory(nullptr);
+        CPlatform::SetSystem(nullptr);
+    }
+    // Logging on, through the writer, to the test's log, with the line prefix.
+    void StartLog(PFN_LOG_SINK pfnWriter, const std::string& csPrefix) {
+        SetLogPath(m_log.Path());
+        SetLogLinePrefix(csPrefix);
+        SetLogSink(pfnWriter);
+        SetLogMaxSize(LOG_DEFAULT_MAX_SIZE);
+        SetLogLevel(LOG_LEVEL_ON);
+    }
+
+    CTestLog m_log;
+};
+
+// Modules seen through the platform: only m_csLoadablePath loads, as a log module whose exports record what
+// they were asked (in g_vLockRequests) and grant g_fakeLock when g_bGrantLock; a loaded module "Convert" lies
+// at m_csConvertPath when that is set.
+inline std::vector<std::string> g_vLockRequests;
+inline BOOL g_bGrantLock = TRUE;
+inline CCritSec g_fakeLock;
+
+inline BOOL GrantLock(const std::string& csRequest, CSync** ppLock) {
+    g_vLockRequests.push_back(csRequest);
+    *ppLock = g_bGrantLock ? &g_fakeLock : nullptr;
+    return g_bGrantLock;
+}
+
+class CFakeModules : public IModules {
+public:
+    std::vector<std::string> m_vLoads;
+    std::string m_csLoadablePath;
+    std::string m_csConvertPath;
+    int m_nFrees = 0;
+
+    bool GetModulePathOf(const void*, std::string&) override { return false; }
+    bool FindLoadedModule(const std::string& csName, std::string& csPath) override {
+        csPath = m_csConvertPath;
+        return csName == "Convert" && !csPath.empty();
+    }
+    void* LoadLibrary(const std::string& csPath, DWORD& dwError) override {
+        m_vLoads.push_back(csPath);
+        dwError = csPath == m_csLoadablePath ? ERROR_SUCCESS : ERROR_MOD_NOT_FOUND;
+        return csPath == m_csLoadablePath ? this : nullptr;
+    }
+    void* GetProcAddress(void* hModule, const char* pszName) override {
+        PFN_GET_PRODUCT_CS pfnProduct = [](const char* pszLog, CSync** ppLock, DWORD dwOption) {
+            return GrantLock("GetProductCS " + std::string(pszLog) + " " + std::to_string(dwOption), ppLock);
+        };
+        PFN_GET_GENERAL_CS pfnGeneral = [](CSync** ppLock, DWORD dwOption) {
+            return GrantLock("GetGeneralCS " + std::to_string(dwOption), ppLock);
+        };
+        if (hModule != this)
+            return nullptr;
+        if (std::string(pszName) == LOG_MODULE_GET_PRODUCT_CS)
+            return reinterpret_cast<void*>(pfnProduct);
+        return std::string(pszName) == LOG_MODULE_GET_GENERAL_CS ? reinterpret_cast<void*>(pfnGeneral)
+                                                                 : nullptr;
+    }
+    void FreeLibrary(void*) override { ++m_nFrees; }
+    std::string LibraryFileName(const std::string& csBase) override { return "lib" + csBase + ".so"; }
+};
+
+// Starts the probe program as a second process; the arguments hold no quotes.
+inline FILE* StartProbe(const std::vector<std::string>& vArgs) {
+    std::string csCommand = WK_LOG_PROBE_PATH;
+    for (const std::string& csArg : vArgs)
+        csCommand += " '" + csArg + "'";
+    return ::popen(csCommand.c_str(), "r");
+}
+
+// Waits for the probe; returns its exit code (-1 when it did not run or exit), with its standard output in
+// *pcsOutput.
+inline int EndProbe(FILE* pProbe, std::string* pcsOutput = nullptr) {
+    if (!pProbe)
         return -1;
-    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    std::string csOutput;
+    char achBuffer[256];
+    for (size_t cb; (cb = std::fread(achBuffer, 1, sizeof(achBuffer), pProbe)) > 0;)
+        csOutput.append(achBuffer, cb);
+    if (pcsOutput)
+        *pcsOutput = csOutput;
+    int nStatus = ::pclose(pProbe);
+    return nStatus != -1 && WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
 }
 
-// Runs the probe program as a second process; returns its exit code (-1 when it did not run or exit),
-// with its standard output in *pcsOutput.
 inline int RunProbe(const std::vector<std::string>& vArgs, std::string* pcsOutput = nullptr) {
-    std::string csOut = "/tmp/wk_logprobe_" + std::to_string(::getpid()) + ".out";
-    int nExit = WaitProbe(SpawnProbe(vArgs, csOut));
-    if (pcsOutput)
-        *pcsOutput = ReadFile(csOut);
-    std::remove(csOut.c_str());
-    return nExit;
+    return EndProbe(StartProbe(vArgs), pcsOutput);
 }
 
 } // namespace logtest
