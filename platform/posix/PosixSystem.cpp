@@ -2,15 +2,25 @@
 
 #include "platform/Immortal.h"
 
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
 namespace {
+
+std::atomic<unsigned> g_nForkGeneration{1};
+thread_local DWORD t_dwThreadId = 0;
+thread_local unsigned t_nThreadIdGeneration = 0;
+
+void OnForkChild() {
+    g_nForkGeneration.fetch_add(1, std::memory_order_relaxed);
+}
 
 CSystemTime FromTm(const struct tm& tmTime, unsigned nMilliseconds) {
     CSystemTime st;
@@ -54,7 +64,18 @@ public:
         return csTime;
     }
 
-    DWORD GetCurrentThreadId() override { return static_cast<DWORD>(::syscall(SYS_gettid)); }
+    // The number is asked of the kernel once per thread (every log line needs it); a forked child starts a
+    // new generation, so its thread does not report the parent's number.
+    DWORD GetCurrentThreadId() override {
+        static const int s_nAtFork = ::pthread_atfork(nullptr, nullptr, &OnForkChild);
+        (void)s_nAtFork;
+        const unsigned nGeneration = g_nForkGeneration.load(std::memory_order_relaxed);
+        if (t_nThreadIdGeneration != nGeneration) {
+            t_dwThreadId = static_cast<DWORD>(::syscall(SYS_gettid));
+            t_nThreadIdGeneration = nGeneration;
+        }
+        return t_dwThreadId;
+    }
     DWORD GetCurrentProcessId() override { return static_cast<DWORD>(::getpid()); }
     std::string GetSystemLogRoot() override { return "/var/log"; }
     std::string GetFallbackLogPath() override { return "/tmp/LogError.txt"; }

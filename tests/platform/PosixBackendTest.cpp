@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -139,6 +140,35 @@ TEST(LastError, IsPerThreadAndSharedWithTheHost) {
     });
     other.join();
     EXPECT_EQ(PlatformGetLastError(), ERROR_INSUFFICIENT_BUFFER);
+}
+
+TEST(PosixSystem, ThreadNumbersAreTheKernelsPerThreadAndAfterFork) {
+    ISystem& system = CPlatform::System();
+    const DWORD dwMain = system.GetCurrentThreadId();
+    EXPECT_EQ(dwMain, static_cast<DWORD>(::getpid())); // the main thread's number is the process's
+    EXPECT_EQ(system.GetCurrentThreadId(), dwMain);
+    DWORD dwOther = 0;
+    std::thread other([&] { dwOther = CPlatform::System().GetCurrentThreadId(); });
+    other.join();
+    EXPECT_NE(dwOther, dwMain);
+    EXPECT_NE(dwOther, 0u);
+    // A forked child is a new process: its thread reports its own number, not the parent's.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        DWORD dwChild = CPlatform::System().GetCurrentThreadId();
+        ssize_t n = ::write(fds[1], &dwChild, sizeof(dwChild));
+        ::_exit(n == sizeof(dwChild) ? 0 : 1);
+    }
+    DWORD dwChild = 0;
+    ASSERT_EQ(::read(fds[0], &dwChild, sizeof(dwChild)), static_cast<ssize_t>(sizeof(dwChild)));
+    int nStatus = 0;
+    ::waitpid(pid, &nStatus, 0);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    EXPECT_EQ(dwChild, static_cast<DWORD>(pid));
 }
 
 TEST(SystemMessage, KnownCodesAndFallback) {
