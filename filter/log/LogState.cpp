@@ -152,88 +152,75 @@ void FlushLog(bool bReleaseView) {
     FlushLogLocked(state, bReleaseView);
 }
 
-std::string GetLogPath() {
+namespace {
+
+// Runs an accessor on the state under the in-process writers' lock.
+template <class F> auto WithLockedLogState(F fnAccess) {
     CLogState& state = LogState();
     CAutoLock lock(state.csWriters);
-    return state.szPath;
+    return fnAccess(state);
+}
+
+} // namespace
+
+std::string GetLogPath() {
+    return WithLockedLogState([](CLogState& state) { return std::string(state.szPath); });
 }
 
 void SetLogPath(const std::string& csPath) {
-    CLogState& state = LogState();
-    CAutoLock lock(state.csWriters);
-    std::snprintf(state.szPath, sizeof(state.szPath), "%s", csPath.c_str());
+    return WithLockedLogState(
+        [&](CLogState& state) { std::snprintf(state.szPath, sizeof(state.szPath), "%s", csPath.c_str()); });
 }
 
 int32_t GetLogMaxSize() {
-    CLogState& state = LogState();
-    CAutoLock lock(state.csWriters);
-    return state.nMaxSize;
+    return WithLockedLogState([&](CLogState& state) { return state.nMaxSize; });
 }
 
 void SetLogMaxSize(int32_t nMaxSize) {
-    CLogState& state = LogState();
-    CAutoLock lock(state.csWriters);
-    state.nMaxSize = nMaxSize;
+    return WithLockedLogState([&](CLogState& state) { state.nMaxSize = nMaxSize; });
 }
 
 int32_t GetLogWrapOffset() {
-    CLogState& state = LogState();
-    CAutoLock lock(state.csWriters);
-    return state.nWrapOffset;
+    return WithLockedLogState([&](CLogState& state) { return state.nWrapOffset; });
 }
 
 bool GetLogBufferedWrites() {
-    CLogState& state = LogState();
-    CAutoLock lock(state.csWriters);
-    return state.bBufferedWrites;
+    return WithLockedLogState([&](CLogState& state) { return state.bBufferedWrites; });
 }
 
 void SetLogBufferedWrites(bool bBuffered) {
-    CLogState& state = LogState();
-    CAutoLock lock(state.csWriters);
-    state.bBufferedWrites = bBuffered;
+    return WithLockedLogState([&](CLogState& state) { state.bBufferedWrites = bBuffered; });
 }
 
 std::string GetLogLinePrefix() {
-    CLogState& state = LogState();
-    CAutoLock lock(state.csWriters);
-    return std::string(state.szLinePrefix, state.cchLinePrefix);
+    return WithLockedLogState(
+        [&](CLogState& state) { return std::string(state.szLinePrefix, state.cchLinePrefix); });
 }
 
 void SetLogLinePrefix(const std::string& csPrefix) {
-    CLogState& state = LogState();
-    CAutoLock lock(state.csWriters);
-    state.cchLinePrefix = std::min(csPrefix.size(), LOG_PREFIX_MAX);
-    std::memcpy(state.szLinePrefix, csPrefix.data(), state.cchLinePrefix);
-    state.szLinePrefix[state.cchLinePrefix] = '\0';
+    return WithLockedLogState([&](CLogState& state) {
+        state.cchLinePrefix = std::min(csPrefix.size(), LOG_PREFIX_MAX);
+        std::memcpy(state.szLinePrefix, csPrefix.data(), state.cchLinePrefix);
+        state.szLinePrefix[state.cchLinePrefix] = '\0';
+    });
 }
 
 bool IsLogProductLog() {
-    CLogState& state = LogState();
-    CAutoLock lock(state.csWriters);
-    return state.bProductLog;
+    return WithLockedLogState([&](CLogState& state) { return state.bProductLog; });
 }
 
 CSync* GetLogLock() {
-    CLogState& state = LogState();
-    CAutoLock lock(state.csWriters);
-    return state.pLogLock;
+    return WithLockedLogState([&](CLogState& state) { return state.pLogLock; });
 }
 
 bool IsLogSectionCreatedHere() {
-    CLogState& state = LogState();
-    CAutoLock lock(state.csWriters);
-    return state.bSectionCreatedHere;
+    return WithLockedLogState([&](CLogState& state) { return state.bSectionCreatedHere; });
 }
 
 bool IsLogSectionOpen() {
-    CLogState& state = LogState();
-    CAutoLock lock(state.csWriters);
-    return state.spSection != nullptr;
+    return WithLockedLogState([&](CLogState& state) { return state.spSection != nullptr; });
 }
 
 size_t GetLogBufferedBytes() {
-    CLogState& state = LogState();
-    CAutoLock lock(state.csWriters);
-    return state.csBuffer.size();
+    return WithLockedLogState([&](CLogState& state) { return state.csBuffer.size(); });
 }
