@@ -155,32 +155,26 @@ void LoadLogModule(CLogState& state, const CLogEnvironment& env) {
     state.hLogModule = hModule;
 }
 
-CSync* GetProductLock(CLogState& state, const std::string& csName, DWORD dwOption) {
+// An export of the loaded log module, or null without the module or the export.
+void* LogModuleProc(CLogState& state, const char* pszName) {
     void* hModule = nullptr;
     {
         CAutoLock lock(state.csWriters);
         hModule = state.hLogModule;
     }
-    auto pfnGet = reinterpret_cast<PFN_GET_PRODUCT_CS>(
-        hModule ? CPlatform::Modules().GetProcAddress(hModule, LOG_MODULE_GET_PRODUCT_CS) : nullptr);
+    return hModule ? CPlatform::Modules().GetProcAddress(hModule, pszName) : nullptr;
+}
+
+CSync* GetProductLock(CLogState& state, const std::string& csName, DWORD dwOption) {
+    auto pfnGet = reinterpret_cast<PFN_GET_PRODUCT_CS>(LogModuleProc(state, LOG_MODULE_GET_PRODUCT_CS));
     CSync* pLock = nullptr;
-    if (!pfnGet || !pfnGet(csName.c_str(), &pLock, dwOption))
-        return nullptr;
-    return pLock;
+    return pfnGet && pfnGet(csName.c_str(), &pLock, dwOption) ? pLock : nullptr;
 }
 
 CSync* GetGeneralLock(CLogState& state, DWORD dwOption) {
-    void* hModule = nullptr;
-    {
-        CAutoLock lock(state.csWriters);
-        hModule = state.hLogModule;
-    }
-    auto pfnGet = reinterpret_cast<PFN_GET_GENERAL_CS>(
-        hModule ? CPlatform::Modules().GetProcAddress(hModule, LOG_MODULE_GET_GENERAL_CS) : nullptr);
+    auto pfnGet = reinterpret_cast<PFN_GET_GENERAL_CS>(LogModuleProc(state, LOG_MODULE_GET_GENERAL_CS));
     CSync* pLock = nullptr;
-    if (!pfnGet || !pfnGet(&pLock, dwOption))
-        return nullptr;
-    return pLock;
+    return pfnGet && pfnGet(&pLock, dwOption) ? pLock : nullptr;
 }
 
 // The full path of the log file, or the fallback path when it would be too long.
