@@ -9,8 +9,12 @@ cmake --build build -j 2 --target WK_ServiceWorker wkctl
 demo="$PWD/out/demo"
 rm -rf "$demo"
 cmake --install build --prefix "$demo" >/dev/null
-# The sample settings log to /var/log; the demo keeps its log beside the installation.
-sed -i "s|\(ITEM ID=\"39\" DESCR=\"[^\"]*\" VALUE=\"\)[^\"]*\"|\1$demo/Logs\"|" "$demo/Wendrake/Settings/SWSettings.xml"
+# The demo switches the diagnostic log on (level 1, log file) and keeps it beside the installation.
+settings="$demo/Wendrake/Settings/SWSettings.xml"
+set_item() { sed -i "s|\(ITEM ID=\"$1\" DESCR=\"[^\"]*\" VALUE=\"\)[^\"]*\"|\1$2\"|" "$settings"; }
+set_item 14 1
+set_item 12 2
+set_item 39 "$demo/Logs"
 mkdir -p "$demo/Logs"
 "$demo/Wendrake/bin/wkctl" run --install "$demo" \
     --method GET --url "/owa/" \
