@@ -4,6 +4,7 @@
 #include "filter/SettingsSingleton.h"
 #include "filter/log/Log.h"
 #include "platform/CPlatform.h"
+#include "platform/CSecurityAccess.h"
 #include "platform/ModuleNames.h"
 
 #include <algorithm>
@@ -53,6 +54,7 @@ extern "C" DWORD HttpFilterProc(CDLLContext* pContext) {
     if (!pContext)
         return ERROR_SUCCESS;
     try {
+        CHostIdentityScope requestIdentity(pContext->m_pRequestIdentity);
         GetGeneralSettingsInstance();
         CNotifications notifications;
         return notifications.Dispatch(pContext);

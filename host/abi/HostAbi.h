@@ -218,7 +218,12 @@ constexpr DWORD ST_FBA_LOGON = 17;
 constexpr DWORD ST_LOGOFF = 18;
 constexpr DWORD ST_MODURL = 19;
 
-// The host's per-request record, one per request, passed to every notification of it.
+// The identity a request runs under (platform/ThreadIdentity.h). The module keeps its own per-thread
+// identity, out of the host's reach, so the host hands the request's identity over in the record.
+struct CRequestIdentity;
+
+// The host's per-request record, one per request, passed to every notification of it. New fields go at the
+// end.
 struct CDLLContext {
     DWORD m_dwNotificationType = 0;
     DWORD m_dwClientFlags = 0;
@@ -235,6 +240,10 @@ struct CDLLContext {
     DWORD m_dwLinkCriteria = 0;
     DWORD m_dwCriteria = 0;
     DWORD m_dwSubscriptionType = 0;
+    // The request's user, owned by the host and alive for the whole notification call; null for an anonymous
+    // request. HttpFilterProc runs the notification under (a copy of) it and puts the thread's previous
+    // identity back before it returns.
+    const CRequestIdentity* m_pRequestIdentity = nullptr;
 };
 
 // The exported entry points.

@@ -1,5 +1,7 @@
 #include "host/cli/WkctlOptions.h"
 
+#include "platform/CSid.h"
+
 #include <functional>
 #include <set>
 
@@ -43,6 +45,19 @@ bool ParseAssignment(const std::string& csOption, const std::string& csValue,
         return false;
     }
     vInto.emplace_back(csName, csValue.substr(nEquals + 1));
+    return true;
+}
+
+// A SID option's value in its binary form, or a complaint naming the option.
+bool ParseSidOption(const char* pszOption, const std::string& csValue, std::vector<BYTE>& vSid,
+                    std::string& csError) {
+    CSid sid;
+    if (CSid::FromString(csValue.c_str(), sid) != ERROR_SUCCESS) {
+        csError = std::string("option ") + pszOption + " expects a SID such as S-1-5-21-1-2-3-1105, got '" +
+                  csValue + "'";
+        return false;
+    }
+    vSid = sid.GetBytes();
     return true;
 }
 
@@ -159,6 +174,31 @@ const std::vector<COption>& Options() {
              o.m_csBodyFile = v;
              return true;
          }},
+        {"--user", true, false,
+         [](CWkctlOptions& o, const std::string& v, std::string& e) {
+             const size_t nSlash = v.find('\\');
+             o.m_csUser = nSlash == std::string::npos ? v : v.substr(nSlash + 1);
+             o.m_csUserDomain = nSlash == std::string::npos ? std::string() : v.substr(0, nSlash);
+             if (o.m_csUser.empty() || HasBlankOrControl(o.m_csUser) || HasBlankOrControl(o.m_csUserDomain)) {
+                 e = "option --user expects DOMAIN\\name or name, got '" + v + "'";
+                 return false;
+             }
+             return o.m_bIdentity = true;
+         }},
+        {"--user-sid", true, false,
+         [](CWkctlOptions& o, const std::string& v, std::string& e) {
+             if (!ParseSidOption("--user-sid", v, o.m_vUserSid, e))
+                 return false;
+             return o.m_bIdentity = true;
+         }},
+        {"--group-sid", true, true,
+         [](CWkctlOptions& o, const std::string& v, std::string& e) {
+             std::vector<BYTE> vSid;
+             if (!ParseSidOption("--group-sid", v, vSid, e))
+                 return false;
+             o.m_vGroupSids.push_back(std::move(vSid));
+             return o.m_bIdentity = true;
+         }},
         {"--show-log", true, false,
          [](CWkctlOptions& o, const std::string& v, std::string&) {
              o.m_csShowLog = v;
@@ -235,6 +275,14 @@ CHostRequest CWkctlOptions::BuildRequest(const std::string* pcsBody) const {
         request.VirtualDir(m_csVirtualDir);
     if (pcsBody)
         request.ResponseBody(*pcsBody);
+    if (m_bIdentity) {
+        auto spIdentity = std::make_shared<CRequestIdentity>();
+        spIdentity->csUser = m_csUser;
+        spIdentity->csDomain = m_csUserDomain;
+        spIdentity->vUserSid = m_vUserSid;
+        spIdentity->vGroupSids = m_vGroupSids;
+        request.Identity(std::move(spIdentity));
+    }
     return request;
 }
 
@@ -332,6 +380,11 @@ Request:
   --link-criteria N           the link criteria of the request (default 0)
   --server URL                webmail server address (default https://localhost)
   --virtual-dir DIR           webmail virtual directory (default /owa)
+
+Identity (the request's authenticated user; none: an anonymous request):
+  --user DOMAIN\NAME          user name, with or without its domain
+  --user-sid SID              the user's SID, S-1-5-21-...
+  --group-sid SID             a group the user belongs to (repeatable)
 
 Response:
   --status N                  HTTP status of the response (default 200)

@@ -30,6 +30,11 @@ struct CWkctlOptions {
     std::string m_csBodyFile;
     std::string m_csShowLog;
     bool m_bJson = false;
+    // The request's user: given when any of --user, --user-sid, --group-sid is.
+    bool m_bIdentity = false;
+    std::string m_csUser, m_csUserDomain;
+    std::vector<BYTE> m_vUserSid;
+    std::vector<std::vector<BYTE>> m_vGroupSids;
 
     // --module, or the installation's module file.
     std::string ModulePath() const;

@@ -453,6 +453,7 @@ void CHostRun::SetUp() {
     m_context.m_pFilterContext = bWith(EHostPart::FilterContext) ? &m_filterContext : nullptr;
     m_context.m_dwLinkCriteria = m_request.GetLinkCriteria();
     m_context.m_dwSubscriptionType = m_request.GetSubscriptionType();
+    m_context.m_pRequestIdentity = m_request.GetIdentity().get();
 }
 
 bool CHostRun::Send(DWORD dwCode, DWORD dwHttpStatus) {

@@ -67,6 +67,12 @@ TEST(WkctlOptionsTest, RefusesBadInputWithAPreciseMessage) {
         {{"run", "--install", "d", "--url", "/a b"}, "--url expects"},
         {{"run", "--install", "d", "--method", ""}, "--method expects a method name"},
         {{"run", "--install", "d", "--method", "G T"}, "--method expects"},
+        {{"run", "--install", "d", "--user", "EXAMPLE\\"}, "--user expects DOMAIN\\name or name"},
+        {{"run", "--install", "d", "--user", ""}, "--user expects"},
+        {{"run", "--install", "d", "--user", "EX AMPLE\\u"}, "--user expects"},
+        {{"run", "--install", "d", "--user-sid", "S-1-5-x"}, "--user-sid expects a SID"},
+        {{"run", "--install", "d", "--user-sid", "S-1-5-1", "--user-sid", "S-1-5-2"}, "given more than once"},
+        {{"run", "--install", "d", "--group-sid", "S-1-5-11", "--group-sid", "S-2-5"}, "got 'S-2-5'"},
     };
     for (const auto& [vArgs, pszError] : cases) {
         CWkctlOptions options;
@@ -123,6 +129,36 @@ TEST(WkctlOptionsTest, TakesEveryOption) {
     EXPECT_FALSE(request.HasResponseBody());
     std::string csBody = "<html/>";
     EXPECT_TRUE(options.BuildRequest(&csBody).HasResponseBody());
+
+    EXPECT_EQ(request.GetIdentity(), nullptr);
+
+    // The request's user, given in part or whole.
+    struct CIdentityCase {
+        const char* pszLine;
+        const char* pszUser;
+        const char* pszDomain;
+        std::vector<BYTE> vUserSid;
+        size_t nGroups;
+    };
+    const CIdentityCase aIdentities[] = {
+        {"run|--install|/i|--user|EXAMPLE\\alice|--user-sid|S-1-5-21-1-2-3-1105|--group-sid|S-1-5-32-544|"
+         "--group-sid|S-1-5-11",
+         "alice",
+         "EXAMPLE",
+         {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0x51, 4, 0, 0},
+         2},
+        {"run|--install|/i|--user|alice", "alice", "", {}, 0},
+        {"run|--install|/i|--group-sid=S-1-1-0", "", "", {}, 1},
+    };
+    for (const CIdentityCase& c : aIdentities) {
+        ASSERT_TRUE(ParseWkctlArguments(Split(c.pszLine), options, csError)) << c.pszLine << ": " << csError;
+        CIdentityToken spIdentity = options.BuildRequest(nullptr).GetIdentity();
+        ASSERT_NE(spIdentity, nullptr) << c.pszLine;
+        EXPECT_EQ(spIdentity->csUser, c.pszUser) << c.pszLine;
+        EXPECT_EQ(spIdentity->csDomain, c.pszDomain) << c.pszLine;
+        EXPECT_EQ(spIdentity->vUserSid, c.vUserSid) << c.pszLine;
+        EXPECT_EQ(spIdentity->vGroupSids.size(), c.nGroups) << c.pszLine;
+    }
 
     // --module overrides --install; help needs nothing else.
     ASSERT_TRUE(ParseWkctlArguments({"run", "--install", "/i", "--module", "./m.so"}, options, csError));

@@ -1,0 +1,169 @@
+#include "settings/CHandleSWSettings.h"
+
+#include "filter/log/Log.h"
+#include "platform/CPlatform.h"
+#include "settings/SettingIds.h"
+
+namespace {
+const char g_szSWSettingsFile[] = "SWSettings.xml";
+const char g_szLinkCriteriaFile[] = "LinkCriteriaSettings.xml";
+constexpr DWORD GROUP_GENERAL = 0xFFFFFFFF;
+} // namespace
+
+CHandleSWSettings::CHandleSWSettings() {
+    m_lock.Init();
+}
+
+CHandleSWSettings::~CHandleSWSettings() {
+    m_lock.Delete();
+}
+
+std::string CHandleSWSettings::LinkCriteriaPath(const std::string& csSettingsFolder, char chSeparator) {
+    const std::string csCommon = std::string("Common Files") + chSeparator + "Settings" + chSeparator;
+    // Searching from 11 characters before the end skips the trailing "Settings" folder.
+    size_t nSep = csSettingsFolder.size() >= 11
+                      ? csSettingsFolder.rfind(chSeparator, csSettingsFolder.size() - 11)
+                      : std::string::npos;
+    if (nSep == std::string::npos) {
+        size_t nSlash = csSettingsFolder.find('/');
+        if (nSlash < 2)
+            nSep = nSlash;
+    }
+    if (nSep == std::string::npos || csSettingsFolder.empty())
+        return csSettingsFolder + g_szLinkCriteriaFile;
+    return csSettingsFolder.substr(0, nSep) + csSettingsFolder.back() + csCommon + g_szLinkCriteriaFile;
+}
+
+HRESULT CHandleSWSettings::LoadSettings(std::string& csSettingsPath) {
+    // The same order as a reload: the date checks' lock, then the lookups' lock.
+    std::lock_guard<std::mutex> refreshGuard(m_refreshLock);
+    CAutoLock guard(m_lock);
+    HRESULT hr = E_FAIL;
+    if (csSettingsPath.empty()) {
+        LogMessage("HandleSWSettings::LoadSettings got a NULL path to service worker settings");
+    } else {
+        hr = m_linkCriteria.LoadSettings(
+            LinkCriteriaPath(csSettingsPath, CPlatform::System().PathSeparator()));
+        csSettingsPath += g_szSWSettingsFile;
+        if (SUCCEEDED(hr)) {
+            hr = m_swSettings.LoadSettings(csSettingsPath);
+            if (FAILED(hr))
+                return hr;
+            ReadRefreshEnabled();
+            m_linkCriteria.SetRefreshInterval(m_swSettings.GetRefreshInterval());
+            return hr;
+        }
+    }
+    LogMessage("HandleSWSettings::LoadSettings failed to load SW settings %s HR 0x%x", csSettingsPath.c_str(),
+               static_cast<unsigned>(hr));
+    return hr;
+}
+
+void CHandleSWSettings::ReadRefreshEnabled() {
+    // Once switched off the files are not watched again until the process restarts.
+    if (!m_bRefreshEnabled)
+        return;
+    int32_t nEnabled = 1;
+    if (!m_swSettings.GetSettingFromID(ID_REFRESH_ENABLED, nEnabled, -1))
+        nEnabled = 1;
+    m_bRefreshEnabled = nEnabled != 0;
+}
+
+HRESULT CHandleSWSettings::CheckRefresh(bool& bChanged) {
+    bChanged = false;
+    std::unique_lock<std::mutex> refreshGuard(m_refreshLock, std::try_to_lock);
+    if (!refreshGuard.owns_lock())
+        return S_OK; // another request is checking right now
+    if (!IsRefreshEnabled())
+        return S_OK;
+    if (m_bReloadPending) {
+        bChanged = true;
+        return ReloadUnderTryLock(m_bLinkCriteriaPending);
+    }
+    bool bSettingsChanged = false;
+    HRESULT hr = m_swSettings.CheckFileDate(bSettingsChanged);
+    if (FAILED(hr)) {
+        LogMessage("Check for SW  Refresh failed 0%x", static_cast<unsigned>(hr));
+        return hr;
+    }
+    if (!bSettingsChanged)
+        return S_OK;
+    bChanged = true;
+    bool bLinksChanged = false;
+    hr = m_linkCriteria.CheckFileDate(bLinksChanged);
+    if (FAILED(hr)) {
+        LogMessage("Check for LinkSettings Refresh failed 0%x", static_cast<unsigned>(hr));
+        return hr;
+    }
+    return ReloadUnderTryLock(bLinksChanged);
+}
+
+HRESULT CHandleSWSettings::ReloadUnderTryLock(bool bLinkCriteriaChanged) {
+    if (!m_lock.TryLock()) {
+        LogMessage("Refresh was necessary but Critical Section was locked decided to skip the Refresh");
+        // The stored file times already moved on; remembering the change keeps it from being lost.
+        m_bReloadPending = true;
+        m_bLinkCriteriaPending = m_bLinkCriteriaPending || bLinkCriteriaChanged;
+        return S_OK;
+    }
+    m_bReloadPending = false;
+    m_bLinkCriteriaPending = false;
+    HRESULT hr = m_swSettings.Refresh();
+    if (SUCCEEDED(hr)) {
+        ReadRefreshEnabled();
+        m_linkCriteria.SetRefreshInterval(m_swSettings.GetRefreshInterval());
+        if (bLinkCriteriaChanged)
+            hr = m_linkCriteria.Refresh();
+    }
+    m_lock.Unlock();
+    return hr;
+}
+
+bool CHandleSWSettings::GetSettingFromID(DWORD dwId, int32_t& nValue, DWORD dwGroup) {
+    CAutoLock guard(m_lock);
+    return m_swSettings.GetSettingFromID(static_cast<int32_t>(dwId), nValue, static_cast<int32_t>(dwGroup));
+}
+
+bool CHandleSWSettings::GetSettingFromID(DWORD dwId, std::string& csValue, DWORD dwGroup) {
+    CAutoLock guard(m_lock);
+    return m_swSettings.GetSettingFromID(static_cast<int32_t>(dwId), csValue, static_cast<int32_t>(dwGroup));
+}
+
+DWORD CHandleSWSettings::CheckByPassList(bool& bExcluded) {
+    CAutoLock guard(m_lock);
+    return m_swSettings.CheckByPassList(bExcluded);
+}
+
+bool CHandleSWSettings::GetLinkCriteriaSettingsID(DWORD dwCriteria, DWORD& dwSettingsId) {
+    CAutoLock guard(m_lock);
+    return m_linkCriteria.GetLinkCriteriaSettingsID(m_dwServiceWorker, dwCriteria, dwSettingsId);
+}
+
+void CHandleSWSettings::SetServiceWorkerNumber(DWORD dwNumber) {
+    CAutoLock guard(m_lock);
+    m_dwServiceWorker = dwNumber;
+}
+
+void CHandleSWSettings::SetRegistryKey(const std::string& csKey) {
+    CAutoLock guard(m_lock);
+    m_csRegistryKey = csKey;
+}
+
+std::string CHandleSWSettings::GetRegistryKey() {
+    CAutoLock guard(m_lock);
+    return m_csRegistryKey;
+}
+
+void CHandleSWSettings::SetEwsUrl(const std::string& csUrl) {
+    CAutoLock guard(m_lock);
+    m_csEwsUrl = csUrl;
+}
+
+std::string CHandleSWSettings::GetEwsUrl() {
+    CAutoLock guard(m_lock);
+    return m_csEwsUrl;
+}
+
+bool CHandleSWSettings::IsRefreshEnabled() {
+    return m_bRefreshEnabled.load();
+}

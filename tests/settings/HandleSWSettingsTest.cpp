@@ -1,0 +1,192 @@
+#include "host/testing/TestHost.h"
+#include "settings/CHandleSWSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
+#include <utime.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(HandleSWSettings, LinkCriteriaPathBesideTheProductFolder) {
+    struct {
+        const char* pszFolder;
+        char chSep;
+        const char* pszExpected;
+    } aCases[] = {
+        {"/A/B/Settings/", '/', "/A/Common Files/Settings/LinkCriteriaSettings.xml"},
+        {"/opt/bm/Wendrake/Settings/", '/', "/opt/bm/Common Files/Settings/LinkCriteriaSettings.xml"},
+        {"C:\\X\\Wendrake\\Settings\\", '\\', "C:\\X\\Common Files\\Settings\\LinkCriteriaSettings.xml"},
+        {"C:\\A\\B\\Settings\\", '\\', "C:\\A\\Common Files\\Settings\\LinkCriteriaSettings.xml"},
+        {"Settings/", '/', "Settings/LinkCriteriaSettings.xml"},
+        {"", '/', "LinkCriteriaSettings.xml"},
+    };
+    for (const auto& c : aCases)
+        EXPECT_EQ(CHandleSWSettings::LinkCriteriaPath(c.pszFolder, c.chSep), c.pszExpected) << c.pszFolder;
+}
+
+// An installation in a temporary folder whose files the tests rewrite.
+class HandleSWSettingsFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_root = fs::path(::testing::TempDir()) / ("wk_handler_" + std::to_string(::getpid()));
+        fs::create_directories(m_root / "Wendrake" / "Settings");
+        fs::create_directories(m_root / "Common Files" / "Settings");
+        WriteLinks("<SERVICEWORKERS><SW ID=\"4\" DESCR=\"w\"><LINK CRITERIA_ID=\"7\" SETTINGS_ID=\"2\"/></SW>"
+                   "</SERVICEWORKERS>");
+        m_handler.SetServiceWorkerNumber(4);
+    }
+    void TearDown() override { fs::remove_all(m_root); }
+
+    std::string SettingsFolder() const { return (m_root / "Wendrake" / "Settings").string() + "/"; }
+    void WriteLinks(const std::string& csXml) {
+        Write(m_root / "Common Files" / "Settings" / "LinkCriteriaSettings.xml", csXml);
+    }
+    void WriteSettings(const std::string& csGeneralItems, long lAgeSeconds = 0) {
+        const fs::path path = m_root / "Wendrake" / "Settings" / "SWSettings.xml";
+        Write(path, "<SETTINGS><GENERALSETTINGS>" + csGeneralItems + "</GENERALSETTINGS></SETTINGS>");
+        // Distinct, ordered file times without sleeping.
+        static long s_lClock = 1000000000;
+        s_lClock += 100;
+        struct utimbuf times {
+            s_lClock - lAgeSeconds, s_lClock - lAgeSeconds
+        };
+        ::utime(path.c_str(), &times);
+    }
+    static std::string Item(int nId, const std::string& csValue) {
+        return "<ITEM ID=\"" + std::to_string(nId) + "\" DESCR=\"d\" VALUE=\"" + csValue + "\"/>";
+    }
+    static void Write(const fs::path& path, const std::string& csContent) {
+        std::ofstream file(path, std::ios::trunc);
+        file << csContent;
+    }
+    HRESULT Load() {
+        std::string csPath = SettingsFolder();
+        return m_handler.LoadSettings(csPath);
+    }
+    int32_t Read(DWORD dwId) {
+        int32_t nValue = -12345;
+        m_handler.GetSettingFromID(dwId, nValue, 0xFFFFFFFF);
+        return nValue;
+    }
+
+    fs::path m_root;
+    CHandleSWSettings m_handler;
+};
+
+TEST_F(HandleSWSettingsFiles, LoadNeedsBothFilesAndResolvesLinks) {
+    fs::remove(m_root / "Common Files" / "Settings" / "LinkCriteriaSettings.xml");
+    WriteSettings(Item(110, "1"));
+    EXPECT_EQ(Load(), HRESULT_FILE_NOT_FOUND); // the worker settings are not even read
+    EXPECT_EQ(Read(110), -12345);
+    SetUp();
+    WriteSettings(Item(110, "1"));
+    std::string csPath = SettingsFolder();
+    ASSERT_EQ(m_handler.LoadSettings(csPath), S_OK);
+    EXPECT_EQ(csPath, SettingsFolder() + "SWSettings.xml");
+    EXPECT_EQ(Read(110), 1);
+    DWORD dwGroup = 99;
+    EXPECT_TRUE(m_handler.GetLinkCriteriaSettingsID(7, dwGroup));
+    EXPECT_EQ(dwGroup, 2u);
+    EXPECT_FALSE(m_handler.GetLinkCriteriaSettingsID(8, dwGroup));
+    EXPECT_EQ(dwGroup, 0u);
+    std::string csEmpty;
+    EXPECT_EQ(m_handler.LoadSettings(csEmpty), E_FAIL);
+}
+
+TEST_F(HandleSWSettingsFiles, EditsAreReadAfterTheIntervalAndRefreshCanBeSwitchedOff) {
+    WriteSettings(Item(81, "0") + Item(110, "1"));
+    ASSERT_EQ(Load(), S_OK);
+    bool bChanged = true;
+    EXPECT_EQ(m_handler.CheckRefresh(bChanged), S_OK);
+    EXPECT_FALSE(bChanged);
+    WriteSettings(Item(81, "0") + Item(110, "0"));
+    EXPECT_EQ(m_handler.CheckRefresh(bChanged), S_OK);
+    EXPECT_TRUE(bChanged);
+    EXPECT_EQ(Read(110), 0);
+    // With 74 = 0 the files are never looked at again.
+    WriteSettings(Item(81, "0") + Item(74, "0") + Item(110, "5"));
+    EXPECT_EQ(m_handler.CheckRefresh(bChanged), S_OK);
+    EXPECT_EQ(Read(110), 5);
+    EXPECT_FALSE(m_handler.IsRefreshEnabled());
+    WriteSettings(Item(81, "0") + Item(74, "1") + Item(110, "6"));
+    EXPECT_EQ(m_handler.CheckRefresh(bChanged), S_OK);
+    EXPECT_FALSE(bChanged);
+    EXPECT_EQ(Read(110), 5);
+}
+
+TEST_F(HandleSWSettingsFiles, TheDefaultIntervalDefersTheCheck) {
+    WriteSettings(Item(110, "1"));
+    ASSERT_EQ(Load(), S_OK);
+    WriteSettings(Item(110, "0"));
+    bool bChanged = true;
+    EXPECT_EQ(m_handler.CheckRefresh(bChanged), S_OK);
+    EXPECT_FALSE(bChanged); // 15 minutes have not passed
+    EXPECT_EQ(Read(110), 1);
+}
+
+// A change met while another thread holds the lock is reloaded by the next check, not dropped.
+TEST_F(HandleSWSettingsFiles, AReloadSkippedForABusyLockIsNotLost) {
+    WriteSettings(Item(81, "0") + Item(110, "1"));
+    ASSERT_EQ(Load(), S_OK);
+    WriteSettings(Item(81, "0") + Item(110, "0"));
+    CLogCapture capture;
+    std::atomic<bool> bHeld{false}, bRelease{false};
+    std::thread holder([&] {
+        m_handler.LockForTest().Lock();
+        bHeld = true;
+        while (!bRelease) {
+        }
+        m_handler.LockForTest().Unlock();
+    });
+    while (!bHeld) {
+    }
+    bool bChanged = false;
+    EXPECT_EQ(m_handler.CheckRefresh(bChanged), S_OK);
+    EXPECT_TRUE(bChanged);
+    EXPECT_TRUE(capture.Contains(
+        "Refresh was necessary but Critical Section was locked decided to skip the Refresh"));
+    bRelease = true;
+    holder.join();
+    EXPECT_EQ(Read(110), 1);
+    EXPECT_EQ(m_handler.CheckRefresh(bChanged), S_OK);
+    EXPECT_TRUE(bChanged);
+    EXPECT_EQ(Read(110), 0);
+}
+
+TEST_F(HandleSWSettingsFiles, ReadersDuringReloadsSeeOldOrNewContent) {
+    WriteSettings(Item(81, "0") + Item(110, "1") + Item(111, "1"));
+    ASSERT_EQ(Load(), S_OK);
+    std::atomic<bool> bStop{false};
+    std::atomic<int> nTorn{0};
+    std::vector<std::thread> vReaders;
+    for (int t = 0; t < 8; ++t)
+        vReaders.emplace_back([&] {
+            while (!bStop) {
+                // Every lookup answers from the old or the new content, never from a half-loaded one.
+                int32_t n110 = 0, n111 = 0;
+                m_handler.GetSettingFromID(110, n110, 0xFFFFFFFF);
+                m_handler.GetSettingFromID(111, n111, 0xFFFFFFFF);
+                if ((n110 != 1 && n110 != 2) || (n111 != 1 && n111 != 2))
+                    ++nTorn;
+                bool bChanged = false;
+                m_handler.CheckRefresh(bChanged);
+            }
+        });
+    for (int i = 0; i < 30; ++i) {
+        const std::string csValue = i % 2 ? "1" : "2";
+        WriteSettings(Item(81, "0") + Item(110, csValue) + Item(111, csValue));
+    }
+    bStop = true;
+    for (auto& t : vReaders)
+        t.join();
+    EXPECT_EQ(nTorn.load(), 0);
+}
+
+} // namespace

@@ -1,0 +1,267 @@
+#include "settings/SettingIds.h"
+#include "tests/settings/store/StoreTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+namespace {
+
+// A settings file with nothing of its own, to reach the base's behaviour.
+class CBareSettings : public CBasicSettings {
+public:
+    HRESULT LoadSettings(const std::string& csPath) override {
+        m_csPath = csPath;
+        CommitLoad();
+        return S_OK;
+    }
+};
+
+TEST(SettingsAtoi, FollowsTheCLibraryRules) {
+    const struct {
+        const char* pszText;
+        int32_t nExpected;
+    } cases[] = {
+        {"", 0},
+        {"abc", 0},
+        {"42", 42},
+        {"  \t42", 42},
+        {"+7", 7},
+        {"-13", -13},
+        {"12abc", 12},
+        {"1 2", 1},
+        {"- 5", 0},
+        {"--5", 0},
+        {"0x1F", 0},
+        {"2147483647", INT32_MAX},
+        {"2147483648", INT32_MAX},
+        {"-2147483648", INT32_MIN},
+        {"-99999999999999999999", INT32_MIN},
+        {"\n\v\f\r9", 9},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.nExpected, SettingsAtoi(c.pszText)) << '"' << c.pszText << '"';
+}
+
+TEST(BasicSettings, ItemConversionRules) {
+    typedef CSettingValue V;
+    const struct {
+        const char* pszName;
+        CAttributeSlots slots;
+        bool bAccepted;
+        int32_t nId;
+        bool bHasDescr;
+    } cases[] = {
+        {"Complete",
+         {{"ID", V::Text("12")}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}},
+         true,
+         12,
+         true},
+        {"TwoSlots", {{"ID", V::Text("12")}, {"DESCR", V::Text("d")}}, false, 0, false},
+        {"FourSlots",
+         {{"ID", V::Text("1")}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}, {"X", V::Text("x")}},
+         false,
+         0,
+         false},
+        {"IntegerId",
+         {{"ID", V::Integer(77)}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}},
+         true,
+         77,
+         true},
+        {"EmptyIdSlot", {{"ID", V()}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}}, true, 0, true},
+        {"NonTextDescr",
+         {{"ID", V::Text("3")}, {"DESCR", V::Integer(1)}, {"VALUE", V::Text("v")}},
+         true,
+         3,
+         false},
+        {"NineteenChars",
+         {{"ID", V::Text("0000000000000000042")}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}},
+         true,
+         42,
+         true},
+        {"TwentyChars",
+         {{"ID", V::Text("00000000000000000042")}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}},
+         false,
+         0,
+         false},
+    };
+    for (const auto& c : cases) {
+        CBasicSettings::TAGITEM item;
+        EXPECT_EQ(c.bAccepted, CBasicSettings::_functBaseTrans()(c.slots, item)) << c.pszName;
+        if (!c.bAccepted)
+            continue;
+        EXPECT_EQ(c.nId, item.ID) << c.pszName;
+        EXPECT_EQ(c.bHasDescr, item.DESCR.has_value()) << c.pszName;
+        EXPECT_EQ(c.slots[2].second, item.VALUE) << c.pszName;
+    }
+}
+
+TEST(BasicSettings, HashOfKnownFileTimes) {
+    // Independently computed: times 33 plus each byte over "low_high".
+    EXPECT_EQ("55455", CBasicSettings::HashFileTime(0));
+    EXPECT_EQ("379866602", CBasicSettings::HashFileTime(0x01D912345678ABCDull));
+    EXPECT_EQ("39334475", CBasicSettings::HashFileTime(133000000000000000ull));
+}
+
+TEST(BasicSettings, HashFileDateFollowsTheFile) {
+    CTempInstallation temp;
+    ASSERT_TRUE(temp.IsValid());
+    const std::string csPath = temp.SettingsDir() + "/Any.xml";
+    WriteText(csPath, "<X/>");
+    SetFileTimeOfUnixSeconds(csPath, 1700000000);
+    CBareSettings settings;
+    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
+    EXPECT_EQ(FileTimeOfUnixSeconds(1700000000), settings.GetLastWriteTime());
+    EXPECT_EQ(CBasicSettings::HashFileTime(FileTimeOfUnixSeconds(1700000000)), settings.GetVersionHash());
+
+    SetFileTimeOfUnixSeconds(csPath, 1700000060);
+    settings.HashFileDate();
+    EXPECT_EQ(CBasicSettings::HashFileTime(FileTimeOfUnixSeconds(1700000060)), settings.GetVersionHash());
+    EXPECT_NE(CBasicSettings::HashFileTime(FileTimeOfUnixSeconds(1700000000)), settings.GetVersionHash());
+}
+
+TEST(BasicSettings, SaveIsNotImplementedInTheBase) {
+    CBareSettings settings;
+    EXPECT_EQ(static_cast<HRESULT>(0x80004001), settings.SaveSettings("/tmp/unused.xml"));
+    CXmlNode node(&settings);
+    EXPECT_EQ(0u, settings.ReleaseNode(node));
+    EXPECT_FALSE(node);
+}
+
+TEST(BasicSettings, DipatchSaveItemActsOnlyOnWrite) {
+    CLogCapture log;
+    CBareSettings settings;
+    std::unique_ptr<IXmlDocument> spDocument = CreateXmlDocument();
+    CXmlNode items = spDocument->AppendElement(CXmlNode(), "ITEMS");
+    const CBasicSettings::TAGITEM item{5, std::string("d"), CSettingValue::Integer(6)};
+
+    EXPECT_EQ(S_OK, settings.DipatchSaveItem(2, nullptr, CXmlNode(), nullptr));
+    EXPECT_TRUE(spDocument->Children(items, "ITEM").empty());
+    EXPECT_EQ(E_POINTER,
+              settings.DipatchSaveItem(SAVE_ACTION_WRITE_ITEM, spDocument.get(), CXmlNode(), &item));
+    EXPECT_EQ(E_POINTER, settings.DipatchSaveItem(SAVE_ACTION_WRITE_ITEM, spDocument.get(), items, nullptr));
+    EXPECT_EQ(2u, log.Count("CBasicSettings::DipatchSaveItem pItemsNode NULL"));
+
+    ASSERT_EQ(S_OK, settings.DipatchSaveItem(SAVE_ACTION_WRITE_ITEM, spDocument.get(), items, &item));
+    std::vector<CXmlNode> vecItems = spDocument->Children(items, "ITEM");
+    ASSERT_EQ(1u, vecItems.size());
+    std::string csValue;
+    EXPECT_TRUE(spDocument->GetAttribute(vecItems[0], "VALUE", csValue));
+    EXPECT_EQ("6", csValue);
+}
+
+// Date checks at given minutes after the load, against a file whose date the test moves.
+TEST(BasicSettings, CheckFileDateIsGatedByTheInterval) {
+    CTempInstallation temp;
+    ASSERT_TRUE(temp.IsValid());
+    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
+    WriteText(csPath, ReadText(StoreFixture("SWSettingsSmall.xml")));
+    constexpr int64_t llFileTime = 1700000000;
+    SetFileTimeOfUnixSeconds(csPath, llFileTime);
+
+    CClockedStore<CSWSettings> settings;
+    constexpr int64_t llLoadTime = 1700001000;
+    settings.m_ftNow = FileTimeOfUnixSeconds(llLoadTime);
+    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
+    ASSERT_EQ(30, settings.GetRefreshInterval());
+    ASSERT_EQ(FileTimeOfUnixSeconds(llFileTime), settings.GetLastWriteTime());
+
+    const struct {
+        const char* pszStep;
+        int64_t llNowSeconds;
+        int64_t llFileSeconds; // 0: leave the file's date alone
+        bool bReload;
+        int64_t llLastCheckSeconds;
+    } steps[] = {
+        {"JustLoaded", llLoadTime + 60, 0, false, llLoadTime},
+        {"FileChangedBeforeInterval", llLoadTime + 29 * 60 + 59, llFileTime + 500, false, llLoadTime},
+        {"IntervalReached", llLoadTime + 30 * 60, 0, true, llLoadTime + 30 * 60},
+        {"NothingNew", llLoadTime + 60 * 60, 0, false, llLoadTime + 60 * 60},
+        {"OlderFileIsNoChange", llLoadTime + 90 * 60, llFileTime, false, llLoadTime + 90 * 60},
+        {"ClockBackwards", llLoadTime, llFileTime + 900, false, llLoadTime + 90 * 60},
+    };
+    for (const auto& step : steps) {
+        if (step.llFileSeconds)
+            SetFileTimeOfUnixSeconds(csPath, step.llFileSeconds);
+        settings.m_ftNow = FileTimeOfUnixSeconds(step.llNowSeconds);
+        bool bReload = false;
+        CLogCapture log;
+        EXPECT_EQ(S_OK, settings.CheckFileDate(bReload)) << step.pszStep;
+        EXPECT_EQ(step.bReload, bReload) << step.pszStep;
+        EXPECT_EQ(FileTimeOfUnixSeconds(step.llLastCheckSeconds), settings.GetLastCheckTime())
+            << step.pszStep;
+        EXPECT_EQ(step.bReload, log.Contains("Reload Settings " + csPath + ". Curent LastModifiedDate"))
+            << step.pszStep;
+    }
+}
+
+TEST(BasicSettings, CheckFileDateLogsBothDates) {
+    CTempInstallation temp;
+    ASSERT_TRUE(temp.IsValid());
+    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
+    WriteText(csPath, ReadText(StoreFixture("SWSettingsSmall.xml")));
+    // 2023-11-14 22:13:20 UTC, then 2024-02-29 01:02:03 UTC.
+    SetFileTimeOfUnixSeconds(csPath, 1700000000);
+    CClockedStore<CSWSettings> settings;
+    settings.m_ftNow = FileTimeOfUnixSeconds(1700000000);
+    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
+    SetFileTimeOfUnixSeconds(csPath, 1709168523);
+    settings.m_ftNow = FileTimeOfUnixSeconds(1709168600);
+
+    CLogCapture log;
+    bool bReload = false;
+    ASSERT_EQ(S_OK, settings.CheckFileDate(bReload));
+    EXPECT_TRUE(bReload);
+    EXPECT_TRUE(log.Contains("Reload Settings " + csPath +
+                             ". Curent LastModifiedDate 29.2.2024 - 1:2:3:0 Interval: 30 minutes"));
+    EXPECT_TRUE(log.Contains("Previous LastModifiedDate 14.11.2023 - 22:13:20:0"));
+    EXPECT_EQ(FileTimeOfUnixSeconds(1709168523), settings.GetLastWriteTime());
+}
+
+TEST(BasicSettings, CheckFileDateFailureDoesNotAdvance) {
+    CTempInstallation temp;
+    ASSERT_TRUE(temp.IsValid());
+    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
+    WriteText(csPath, ReadText(StoreFixture("SWSettingsSmall.xml")));
+    CClockedStore<CSWSettings> settings;
+    settings.m_ftNow = FileTimeOfUnixSeconds(1700000000);
+    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
+    std::filesystem::remove(csPath);
+    settings.m_ftNow = FileTimeOfUnixSeconds(1700000000 + 31 * 60);
+
+    CLogCapture log;
+    bool bReload = false;
+    EXPECT_EQ(static_cast<HRESULT>(0x80070002), settings.CheckFileDate(bReload));
+    EXPECT_FALSE(bReload);
+    EXPECT_TRUE(log.Contains("GetFileDate " + csPath));
+    EXPECT_EQ(FileTimeOfUnixSeconds(1700000000), settings.GetLastCheckTime());
+}
+
+TEST(BasicSettings, CheckFileDateWithoutPathDoesNothing) {
+    CClockedStore<CSWSettings> settings;
+    settings.m_ftNow = FileTimeOfUnixSeconds(1700000000);
+    bool bReload = false;
+    EXPECT_EQ(S_OK, settings.CheckFileDate(bReload));
+    EXPECT_FALSE(bReload);
+    EXPECT_EQ(0u, settings.GetLastCheckTime());
+}
+
+TEST(BasicSettings, IntervalZeroChecksEveryCall) {
+    CTempInstallation temp;
+    ASSERT_TRUE(temp.IsValid());
+    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
+    WriteText(
+        csPath,
+        "<SETTINGS><GENERALSETTINGS><ITEM ID=\"81\" DESCR=\"i\" VALUE=\"0\"/></GENERALSETTINGS></SETTINGS>");
+    SetFileTimeOfUnixSeconds(csPath, 1700000000);
+    CClockedStore<CSWSettings> settings;
+    settings.m_ftNow = FileTimeOfUnixSeconds(1700000100);
+    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
+    ASSERT_EQ(0, settings.GetRefreshInterval());
+    SetFileTimeOfUnixSeconds(csPath, 1700000050);
+    bool bReload = false;
+    EXPECT_EQ(S_OK, settings.CheckFileDate(bReload));
+    EXPECT_TRUE(bReload);
+}
+
+} // namespace
