@@ -1,14 +1,15 @@
-// The settings store: loading a file of 1,000 items (the work of every reload) beside the interim general
-// section reader on the same file, and a lookup by setting ID beside a bare ordered-map lookup. The store
-// has no lock of its own yet, so the lookups here are uncontended and unlocked.
+// The settings store: loading a file of 1,000 items (the work of every reload) beside pugixml parsing the
+// same file alone, and a lookup by setting ID, bare and through the settings handler's lock (one and two
+// threads), beside a bare ordered-map lookup.
 //
 // Each load writes its one-line parser verdict to standard error; run with 2>/dev/null.
 
-#include "settings/CGeneralSectionReader.h"
+#include "settings/CHandleSWSettings.h"
 #include "settings/CSWSettings.h"
 #include "settings/SettingIds.h"
 
 #include <benchmark/benchmark.h>
+#include <pugixml.hpp>
 #include <unistd.h>
 
 #include <cstdio>
@@ -63,18 +64,41 @@ void BM_SWSettingsLoad1000(benchmark::State& state) {
 }
 BENCHMARK(BM_SWSettingsLoad1000)->Unit(benchmark::kMicrosecond);
 
-// Peer: the interim reader, which keeps only the value texts.
-void BM_GeneralSectionReaderLoad1000(benchmark::State& state) {
+// Peer: the XML parser alone on the same file, the floor of any load.
+void BM_PugiXmlParse1000(benchmark::State& state) {
     const std::string& csPath = ThousandItemFile();
-    CGeneralSectionReader reader;
-    std::string csError;
     for (auto _ : state) {
-        HRESULT hr = reader.Load(csPath, csError);
-        benchmark::DoNotOptimize(hr);
+        pugi::xml_document document;
+        pugi::xml_parse_result result = document.load_file(csPath.c_str());
+        benchmark::DoNotOptimize(result.status);
     }
     state.SetItemsProcessed(state.iterations() * kItems);
 }
-BENCHMARK(BM_GeneralSectionReaderLoad1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PugiXmlParse1000)->Unit(benchmark::kMicrosecond);
+
+// The handler over the same store, as requests reach it: every lookup takes the handler's lock.
+class CBenchHandler : public CHandleSWSettings {
+public:
+    CBenchHandler() { m_swSettings.LoadSettings(ThousandItemFile()); }
+};
+
+CBenchHandler& LoadedHandler() {
+    static CBenchHandler* s_pHandler = new CBenchHandler();
+    return *s_pHandler;
+}
+
+void BM_HandlerGetSettingFromID(benchmark::State& state) {
+    CBenchHandler& handler = LoadedHandler();
+    DWORD dwId = 1000 + static_cast<DWORD>(state.thread_index());
+    for (auto _ : state) {
+        int32_t nValue = 0;
+        bool bFound = handler.GetSettingFromID(dwId, nValue, 2);
+        benchmark::DoNotOptimize(bFound);
+        benchmark::DoNotOptimize(nValue);
+        dwId = dwId >= 1148 ? 1000 : dwId + 2;
+    }
+}
+BENCHMARK(BM_HandlerGetSettingFromID)->Threads(1)->Threads(2)->UseRealTime();
 
 CSWSettings& LoadedSettings() {
     static CSWSettings* s_pSettings = [] {

@@ -16,8 +16,12 @@ DWORD CNotifications::Dispatch(CDLLContext* pContext) {
     switch (pContext->m_dwNotificationType) {
     case SF_NOTIFY_PREPROC_HEADERS:
         return NotifyPreProcHeaders(pContext);
-    case SF_NOTIFY_AUTH_COMPLETE:
+    case SF_NOTIFY_AUTH_COMPLETE: {
+        // Settings edited on disk take effect from the first authenticated request after the check interval.
+        bool bChanged = false;
+        GetGeneralSettingsInstance()->RefreshSettingsIfChanged(bChanged);
         return NotifyAuthComplete(pContext);
+    }
     case SF_NOTIFY_SEND_RESPONSE:
         return NotifySendResponse(pContext);
     case SF_NOTIFY_SEND_RAW_DATA:

@@ -4,6 +4,7 @@
 #include "platform/CFileVersionInfo.h"
 #include "platform/CPlatform.h"
 #include "platform/ComErrorText.h"
+#include "platform/ThreadIdentity.h"
 #include "settings/ModulePath.h"
 
 #include <cerrno>
@@ -21,29 +22,18 @@ void CGeneralSettings::SetEventIds(DWORD dwSuccess, DWORD dwFailure, DWORD dwErr
     m_dwEventErrorText = dwErrorText;
 }
 
-DWORD CGeneralSettings::Init(const char* pszProductName, const char* pszModuleFileName, const char*,
-                             const char* pszRegistryKey, int nFolderLevels) {
+DWORD CGeneralSettings::Init(const char* pszProductName, const char* pszModuleFileName,
+                             const char* pszResourceModuleName, const char* pszRegistryKey,
+                             int nFolderLevels) {
     if (m_bInitialized)
         return TRUE;
     m_eventLog.Register(pszProductName);
     m_csRegistryKey = pszRegistryKey ? pszRegistryKey : "";
+    m_handler.SetRegistryKey(m_csRegistryKey);
 
     std::string csError;
-    std::string csModulePath;
-    if (!pszModuleFileName) {
-        LogMessage("LoadSettings has NULL ModuleName");
-        csError = "LoadSettings has NULL ModuleName";
-    } else if (!GetOwnModulePath(csModulePath)) {
-        csError = std::string("Can not get module path ") + pszModuleFileName;
-        LogMessage("GetModulePath didn't find the module %s", pszModuleFileName);
-    } else {
-        m_csModuleFolder =
-            ModuleFolderFromPath(csModulePath, nFolderLevels, CPlatform::System().PathSeparator());
-    }
-
-    bool bSucceeded = csError.empty();
+    const bool bSucceeded = LoadSettings(pszModuleFileName, pszResourceModuleName, csError, nFolderLevels);
     if (bSucceeded) {
-        LoadSettingsFile();
         m_csModuleFileName = pszModuleFileName;
         InitLog(pszModuleFileName, SETTINGS_GROUP_GENERAL);
         LogModuleVersion();
@@ -67,21 +57,73 @@ DWORD CGeneralSettings::Terminate() {
     return m_eventLog.Deregister() ? 1 : 0;
 }
 
-void CGeneralSettings::LoadSettingsFile() {
-    const char chSeparator = CPlatform::System().PathSeparator();
-    m_csSettingsPath = m_csModuleFolder + "Settings" + chSeparator + "SWSettings.xml";
-    std::string csError;
-    HRESULT hr = m_settingsFile.Load(m_csSettingsPath, csError);
-    // Without the file every setting keeps its reader's default.
+bool CGeneralSettings::LoadSettings(const char* pszModuleFileName, const char* pszResourceModuleName,
+                                    std::string& csError, int nFolderLevels) {
+    if (!pszModuleFileName) {
+        LogMessage("LoadSettings has NULL ModuleName");
+        return false;
+    }
+    std::string csModulePath;
+    if (!GetOwnModulePath(csModulePath)) {
+        csError = std::string("Can not get module path ") + pszModuleFileName;
+        LogMessage("GetModulePath didn't find the module %s", pszModuleFileName);
+        ReportErrorText(EVENT_TYPE_ERROR, "%s", csError.c_str());
+        return false;
+    }
+    const char chSep = CPlatform::System().PathSeparator();
+    m_csModuleFolder = ModuleFolderFromPath(csModulePath, nFolderLevels, chSep);
+    if (m_csModuleFolder.empty()) {
+        LogMessage("Can not get ModulePath %s", pszModuleFileName);
+        return false;
+    }
+    if (m_csModuleFolder.size() > 2) {
+        // The product folder is the module folder's last name; "Common Files" lies beside it.
+        size_t nSep = m_csModuleFolder.find_last_of("/\\", m_csModuleFolder.size() - 2);
+        if (nSep != std::string::npos) {
+            m_csProductFolderName = m_csModuleFolder.substr(nSep + 1, m_csModuleFolder.size() - nSep - 2);
+            m_csCommonFolder = m_csModuleFolder.substr(0, nSep + 1) + "Common Files" + chSep;
+        }
+    }
+    m_csResourcePath =
+        m_csModuleFolder + "Resource" + chSep + (pszResourceModuleName ? pszResourceModuleName : "");
+    m_csSettingsPath = m_csModuleFolder + "Settings" + chSep;
+    if (m_csSettingsPath.empty() || m_csSettingsPath.size() > MAX_PATH) {
+        csError = "Path length exceeded MAX_PATH ";
+        LogMessage(" LoadSettings incorrect path %s", m_csSettingsPath.c_str());
+        return false;
+    }
+    HRESULT hr = m_handler.LoadSettings(m_csSettingsPath);
     if (hr != S_OK) {
         LogMessage("Failed to load settings from  %s HR 0x%x", m_csSettingsPath.c_str(),
                    static_cast<unsigned>(hr));
-        LogMessage("%s", csError.c_str());
+        csError = "Loading Settings failed " + m_csSettingsPath + " " + ComErrorMessage(hr);
+        ReportErrorTextHr(EVENT_TYPE_ERROR, hr, "Loading Settings failed %s", m_csSettingsPath.c_str());
+        return false;
     }
+    return true;
+}
+
+bool CGeneralSettings::RefreshSettingsIfChanged(bool& bChanged) {
+    // The files are read with the process's rights, not the request user's.
+    CRevertToSelfScope processIdentity;
+    m_handler.CheckRefresh(bChanged);
+    if (bChanged) {
+        InitLog(m_csModuleFileName.c_str(), SETTINGS_GROUP_GENERAL);
+        InitEWSUrl();
+    }
+    return bChanged;
+}
+
+bool CGeneralSettings::GetLinkCriteriaSettingsID(DWORD dwCriteria, DWORD& dwGroup) {
+    return m_handler.GetLinkCriteriaSettingsID(dwCriteria, dwGroup);
+}
+
+DWORD CGeneralSettings::CheckByPassList(bool& bExcluded) {
+    return m_handler.CheckByPassList(bExcluded);
 }
 
 bool CGeneralSettings::GetSettingFromID(DWORD dwId, std::string& csValue, DWORD dwGroup) {
-    if (m_settingsFile.GetSettingFromID(dwId, csValue, dwGroup))
+    if (m_handler.GetSettingFromID(dwId, csValue, dwGroup))
         return true;
     LogMessage("GetSettingFromID string failed ID %d, Criteria %d", static_cast<int>(dwId),
                static_cast<int>(dwGroup));

@@ -6,7 +6,8 @@
 #include "filter/log/LogConfig.h"
 #include "platform/CEventLog.h"
 #include "platform/WinTypes.h"
-#include "settings/CGeneralSectionReader.h"
+#include "settings/CHandleSWSettings.h"
+#include "settings/SettingIds.h"
 
 #include <string>
 #include <vector>
@@ -15,9 +16,6 @@
 constexpr WORD EVENT_TYPE_ERROR = 1;
 constexpr WORD EVENT_TYPE_WARNING = 2;
 constexpr WORD EVENT_TYPE_INFORMATION = 4;
-
-// Setting groups: -1 reads the general section only.
-constexpr DWORD SETTINGS_GROUP_GENERAL = 0xFFFFFFFF;
 
 constexpr size_t EVENT_TEXT_MAX = 2048;
 
@@ -42,7 +40,19 @@ public:
     bool GetSettingFromID(DWORD dwId, std::string& csValue, DWORD dwGroup) override;
     bool GetSettingFromID(DWORD dwId, int32_t& nValue, DWORD dwGroup);
 
-    void SetProductNumber(DWORD dwProduct) { m_dwProductNumber = dwProduct; }
+    void SetProductNumber(DWORD dwProduct) {
+        m_dwProductNumber = dwProduct;
+        m_handler.SetServiceWorkerNumber(dwProduct);
+    }
+
+    // Reloads the settings files when they changed (called first at every AUTH_COMPLETE); after a change the
+    // log and the EWS address are configured again.
+    bool RefreshSettingsIfChanged(bool& bChanged);
+    // Re-reads the EWS address (setting 38).
+    virtual bool InitEWSUrl() { return true; }
+    bool GetLinkCriteriaSettingsID(DWORD dwCriteria, DWORD& dwGroup);
+    DWORD CheckByPassList(bool& bExcluded);
+    std::string GetEwsUrl() { return m_handler.GetEwsUrl(); }
     DWORD GetProductNumber() const { return m_dwProductNumber; }
     void SetEventIds(DWORD dwSuccess, DWORD dwFailure, DWORD dwErrorText);
 
@@ -55,6 +65,9 @@ public:
     const std::string& GetModuleFileName() const { return m_csModuleFileName; }
     const std::string& GetModuleFolder() const { return m_csModuleFolder; }
     const std::string& GetSettingsPath() const { return m_csSettingsPath; }
+    const std::string& GetProductFolderName() const { return m_csProductFolderName; }
+    const std::string& GetCommonFolder() const { return m_csCommonFolder; }
+    const std::string& GetResourcePath() const { return m_csResourcePath; }
     const std::string& GetRegistryKey() const { return m_csRegistryKey; }
     const std::vector<std::string>& GetReservedNames() const { return m_vReservedNames; }
     CEventLog& GetEventLog() { return m_eventLog; }
@@ -64,14 +77,19 @@ protected:
     void LogModuleVersion();
     void ReportText(WORD wType, const std::string& csText);
 
-    // Opens the installation's settings file under the module folder.
-    void LoadSettingsFile();
+    // Finds the installation's folders from the module's own path and loads the settings files; on failure
+    // csError holds the reason (already reported to the event log where there is one).
+    virtual bool LoadSettings(const char* pszModuleFileName, const char* pszResourceModuleName,
+                              std::string& csError, int nFolderLevels);
 
     CEventLog m_eventLog;
-    CGeneralSectionReader m_settingsFile;
+    CHandleSWSettings m_handler;
     std::string m_csModuleFileName;
     std::string m_csModuleFolder; // folder of the module's product, ending with the separator
-    std::string m_csSettingsPath;
+    std::string m_csSettingsPath; // the settings folder, then the full path of "SWSettings.xml"
+    std::string m_csProductFolderName;
+    std::string m_csCommonFolder;
+    std::string m_csResourcePath;
     std::string m_csRegistryKey;
     bool m_bInitialized = false;
     DWORD m_dwProductNumber = 0;

@@ -9,6 +9,7 @@ public:
     DWORD Init(const char* pszProductName, const char* pszModuleFileName, const char* pszResourceModuleName,
                const char* pszRegistryKey, int nFolderLevels) override;
     bool InitLog(const char* pszModuleFileName, DWORD dwGroup) override;
+    bool InitEWSUrl() override;
 
 protected:
     // Called first by Init; a point for derived settings to prepare themselves.

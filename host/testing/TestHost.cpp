@@ -171,6 +171,16 @@ bool CTempInstallation::CopyFixture(const std::string& csFixture, const std::str
     return fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec) && !ec;
 }
 
+bool CTempInstallation::CopySampleInstallation() const {
+    namespace fs = std::filesystem;
+    if (!IsValid())
+        return false;
+    std::error_code ec;
+    fs::copy(WK_SAMPLE_INSTALLATION_DIR, m_csPrefix,
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    return !ec;
+}
+
 bool CTempInstallation::InstallModule(const std::string& csBuiltModule) const {
     namespace fs = std::filesystem;
     if (!IsValid())

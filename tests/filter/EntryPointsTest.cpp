@@ -26,6 +26,9 @@ HTTP_FILTER_VERSION FilledVersion() {
 }
 
 TEST(GetFilterVersion, RegistersVersionFlagsAndDescription) {
+    CTempInstallation installation;
+    ASSERT_TRUE(installation.CopySampleInstallation());
+    installation.PointProcessHere();
     HTTP_FILTER_VERSION version = FilledVersion();
     ASSERT_EQ(GetFilterVersion(&version), TRUE);
     EXPECT_EQ(version.dwFilterVersion, 0x60000u);
@@ -36,6 +39,15 @@ TEST(GetFilterVersion, RegistersVersionFlagsAndDescription) {
         ASSERT_EQ(version.lpszFilterDesc[i], 'Z') << i;
     EXPECT_EQ(GetGeneralSettingsInstance()->GetProductNumber(), 4u);
     EXPECT_TRUE(GetGeneralSettingsInstance()->IsInitialized());
+}
+
+TEST(GetFilterVersion, AnInstallationWithoutSettingsFails) {
+    CTempInstallation installation;
+    installation.PointProcessHere();
+    HTTP_FILTER_VERSION version = FilledVersion();
+    const HTTP_FILTER_VERSION before = version;
+    EXPECT_EQ(GetFilterVersion(&version), FALSE);
+    EXPECT_EQ(std::memcmp(&version, &before, sizeof(version)), 0);
 }
 
 TEST(GetFilterVersion, FailedInitLeavesTheVersionRecordAsGiven) {
@@ -252,6 +264,9 @@ TEST(Singleton, RacingThreadsShareOneSettingsObject) {
 }
 
 TEST(TerminateFilter, DeregistersOnceAndKeepsTheObject) {
+    CTempInstallation installation;
+    ASSERT_TRUE(installation.CopySampleInstallation());
+    installation.PointProcessHere();
     HTTP_FILTER_VERSION version = FilledVersion();
     ASSERT_EQ(GetFilterVersion(&version), TRUE);
     CWKGeneralSettings* pBefore = GetGeneralSettingsInstance();

@@ -9,6 +9,7 @@ namespace {
 TEST(LinkedModuleTest, RegistersAndRunsARequestInProcess) {
     CTempInstallation installation;
     ASSERT_TRUE(installation.IsValid());
+    ASSERT_TRUE(installation.CopySampleInstallation());
     installation.PointProcessHere();
     CTestHost host;
     ASSERT_EQ(host.GetFilterVersion(), TRUE);

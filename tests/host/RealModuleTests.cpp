@@ -10,6 +10,7 @@ namespace {
 TEST(RealModuleTest, RegistersRunsARequestAndTerminates) {
     CTempInstallation installation;
     ASSERT_TRUE(installation.IsValid());
+    ASSERT_TRUE(installation.CopySampleInstallation());
     ASSERT_TRUE(installation.InstallModule(WK_MODULE_PATH)) << WK_MODULE_PATH;
     std::string csError;
     std::unique_ptr<CHostModule> spModule = CHostModule::Load(installation.ModulePath(), csError);

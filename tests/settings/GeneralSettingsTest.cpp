@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <stdexcept>
+#include <utime.h>
 
 namespace {
 
@@ -42,18 +45,25 @@ public:
 
 class GeneralSettings : public ::testing::Test {
 protected:
-    void SetUp() override { CPlatform::SetSysLog(&m_sysLog); }
+    void SetUp() override {
+        CPlatform::SetSysLog(&m_sysLog);
+        ASSERT_TRUE(m_installation.CopySampleInstallation());
+        m_installation.PointProcessHere();
+    }
     void TearDown() override {
         m_settings.Terminate();
+        m_installation.StopPointing();
         CPlatform::SetSysLog(nullptr);
     }
     DWORD Init() {
         m_settings.SetEventIds(WK_EVENT_INIT_SUCCEEDED, WK_EVENT_INIT_FAILED, WK_EVENT_ERROR_TEXT);
+        m_settings.SetProductNumber(WK_PRODUCT_NUMBER);
         return m_settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY,
                                1);
     }
 
     CRecordingSysLog m_sysLog;
+    CTempInstallation m_installation;
     CWKGeneralSettings m_settings;
 };
 
@@ -64,6 +74,18 @@ TEST_F(GeneralSettings, SuccessfulInitRegistersTheProductAndWritesTheSuccessEven
     EXPECT_EQ(m_sysLog.m_vEvents[0].eType, EEventType::Information);
     EXPECT_EQ(m_sysLog.m_vEvents[0].dwEventId, 0x60000065u);
     EXPECT_EQ(m_settings.GetRegistryKey(), "Software\\Brindlemark\\Wendrake");
+    EXPECT_EQ(m_settings.GetProductFolderName(), "Wendrake");
+    EXPECT_EQ(m_settings.GetModuleFolder(), m_installation.Prefix() + "/Wendrake/");
+    EXPECT_EQ(m_settings.GetCommonFolder(), m_installation.Prefix() + "/Common Files/");
+    EXPECT_EQ(m_settings.GetSettingsPath(), m_installation.SettingsDir() + "/SWSettings.xml");
+    EXPECT_EQ(m_settings.GetResourcePath(),
+              m_installation.Prefix() + "/Wendrake/Resource/" + WK_RESOURCE_MODULE_NAME);
+    // The sample's groups and links: criteria 2 is group 2, which switches automatic logoff on.
+    DWORD dwGroup = 0;
+    EXPECT_TRUE(m_settings.GetLinkCriteriaSettingsID(2, dwGroup));
+    int32_t nAutoLogoff = -1;
+    EXPECT_TRUE(m_settings.GetSettingFromID(ID_AUTO_LOGOFF, nAutoLogoff, dwGroup));
+    EXPECT_EQ(nAutoLogoff, 1);
     EXPECT_EQ(m_settings.GetModuleFileName(), WK_MODULE_FILE_NAME);
     // A second Init returns at once: no second source, no second event.
     ASSERT_EQ(Init(), 1u);
@@ -79,13 +101,74 @@ TEST_F(GeneralSettings, FailedInitWritesTheReasonThenTheFailureEvent) {
     EXPECT_EQ(Init(), 0u);
     CPlatform::SetModules(nullptr);
     EXPECT_FALSE(m_settings.IsInitialized());
-    ASSERT_EQ(m_sysLog.m_vEvents.size(), 2u);
-    EXPECT_EQ(m_sysLog.m_vEvents[0].dwEventId, 0x6000006Fu);
-    EXPECT_EQ(m_sysLog.m_vEvents[0].eType, EEventType::Error);
-    EXPECT_EQ(m_sysLog.m_vEvents[0].vTexts,
-              std::vector<std::string>{std::string("Can not get module path ") + WK_MODULE_FILE_NAME});
-    EXPECT_EQ(m_sysLog.m_vEvents[1].dwEventId, 0x6000007Eu);
-    EXPECT_EQ(m_sysLog.m_vEvents[1].eType, EEventType::Error);
+    // The load reports its reason where it fails, the initialisation reports it again with the failure.
+    ASSERT_EQ(m_sysLog.m_vEvents.size(), 3u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(m_sysLog.m_vEvents[i].dwEventId, 0x6000006Fu);
+        EXPECT_EQ(m_sysLog.m_vEvents[i].eType, EEventType::Error);
+        EXPECT_EQ(m_sysLog.m_vEvents[i].vTexts,
+                  std::vector<std::string>{std::string("Can not get module path ") + WK_MODULE_FILE_NAME});
+    }
+    EXPECT_EQ(m_sysLog.m_vEvents[2].dwEventId, 0x6000007Eu);
+    EXPECT_EQ(m_sysLog.m_vEvents[2].eType, EEventType::Error);
+}
+
+TEST_F(GeneralSettings, BrokenOrMissingSettingsFailInitWithTheReason) {
+    struct {
+        const char* pszName;
+        std::string csFile;
+        const char* pszContent; // null removes the file
+    } aCases[] = {
+        {"missing settings", m_installation.SettingsDir() + "/SWSettings.xml", nullptr},
+        {"broken settings", m_installation.SettingsDir() + "/SWSettings.xml", "<SETTINGS><GENERALSETTINGS>"},
+        {"missing link criteria", m_installation.CommonSettingsDir() + "/LinkCriteriaSettings.xml", nullptr},
+    };
+    for (const auto& c : aCases) {
+        SetUp();
+        if (c.pszContent)
+            std::ofstream(c.csFile, std::ios::trunc) << c.pszContent;
+        else
+            std::remove(c.csFile.c_str());
+        m_sysLog.m_vEvents.clear();
+        CWKGeneralSettings settings;
+        settings.SetEventIds(WK_EVENT_INIT_SUCCEEDED, WK_EVENT_INIT_FAILED, WK_EVENT_ERROR_TEXT);
+        EXPECT_EQ(
+            settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY, 1),
+            0u)
+            << c.pszName;
+        ASSERT_GE(m_sysLog.m_vEvents.size(), 2u) << c.pszName;
+        const CRecordedEvent& reason = m_sysLog.m_vEvents[m_sysLog.m_vEvents.size() - 2];
+        EXPECT_EQ(reason.dwEventId, 0x6000006Fu) << c.pszName;
+        ASSERT_EQ(reason.vTexts.size(), 1u);
+        EXPECT_EQ(reason.vTexts[0].rfind("Loading Settings failed " + m_installation.SettingsDir() + "/", 0),
+                  0u)
+            << reason.vTexts[0];
+        EXPECT_EQ(m_sysLog.m_vEvents.back().dwEventId, 0x6000007Eu) << c.pszName;
+        settings.Terminate();
+    }
+}
+
+TEST_F(GeneralSettings, AnEditedSettingIsReadAfterTheCheckInterval) {
+    const std::string csFile = m_installation.SettingsDir() + "/SWSettings.xml";
+    auto write = [&](const char* pszGuard, long lTime) {
+        std::ofstream(csFile, std::ios::trunc)
+            << "<SETTINGS><GENERALSETTINGS><ITEM ID=\"81\" DESCR=\"d\" VALUE=\"0\"/>"
+            << "<ITEM ID=\"110\" DESCR=\"d\" VALUE=\"" << pszGuard << "\"/></GENERALSETTINGS></SETTINGS>";
+        struct utimbuf times {
+            lTime, lTime
+        };
+        ::utime(csFile.c_str(), &times);
+    };
+    write("1", 1000000000);
+    ASSERT_EQ(Init(), 1u);
+    int32_t nGuard = -1;
+    EXPECT_TRUE(m_settings.GetSettingFromID(ID_GUARD_ENABLED, nGuard, 0));
+    EXPECT_EQ(nGuard, 1);
+    write("0", 1000000100);
+    bool bChanged = false;
+    EXPECT_TRUE(m_settings.RefreshSettingsIfChanged(bChanged));
+    EXPECT_TRUE(m_settings.GetSettingFromID(ID_GUARD_ENABLED, nGuard, 0));
+    EXPECT_EQ(nGuard, 0);
 }
 
 TEST_F(GeneralSettings, ReportHelpersLimitSkipEmptyAndAppendTheSystemText) {

@@ -29,6 +29,7 @@ CIdentityToken Alice() {
 TEST(HostIdentityTest, LoadedModuleRunsNotificationsUnderTheHostsIdentity) {
     CTempInstallation installation;
     ASSERT_TRUE(installation.IsValid());
+    ASSERT_TRUE(installation.CopySampleInstallation());
     ASSERT_TRUE(installation.InstallModule(WK_IDENTITY_PROBE_PATH)) << WK_IDENTITY_PROBE_PATH;
     std::string csError;
     std::unique_ptr<CHostModule> spModule = CHostModule::Load(installation.ModulePath(), csError);
