@@ -214,3 +214,12 @@ void CBasicSettings::CommitLoad() {
     m_ftLastWrite = m_ftLastCheck = GetSystemTimeAsFileTime();
     HashFileDate();
 }
+
+std::unique_ptr<IXmlDocument> CBasicSettings::OpenDocument(const std::string& csPath) {
+    m_csPath = csPath;
+    std::unique_ptr<IXmlDocument> spDocument = CreateXmlDocument();
+    if (!spDocument)
+        throw CSettingsLoadError{E_OUTOFMEMORY};
+    LoadDocument(*spDocument, csPath);
+    return spDocument;
+}

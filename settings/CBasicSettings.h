@@ -8,6 +8,7 @@
 #include "platform/WinTypes.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -116,6 +117,9 @@ protected:
 
     // Loads the document, writing the parser's complaint to standard error the way the product always has.
     // Throws CSettingsLoadError on failure.
+    // Remembers the path, then creates and loads the document; failures are thrown as CSettingsLoadError
+    // and caught at the edge of the load.
+    std::unique_ptr<IXmlDocument> OpenDocument(const std::string& csPath);
     static void LoadDocument(IXmlDocument& document, const std::string& csPath);
     // Fills the slots named in vecNames from the element's attributes, stopping at the first missing one.
     static CAttributeSlots ReadAttributes(const IXmlDocument& document, CXmlNode element,

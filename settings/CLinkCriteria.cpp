@@ -47,11 +47,7 @@ HRESULT CLinkCriteria::LoadSettings(const std::string& csPath) {
     }
     HRESULT hr = S_OK;
     try {
-        m_csPath = csPath;
-        std::unique_ptr<IXmlDocument> spDocument = CreateXmlDocument();
-        if (!spDocument)
-            throw CSettingsLoadError{E_OUTOFMEMORY};
-        LoadDocument(*spDocument, csPath);
+        std::unique_ptr<IXmlDocument> spDocument = OpenDocument(csPath);
 
         CTransTarget target;
         const _functTrans<CLinkCriteria> transWorker(this, &CLinkCriteria::TransWorker);

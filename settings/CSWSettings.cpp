@@ -32,11 +32,7 @@ HRESULT CSWSettings::LoadSettings(const std::string& csPath) {
     }
     HRESULT hr = S_OK;
     try {
-        m_csPath = csPath;
-        std::unique_ptr<IXmlDocument> spDocument = CreateXmlDocument();
-        if (!spDocument)
-            throw CSettingsLoadError{E_OUTOFMEMORY};
-        LoadDocument(*spDocument, csPath);
+        std::unique_ptr<IXmlDocument> spDocument = OpenDocument(csPath);
 
         CItemMap mapGeneral;
         ReadItems(*spDocument, spDocument->SelectSingleNode(CXmlNode(), "SETTINGS/GENERALSETTINGS"),
