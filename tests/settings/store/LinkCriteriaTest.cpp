@@ -68,11 +68,20 @@ TEST(LinkCriteria, MissingFileIsLogged) {
     EXPECT_TRUE(criteria.GetPath().empty());
 }
 
-TEST(LinkCriteria, BrokenFileKeepsPreviousLinks) {
-    CTempInstallation temp;
-    ASSERT_TRUE(temp.IsValid());
+// The link criteria fixture copied into a throwaway installation, for tests that rewrite it; empty on
+// failure.
+std::string CopyLinkCriteriaFixture(const CTempInstallation& temp) {
+    if (!temp.IsValid())
+        return std::string();
     const std::string csPath = temp.CommonSettingsDir() + "/LinkCriteriaSettings.xml";
     WriteText(csPath, ReadText(StoreFixture("LinkCriteriaSettings.xml")));
+    return csPath;
+}
+
+TEST(LinkCriteria, BrokenFileKeepsPreviousLinks) {
+    CTempInstallation temp;
+    const std::string csPath = CopyLinkCriteriaFixture(temp);
+    ASSERT_FALSE(csPath.empty());
     CLinkCriteria criteria;
     ASSERT_EQ(S_OK, criteria.LoadSettings(csPath));
     const std::string csHash = criteria.GetVersionHash();
@@ -120,9 +129,8 @@ TEST(LinkCriteria, SaveThenLoadGivesTheSameLinks) {
 
 TEST(LinkCriteria, ReloadDropsRemovedWorkers) {
     CTempInstallation temp;
-    ASSERT_TRUE(temp.IsValid());
-    const std::string csPath = temp.CommonSettingsDir() + "/LinkCriteriaSettings.xml";
-    WriteText(csPath, ReadText(StoreFixture("LinkCriteriaSettings.xml")));
+    const std::string csPath = CopyLinkCriteriaFixture(temp);
+    ASSERT_FALSE(csPath.empty());
     CLinkCriteria criteria;
     ASSERT_EQ(S_OK, criteria.LoadSettings(csPath));
     WriteText(csPath, "<SERVICEWORKERS><SW ID=\"3\" DESCR=\"only\"/></SERVICEWORKERS>");
