@@ -11,6 +11,9 @@ std::atomic<ISharedMemory*> g_pSharedMemory{nullptr};
 std::atomic<IModules*> g_pModules{nullptr};
 std::atomic<ISystem*> g_pSystem{nullptr};
 std::atomic<ISysLog*> g_pSysLog{nullptr};
+std::atomic<ICodePages*> g_pCodePages{nullptr};
+std::atomic<ICacheComponents*> g_pCacheComponents{nullptr};
+std::atomic<IRegistry*> g_pRegistry{nullptr};
 
 template <class T> T& Pick(const std::atomic<T*>& override, T& (*pfnDefault)()) {
     T* p = override.load(std::memory_order_acquire);
@@ -36,6 +39,15 @@ ISystem& CPlatform::System() {
 ISysLog& CPlatform::SysLog() {
     return Pick(g_pSysLog, &PosixSysLog);
 }
+ICodePages& CPlatform::CodePages() {
+    return Pick(g_pCodePages, &PosixCodePages);
+}
+ICacheComponents& CPlatform::CacheComponents() {
+    return Pick(g_pCacheComponents, &InProcessCacheComponents);
+}
+IRegistry& CPlatform::Registry() {
+    return Pick(g_pRegistry, &PosixRegistry);
+}
 
 void CPlatform::SetDebug(IDebugOutput* p) {
     g_pDebug.store(p, std::memory_order_release);
@@ -54,4 +66,13 @@ void CPlatform::SetSystem(ISystem* p) {
 }
 void CPlatform::SetSysLog(ISysLog* p) {
     g_pSysLog.store(p, std::memory_order_release);
+}
+void CPlatform::SetCodePages(ICodePages* p) {
+    g_pCodePages.store(p, std::memory_order_release);
+}
+void CPlatform::SetCacheComponents(ICacheComponents* p) {
+    g_pCacheComponents.store(p, std::memory_order_release);
+}
+void CPlatform::SetRegistry(IRegistry* p) {
+    g_pRegistry.store(p, std::memory_order_release);
 }

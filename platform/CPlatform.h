@@ -2,9 +2,12 @@
 // so tests can put doubles in place of a service for a scope.
 #pragma once
 
+#include "platform/ICacheComponent.h"
+#include "platform/ICodePages.h"
 #include "platform/IDebugOutput.h"
 #include "platform/IFileSystem.h"
 #include "platform/IModules.h"
+#include "platform/IRegistry.h"
 #include "platform/ISharedMemory.h"
 #include "platform/ISysLog.h"
 #include "platform/ISystem.h"
@@ -17,6 +20,9 @@ public:
     static IModules& Modules();
     static ISystem& System();
     static ISysLog& SysLog();
+    static ICodePages& CodePages();
+    static ICacheComponents& CacheComponents();
+    static IRegistry& Registry();
 
     // Replace a service (null restores the operating system's); for tests and hosts. Not thread-safe:
     // call before the services are in use.
@@ -26,6 +32,9 @@ public:
     static void SetModules(IModules* p);
     static void SetSystem(ISystem* p);
     static void SetSysLog(ISysLog* p);
+    static void SetCodePages(ICodePages* p);
+    static void SetCacheComponents(ICacheComponents* p);
+    static void SetRegistry(IRegistry* p);
 };
 
 // Writes to the debugger output channel.

@@ -16,6 +16,12 @@ struct CSystemTime {
     WORD wMilliseconds = 0;
 };
 
+// The DNS names a machine has (the kinds of GetComputerNameEx that the settings read).
+enum class EComputerName {
+    DnsHostname,
+    DnsFullyQualified,
+};
+
 class ISystem {
 public:
     virtual ~ISystem() = default;
@@ -33,4 +39,9 @@ public:
     virtual char PathSeparator() = 0;
     // The value of an environment variable, or empty.
     virtual std::string GetEnv(const char* pszName) = 0;
+    // The computer's name of that kind, with the buffer protocol of GetComputerNameEx: dwSize is the room in
+    // pszBuffer (characters, with the terminating zero). When the name does not fit, the call fails with
+    // ERROR_MORE_DATA and dwSize receives the room needed; on success dwSize receives the name's length.
+    // Other failures return FALSE with their Win32 code in dwError.
+    virtual BOOL GetComputerNameEx(EComputerName eKind, char* pszBuffer, DWORD& dwSize, DWORD& dwError) = 0;
 };

@@ -68,6 +68,8 @@ constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFF);
 constexpr HRESULT E_ACCESSDENIED = static_cast<HRESULT>(0x80070005);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000E);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057);
+// The thread already belongs to another COM apartment; accepted where the multithreaded one is asked for.
+constexpr HRESULT RPC_E_CHANGED_MODE = static_cast<HRESULT>(0x80010106);
 constexpr HRESULT HRESULT_FILE_NOT_FOUND = static_cast<HRESULT>(0x80070002);
 // The range in which a COM dispatch error carries its own code ("IDispatch error #%d").
 constexpr HRESULT DISP_E_FIRST_DISPATCH_ERROR = static_cast<HRESULT>(0x80040200);

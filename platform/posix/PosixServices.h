@@ -9,3 +9,7 @@ ISharedMemory& PosixSharedMemory();
 IModules& PosixModules();
 ISystem& PosixSystem();
 ISysLog& PosixSysLog();
+ICodePages& PosixCodePages();
+IRegistry& PosixRegistry();
+// The cache component runs inside the process on every system without the outside server.
+ICacheComponents& InProcessCacheComponents();

@@ -2,14 +2,17 @@
 
 #include "platform/Immortal.h"
 
+#include <netdb.h>
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -84,6 +87,47 @@ public:
     std::string GetEnv(const char* pszName) override {
         const char* pszValue = std::getenv(pszName);
         return pszValue ? pszValue : "";
+    }
+
+    BOOL GetComputerNameEx(EComputerName eKind, char* pszBuffer, DWORD& dwSize, DWORD& dwError) override {
+        std::string csName;
+        if (!ReadName(eKind, csName)) {
+            dwError = ERROR_NOT_SUPPORTED;
+            return FALSE;
+        }
+        if (!pszBuffer || dwSize < csName.size() + 1) {
+            dwSize = static_cast<DWORD>(csName.size() + 1);
+            dwError = ERROR_MORE_DATA;
+            return FALSE;
+        }
+        std::memcpy(pszBuffer, csName.c_str(), csName.size() + 1);
+        dwSize = static_cast<DWORD>(csName.size());
+        dwError = ERROR_SUCCESS;
+        return TRUE;
+    }
+
+private:
+    // The host name is the first label of the kernel's name; the fully qualified name is the resolver's
+    // canonical name for it, or the kernel's name when the resolver knows none.
+    static bool ReadName(EComputerName eKind, std::string& csName) {
+        char szHost[256] = {};
+        if (::gethostname(szHost, sizeof(szHost) - 1) != 0 || szHost[0] == 0)
+            return false;
+        csName = szHost;
+        if (eKind == EComputerName::DnsHostname) {
+            csName.erase(std::min(csName.find('.'), csName.size()));
+            return true;
+        }
+        struct addrinfo hints {};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_flags = AI_CANONNAME;
+        struct addrinfo* pResult = nullptr;
+        if (::getaddrinfo(szHost, nullptr, &hints, &pResult) == 0 && pResult) {
+            if (pResult->ai_canonname && pResult->ai_canonname[0])
+                csName = pResult->ai_canonname;
+            ::freeaddrinfo(pResult);
+        }
+        return true;
     }
 };
 

@@ -27,6 +27,9 @@ public:
     std::string GetFallbackLogPath() override { return PosixSystem().GetFallbackLogPath(); }
     char PathSeparator() override { return '/'; }
     std::string GetEnv(const char* psz) override { return PosixSystem().GetEnv(psz); }
+    BOOL GetComputerNameEx(EComputerName e, char* psz, DWORD& dwSize, DWORD& dwError) override {
+        return PosixSystem().GetComputerNameEx(e, psz, dwSize, dwError);
+    }
 };
 
 class LogConfigTest : public CLogTest {
