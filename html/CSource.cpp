@@ -1,0 +1,1 @@
+// Placeholder: this component is being written.
