@@ -1,1 +1,410 @@
-// Placeholder: this component is being written.
+#include "filter/log/Log.h"
+#include "html/CCache.h"
+#include "html/CElement.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+// ---------------------------------------------------------------------------------------------------------------
+// CSegment
+
+CSegment::CSegment(CSource* pSource, TPos nBegin, TPos nEnd)
+    : m_nBegin(nBegin), m_nEnd(nEnd), m_pSource(pSource) {}
+
+CSegment::~CSegment() = default;
+
+std::string CSegment::getText() const {
+    if (!m_pSource || m_nEnd <= m_nBegin)
+        return std::string();
+    return std::string(m_pSource->view(m_nBegin, m_nEnd));
+}
+
+bool CSegment::checkConstructorArgs(TPos nBegin, TPos nEnd) {
+    if (nBegin == INVALID_POS || nEnd == INVALID_POS || nBegin > nEnd) {
+        LogMessage("[CSegment::checkConstructorArgs] invalid nBegin <%d>, nEnd <%d> values", LogPos(nBegin),
+                   LogPos(nEnd));
+        return false;
+    }
+    return true;
+}
+
+bool CSegment::checkConstructorArgs(const CSource* pSource, TPos nBegin, TPos nEnd) {
+    if (!pSource) {
+        LogMessage("[CSegment::checkConstructorArgs] pSource is 0.");
+        return false;
+    }
+    if (!checkConstructorArgs(nBegin, nEnd))
+        return false;
+    if (nBegin < pSource->getBegin() || nEnd > pSource->getEnd()) {
+        LogMessage(
+            "[CSegment::checkConstructorArgs] pSource doesn't enclose this segment. nBegin <%d>, nEnd <%d> ",
+            LogPos(nBegin), LogPos(nEnd));
+        return false;
+    }
+    return true;
+}
+
+CSegment* CSegment::CREATE_NEW_INST(CSource* pSource, TPos nBegin, TPos nEnd) {
+    if (!checkConstructorArgs(pSource, nBegin, nEnd))
+        return nullptr;
+    return pSource->createOwned<CSegment>(pSource, nBegin, nEnd);
+}
+
+CAttributes* CSegment::parseAttributes() {
+    const CStartTagTypeSingletonData* pTypes = StartTagTypes();
+    return CAttributes::construct(m_pSource, "Attributes", 1, m_nBegin, m_nBegin, m_nEnd,
+                                  pTypes ? &pTypes->m_normal : nullptr, std::string(), INVALID_NAME_INDEX, 2);
+}
+
+const std::vector<CElement*>& CSegment::getChildElements() {
+    if (m_bChildElementsComputed || !m_pSource)
+        return m_vChildElements;
+    m_bChildElementsComputed = true;
+    TPos nPos = m_nBegin;
+    while (nPos < m_nEnd) {
+        CStartTag* pTag = CStartTag::findPreviousOrNext(m_pSource, nPos, std::string(), SEARCH_NEXT, m_nEnd);
+        if (!pTag || pTag->getBegin() >= m_nEnd)
+            break;
+        if (pTag->getStartTagType()->isServerTag()) {
+            nPos = pTag->getEnd();
+            continue;
+        }
+        CElement* pElement = pTag->getElement();
+        if (!pElement) {
+            nPos = pTag->getEnd();
+            continue;
+        }
+        m_vChildElements.push_back(pElement);
+        pElement->getChildElements(0);
+        nPos = pElement->getEnd();
+    }
+    return m_vChildElements;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// CSource
+
+CSource::CSource(const char* pData, TPos nHtmlDataBeginPos, TPos nDataLength)
+    : CSegment(this, nHtmlDataBeginPos, nDataLength), m_pData(pData), m_nHidingScanPos(nHtmlDataBeginPos),
+      m_nHidingLastEnd(nHtmlDataBeginPos) {
+    m_vFullParseTags.reserve(128);
+    m_vOwnedSegments.reserve(128);
+}
+
+CSource::~CSource() = default;
+
+bool CSource::checkConstructorArgs(const char* pData, TPos nHtmlDataBeginPos, TPos nDataLength) {
+    if (!CSegment::checkConstructorArgs(nHtmlDataBeginPos, nDataLength) || (!pData && nDataLength > 0)) {
+        LogMessage(
+            "[CSource::checkConstructorArgs] CSegment::checkConstructorArgs() failed. nHtmlDataBeginPos <%d> "
+            "nDataLength <%d>",
+            LogPos(nHtmlDataBeginPos), LogPos(nDataLength));
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<CSource> CSource::CREATE_NEW_INST(const char* pData, TPos nHtmlDataBeginPos,
+                                                  TPos nDataLength) {
+    if (!checkConstructorArgs(pData, nHtmlDataBeginPos, nDataLength)) {
+        LogMessage("[CSource::CREATE_NEW_INT] checkConstructorArgs() failed. nHtmlDataBeginPos <%d> "
+                   "nDataLength <%d>.",
+                   LogPos(nHtmlDataBeginPos), LogPos(nDataLength));
+        return nullptr;
+    }
+    std::unique_ptr<CSource> pSource;
+    try {
+        pSource.reset(new CSource(pData, nHtmlDataBeginPos, nDataLength));
+    } catch (...) {
+        return nullptr;
+    }
+    // Without its cache (memory was short) the source still answers every question, only more slowly.
+    pSource->setCache(CCache::CREATE_NEW_INST(pSource.get()));
+    return pSource;
+}
+
+std::string CSource::substring(TPos nPos, TPos nLength) const {
+    if (!contains(nPos)) {
+        LogMessage("[CSource::substring] Invalid nPos <%d> value. nBegin <%d> nEnd <%d>. ", LogPos(nPos),
+                   LogPos(m_nBegin), LogPos(m_nEnd));
+        return std::string();
+    }
+    TPos nEnd = (nLength > m_nEnd - nPos) ? m_nEnd : nPos + nLength;
+    return std::string(view(nPos, nEnd));
+}
+
+const std::vector<CElement*>& CSource::getChildElements() {
+    if (m_bChildElementsComputed)
+        return m_vChildElements;
+    m_bChildElementsComputed = true;
+    if (m_nBegin == m_nEnd)
+        return m_vChildElements;
+    if (m_vFullParseTags.empty())
+        LogMessage(
+            "[CSource::getChildElements] NOTE: Calling CSource.fullSequentialParse() can significantly "
+            "improve the performance of this operation.");
+    TPos nPos = m_nBegin;
+    for (;;) {
+        CStartTag* pTag = CStartTag::findPreviousOrNext(this, nPos, std::string(), SEARCH_NEXT);
+        if (!pTag)
+            break;
+        if (pTag->getStartTagType()->isServerTag()) {
+            nPos = pTag->getEnd();
+            continue;
+        }
+        CElement* pElement = pTag->getElement();
+        if (!pElement) {
+            nPos = pTag->getEnd();
+            continue;
+        }
+        pElement->setNoParent();
+        m_vChildElements.push_back(pElement);
+        pElement->getChildElements(0);
+        nPos = pElement->getEnd();
+    }
+    return m_vChildElements;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Caseless searches. Short patterns (delimiters and most element names) get a routine specialised on their
+// length, whose failure table lives on the stack; longer ones the general routine.
+
+namespace {
+
+// Failure table of the pattern (folded): fail[i] = length of the longest proper border of pattern[0..i].
+template <class TTable> void BuildFailureTable(const unsigned char* pPattern, size_t n, TTable& fail) {
+    fail[0] = 0;
+    size_t k = 0;
+    for (size_t i = 1; i < n; ++i) {
+        while (k > 0 && pPattern[i] != pPattern[k])
+            k = fail[k - 1];
+        if (pPattern[i] == pPattern[k])
+            ++k;
+        fail[i] = k;
+    }
+}
+
+// First match starting in [nFrom, nStartLimit) and ending by nTextEnd; pPattern is folded.
+template <class TTable>
+TPos KmpForward(const char* pData, TPos nFrom, TPos nStartLimit, TPos nTextEnd, const unsigned char* pPattern,
+                size_t n, const TTable& fail) {
+    size_t j = 0;
+    for (TPos i = nFrom; i < nTextEnd; ++i) {
+        unsigned char c = FoldCase(static_cast<unsigned char>(pData[i]));
+        while (j > 0 && c != pPattern[j])
+            j = fail[j - 1];
+        if (c == pPattern[j])
+            ++j;
+        if (j == n) {
+            TPos nStart = i + 1 - n;
+            return nStart < nStartLimit ? nStart : INVALID_POS;
+        }
+        if (i + 1 - j >= nStartLimit)
+            return INVALID_POS; // no partial match can start in range any more
+    }
+    return INVALID_POS;
+}
+
+// Last match starting in [nLowerLimit, nStartMax]; pReversed is the folded pattern reversed, scanned from the
+// right so that the first complete match is the last occurrence.
+template <class TTable>
+TPos KmpReverse(const char* pData, TPos nLowerLimit, TPos nStartMax, TPos nTextEnd,
+                const unsigned char* pReversed, size_t n, const TTable& fail) {
+    TPos nLast = std::min<TPos>(nStartMax + n, nTextEnd); // one past the last byte a match may use
+    size_t j = 0;
+    for (TPos i = nLast; i > nLowerLimit;) {
+        --i;
+        unsigned char c = FoldCase(static_cast<unsigned char>(pData[i]));
+        while (j > 0 && c != pReversed[j])
+            j = fail[j - 1];
+        if (c == pReversed[j])
+            ++j;
+        if (j == n)
+            return i; // i is the first byte of the occurrence
+    }
+    return INVALID_POS;
+}
+
+template <size_t N>
+TPos FindFixed(const char* pData, std::string_view csText, TPos nFrom, TPos nStartLimit, TPos nTextEnd,
+               bool bReverse) {
+    std::array<unsigned char, N> pattern;
+    std::array<size_t, N> fail;
+    for (size_t i = 0; i < N; ++i)
+        pattern[i] = FoldCase(static_cast<unsigned char>(csText[bReverse ? N - 1 - i : i]));
+    BuildFailureTable(pattern.data(), N, fail);
+    if (bReverse)
+        return KmpReverse(pData, nFrom, nStartLimit, nTextEnd, pattern.data(), N, fail);
+    return KmpForward(pData, nFrom, nStartLimit, nTextEnd, pattern.data(), N, fail);
+}
+
+TPos FindGeneral(const char* pData, std::string_view csText, TPos nFrom, TPos nStartLimit, TPos nTextEnd,
+                 bool bReverse) {
+    size_t n = csText.size();
+    std::vector<unsigned char> pattern(n);
+    std::vector<size_t> fail(n);
+    for (size_t i = 0; i < n; ++i)
+        pattern[i] = FoldCase(static_cast<unsigned char>(csText[bReverse ? n - 1 - i : i]));
+    BuildFailureTable(pattern.data(), n, fail);
+    if (bReverse)
+        return KmpReverse(pData, nFrom, nStartLimit, nTextEnd, pattern.data(), n, fail);
+    return KmpForward(pData, nFrom, nStartLimit, nTextEnd, pattern.data(), n, fail);
+}
+
+// Forward: nA = from, nB = start limit. Reverse: nA = lower limit, nB = greatest start.
+TPos FindDispatch(const char* pData, std::string_view csText, TPos nA, TPos nB, TPos nTextEnd,
+                  bool bReverse) {
+    switch (csText.size()) {
+    case 1:
+        return FindFixed<1>(pData, csText, nA, nB, nTextEnd, bReverse);
+    case 2:
+        return FindFixed<2>(pData, csText, nA, nB, nTextEnd, bReverse);
+    case 3:
+        return FindFixed<3>(pData, csText, nA, nB, nTextEnd, bReverse);
+    case 4:
+        return FindFixed<4>(pData, csText, nA, nB, nTextEnd, bReverse);
+    case 5:
+        return FindFixed<5>(pData, csText, nA, nB, nTextEnd, bReverse);
+    case 6:
+        return FindFixed<6>(pData, csText, nA, nB, nTextEnd, bReverse);
+    default:
+        return FindGeneral(pData, csText, nA, nB, nTextEnd, bReverse);
+    }
+}
+
+} // namespace
+
+TPos CSource::findCaseless(std::string_view csText, TPos nFrom, TPos nLength) const {
+    if (csText.empty() || nFrom == INVALID_POS || nFrom >= m_nEnd)
+        return INVALID_POS;
+    if (nFrom < m_nBegin)
+        nFrom = m_nBegin;
+    TPos nStartLimit = (nLength == INVALID_POS || nLength > m_nEnd - nFrom) ? m_nEnd : nFrom + nLength;
+    if (csText.size() > m_nEnd - nFrom)
+        return INVALID_POS;
+    // Every delimiter and tag pattern starts with a byte that is no letter ('<', '-', '>'): find that byte
+    // with memchr and compare the rest, instead of folding every byte of the text.
+    if (!IsAsciiLetter(static_cast<unsigned char>(csText[0]))) {
+        TPos nViewEnd = std::min<TPos>(nStartLimit - 1 + csText.size(), m_nEnd);
+        if (nViewEnd < nFrom + csText.size())
+            return INVALID_POS;
+        const size_t n = csText.size();
+        const char* p = m_pData + nFrom;
+        const char* pLastStart = m_pData + (nViewEnd - n); // inclusive
+        while (p <= pLastStart) {
+            p = static_cast<const char*>(std::memchr(p, csText[0], static_cast<size_t>(pLastStart - p) + 1));
+            if (!p)
+                return INVALID_POS;
+            size_t k = 1;
+            while (k < n && FoldCase(static_cast<unsigned char>(p[k])) ==
+                                FoldCase(static_cast<unsigned char>(csText[k])))
+                ++k;
+            if (k == n)
+                return static_cast<TPos>(p - m_pData);
+            ++p;
+        }
+        return INVALID_POS;
+    }
+    return FindDispatch(m_pData, csText, nFrom, nStartLimit, m_nEnd, false);
+}
+
+TPos CSource::findCaselessReverse(std::string_view csText, TPos nPos, TPos nLowerLimit) const {
+    if (csText.empty() || nPos == INVALID_POS || m_nBegin == m_nEnd)
+        return INVALID_POS;
+    TPos nLower = (nLowerLimit == INVALID_POS || nLowerLimit < m_nBegin) ? m_nBegin : nLowerLimit;
+    if (csText.size() > m_nEnd - nLower)
+        return INVALID_POS;
+    TPos nStartMax = std::min<TPos>(nPos, m_nEnd - csText.size());
+    if (nStartMax < nLower)
+        return INVALID_POS;
+    return FindDispatch(m_pData, csText, nLower, nStartMax, m_nEnd, true);
+}
+
+bool CSource::startsWithCaseless(TPos nPos, std::string_view csText) const {
+    if (nPos < m_nBegin || nPos > m_nEnd || csText.size() > m_nEnd - nPos)
+        return false;
+    return EqualsCaseless(view(nPos, nPos + csText.size()), csText);
+}
+
+TPos CSource::findChar(char c, TPos nFrom, TPos nLimit) const {
+    if (nFrom == INVALID_POS)
+        return INVALID_POS;
+    if (nFrom < m_nBegin)
+        nFrom = m_nBegin;
+    TPos nEnd = (nLimit == INVALID_POS || nLimit > m_nEnd) ? m_nEnd : nLimit;
+    unsigned char cFolded = FoldCase(static_cast<unsigned char>(c));
+    if (!IsAsciiLetter(static_cast<unsigned char>(c))) {
+        if (nFrom >= nEnd)
+            return INVALID_POS;
+        const void* p = std::memchr(m_pData + nFrom, c, static_cast<size_t>(nEnd - nFrom));
+        return p ? static_cast<TPos>(static_cast<const char*>(p) - m_pData) : INVALID_POS;
+    }
+    for (TPos i = nFrom; i < nEnd; ++i)
+        if (FoldCase(byteAt(i)) == cFolded)
+            return i;
+    return INVALID_POS;
+}
+
+TPos CSource::findCharReverse(char c, TPos nFrom, TPos nLowerLimit) const {
+    if (nFrom == INVALID_POS || m_nBegin == m_nEnd)
+        return INVALID_POS;
+    TPos nLower = (nLowerLimit == INVALID_POS || nLowerLimit < m_nBegin) ? m_nBegin : nLowerLimit;
+    if (nFrom >= m_nEnd)
+        nFrom = m_nEnd - 1;
+    unsigned char cFolded = FoldCase(static_cast<unsigned char>(c));
+    for (TPos i = nFrom + 1; i > nLower;) {
+        --i;
+        if (FoldCase(byteAt(i)) == cFolded)
+            return i;
+    }
+    return INVALID_POS;
+}
+
+TPos CSource::findCaselessToEnd(std::string_view csText, TPos nFrom) {
+    if (csText.empty() || nFrom == INVALID_POS || nFrom >= m_nEnd)
+        return INVALID_POS;
+    if (nFrom < m_nBegin)
+        nFrom = m_nBegin;
+    std::string csKey;
+    try {
+        csKey.reserve(csText.size());
+        for (char c : csText)
+            csKey.push_back(static_cast<char>(FoldCase(static_cast<unsigned char>(c))));
+        auto it = m_mapSearchMemo.find(csKey);
+        if (it != m_mapSearchMemo.end() && nFrom >= it->second.nFrom &&
+            (it->second.nResult == INVALID_POS || nFrom <= it->second.nResult))
+            return it->second.nResult;
+        TPos nResult = findCaseless(csText, nFrom);
+        m_mapSearchMemo[csKey] = CSearchMemo{nFrom, nResult};
+        return nResult;
+    } catch (...) {
+        return findCaseless(csText, nFrom);
+    }
+}
+
+TPos CSource::findCaselessBefore(std::string_view csText, TPos nFrom, TPos nLimit) {
+    if (nLimit == INVALID_POS || nLimit >= m_nEnd)
+        return findCaselessToEnd(csText, nFrom);
+    if (csText.empty() || nFrom == INVALID_POS || nFrom >= nLimit)
+        return INVALID_POS;
+    if (nFrom < m_nBegin)
+        nFrom = m_nBegin;
+    std::string csKey;
+    try {
+        csKey.reserve(csText.size());
+        for (char c : csText)
+            csKey.push_back(static_cast<char>(FoldCase(static_cast<unsigned char>(c))));
+        auto it = m_mapSearchMemo.find(csKey);
+        if (it != m_mapSearchMemo.end() && nFrom >= it->second.nFrom &&
+            (it->second.nResult == INVALID_POS || nFrom <= it->second.nResult))
+            return it->second.nResult < nLimit ? it->second.nResult : INVALID_POS;
+        TPos nResult = findCaseless(csText, nFrom, nLimit - nFrom);
+        // Only a hit is worth remembering: a miss says nothing about the text beyond the limit.
+        if (nResult != INVALID_POS)
+            m_mapSearchMemo[csKey] = CSearchMemo{nFrom, nResult};
+        return nResult;
+    } catch (...) {
+        return findCaseless(csText, nFrom, nLimit - nFrom);
+    }
+}

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs, when some are missing. Needs root (or sudo) only then.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev clang-format)
+packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev clang-format
+    clang libxml2-dev libgumbo-dev)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

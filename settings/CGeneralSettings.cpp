@@ -1,5 +1,6 @@
 #include "settings/CGeneralSettings.h"
 
+#include "directory/CBKCache.h"
 #include "filter/log/Log.h"
 #include "platform/CFileVersionInfo.h"
 #include "platform/CPlatform.h"
@@ -7,14 +8,51 @@
 #include "platform/ThreadIdentity.h"
 #include "settings/ModulePath.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
+namespace {
+
+// The settings object that reports the errors of the resource and cache components (there is one per
+// process; tests may create more, and the last initialised one reports).
+std::atomic<CGeneralSettings*> g_pErrorReporter{nullptr};
+
+constexpr const char* SSL_OFFLOADING_KEY = "SYSTEM\\CurrentControlSet\\Services\\MSExchange OWA";
+constexpr const char* SSL_OFFLOADING_VALUE = "SSLOffloaded";
+
+} // namespace
+
 CGeneralSettings::CGeneralSettings() : m_vReservedNames{"AUX", "CON", "NUL", "PRN", "CLOCKS$"} {}
 
-CGeneralSettings::~CGeneralSettings() = default;
+CGeneralSettings::~CGeneralSettings() {
+    CGeneralSettings* pThis = this;
+    g_pErrorReporter.compare_exchange_strong(pThis, nullptr);
+}
+
+void CGeneralSettings::BecomeErrorReporter() {
+    g_pErrorReporter.store(this);
+    CResource::SetLogCallback(&CGeneralSettings::LogComponentLine);
+    CResource::SetErrorCallback(&CGeneralSettings::ReportComponentError);
+    CBKCache::SetErrorCallback(&CGeneralSettings::ReportComponentError);
+}
+
+void CGeneralSettings::ReportComponentError(WORD wType, const char* pszText) {
+    CGeneralSettings* pReporter = g_pErrorReporter.load();
+    if (pReporter && pszText)
+        pReporter->ReportText(wType, pszText);
+}
+
+void CGeneralSettings::LogComponentLine(const char* pszLine) {
+    if (pszLine)
+        LogMessage("%s", pszLine);
+}
+
+void CGeneralSettings::InitLanguageList() {
+    m_languages.InitCultureTable();
+}
 
 void CGeneralSettings::SetEventIds(DWORD dwSuccess, DWORD dwFailure, DWORD dwErrorText) {
     m_dwEventSuccess = dwSuccess;
@@ -25,8 +63,10 @@ void CGeneralSettings::SetEventIds(DWORD dwSuccess, DWORD dwFailure, DWORD dwErr
 DWORD CGeneralSettings::Init(const char* pszProductName, const char* pszModuleFileName,
                              const char* pszResourceModuleName, const char* pszRegistryKey,
                              int nFolderLevels) {
+    InitLanguageList();
     if (m_bInitialized)
         return TRUE;
+    BecomeErrorReporter();
     m_eventLog.Register(pszProductName);
     m_csRegistryKey = pszRegistryKey ? pszRegistryKey : "";
     m_handler.SetRegistryKey(m_csRegistryKey);
@@ -36,7 +76,13 @@ DWORD CGeneralSettings::Init(const char* pszProductName, const char* pszModuleFi
     if (bSucceeded) {
         m_csModuleFileName = pszModuleFileName;
         InitLog(pszModuleFileName, SETTINGS_GROUP_GENERAL);
+        DWORD dwRsaError = m_rsaLoader.Load();
+        if (dwRsaError != ERROR_SUCCESS)
+            LogMessage("Load RSA BK_RSALoad.dll failed with error %d", static_cast<int>(dwRsaError));
+        else
+            LogMessage("RSA loaded");
         LogModuleVersion();
+        LogSslOffloading();
     }
 
     m_bInitialized = bSucceeded;
@@ -54,7 +100,10 @@ DWORD CGeneralSettings::Init(const char* pszProductName, const char* pszModuleFi
 
 DWORD CGeneralSettings::Terminate() {
     m_bInitialized = false;
-    return m_eventLog.Deregister() ? 1 : 0;
+    m_resource.UnloadModule();
+    DWORD dwResult = m_eventLog.Deregister() ? 1 : 0;
+    m_rsaLoader.Unload();
+    return dwResult;
 }
 
 bool CGeneralSettings::LoadSettings(const char* pszModuleFileName, const char* pszResourceModuleName,
@@ -100,6 +149,54 @@ bool CGeneralSettings::LoadSettings(const char* pszModuleFileName, const char* p
         ReportErrorTextHr(EVENT_TYPE_ERROR, hr, "Loading Settings failed %s", m_csSettingsPath.c_str());
         return false;
     }
+    bool bSucceeded = true;
+    if (!m_resource.LoadModule(m_csResourcePath)) {
+        // The remaining steps still run, so the log shows everything that is wrong at once.
+        csError = "Load resource file failed " + m_csResourcePath;
+        ReportErrorText(EVENT_TYPE_ERROR, "%s", csError.c_str());
+        bSucceeded = false;
+    }
+    DWORD dwRsaError = m_rsaLoader.Load();
+    if (dwRsaError != ERROR_SUCCESS)
+        LogMessage("Load RSA failed with error %d", static_cast<int>(dwRsaError));
+    else
+        LogMessage("RSA loaded");
+    return bSucceeded;
+}
+
+void CGeneralSettings::LogSslOffloading() {
+    DWORD dwValue = 0;
+    LONG lError =
+        CPlatform::Registry().QueryLocalMachineDword(SSL_OFFLOADING_KEY, SSL_OFFLOADING_VALUE, dwValue);
+    if (lError != static_cast<LONG>(ERROR_SUCCESS)) {
+        LogMessage("GetRegistryInfo can not read SSLOffloaded error %d", static_cast<int>(lError));
+        return;
+    }
+    LogMessage("GetRegistryInfo SSLOffloaded %d", static_cast<int>(dwValue));
+}
+
+bool CGeneralSettings::ExtractUserName(std::string& csUser) {
+    if (csUser.empty()) {
+        LogMessage("[CGeneralSettings::ExtractUserName] Username is empty.");
+        return false;
+    }
+    size_t nSep = csUser.find('\\');
+    if (nSep == std::string::npos) {
+        size_t nAt = csUser.find('@');
+        if (nAt != std::string::npos) {
+            if (nAt + 1 < csUser.size())
+                csUser.erase(nAt);
+            return true;
+        }
+        nSep = csUser.find('/');
+        if (nSep == std::string::npos)
+            return true;
+    }
+    if (nSep + 1 == csUser.size()) {
+        LogMessage("CGeneralSettings::ExtractUserName got an invalid Username format %s ", csUser.c_str());
+        return false;
+    }
+    csUser.erase(0, nSep + 1);
     return true;
 }
 

@@ -4,9 +4,12 @@
 
 #include "filter/log/Log.h"
 #include "filter/log/LogConfig.h"
+#include "i18n/CLanguageDetection.h"
+#include "i18n/CResource.h"
 #include "platform/CEventLog.h"
 #include "platform/WinTypes.h"
 #include "settings/CHandleSWSettings.h"
+#include "settings/CRSALoader.h"
 #include "settings/SettingIds.h"
 
 #include <string>
@@ -34,6 +37,8 @@ public:
     virtual DWORD Terminate();
     // Configures the diagnostic log from the settings of the group.
     virtual bool InitLog(const char* pszModuleFileName, DWORD dwGroup) = 0;
+    // Builds the language tables that the detection of a user's language reads.
+    virtual void InitLanguageList();
 
     // A setting as text, or as a number; false (and a log line) when it is missing. The caller's default
     // holds.
@@ -61,6 +66,14 @@ public:
     void ReportErrorText(WORD wType, const char* pszFormat, ...) WK_PRINTF_FORMAT(3, 4);
     void ReportErrorTextHr(WORD wType, HRESULT hr, const char* pszFormat, ...) WK_PRINTF_FORMAT(4, 5);
 
+    // Chooses a supported language from a ";"-separated list (see CLanguageDetection::DetectLanguage).
+    bool DetectLanguage(const std::string& csList, std::string& csLanguage, LANGID& wCultureLangId) const {
+        return m_languages.DetectLanguage(csList, csLanguage, wCultureLangId);
+    }
+    // Reduces "DOMAIN\user", "user@domain" or "DOMAIN/user" to the account name; false for an empty name or
+    // one that ends in its separator.
+    static bool ExtractUserName(std::string& csUser);
+
     bool IsInitialized() const { return m_bInitialized; }
     const std::string& GetModuleFileName() const { return m_csModuleFileName; }
     const std::string& GetModuleFolder() const { return m_csModuleFolder; }
@@ -71,11 +84,20 @@ public:
     const std::string& GetRegistryKey() const { return m_csRegistryKey; }
     const std::vector<std::string>& GetReservedNames() const { return m_vReservedNames; }
     CEventLog& GetEventLog() { return m_eventLog; }
+    const CResource& GetResource() const { return m_resource; }
+    const CLanguageDetection& GetLanguages() const { return m_languages; }
+    const CRSALoader& GetRSALoader() const { return m_rsaLoader; }
 
 protected:
     // Logs the module's file and product versions and its last-write time.
     void LogModuleVersion();
     void ReportText(WORD wType, const std::string& csText);
+    // Logs the SSL offloading value of the webmail service (a diagnostic only).
+    void LogSslOffloading();
+    // Makes this object's event source the one that reports the resource and cache components' errors.
+    void BecomeErrorReporter();
+    static void ReportComponentError(WORD wType, const char* pszText);
+    static void LogComponentLine(const char* pszLine);
 
     // Finds the installation's folders from the module's own path and loads the settings files; on failure
     // csError holds the reason (already reported to the event log where there is one).
@@ -84,6 +106,9 @@ protected:
 
     CEventLog m_eventLog;
     CHandleSWSettings m_handler;
+    CResource m_resource;
+    CLanguageDetection m_languages;
+    CRSALoader m_rsaLoader;
     std::string m_csModuleFileName;
     std::string m_csModuleFolder; // folder of the module's product, ending with the separator
     std::string m_csSettingsPath; // the settings folder, then the full path of "SWSettings.xml"

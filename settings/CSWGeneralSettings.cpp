@@ -4,17 +4,97 @@
 #include "platform/ThreadIdentity.h"
 #include "settings/SettingIds.h"
 
+#include <algorithm>
+
+// The log texts of one cache's initialisation.
+struct CSWGeneralSettings::CCacheTexts {
+    const char* pszMaxItemsMissing; // formats may hold one %d: the setting ID
+    const char* pszLifetimeMissing;
+    const char* pszInstantiateFailed;
+    const char* pszCreateFailed;
+};
+
+namespace {
+
+const char* const CORE_MAX_ITEMS_MISSING =
+    "CCoreGeneralSettings::Init could find ID_MAX_CACHE_ITEMS use 3000 as default";
+const char* const CORE_LIFETIME_MISSING =
+    "CCoreGeneralSettings::Init could find ID_CACHE_LIFETIME use 30 minutes as default";
+const char* const CORE_INSTANTIATE_FAILED =
+    "CSWGeneralSettings::InitializeCache failed to instantiate the Cache Object";
+const char* const CORE_CREATE_FAILED = "CSWGeneralSettings::InitializeCache CreateCache failed";
+
+} // namespace
+
+CSWGeneralSettings::CSWGeneralSettings() = default;
+
 DWORD CSWGeneralSettings::Init(const char* pszProductName, const char* pszModuleFileName,
                                const char* pszResourceModuleName, const char* pszRegistryKey,
                                int nFolderLevels) {
+    m_pageCharSet.Init(pszProductName, pszModuleFileName, pszResourceModuleName);
     PreInit();
-    // Files, the event source and the log belong to the process, not to whoever the calling thread serves.
+    // Files, the event source, the caches and the log belong to the process, not to whoever the calling
+    // thread serves.
     CRevertToSelfScope processIdentity;
     DWORD dwResult = CGeneralSettings::Init(pszProductName, pszModuleFileName, pszResourceModuleName,
                                             pszRegistryKey, nFolderLevels);
     if (dwResult)
         dwResult = InitEWSUrl() ? TRUE : FALSE;
+    if (dwResult)
+        dwResult = InitializeCaches() ? TRUE : FALSE;
     return dwResult;
+}
+
+bool CSWGeneralSettings::InitializeCaches() {
+    static const CCacheTexts s_core = {CORE_MAX_ITEMS_MISSING, CORE_LIFETIME_MISSING, CORE_INSTANTIATE_FAILED,
+                                       CORE_CREATE_FAILED};
+    static const CCacheTexts s_commonFolderId = {
+        "[CSWGeneralSettings::InitializeCommonFolderIdCache] could find ID_COMMONFOLDERID_MAX_CACHE_ITEMS "
+        "(%d) use "
+        "3000 as default",
+        "[CSWGeneralSettings::InitializeCommonFolderIdCache] could find ID_COMMONFOLDERID_CACHE_LIFETIME "
+        "(%d) use 30 "
+        "minutes as default",
+        "[CSWGeneralSettings::InitializeCommonFolderIdCache] failed to instantiate the Cache Object",
+        "[CSWGeneralSettings::InitializeCommonFolderIdCache] CreateCache failed"};
+    static const CCacheTexts s_recipientSmtp = {
+        "[CSWGeneralSettings::InitializeRecipientSmtpCache] could find ID_COMMONFOLDERID_MAX_CACHE_ITEMS "
+        "(%d) use "
+        "3000 as default",
+        "[CSWGeneralSettings::InitializeRecipientSmtpCache] could find ID_COMMONFOLDERID_CACHE_LIFETIME (%d) "
+        "use 30 "
+        "minutes as default",
+        "[CSWGeneralSettings::InitializeCommonFolderIdCache] failed to instantiate the Cache Object",
+        "[CSWGeneralSettings::InitializeRecipientSmtpCache] CreateCache failed"};
+
+    return InitializeCache(m_coreCache, m_csCoreCacheName.c_str(), ID_CORE_MAX_CACHE_ITEMS,
+                           ID_CORE_CACHE_LIFETIME, s_core) &&
+           InitializeCache(m_adUserConfigCache, AD_USER_CONFIG_CACHE_NAME, ID_MAX_CACHE_ITEMS,
+                           ID_CACHE_LIFETIME, s_core) &&
+           InitializeCache(m_commonFolderIdCache, COMMON_FOLDER_ID_CACHE_NAME,
+                           ID_COMMONFOLDERID_MAX_CACHE_ITEMS, ID_COMMONFOLDERID_CACHE_LIFETIME,
+                           s_commonFolderId) &&
+           InitializeCache(m_recipientSmtpCache, RECIPIENT_SMTP_CACHE_NAME, ID_RECIPIENTSMTP_MAX_CACHE_ITEMS,
+                           ID_RECIPIENTSMTP_CACHE_LIFETIME, s_recipientSmtp);
+}
+
+bool CSWGeneralSettings::InitializeCache(CBKCache& cache, const char* pszCacheName, DWORD dwMaxItemsId,
+                                         DWORD dwLifetimeId, const CCacheTexts& texts) {
+    if (!cache.Init()) {
+        LogMessage("%s", texts.pszInstantiateFailed);
+        return false;
+    }
+    int32_t nMaxItems = BKCACHE_DEFAULT_MAX_ITEMS;
+    int32_t nLifetime = BKCACHE_DEFAULT_LIFETIME_MINUTES;
+    if (!GetSettingFromID(dwMaxItemsId, nMaxItems, SETTINGS_GROUP_PRODUCT))
+        LogMessage(texts.pszMaxItemsMissing, static_cast<int>(dwMaxItemsId));
+    if (!GetSettingFromID(dwLifetimeId, nLifetime, SETTINGS_GROUP_PRODUCT))
+        LogMessage(texts.pszLifetimeMissing, static_cast<int>(dwLifetimeId));
+    if (!cache.CreateCache(pszCacheName, nMaxItems, nLifetime)) {
+        LogMessage("%s", texts.pszCreateFailed);
+        return false;
+    }
+    return true;
 }
 
 bool CSWGeneralSettings::InitEWSUrl() {
@@ -33,4 +113,94 @@ bool CSWGeneralSettings::InitLog(const char* pszModuleFileName, DWORD) {
     env.csModuleFileName = pszModuleFileName ? pszModuleFileName : "";
     env.vReservedNames = m_vReservedNames;
     return ConfigureLog(*this, env);
+}
+
+HRESULT CSWGeneralSettings::GetADProperty(const std::string& csUser, const std::string& csCookies,
+                                          const std::string& csAttribute, std::string& csValue,
+                                          const std::string& csMailbox, const std::string& csSid) {
+    IUserPropertyLookup* pLookup = m_pUserPropertyLookup.load();
+    if (!pLookup)
+        return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+    try {
+        return pLookup->GetADProperty(csUser, csCookies, csAttribute, csValue, csMailbox, csSid);
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+bool CSWGeneralSettings::DetectUserLanguage(const std::string& csUser, const std::string& csCookies,
+                                            const std::string& csAcceptLanguage, std::string& csLanguage,
+                                            LANGID& wLangId, const std::string& csSid) {
+    std::string csList;
+    std::string csCulture;
+    if (SUCCEEDED(
+            GetADProperty(csUser, csCookies, USER_CULTURE_ATTRIBUTE, csCulture, std::string(), csSid))) {
+        csList = csCulture;
+        std::replace(csList.begin(), csList.end(), ',', ';');
+    } else {
+        LogMessage("[CSWGeneralSettings::DetectUserLanguage] failed and goes with Browser language");
+        csList = csAcceptLanguage;
+    }
+
+    LANGID wCultureLangId = 0;
+    bool bSupported = false;
+    if (m_languages.DetectLanguage(csList, csLanguage, wCultureLangId)) {
+        bSupported = m_resource.DetectLanguage(csLanguage, wLangId);
+    } else {
+        wLangId = LANGID_RESOURCE_ENGLISH;
+    }
+    if (!bSupported)
+        LogMessage(
+            "[CSWGeneralSettings::DetectUserLanguage] Languages: %s not supported. Set english as default",
+            csList.c_str());
+    LogMessage("CSWGeneralSettings User: %s langid: %d, language: %s", csUser.c_str(),
+               static_cast<int>(wLangId), csLanguage.c_str());
+    return true;
+}
+
+bool CSWGeneralSettings::GetResourceString(UINT nId, std::u16string& wsText, LANGID wLangId) {
+    wsText.clear();
+    if (m_resource.LoadString(nId, wsText, wLangId))
+        return true;
+    const bool bEnglish = m_resource.LoadString(nId, wsText, LANGID_RESOURCE_ENGLISH);
+    LogMessage("GetResourceString didn't find res ID %d LANGID %d, it looked for English version %d",
+               static_cast<int>(nId), static_cast<int>(wLangId), bEnglish ? 1 : 0);
+    if (!bEnglish)
+        LogMessage("GetResourceString LoadString failed  ID %d, LANGID %d", static_cast<int>(nId),
+                   static_cast<int>(wLangId));
+    return bEnglish;
+}
+
+bool CSWGeneralSettings::GetResources(const std::vector<UINT>& vIds, std::map<UINT, std::string>& mapTexts,
+                                      LANGID wLangId, const std::string& csCharSet) {
+    bool bAll = true;
+    for (UINT nId : vIds) {
+        std::u16string wsText;
+        bool bFound = m_resource.LoadString(nId, wsText, wLangId);
+        if (!bFound) {
+            bFound = m_resource.LoadString(nId, wsText, LANGID_RESOURCE_ENGLISH);
+            LogMessage("GetResource didn't find res ID %d LANGID %d, it looked for English version %d",
+                       static_cast<int>(nId), static_cast<int>(wLangId), bFound ? 1 : 0);
+            if (!bFound)
+                LogMessage("GetResource can not get res ID %d for LANGID %d.", static_cast<int>(nId),
+                           static_cast<int>(wLangId));
+        }
+        std::string csConverted;
+        bool bConverted = false;
+        if (bFound) {
+            bConverted = m_pageCharSet.ConvertToCharSet(wsText, csCharSet, csConverted);
+            if (!bConverted)
+                LogMessage("GetResource can not translate the res ID %d LANGID %d, CharSet %s",
+                           static_cast<int>(nId), static_cast<int>(wLangId), csCharSet.c_str());
+        }
+        if (!bConverted) {
+            LogMessage("GetResources can not get res ID %d for LANGID %d.", static_cast<int>(nId),
+                       static_cast<int>(wLangId));
+            bAll = false;
+            continue;
+        }
+        if (!csConverted.empty())
+            mapTexts[nId] = csConverted;
+    }
+    return bAll;
 }

@@ -1,17 +1,74 @@
-// The worker's general settings: adds the log configuration (and, as the module grows, caches, the EWS
-// address, user properties and language detection).
+// The worker's general settings: the log configuration, the page charset, the four caches, the EWS address,
+// the user's language and the localized texts.
 #pragma once
 
+#include "directory/CBKCache.h"
+#include "guard/CPageCharSet.h"
 #include "settings/CGeneralSettings.h"
+#include "settings/IUserPropertyLookup.h"
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <vector>
+
+constexpr const char* CORE_CACHE_NAME = "HiddenMessage";
+constexpr const char* AD_USER_CONFIG_CACHE_NAME = "ADUserConfig";
+constexpr const char* COMMON_FOLDER_ID_CACHE_NAME = "CommonFolderID";
+constexpr const char* RECIPIENT_SMTP_CACHE_NAME = "RecipientSmtp";
+constexpr const char* USER_CULTURE_ATTRIBUTE = "msExchUserCulture";
 
 class CSWGeneralSettings : public CGeneralSettings {
 public:
+    CSWGeneralSettings();
+
     DWORD Init(const char* pszProductName, const char* pszModuleFileName, const char* pszResourceModuleName,
                const char* pszRegistryKey, int nFolderLevels) override;
     bool InitLog(const char* pszModuleFileName, DWORD dwGroup) override;
     bool InitEWSUrl() override;
 
+    // The user's language: the directory's culture for the user when it can be read, else the browser's
+    // Accept-Language; English when neither names a supported language. Always true; outputs always set.
+    bool DetectUserLanguage(const std::string& csUser, const std::string& csCookies,
+                            const std::string& csAcceptLanguage, std::string& csLanguage, LANGID& wLangId,
+                            const std::string& csSid = std::string());
+
+    // One directory attribute of the user, through the configured lookup; a failure when there is none.
+    HRESULT GetADProperty(const std::string& csUser, const std::string& csCookies,
+                          const std::string& csAttribute, std::string& csValue, const std::string& csMailbox,
+                          const std::string& csSid);
+    // Installs the directory lookup (null: none). Set before requests run.
+    void SetUserPropertyLookup(IUserPropertyLookup* pLookup) { m_pUserPropertyLookup.store(pLookup); }
+
+    // A text of the resource module for the language, else its English text.
+    bool GetResourceString(UINT nId, std::u16string& wsText, LANGID wLangId);
+    // Several texts converted into the charset; true when every one was found and converted. Empty texts are
+    // left out of the map.
+    bool GetResources(const std::vector<UINT>& vIds, std::map<UINT, std::string>& mapTexts, LANGID wLangId,
+                      const std::string& csCharSet);
+
+    const CPageCharSet& GetPageCharSet() const { return m_pageCharSet; }
+    CBKCache& GetCoreCache() { return m_coreCache; }
+    CBKCache& GetADUserConfigCache() { return m_adUserConfigCache; }
+    CBKCache& GetCommonFolderIdCache() { return m_commonFolderIdCache; }
+    CBKCache& GetRecipientSmtpCache() { return m_recipientSmtpCache; }
+    const std::string& GetCoreCacheName() const { return m_csCoreCacheName; }
+
 protected:
     // Called first by Init; a point for derived settings to prepare themselves.
     virtual void PreInit() {}
+
+private:
+    struct CCacheTexts;
+    bool InitializeCache(CBKCache& cache, const char* pszCacheName, DWORD dwMaxItemsId, DWORD dwLifetimeId,
+                         const CCacheTexts& texts);
+    bool InitializeCaches();
+
+    CPageCharSet m_pageCharSet;
+    std::string m_csCoreCacheName = CORE_CACHE_NAME;
+    CBKCache m_coreCache;
+    CBKCache m_adUserConfigCache;
+    CBKCache m_commonFolderIdCache;
+    CBKCache m_recipientSmtpCache;
+    std::atomic<IUserPropertyLookup*> m_pUserPropertyLookup{nullptr};
 };

@@ -103,8 +103,19 @@ struct HTTP_FILTER_RAW_DATA {
 // ---------------------------------------------------------------------------------------------------------
 // The host's request objects.
 
-// The response data record of a page (filled by the host for SEND_RAW_DATA).
-struct CCommonPointers;
+// The response data record of a page (filled by the host for SEND_RAW_DATA): where the response bytes lie
+// and where the host found the page's main tags. Every pointer points into the response data, or is null
+// when the host has none; the module turns them into offsets from m_pDataBegin.
+struct CCommonPointers {
+    const char* m_pDataBegin = nullptr;     // first byte of the response data
+    const char* m_pDataLast = nullptr;      // last byte (inclusive)
+    const char* m_pHtmlDataBegin = nullptr; // where the HTML starts (null: at m_pDataBegin)
+    const char* m_pHtmlStartTag = nullptr;  // "<html"
+    const char* m_pHeadStartTag = nullptr;  // "<head"
+    const char* m_pHeadEndTag = nullptr;    // "</head"
+    const char* m_pBodyStartTag = nullptr;  // "<body"
+    const char* m_pBodyEndTag = nullptr;    // "</body"
+};
 // The page edits handed to the host.
 class CBufferInstructionList;
 

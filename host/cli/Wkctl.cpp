@@ -1,5 +1,7 @@
 #include "host/cli/Wkctl.h"
 
+#include "host/cli/WkctlTexts.h"
+
 #include "host/cli/WkctlOptions.h"
 #include "host/common/HostReportJson.h"
 #include "host/common/HostSession.h"
@@ -256,6 +258,8 @@ void PrintDeferredReportAtExit() {
 
 int RunWkctl(const std::vector<std::string>& vArgs, std::ostream& out, std::ostream& err,
              bool bMayDeferToExit) {
+    if (!vArgs.empty() && vArgs[0] == "texts")
+        return RunWkctlTexts(std::vector<std::string>(vArgs.begin() + 1, vArgs.end()), out, err);
     CWkctlOptions options;
     std::string csError;
     if (!ParseWkctlArguments(vArgs, options, csError)) {

@@ -299,7 +299,7 @@ bool ParseWkctlArguments(const std::vector<std::string>& vArgs, CWkctlOptions& o
         return true;
     }
     if (csCommand != "run") {
-        csError = "unknown command '" + csCommand + "' (the command is 'run')";
+        csError = "unknown command '" + csCommand + "' (the commands are 'run' and 'texts')";
         return false;
     }
 
@@ -356,6 +356,7 @@ bool ParseWkctlArguments(const std::vector<std::string>& vArgs, CWkctlOptions& o
 
 std::string WkctlUsage() {
     return R"(Usage: wkctl run --install DIR [options]
+       wkctl texts --install DIR [--accept-language TEXT] [--culture TEXT]
        wkctl --help
 
 Loads the worker module of an installation, registers it, runs one request through its notifications
@@ -393,6 +394,10 @@ Response:
 Output:
   --json                      one JSON record instead of the readable report
   --show-log FILE             also print the lines the run added to this log file
+
+texts: the language a user gets (the directory culture given with --culture, else the browser's
+Accept-Language, else English) and the module's localized texts in it, each marked where it falls back to
+English; read from DIR/Wendrake/Resource.
 
 Numbers are decimal or 0x hexadecimal; --name=value works as well as --name value.
 Exit status: 0 the run completed (whatever the module decided), 1 the module could not be loaded or

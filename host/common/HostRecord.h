@@ -52,11 +52,23 @@ struct CHostResponse {
     bool m_bByteCountGiven = true; // false when the count pointer was null
 };
 
-// A SubmitBufferCommands call. The instruction list is opaque to the host engine: only its address and the
-// result given back are known here; a host that understands the list reads it through the session's hook.
+// One page edit as the host read it: offset into the response data, insert text or delete length.
+struct CHostInstruction {
+    int32_t m_nType = -1; // 0 insert, 1 delete
+    uint64_t m_qwOffset = 0;
+    std::string m_csText;
+    uint32_t m_dwLength = 0;
+};
+
+// A SubmitBufferCommands call: the list's address, the instructions read from it, the response data with
+// them applied (or why they could not be), and the result given back.
 struct CHostBufferSubmission {
     uintptr_t m_uInstructions = 0;
     DWORD m_dwResult = 0;
+    std::vector<CHostInstruction> m_vInstructions;
+    bool m_bApplied = false;
+    std::string m_csEditedData;
+    std::string m_csApplyError;
 };
 
 struct CHostNotificationRecord {

@@ -92,7 +92,26 @@ void WriteNotification(CJsonWriter& json, const CHostNotificationRecord& n) {
             json.String(szAddress);
         else
             json.Null();
-        json.Key("result").Number(submission.m_dwResult).EndObject();
+        json.Key("result").Number(submission.m_dwResult);
+        json.Key("edits").BeginArray();
+        for (const auto& instruction : submission.m_vInstructions) {
+            json.BeginObject().Key("type").String(instruction.m_nType == 0   ? "insert"
+                                                  : instruction.m_nType == 1 ? "delete"
+                                                                             : "invalid");
+            json.Key("offset").Number(instruction.m_qwOffset);
+            if (instruction.m_nType == 0)
+                json.Key("text").String(instruction.m_csText);
+            else
+                json.Key("length").Number(instruction.m_dwLength);
+            json.EndObject();
+        }
+        json.EndArray();
+        json.Key("applied").Bool(submission.m_bApplied);
+        if (submission.m_bApplied)
+            json.Key("editedData").String(submission.m_csEditedData);
+        else
+            json.Key("applyError").String(submission.m_csApplyError);
+        json.EndObject();
     }
     json.EndArray();
     json.EndObject();

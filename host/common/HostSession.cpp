@@ -1,5 +1,7 @@
 #include "host/common/HostSession.h"
 
+#include "host/common/BufferApply.h"
+
 #include "platform/LastError.h"
 #include "platform/ThreadIdentity.h"
 
@@ -83,6 +85,9 @@ public:
     void* AllocMem(DWORD cbSize);
     DWORD SendResponse(CDLLContext* pContext, const char* pszResponse, DWORD* pcbResponse);
     DWORD SubmitBufferCommands(CDLLContext* pContext, CBufferInstructionList* pInstructions);
+    void ReadSubmission(const CBufferInstructionList& list, CHostBufferSubmission& submission) const;
+    // Fills the page-data record for the response body.
+    void LocatePage();
     void Anomaly(std::string csText) { m_record.m_vAnomalies.push_back(std::move(csText)); }
 
 private:
@@ -131,6 +136,7 @@ private:
     HTTP_FILTER_AUTH_COMPLETE_INFO m_authComplete{};
     HTTP_FILTER_SEND_RESPONSE m_sendResponse{};
     HTTP_FILTER_RAW_DATA m_rawData{};
+    CCommonPointers m_commonPointers{};
 };
 
 // ---------------------------------------------------------------------------------------------------------
@@ -412,9 +418,46 @@ DWORD CHostRun::SubmitBufferCommands(CDLLContext* pContext, CBufferInstructionLi
     ThrowIfAsked(EHostCallback::SubmitBufferCommands);
     CHostBufferSubmission submission;
     submission.m_uInstructions = reinterpret_cast<uintptr_t>(pInstructions);
+    if (pInstructions)
+        ReadSubmission(*pInstructions, submission);
     submission.m_dwResult = m_fnBufferCommands ? m_fnBufferCommands(pContext, pInstructions) : ERROR_SUCCESS;
     Current().m_vBufferSubmissions.push_back(submission);
     return submission.m_dwResult;
+}
+
+void CHostRun::ReadSubmission(const CBufferInstructionList& list, CHostBufferSubmission& submission) const {
+    const uint64_t qwBegin = reinterpret_cast<uintptr_t>(m_csBody.data());
+    for (const CBufferInstructionPtr& spInstruction : list.Instructions()) {
+        CHostInstruction instruction;
+        if (spInstruction) {
+            instruction.m_nType = spInstruction->m_nType;
+            instruction.m_qwOffset = spInstruction->m_qwPosition - qwBegin;
+            instruction.m_csText = spInstruction->m_pData ? spInstruction->m_pData : "";
+            instruction.m_dwLength = spInstruction->m_dwLength;
+        }
+        submission.m_vInstructions.push_back(std::move(instruction));
+    }
+    submission.m_bApplied = ApplyBufferInstructions(m_csBody, qwBegin, list, submission.m_csEditedData,
+                                                    submission.m_csApplyError);
+}
+
+void CHostRun::LocatePage() {
+    m_commonPointers = CCommonPointers();
+    if (m_csBody.empty())
+        return;
+    const char* pBegin = m_csBody.data();
+    m_commonPointers.m_pDataBegin = pBegin;
+    m_commonPointers.m_pDataLast = pBegin + m_csBody.size() - 1;
+    m_commonPointers.m_pHtmlDataBegin = pBegin;
+    // Where the core services find the page's main tags: the first of each, the last "</body".
+    const CaselessStringView svBody(m_csBody.data(), m_csBody.size());
+    auto at = [&](size_t nPos) { return nPos == CaselessStringView::npos ? nullptr : pBegin + nPos; };
+    m_commonPointers.m_pHtmlStartTag = at(svBody.find("<html"));
+    size_t nHead = svBody.find("<head");
+    m_commonPointers.m_pHeadStartTag = at(nHead);
+    m_commonPointers.m_pHeadEndTag = at(svBody.find("</head", nHead == CaselessStringView::npos ? 0 : nHead));
+    m_commonPointers.m_pBodyStartTag = at(svBody.find("<body"));
+    m_commonPointers.m_pBodyEndTag = at(svBody.rfind("</body"));
 }
 
 void CHostRun::SetUp() {
@@ -480,6 +523,9 @@ bool CHostRun::Send(DWORD dwCode, DWORD dwHttpStatus) {
         m_rawData = {m_csBody.data(), static_cast<DWORD>(m_csBody.size()),
                      static_cast<DWORD>(m_csBody.size()), 0};
         pNotification = &m_rawData;
+        LocatePage();
+        if (m_context.m_spOutboundContext)
+            m_context.m_spOutboundContext->m_pCommonPointers = m_csBody.empty() ? nullptr : &m_commonPointers;
         break;
     default:
         break;

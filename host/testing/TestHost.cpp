@@ -178,7 +178,15 @@ bool CTempInstallation::CopySampleInstallation() const {
     std::error_code ec;
     fs::copy(WK_SAMPLE_INSTALLATION_DIR, m_csPrefix,
              fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
-    return !ec;
+    if (ec)
+        return false;
+    // The resource module is built from resources/, not checked in.
+    const fs::path resourceModule(WK_BUILT_RESOURCE_MODULE);
+    fs::create_directories(ResourceDir(), ec);
+    return !ec &&
+           fs::copy_file(resourceModule, fs::path(ResourceDir()) / resourceModule.filename(),
+                         fs::copy_options::overwrite_existing, ec) &&
+           !ec;
 }
 
 bool CTempInstallation::InstallModule(const std::string& csBuiltModule) const {

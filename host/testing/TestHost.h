@@ -76,7 +76,8 @@ public:
     // installation, under its own name or the one given.
     bool CopyFixture(const std::string& csFixture, const std::string& csTargetDir,
                      const std::string& csTargetName = std::string()) const;
-    // Copies the repository's sample installation files (settings of the product and the common folder).
+    // Copies the repository's sample installation files (settings of the product and the common folder) and
+    // the resource module the build made.
     bool CopySampleInstallation() const;
     // Copies a built module file to ModulePath().
     bool InstallModule(const std::string& csBuiltModule) const;

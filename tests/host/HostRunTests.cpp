@@ -1,3 +1,4 @@
+#include "guard/CBufferInstruction.h"
 #include "tests/host/FakeModule.h"
 
 #include "platform/LastError.h"
@@ -356,8 +357,8 @@ TEST_F(HostRunTest, HeaderWritesFailWhenToldTo) {
 }
 
 TEST_F(HostRunTest, RecordsResponsesSupportCallsAndSubmissions) {
-    int nList = 0;
-    auto* pList = reinterpret_cast<CBufferInstructionList*>(&nList);
+    CBufferInstructionList list;
+    CBufferInstructionList* pList = &list;
     Codes vResults; // four responses, two support calls and the last error, one submission
     On(AUTH).m_fnAction = [&](CDLLContext* p) {
         auto fnSend = [&](const char* pszText, DWORD cb) {
@@ -375,7 +376,15 @@ TEST_F(HostRunTest, RecordsResponsesSupportCallsAndSubmissions) {
         vResults.push_back(pfc->ServerSupportFunction(pfc, SF_REQ_GET_CONNID, nullptr, 0, 0));
         vResults.push_back(PlatformGetLastError());
     };
+    const CCommonPointers* pPage = nullptr;
     On(RAW).m_fnAction = [&](CDLLContext* p) {
+        // The page record the host located; the edit goes in at the end of the page.
+        pPage = p->m_spOutboundContext->m_pCommonPointers;
+        ASSERT_NE(pPage, nullptr);
+        EXPECT_EQ(pPage->m_pHtmlStartTag, pPage->m_pDataBegin);
+        EXPECT_EQ(pPage->m_pDataLast - pPage->m_pDataBegin, 6);
+        EXPECT_EQ(pPage->m_pBodyStartTag, nullptr);
+        InsertHtmlStringAtPosition(reinterpret_cast<uintptr_t>(pPage->m_pDataBegin) + 7, "<!--x-->", pList);
         vResults.push_back(p->m_pCoreServices->SubmitBufferCommands(p, pList));
     };
     m_session.SetBufferCommandsHandler(
@@ -397,7 +406,12 @@ TEST_F(HostRunTest, RecordsResponsesSupportCallsAndSubmissions) {
     EXPECT_EQ(pAuth->m_vSupportCalls[0].m_csHeaders, "Location: /blocked\r\n\r\n");
     EXPECT_FALSE(pAuth->m_vSupportCalls[1].m_bResult);
     ASSERT_EQ(record.Find(RAW)->m_vBufferSubmissions.size(), 1u);
-    EXPECT_EQ(record.Find(RAW)->m_vBufferSubmissions[0].m_uInstructions, reinterpret_cast<uintptr_t>(pList));
+    const CHostBufferSubmission& submission = record.Find(RAW)->m_vBufferSubmissions[0];
+    EXPECT_EQ(submission.m_uInstructions, reinterpret_cast<uintptr_t>(pList));
+    ASSERT_EQ(submission.m_vInstructions.size(), 1u);
+    EXPECT_EQ(submission.m_vInstructions[0].m_qwOffset, 7u);
+    EXPECT_TRUE(submission.m_bApplied) << submission.m_csApplyError;
+    EXPECT_EQ(submission.m_csEditedData, "<html/><!--x-->");
     EXPECT_EQ(record.Find(RAW)->m_vBufferSubmissions[0].m_dwResult, 7u);
 }
 

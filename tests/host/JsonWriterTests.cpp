@@ -81,7 +81,13 @@ TEST(HostReportJsonTest, SerialisesAReport) {
     notification.m_dwControlMessage = 1;
     notification.m_vHeadersAdded.push_back({"X-BKProduct:", "WK_SW", true});
     notification.m_vResponses.push_back({"line1\r\nline2\x01", 14, true});
-    notification.m_vBufferSubmissions.push_back({0x1234, 0});
+    CHostBufferSubmission submission;
+    submission.m_uInstructions = 0x1234;
+    submission.m_vInstructions.push_back({0, 7, "<b>\"", 0});
+    submission.m_vInstructions.push_back({1, 9, "", 3});
+    submission.m_bApplied = false;
+    submission.m_csApplyError = "instruction 1 deletes past the end of the page";
+    notification.m_vBufferSubmissions.push_back(submission);
     report.m_run.m_vNotifications.push_back(notification);
     report.m_run.m_vSkipped.push_back(
         {"SEND_RAW_DATA", 0x400, "control message 1 (Ignore) after SEND_RESPONSE"});
@@ -96,7 +102,9 @@ TEST(HostReportJsonTest, SerialisesAReport) {
          R"("url":"/owa/?a=\"1\"")", R"("bodyBytes":null)", R"("controlMessage":1,"controlWord":"Ignore")",
          R"("headersAdded":[{"name":"X-BKProduct:","value":"WK_SW","accepted":true}])",
          R"("responses":[{"text":"line1\r\nline2\u0001","byteCount":14}])",
-         R"("bufferSubmissions":[{"instructions":"0x1234","result":0}])",
+         R"("bufferSubmissions":[{"instructions":"0x1234","result":0,"edits":[{"type":"insert","offset":7,)"
+         R"("text":"<b>\""},{"type":"delete","offset":9,"length":3}],"applied":false,)"
+         R"("applyError":"instruction 1 deletes past the end of the page"}])",
          R"("skipped":[{"name":"SEND_RAW_DATA","code":1024,"reason":"control message 1 (Ignore) after SEND_RESPONSE"}])",
          R"("anomalies":[])", R"("terminateFilter":{"called":false,"result":0,"exception":null})",
          R"("log":{"file":"/var/log/x.txt","note":null,"lines":["[A::B] Starts."]}})"});

@@ -1,0 +1,149 @@
+// Segments and the source document: every parser object is a pair of positions into the response data, owned
+// by the source it lies in. Nothing is copied out of the buffer except names and the texts asked for.
+#pragma once
+
+#include "html/HtmlBase.h"
+#include "html/ITagCache.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+class CSource;
+class CElement;
+class CAttributes;
+class CTag;
+class CStartTag;
+
+class CSegment {
+public:
+    virtual ~CSegment();
+    // The elements whose start tags lie in this segment, computed on the first call.
+    virtual const std::vector<CElement*>& getChildElements();
+    // The segment's own text read as an attribute list; null when the list is rejected.
+    virtual CAttributes* parseAttributes();
+
+    TPos getBegin() const { return m_nBegin; }
+    TPos getEnd() const { return m_nEnd; }
+    TPos getLength() const { return m_nEnd - m_nBegin; }
+    CSource* getSource() const { return m_pSource; }
+    // The segment's text (a copy; for tests, names and log lines).
+    std::string getText() const;
+
+    static bool checkConstructorArgs(const CSource* pSource, TPos nBegin, TPos nEnd);
+    static bool checkConstructorArgs(TPos nBegin, TPos nEnd);
+    // A plain segment owned by the source; null when the arguments fail the check.
+    static CSegment* CREATE_NEW_INST(CSource* pSource, TPos nBegin, TPos nEnd);
+
+    CSegment(const CSegment&) = delete;
+    CSegment& operator=(const CSegment&) = delete;
+
+protected:
+    CSegment(CSource* pSource, TPos nBegin, TPos nEnd);
+
+    TPos m_nBegin;
+    TPos m_nEnd;
+    CSource* m_pSource;
+    std::vector<CElement*> m_vChildElements;
+    bool m_bChildElementsComputed = false;
+
+    friend class CSource;
+    friend class CElement;
+};
+
+class CSource : public CSegment {
+public:
+    ~CSource() override;
+
+    // A source over data[0, nDataLength) whose HTML starts at nHtmlDataBeginPos; null when the positions are
+    // not a segment (or the data is missing). The source reads the buffer in place and never owns it.
+    static std::unique_ptr<CSource> CREATE_NEW_INST(const char* pData, TPos nHtmlDataBeginPos,
+                                                    TPos nDataLength);
+    static bool checkConstructorArgs(const char* pData, TPos nHtmlDataBeginPos, TPos nDataLength);
+
+    const std::vector<CElement*>& getChildElements() override;
+
+    const char* getData() const { return m_pData; }
+    bool contains(TPos nPos) const { return nPos >= m_nBegin && nPos < m_nEnd; }
+    unsigned char byteAt(TPos nPos) const { return static_cast<unsigned char>(m_pData[nPos]); }
+    std::string_view view(TPos nBegin, TPos nEnd) const {
+        return std::string_view(m_pData + nBegin, static_cast<size_t>(nEnd - nBegin));
+    }
+
+    // At most nLength bytes from nPos, never past the end; empty (and logged) when nPos is outside the
+    // source.
+    std::string substring(TPos nPos, TPos nLength) const;
+
+    // The first position in [nFrom, nFrom + nLength) where csText occurs, ignoring ASCII letter case; the
+    // whole occurrence lies in the source. INVALID_POS for no length means "to the end".
+    TPos findCaseless(std::string_view csText, TPos nFrom, TPos nLength = INVALID_POS) const;
+    // The last occurrence beginning at or before nPos and not before nLowerLimit (the source begin when
+    // none).
+    TPos findCaselessReverse(std::string_view csText, TPos nPos, TPos nLowerLimit = INVALID_POS) const;
+    bool startsWithCaseless(TPos nPos, std::string_view csText) const;
+    // Character search in [nFrom, nLimit) forward, or in [nLowerLimit, nFrom] backward, ignoring letter case.
+    TPos findChar(char c, TPos nFrom, TPos nLimit = INVALID_POS) const;
+    TPos findCharReverse(char c, TPos nFrom, TPos nLowerLimit = INVALID_POS) const;
+
+    // findCaseless to the source end, remembering the last answer per text: walks that ask again from a later
+    // position before the remembered hit get it without rescanning, which keeps repeated forward searches for
+    // the same delimiter or name linear over the page.
+    TPos findCaselessToEnd(std::string_view csText, TPos nFrom);
+    // The first occurrence beginning in [nFrom, nLimit): answered from the remembered search when it covers
+    // nFrom, else by a search that stops at nLimit, so that a walk bounded by an element never scans past it.
+    TPos findCaselessBefore(std::string_view csText, TPos nFrom, TPos nLimit);
+
+    // The cache switches (both on from construction) and the tag cache behind the finders (created with the
+    // source). Switching off, or dropping the cache, makes the finders search the text directly; do it before
+    // the first question, because the tags found until then stay with the records that found them.
+    bool isAllTypesCacheOn() const { return m_bAllTypesCache; }
+    bool isTypedCacheOn() const { return m_bTypedCache; }
+    void setCacheSwitches(bool bAllTypes, bool bTyped) {
+        m_bAllTypesCache = bAllTypes;
+        m_bTypedCache = bTyped;
+    }
+    ITagCache* getCache() const { return m_pCache.get(); }
+    void setCache(std::unique_ptr<ITagCache> pCache) { m_pCache = std::move(pCache); }
+
+    // Creates a parser object owned by this source; null when the allocation fails.
+    template <class T, class... Args> T* createOwned(Args&&... args) noexcept {
+        try {
+            std::unique_ptr<T> p(new T(std::forward<Args>(args)...));
+            T* pRaw = p.get();
+            m_vOwnedSegments.push_back(std::move(p));
+            return pRaw;
+        } catch (...) {
+            return nullptr;
+        }
+    }
+    size_t getOwnedSegmentCount() const { return m_vOwnedSegments.size(); }
+
+private:
+    CSource(const char* pData, TPos nHtmlDataBeginPos, TPos nDataLength);
+
+    struct CSearchMemo {
+        TPos nFrom;
+        TPos nResult;
+    };
+
+    const char* m_pData;
+    std::unique_ptr<ITagCache> m_pCache;
+    bool m_bAllTypesCache = true;
+    bool m_bTypedCache = true;
+    std::vector<CTag*> m_vFullParseTags;
+    std::vector<std::unique_ptr<CSegment>> m_vOwnedSegments;
+
+    // Without a cache the tag at a position is remembered here, so that every finder sees one object per
+    // position (elements and end-tag links hang off those objects).
+    std::unordered_map<TPos, CTag*> m_mapTagAt;
+    std::unordered_map<std::string, CSearchMemo> m_mapSearchMemo;
+    // Without a cache: the tags that hide markup (comments, CDATA sections), found by one forward walk, per
+    // type, in position order; the walk has looked at every position below m_nHidingScanPos.
+    std::vector<CStartTag*> m_vHidingTags[2];
+    TPos m_nHidingScanPos;
+    TPos m_nHidingLastEnd;
+
+    friend class CTag;
+};

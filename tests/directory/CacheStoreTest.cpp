@@ -1,0 +1,185 @@
+#include "tests/directory/CacheTestSupport.h"
+
+#include <climits>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+using cachetest::CFreshStoreTest;
+using cachetest::SetFakeTime;
+
+namespace {
+
+class CacheStore : public CFreshStoreTest {};
+
+std::optional<std::string> Lookup(const std::string& csCache, const std::string& csKey) {
+    std::optional<std::string> data;
+    CCacheStore::Instance().Get(csCache, csKey, data);
+    return data;
+}
+
+TEST(ComposeCacheKey, DistinctPartListsNeverShareAKey) {
+    const std::string aKeys[] = {ComposeCacheKey({"a|b", "c"}),
+                                 ComposeCacheKey({"a", "b|c"}),
+                                 ComposeCacheKey({"k"}),
+                                 ComposeCacheKey({"k", ""}),
+                                 ComposeCacheKey({"k", "", ""}),
+                                 ComposeCacheKey({"ab"}),
+                                 ComposeCacheKey({"a", "b"}),
+                                 ComposeCacheKey({"1:a"}),
+                                 ComposeCacheKey({"1", "a"}),
+                                 ComposeCacheKey({""}),
+                                 ComposeCacheKey({}),
+                                 ComposeCacheKey({"2:x", "y"}),
+                                 ComposeCacheKey({"2:x:y"})};
+    for (size_t n = 0; n < std::size(aKeys); ++n)
+        for (size_t m = n + 1; m < std::size(aKeys); ++m)
+            EXPECT_NE(aKeys[n], aKeys[m]) << n << " " << m;
+}
+
+// Operations on a cache of three: "+k" adds k (data "k1", or "k2" when added again), "?k" gets it.
+struct CLruCase {
+    const char* pszOps;
+    const char* pszPresent;
+    const char* pszGone;
+};
+void PrintTo(const CLruCase& lru, std::ostream* pOut) {
+    *pOut << lru.pszOps;
+}
+
+class CacheLru : public CFreshStoreTest, public testing::WithParamInterface<CLruCase> {};
+
+TEST_P(CacheLru, EvictsTheLeastRecentlyUsedAtTheMaximum) {
+    ASSERT_EQ(Store().CreateCache("lru", 3, 30), S_OK);
+    std::istringstream ops(GetParam().pszOps);
+    std::map<std::string, int> mapAdds;
+    for (std::string csOp; ops >> csOp;) {
+        const std::string csKey = csOp.substr(1);
+        if (csOp[0] == '+')
+            ASSERT_EQ(Store().Add("lru", csKey, csKey + std::to_string(++mapAdds[csKey])), S_OK);
+        else
+            Lookup("lru", csKey);
+        ASSERT_LE(Store().ItemCount("lru"), 3u);
+    }
+    for (char ch : std::string(GetParam().pszPresent))
+        EXPECT_EQ(Lookup("lru", std::string(1, ch)), std::string(1, ch) + std::to_string(mapAdds[{ch}]))
+            << ch;
+    for (char ch : std::string(GetParam().pszGone))
+        EXPECT_EQ(Lookup("lru", std::string(1, ch)), std::nullopt) << ch;
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, CacheLru,
+                         testing::Values(CLruCase{"+a +b +c", "abc", ""}, CLruCase{"+a +b +c +d", "bcd", "a"},
+                                         CLruCase{"+a +b +c ?a +d", "acd", "b"},
+                                         CLruCase{"+a +b +c +a +d", "acd", "b"},
+                                         CLruCase{"+a +b +c ?x +d", "bcd", "ax"},
+                                         CLruCase{"+a +b +c +d +e +f +g", "efg", "abcd"},
+                                         CLruCase{"+a +a +a +b +c", "abc", ""}));
+
+class CacheExpiry : public CFreshStoreTest,
+                    public testing::WithParamInterface<std::pair<std::chrono::nanoseconds, bool>> {};
+
+TEST_P(CacheExpiry, AnItemLivesUntilItsAgeReachesTheLifetime) {
+    ASSERT_EQ(Store().CreateCache("age", 10, 30), S_OK);
+    SetFakeTime(1h);
+    ASSERT_EQ(Store().Add("age", "k", "v"), S_OK);
+    SetFakeTime(1h + GetParam().first);
+    std::optional<std::string> data;
+    EXPECT_EQ(Store().Get("age", "k", data), GetParam().second ? S_OK : S_FALSE);
+    EXPECT_EQ(data.has_value(), GetParam().second);
+    // A miss drops the item at once.
+    EXPECT_EQ(Store().ItemCount("age"), GetParam().second ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ages, CacheExpiry,
+                         testing::Values(std::pair{std::chrono::nanoseconds(-5min), true},
+                                         std::pair{std::chrono::nanoseconds(0), true},
+                                         std::pair{std::chrono::nanoseconds(30min - 1ns), true},
+                                         std::pair{std::chrono::nanoseconds(30min), false},
+                                         std::pair{std::chrono::nanoseconds(30min + 1ns), false},
+                                         std::pair{std::chrono::nanoseconds(48h), false}));
+
+TEST_F(CacheStore, AddingAgainReplacesTheDataAndRestartsTheAge) {
+    ASSERT_EQ(Store().CreateCache("c", 10, 30), S_OK);
+    Store().Add("c", "k", "old");
+    SetFakeTime(20min);
+    Store().Add("c", "k", "new");
+    SetFakeTime(49min);
+    EXPECT_EQ(Lookup("c", "k"), "new");
+    SetFakeTime(50min);
+    EXPECT_EQ(Lookup("c", "k"), std::nullopt);
+}
+
+TEST_F(CacheStore, LongestLifetimeDoesNotOverflow) {
+    ASSERT_EQ(Store().CreateCache("c", 10, INT32_MAX), S_OK);
+    Store().Add("c", "k", "v");
+    SetFakeTime(std::chrono::hours(24 * 365 * 99));
+    EXPECT_EQ(Lookup("c", "k"), "v");
+}
+
+TEST_F(CacheStore, AnAddSweepsExpiredItemsThatAreNotAtTheLeastRecentlyUsedEnd) {
+    ASSERT_EQ(Store().CreateCache("c", 100, 1), S_OK);
+    for (int n = 0; n < 50; ++n)
+        Store().Add("c", "old" + std::to_string(n), "v");
+    SetFakeTime(50s);
+    Store().Add("c", "young", "v");
+    for (int n = 0; n < 50; ++n)
+        ASSERT_TRUE(Lookup("c", "old" + std::to_string(n))); // "young" is now the least recently used
+    SetFakeTime(70s);
+    Store().Add("c", "new", "v");
+    EXPECT_EQ(Store().ItemCount("c"), 2u);
+}
+
+TEST_F(CacheStore, UnknownCacheFails) {
+    std::optional<std::string> data = "stale";
+    EXPECT_EQ(Store().Get("none", "k", data), CACHE_E_UNKNOWN_CACHE);
+    EXPECT_EQ(data, std::nullopt);
+    EXPECT_EQ(Store().Add("none", "k", "v"), CACHE_E_UNKNOWN_CACHE);
+    EXPECT_EQ(Store().ItemCount("none"), 0u);
+}
+
+TEST_F(CacheStore, AnExistingNameKeepsItsLimitsAndItems) {
+    ASSERT_EQ(Store().CreateCache("c", 5, 30), S_OK);
+    Store().Add("c", "k", "v");
+    EXPECT_EQ(Store().CreateCache("c", 500, 1), S_FALSE);
+    int32_t nMax = 0, nLifetime = 0;
+    ASSERT_TRUE(Store().GetLimits("c", nMax, nLifetime));
+    EXPECT_EQ(nMax, 5);
+    EXPECT_EQ(nLifetime, 30);
+    EXPECT_EQ(Lookup("c", "k"), "v");
+    // Names are exact: another case is another cache.
+    EXPECT_EQ(Store().CreateCache("C", 7, 30), S_OK);
+}
+
+TEST_F(CacheStore, InvalidLimitsCreateNothing) {
+    const std::vector<std::tuple<std::string, int32_t, int32_t>> vCases = {
+        {"c", 0, 30}, {"c", -1, 30}, {"c", INT32_MIN, 30}, {"c", 10, 0}, {"c", 10, -30}, {"", 10, 30}};
+    for (const auto& [csName, nMax, nLifetime] : vCases) {
+        EXPECT_EQ(Store().CreateCache(csName, nMax, nLifetime), E_INVALIDARG) << nMax << " " << nLifetime;
+        int32_t nGotMax = 0, nGotLifetime = 0;
+        EXPECT_FALSE(Store().GetLimits(csName, nGotMax, nGotLifetime));
+    }
+}
+
+class CacheShares : public CFreshStoreTest, public testing::WithParamInterface<std::pair<int32_t, size_t>> {};
+
+TEST_P(CacheShares, ShardsShareTheMaximumExactly) {
+    const auto [nMax, cShards] = GetParam();
+    ASSERT_EQ(Store().CreateCache("c", nMax, 30), S_OK);
+    EXPECT_EQ(Store().ShardCount("c"), cShards);
+    for (int32_t n = 0; n < nMax * 20; ++n) {
+        Store().Add("c", "key" + std::to_string(n), "v");
+        ASSERT_LE(Store().ItemCount("c"), static_cast<size_t>(nMax));
+    }
+    EXPECT_EQ(Store().ItemCount("c"), static_cast<size_t>(nMax));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, CacheShares,
+                         testing::Values(std::pair{1, size_t{1}}, std::pair{2, size_t{1}},
+                                         std::pair{127, size_t{1}}, std::pair{128, size_t{2}},
+                                         std::pair{129, size_t{2}}, std::pair{1000, size_t{15}},
+                                         std::pair{3000, size_t{16}}));
+
+} // namespace

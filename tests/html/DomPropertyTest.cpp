@@ -1,0 +1,476 @@
+// Generated pages with facade edits: the generator knows where every element's content ends and where every
+// script address lies, so the edited page the host would produce can be computed without the parser and
+// compared with what the facade's instructions give. Also: host addresses that are wrong in every way.
+#include "HtmlTestSupport.h"
+
+#include "guard/CBufferInstruction.h"
+#include "host/abi/HostAbi.h"
+#include "host/common/BufferApply.h"
+#include "html/CDOMSource.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+struct CGenScript {
+    bool bHasSrc = false;
+    bool bHasValue = false;
+    std::string csValue;
+    size_t nAttributeBegin = 0; // where the src attribute's name begins
+    std::string csNameAsWritten;
+    size_t nValueBegin = 0;
+};
+
+struct CGenPage {
+    std::string csText;
+    size_t nHtmlDataBegin = 0;
+    bool bHtml = false, bHead = false, bBody = false;
+    size_t nHtmlContentEnd = 0, nHeadContentEnd = 0, nBodyContentEnd = 0;
+    std::vector<CGenScript> vScripts; // in the head, in order
+};
+
+class CGenerator {
+public:
+    explicit CGenerator(uint32_t nSeed) : m_rng(nSeed) {}
+
+    CGenPage Generate() {
+        CGenPage page;
+        std::string& s = page.csText;
+        static const char* const s_rgPreambles[] = {
+            "", "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">\n",
+            "<!-- OwaPage = ASP.auth_owa_premium -->\n", "\xEF\xBB\xBF"};
+        s += Pick(s_rgPreambles);
+        page.nHtmlDataBegin = s.size();
+        page.bHtml = Chance(85);
+        if (page.bHtml)
+            s += Chance(50) ? "<html>" : "<HTML dir=\"ltr\">";
+        s += Chance(50) ? "\n" : "";
+        page.bHead = Chance(85);
+        bool bHeadEnd = false;
+        if (page.bHead) {
+            s += Chance(50) ? "<head>" : "<HEAD>";
+            AddHeadContent(page);
+            bHeadEnd = Chance(80);
+            if (bHeadEnd) {
+                page.nHeadContentEnd = s.size();
+                s += Chance(50) ? "</head>" : "</HEAD>";
+            }
+        }
+        page.bBody = (page.bHead && !bHeadEnd) || Chance(90);
+        if (page.bBody) {
+            if (page.bHead && !bHeadEnd)
+                page.nHeadContentEnd = s.size(); // a head without end tag ends at <body>
+            s += Chance(50) ? "<body>" : "<BODY class=\"rtl\" onload='ld()'>";
+            AddBodyContent(s);
+        }
+        const bool bBodyEnd = page.bBody && Chance(70);
+        if (bBodyEnd) {
+            page.nBodyContentEnd = s.size();
+            s += "</body>\n";
+        }
+        const bool bHtmlEnd = page.bHtml && Chance(70);
+        if (bHtmlEnd) {
+            page.nHtmlContentEnd = s.size();
+            if (page.bBody && !bBodyEnd)
+                page.nBodyContentEnd = s.size(); // a body without end tag ends at </html>
+            s += Chance(50) ? "</html>" : "</HTML>";
+        }
+        s += Chance(50) ? "\n" : "";
+        if (page.bHtml && !bHtmlEnd)
+            page.nHtmlContentEnd = s.size();
+        if (page.bBody && !bBodyEnd && !bHtmlEnd)
+            page.nBodyContentEnd = s.size();
+        return page;
+    }
+
+    uint32_t Next(uint32_t nBound) { return std::uniform_int_distribution<uint32_t>(0, nBound - 1)(m_rng); }
+    bool Chance(uint32_t nPercent) { return Next(100) < nPercent; }
+    template <size_t N> const char* Pick(const char* const (&rg)[N]) { return rg[Next(N)]; }
+
+private:
+    void AddHeadContent(CGenPage& page) {
+        std::string& s = page.csText;
+        static const char* const s_rgFillers[] = {
+            "<title>Mail</title>",
+            "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">",
+            "<link type=\"text/css\" rel=\"stylesheet\" href=\"/owa/8.1.240.5/themes/base/premium.css\">",
+            "<!-- <script src=\"hidden.js\"></script> </head> <body> -->",
+            "\n  ",
+            "<style>p { color: red }</style>",
+        };
+        static const char* const s_rgValues[] = {"/owa/8.1.240.5/scripts/premium/uglobal.js", "x.js",
+                                                 "a&amp;b.js", "", "/owa/scripts/basic/startpage.js"};
+        const uint32_t nItems = Next(8);
+        for (uint32_t i = 0; i < nItems; ++i) {
+            if (Chance(40)) {
+                s += Pick(s_rgFillers);
+                continue;
+            }
+            CGenScript script;
+            std::string csValue = Pick(s_rgValues);
+            switch (Next(6)) {
+            case 0:
+                s += "<script type=\"text/javascript\" ";
+                script = WithSrc(s, "src", "\"", csValue);
+                s += "></script>";
+                break;
+            case 1:
+                s += "<SCRIPT ";
+                script = WithSrc(s, "SRC", "'", csValue);
+                s += "></SCRIPT>";
+                break;
+            case 2:
+                s += "<script ";
+                script = WithSrc(s, "src", "", csValue.empty() ? "y.js" : csValue);
+                s += "></script>";
+                break;
+            case 3:
+                s += "<script defer ";
+                script = Valueless(s, Chance(50) ? "src" : "Src");
+                s += Chance(50) ? "></script>" : " ></script>";
+                break;
+            case 4:
+                s += "<Script language=javascript>var a = 1;</Script>";
+                break;
+            default:
+                s += "<script>";
+                break; // unclosed: nothing after it needs it closed for the head to end where it does
+            }
+            page.vScripts.push_back(script);
+        }
+    }
+
+    static CGenScript WithSrc(std::string& s, const char* pszName, const char* pszQuote,
+                              const std::string& csValue) {
+        CGenScript script;
+        script.bHasSrc = true;
+        script.bHasValue = true;
+        script.csValue = csValue;
+        script.csNameAsWritten = pszName;
+        script.nAttributeBegin = s.size();
+        s += pszName;
+        s += "=";
+        s += pszQuote;
+        script.nValueBegin = s.size();
+        s += csValue;
+        s += pszQuote;
+        return script;
+    }
+
+    static CGenScript Valueless(std::string& s, const char* pszName) {
+        CGenScript script;
+        script.bHasSrc = true;
+        script.csNameAsWritten = pszName;
+        script.nAttributeBegin = s.size();
+        s += pszName;
+        return script;
+    }
+
+    void AddBodyContent(std::string& s) {
+        static const char* const s_rgPieces[] = {
+            "<div id=\"divTop\">",
+            "</div>",
+            "<a href=\"?ae=Item\">New</a>",
+            "<p>text &amp; more",
+            "<table><tr><td>one<td>two</table>",
+            "<!-- c -->",
+            "<br>",
+            "plain text ",
+            "<input type=hidden value>",
+            "<img src=\"x.gif\" alt=''>",
+            "<span>x</span>",
+        };
+        const uint32_t nItems = Next(12);
+        for (uint32_t i = 0; i < nItems; ++i)
+            s += Pick(s_rgPieces);
+    }
+
+    std::mt19937 m_rng;
+};
+
+// The model of the host: instructions at one position apply inserts before deletes, inserts newest first.
+struct CModelEdit {
+    size_t nPos;
+    int nType;
+    std::string csText;
+    size_t nLength;
+    size_t nSeq;
+};
+
+std::string ApplyModel(const std::string& csPage, std::vector<CModelEdit> vEdits) {
+    std::stable_sort(vEdits.begin(), vEdits.end(), [](const CModelEdit& a, const CModelEdit& b) {
+        if (a.nPos != b.nPos)
+            return a.nPos < b.nPos;
+        if (a.nType != b.nType)
+            return a.nType < b.nType;
+        return a.nSeq > b.nSeq;
+    });
+    std::string csOut;
+    size_t nCursor = 0;
+    for (const CModelEdit& e : vEdits) {
+        csOut.append(csPage, nCursor, e.nPos - nCursor);
+        nCursor = e.nPos;
+        if (e.nType == BUFFER_INSTRUCTION_INSERT)
+            csOut += e.csText;
+        else
+            nCursor += e.nLength;
+    }
+    csOut.append(csPage, nCursor, std::string::npos);
+    return csOut;
+}
+
+const char* AddressAt(const std::string& csText, int64_t nOffset) {
+    return reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(csText.data()) +
+                                         static_cast<uintptr_t>(nOffset));
+}
+
+// Where the host finds the text (caseless), from nFrom on, passing over comments as the parser does.
+const char* FindOutsideComments(const std::string& csText, const char* pszText, size_t nFrom) {
+    const std::string_view csNeedle(pszText);
+    for (size_t i = nFrom; i + csNeedle.size() <= csText.size(); ++i) {
+        if (csText.compare(i, 4, "<!--") == 0) {
+            size_t nEnd = csText.find("-->", i + 4);
+            if (nEnd == std::string::npos)
+                return nullptr;
+            i = nEnd + 2;
+            continue;
+        }
+        if (EqualsCaseless(std::string_view(csText).substr(i, csNeedle.size()), csNeedle))
+            return csText.data() + i;
+    }
+    return nullptr;
+}
+
+struct CHostRecord {
+    CCommonPointers m_pointers;
+    CHostRecord(const std::string& csText, size_t nHtmlBegin, bool bLocate) {
+        m_pointers.m_pDataBegin = csText.data();
+        m_pointers.m_pDataLast = AddressAt(csText, static_cast<int64_t>(csText.size()) - 1);
+        if (nHtmlBegin > 0)
+            m_pointers.m_pHtmlDataBegin = csText.data() + nHtmlBegin;
+        if (!bLocate)
+            return;
+        m_pointers.m_pHtmlStartTag = FindOutsideComments(csText, "<html", nHtmlBegin);
+        m_pointers.m_pHeadStartTag = FindOutsideComments(csText, "<head", nHtmlBegin);
+        m_pointers.m_pHeadEndTag = FindOutsideComments(csText, "</head", nHtmlBegin);
+        m_pointers.m_pBodyStartTag = FindOutsideComments(csText, "<body", nHtmlBegin);
+        m_pointers.m_pBodyEndTag = FindOutsideComments(csText, "</body", nHtmlBegin);
+    }
+};
+
+} // namespace
+
+TEST(DomProperty, RandomPagesWithRandomEditsGiveTheExpectedText) {
+    constexpr uint32_t PAGES = 400;
+    size_t nEditsChecked = 0, nExceptions = 0;
+    for (uint32_t nSeed = 1; nSeed <= PAGES; ++nSeed) {
+        SCOPED_TRACE("seed " + std::to_string(nSeed));
+        CGenerator gen(nSeed);
+        const CGenPage page = gen.Generate();
+        const size_t nHtmlBegin = gen.Chance(30) ? page.nHtmlDataBegin : 0;
+        CHostRecord host(page.csText, nHtmlBegin, gen.Chance(50));
+        CDOMSource dom(host.m_pointers);
+        ASSERT_FALSE(dom.isUndefined());
+
+        const bool bBodyFirst = gen.Chance(50);
+        CDOMElement body, head;
+        if (bBodyFirst)
+            body = dom.getBody();
+        head = dom.getHead();
+        if (!bBodyFirst)
+            body = dom.getBody();
+        CDOMElement html = dom.getHtml();
+        ASSERT_EQ(html.isUndefined(), !page.bHtml);
+        ASSERT_EQ(head.isUndefined(), !page.bHead) << page.csText;
+        ASSERT_EQ(body.isUndefined(), !page.bBody) << page.csText;
+
+        std::vector<CGenScript> vScripts;
+        if (page.bHead) {
+            CDOMStartTagVector tags = head.getStartTagsByTagName("SCRIPT");
+            ASSERT_EQ(tags.size(), page.vScripts.size()) << page.csText;
+            for (size_t i = 0; i < tags.size(); ++i) {
+                const CGenScript& expected = page.vScripts[i];
+                CDOMAttribute src = tags.at(i).getAttribute("src");
+                ASSERT_EQ(src.isUndefined(), !expected.bHasSrc);
+                if (!expected.bHasSrc)
+                    continue;
+                EXPECT_EQ(src.hasValue(), expected.bHasValue);
+                EXPECT_EQ(src.getValue(), expected.csValue);
+                EXPECT_EQ(src.getValueBeginPos(), expected.bHasValue ? expected.nValueBegin : INVALID_POS);
+            }
+        }
+
+        // Random edits, recorded both through the facade and in the model.
+        CBufferInstructionList list;
+        std::vector<CModelEdit> vModel;
+        std::vector<bool> vRewritten(page.vScripts.size(), false);
+        const uint32_t nEdits = 1 + gen.Next(6);
+        for (uint32_t nEdit = 0; nEdit < nEdits; ++nEdit) {
+            const std::string csText = "[" + std::to_string(nEdit) + "]";
+            const uint32_t nKind = gen.Next(4);
+            if (nKind == 0 && page.bHead) {
+                ASSERT_EQ(head.appendContentData(csText.c_str(), &list), ERROR_SUCCESS);
+                vModel.push_back({page.nHeadContentEnd, BUFFER_INSTRUCTION_INSERT, csText, 0, vModel.size()});
+            } else if (nKind == 1 && page.bBody) {
+                ASSERT_EQ(body.appendContentData(csText.c_str(), &list), ERROR_SUCCESS);
+                vModel.push_back({page.nBodyContentEnd, BUFFER_INSTRUCTION_INSERT, csText, 0, vModel.size()});
+            } else if (nKind == 2 && page.bHtml) {
+                ASSERT_EQ(html.appendContentData(csText.c_str(), &list), ERROR_SUCCESS);
+                vModel.push_back({page.nHtmlContentEnd, BUFFER_INSTRUCTION_INSERT, csText, 0, vModel.size()});
+            } else if (nKind == 3 && !page.vScripts.empty()) {
+                const size_t nScript = gen.Next(static_cast<uint32_t>(page.vScripts.size()));
+                const CGenScript& script = page.vScripts[nScript];
+                if (!script.bHasSrc || vRewritten[nScript])
+                    continue;
+                CDOMAttribute src = head.getStartTagsByTagName("script").at(nScript).getAttribute("SRC");
+                const uint64_t nOffset = gen.Next(static_cast<uint32_t>(script.csValue.size()) + 3);
+                const bool bValid = script.bHasValue ? nOffset <= script.csValue.size() : nOffset == 0;
+                if (!bValid) {
+                    EXPECT_THROW(src.insertValueData(nOffset, csText.c_str(), &list),
+                                 CDOMParserIllegalArgumentException);
+                    ++nExceptions;
+                    continue;
+                }
+                ASSERT_EQ(src.insertValueData(nOffset, csText.c_str(), &list), ERROR_SUCCESS);
+                if (script.bHasValue) {
+                    vModel.push_back({script.nValueBegin + static_cast<size_t>(nOffset),
+                                      BUFFER_INSTRUCTION_INSERT, csText, 0, vModel.size()});
+                } else {
+                    vRewritten[nScript] = true;
+                    vModel.push_back({script.nAttributeBegin, BUFFER_INSTRUCTION_DELETE, "",
+                                      script.csNameAsWritten.size(), vModel.size()});
+                    vModel.push_back({script.nAttributeBegin, BUFFER_INSTRUCTION_INSERT,
+                                      script.csNameAsWritten + "=\"" + csText + "\" ", 0, vModel.size()});
+                }
+            }
+        }
+        std::string csOut, csError;
+        ASSERT_TRUE(ApplyBufferInstructions(page.csText, reinterpret_cast<uintptr_t>(page.csText.data()),
+                                            list, csOut, csError))
+            << csError;
+        EXPECT_EQ(csOut, ApplyModel(page.csText, vModel)) << page.csText;
+        nEditsChecked += vModel.size();
+    }
+    // The generator must reach the interesting cases, or the property says little.
+    EXPECT_GT(nEditsChecked, PAGES);
+    EXPECT_GT(nExceptions, 10u);
+}
+
+TEST(DomProperty, WrongHostAddressesNeverBreakThePage) {
+    CGenerator gen(4242);
+    for (int nRound = 0; nRound < 300; ++nRound) {
+        SCOPED_TRACE("round " + std::to_string(nRound));
+        const CGenPage page = gen.Generate();
+        const std::string& csText = page.csText;
+        const int64_t nSize = static_cast<int64_t>(csText.size());
+        auto address = [&]() -> const char* {
+            int64_t nOffset = 0;
+            switch (gen.Next(5)) {
+            case 0:
+                return nullptr;
+            case 1:
+                nOffset = -1 - static_cast<int64_t>(gen.Next(1000)); // below the data
+                break;
+            case 2:
+                nOffset = nSize + static_cast<int64_t>(gen.Next(1000)); // past the end
+                break;
+            case 3: {
+                size_t n = csText.find('<', gen.Next(static_cast<uint32_t>(csText.size() + 1)));
+                nOffset = n == std::string::npos ? 0 : static_cast<int64_t>(n); // some tag
+                break;
+            }
+            default:
+                nOffset = gen.Next(static_cast<uint32_t>(csText.size() + 1)); // anywhere
+            }
+            return AddressAt(csText, nOffset);
+        };
+        CCommonPointers pointers;
+        pointers.m_pDataBegin = csText.data();
+        pointers.m_pDataLast = AddressAt(csText, nSize - 1);
+        pointers.m_pHtmlDataBegin = gen.Chance(70) ? nullptr : address();
+        pointers.m_pHtmlStartTag = address();
+        pointers.m_pHeadStartTag = address();
+        pointers.m_pHeadEndTag = address();
+        pointers.m_pBodyStartTag = address();
+        pointers.m_pBodyEndTag = address();
+
+        CDOMSource dom(pointers);
+        if (dom.isUndefined()) {
+            // Only an HTML begin past the end can make the source fail.
+            EXPECT_GT(reinterpret_cast<uintptr_t>(pointers.m_pHtmlDataBegin),
+                      reinterpret_cast<uintptr_t>(pointers.m_pDataLast) + 1);
+            EXPECT_THROW(dom.getBody(), CDOMParserUndefinedObjectException);
+            continue;
+        }
+        const TPos nBegin = dom.getBeginPos();
+        CBufferInstructionList list;
+        for (int nWhich : {static_cast<int>(gen.Next(3)), 0, 1, 2}) {
+            CDOMElement element = nWhich == 0 ? dom.getHtml() : nWhich == 1 ? dom.getHead() : dom.getBody();
+            if (element.isUndefined())
+                continue;
+            EXPECT_GE(element.getBeginPos(), nBegin);
+            EXPECT_LT(element.getBeginPos(), csText.size());
+            CDOMStartTagVector scripts = element.getStartTagsByTagName("script");
+            for (size_t i = 0; i < scripts.size(); ++i) {
+                CDOMAttribute src = scripts.at(i).getAttribute("src");
+                if (!src.isUndefined() && src.hasValue()) {
+                    EXPECT_LE(src.getValueEndPos(), csText.size());
+                }
+            }
+            EXPECT_EQ(element.appendContentData("@", &list), ERROR_SUCCESS);
+        }
+        std::string csOut, csError;
+        EXPECT_TRUE(
+            ApplyBufferInstructions(csText, reinterpret_cast<uintptr_t>(csText.data()), list, csOut, csError))
+            << csError;
+    }
+}
+
+TEST(DomFixture, PremiumPageEditsLikeTheForm) {
+    const std::string csPage = htmltest::ReadFixture("dom/premium_start.html");
+    ASSERT_FALSE(csPage.empty());
+    for (bool bLocate : {false, true}) {
+        SCOPED_TRACE(bLocate ? "host located" : "lazy");
+        CHostRecord host(csPage, 0, bLocate);
+        CDOMSource dom(host.m_pointers);
+        const TPos nTemplate = dom.scanForString("<!-- OwaPage = ", dom.getBeginPos());
+        ASSERT_NE(nTemplate, INVALID_POS);
+        EXPECT_EQ(dom.substringData(nTemplate + 15, 25), "ASP.auth_owa_premium -->\n");
+
+        CBufferInstructionList list;
+        CDOMElement head = dom.getHead();
+        ASSERT_EQ(head.appendContentData("<script>var g=1;</script>", &list), ERROR_SUCCESS);
+        CDOMStartTagVector scripts = head.getStartTagsByTagName("SCRIPT");
+        ASSERT_EQ(scripts.size(), 3u);
+        bool bPrefixed = false;
+        for (size_t i = 0; i < scripts.size() && !bPrefixed; ++i) {
+            CDOMAttribute src = scripts.at(i).getAttribute("src");
+            if (src.isUndefined() || !src.hasValue())
+                continue;
+            const size_t nFile = src.getValue().find("uglobal.js");
+            if (nFile == std::string::npos)
+                continue;
+            ASSERT_EQ(src.insertValueData(nFile, "bk/", &list), ERROR_SUCCESS);
+            bPrefixed = true;
+        }
+        ASSERT_TRUE(bPrefixed);
+        ASSERT_EQ(dom.getBody().appendContentData("<div id=\"bkDlg\"></div>", &list), ERROR_SUCCESS);
+
+        std::string csExpected = csPage;
+        csExpected.insert(csExpected.find("</body>"), "<div id=\"bkDlg\"></div>");
+        csExpected.insert(csExpected.find("uglobal.js"), "bk/");
+        csExpected.insert(csExpected.find("</head>"), "<script>var g=1;</script>");
+        std::string csOut, csError;
+        ASSERT_TRUE(ApplyBufferInstructions(csPage, reinterpret_cast<uintptr_t>(csPage.data()), list, csOut,
+                                            csError));
+        EXPECT_EQ(csOut, csExpected);
+    }
+}

@@ -1,0 +1,527 @@
+// The tag cache must never change an answer: every finder is run over the same pages with the cache on, with
+// only one of its switches on, and without it, in several orders of questions, and the answers (positions and
+// types) compared. Then the records themselves: their shape after walks, what they spare the text, and the
+// repair when they contradict a search.
+#include "HtmlTestSupport.h"
+
+#include "html/CCache.h"
+
+#include <algorithm>
+#include <random>
+#include <sstream>
+
+using namespace htmltest;
+
+namespace {
+
+enum class ECacheMode { On, Off, AllTypesOnly, TypedOnly };
+
+const char* ModeName(ECacheMode eMode) {
+    switch (eMode) {
+    case ECacheMode::On:
+        return "on";
+    case ECacheMode::Off:
+        return "off";
+    case ECacheMode::AllTypesOnly:
+        return "all-types only";
+    case ECacheMode::TypedOnly:
+        return "typed only";
+    }
+    return "?";
+}
+
+void ApplyMode(CSource* pSource, ECacheMode eMode) {
+    switch (eMode) {
+    case ECacheMode::On:
+        break;
+    case ECacheMode::Off:
+        pSource->setCache(nullptr);
+        break;
+    case ECacheMode::AllTypesOnly:
+        pSource->setCacheSwitches(true, false);
+        break;
+    case ECacheMode::TypedOnly:
+        pSource->setCacheSwitches(false, true);
+        break;
+    }
+}
+
+CCache* CacheOf(CSource* pSource) {
+    return static_cast<CCache*>(pSource->getCache());
+}
+
+std::string Describe(const CSegment* pSegment) {
+    if (!pSegment)
+        return "-";
+    std::ostringstream os;
+    os << pSegment->getBegin() << ':' << pSegment->getEnd();
+    if (const CTag* pTag = dynamic_cast<const CTag*>(pSegment))
+        os << ':' << pTag->getTagType()->getDescription() << ':' << pTag->getName();
+    return os.str();
+}
+
+std::vector<const CTagType*> FinderTypes() {
+    const CStartTagTypeSingletonData* pStart = StartTagTypes();
+    const CEndTagTypeSingletonData* pEnd = EndTagTypes();
+    return {nullptr,
+            &pStart->m_comment,
+            &pStart->m_cdataSection,
+            &pStart->m_normal,
+            &pStart->m_unregistered,
+            &pStart->m_markupDeclaration,
+            &pStart->m_serverCommon,
+            &pEnd->m_normal,
+            &pEnd->m_unregistered};
+}
+
+// The positions in the order the questions are asked: forward, backward, or shuffled.
+std::vector<TPos> Positions(const CSource* pSource, int nOrder) {
+    std::vector<TPos> v;
+    for (TPos n = pSource->getBegin(); n < pSource->getEnd(); ++n)
+        v.push_back(n);
+    if (nOrder == 1)
+        std::reverse(v.begin(), v.end());
+    else if (nOrder == 2)
+        std::shuffle(v.begin(), v.end(), std::mt19937(static_cast<unsigned>(v.size())));
+    return v;
+}
+
+// Asks every finder about every position and returns the answers, keyed by question so that orders compare.
+std::vector<std::string> Answers(CSource* pSource, int nOrder) {
+    std::vector<std::string> v;
+    const std::vector<TPos> vPositions = Positions(pSource, nOrder);
+    const std::vector<const CTagType*> vTypes = FinderTypes();
+    auto add = [&](const std::string& csQuestion, const CSegment* pAnswer) {
+        v.push_back(csQuestion + " = " + Describe(pAnswer));
+    };
+    for (TPos nPos : vPositions) {
+        const std::string csAt = std::to_string(nPos);
+        add("at " + csAt, CTag::getTagAt(pSource, nPos));
+        for (size_t t = 0; t < vTypes.size(); ++t)
+            for (bool bNext : {SEARCH_PREVIOUS, SEARCH_NEXT})
+                add("tag " + std::to_string(t) + (bNext ? " next " : " prev ") + csAt,
+                    CTag::findPreviousOrNextTag(pSource, nPos, vTypes[t], bNext));
+    }
+    // Elements and end-tag matching from positions sampled across the page, in the same order.
+    static const char* const s_rgNames[] = {"",  "html", "head", "body",   "div",
+                                            "p", "li",   "td",   "script", "a"};
+    const CEndTagType* pEndNormal = &EndTagTypes()->m_normal;
+    for (size_t i = 0; i < vPositions.size(); i += 3) {
+        TPos nPos = vPositions[i];
+        const std::string csAt = std::to_string(nPos);
+        for (const char* pszName : s_rgNames) {
+            for (bool bNext : {SEARCH_PREVIOUS, SEARCH_NEXT}) {
+                CStartTag* pStart = CStartTag::findPreviousOrNext(pSource, nPos, pszName, bNext);
+                add(std::string("start ") + pszName + (bNext ? " next " : " prev ") + csAt, pStart);
+                if (pStart) {
+                    CElement* pElement = pStart->getElement();
+                    add("element " + Describe(pStart), pElement);
+                    add("end tag " + Describe(pStart), pElement ? pElement->getEndTag() : nullptr);
+                }
+                if (*pszName)
+                    add(std::string("end ") + pszName + (bNext ? " next " : " prev ") + csAt,
+                        CEndTag::findPreviousOrNext(pSource, nPos, pszName, pEndNormal, bNext));
+            }
+        }
+    }
+    // The element tree with the children of each element, and the start tags each one contains.
+    std::vector<CElement*> vStack(pSource->getChildElements().begin(), pSource->getChildElements().end());
+    for (CElement* pTop : vStack)
+        add("top", pTop);
+    while (!vStack.empty()) {
+        CElement* pElement = vStack.back();
+        vStack.pop_back();
+        for (CElement* pChild : pElement->getChildElements()) {
+            add("child of " + Describe(pElement), pChild);
+            vStack.push_back(pChild);
+        }
+        for (const char* pszName : {"div", "input", "li"})
+            for (CStartTag* pTag : pElement->getStartTagsByTagName(pszName))
+                add(std::string("contains ") + pszName + " " + Describe(pElement), pTag);
+    }
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+// The shape every sub-cache keeps: sorted, numbered, bookends in place, flags that agree across each gap, no
+// record that tells nothing, nothing left marked for removal.
+void ExpectWellFormed(CSource* pSource) {
+    CCache* pCache = CacheOf(pSource);
+    ASSERT_NE(pCache, nullptr);
+    std::vector<CSubCache*> vSubCaches = {&pCache->getAllTypesSubCache(),
+                                          pCache->getSubCache(&StartTagTypes()->m_comment),
+                                          pCache->getSubCache(&StartTagTypes()->m_cdataSection)};
+    for (CSubCache* pSub : vSubCaches) {
+        ASSERT_NE(pSub, nullptr);
+        ASSERT_GE(pSub->size(), 2u);
+        EXPECT_EQ(pSub->getEntry(0).m_nPos, pSource->getBegin() - 1);
+        EXPECT_EQ(pSub->getEntry(pSub->size() - 1).m_nPos, pSource->getEnd());
+        for (size_t i = 0; i < pSub->size(); ++i) {
+            const CCacheEntry& entry = pSub->getEntry(i);
+            EXPECT_EQ(entry.m_nIndex, i);
+            EXPECT_FALSE(entry.m_bRemove);
+            if (i > 0 && i + 1 < pSub->size()) {
+                EXPECT_LT(pSub->getEntry(i - 1).m_nPos + 1, entry.m_nPos + 1) << "unsorted at " << i;
+                EXPECT_FALSE(!entry.m_pTag && entry.m_bPreviousCompleted && entry.m_bNextCompleted)
+                    << "idle record at " << entry.m_nPos;
+                if (entry.m_pTag) {
+                    EXPECT_EQ(entry.m_pTag->getBegin(), entry.m_nPos);
+                    if (pSub->getTagType()) {
+                        EXPECT_EQ(entry.m_pTag->getTagType(), pSub->getTagType());
+                    }
+                }
+            }
+            if (i + 1 < pSub->size()) {
+                EXPECT_EQ(entry.m_bNextCompleted, pSub->getEntry(i + 1).m_bPreviousCompleted) << "gap " << i;
+            }
+        }
+    }
+}
+
+void ExpectSameAnswers(const std::string& csText, TPos nBegin) {
+    for (int nOrder = 0; nOrder < 3; ++nOrder) {
+        CPage reference(csText, nBegin);
+        ASSERT_NE(reference.get(), nullptr);
+        ApplyMode(reference.get(), ECacheMode::Off);
+        const std::vector<std::string> vExpected = Answers(reference.get(), nOrder);
+        for (ECacheMode eMode : {ECacheMode::On, ECacheMode::AllTypesOnly, ECacheMode::TypedOnly}) {
+            CPage page(csText, nBegin);
+            ApplyMode(page.get(), eMode);
+            std::vector<std::string> vActual = Answers(page.get(), nOrder);
+            SCOPED_TRACE(std::string("cache ") + ModeName(eMode) + ", order " + std::to_string(nOrder));
+            ASSERT_EQ(vActual.size(), vExpected.size());
+            for (size_t i = 0; i < vActual.size(); ++i)
+                ASSERT_EQ(vActual[i], vExpected[i]);
+            ExpectWellFormed(page.get());
+        }
+    }
+}
+
+struct CPageCase {
+    const char* pszName;
+    const char* pszText;
+    TPos nBegin;
+};
+
+class SameAnswers : public ::testing::TestWithParam<CPageCase> {};
+
+TEST_P(SameAnswers, WithAndWithoutTheCache) {
+    ExpectSameAnswers(GetParam().pszText, GetParam().nBegin);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, SameAnswers,
+    ::testing::Values(
+        CPageCase{"Empty", "", 0}, CPageCase{"NoMarkup", "just text, no tags at all", 0},
+        CPageCase{"OneTag", "<p>", 0}, CPageCase{"LessThanOnly", "<<<<", 0},
+        CPageCase{"Nested", "<html><head><title>t</title></head><body><div><div>x</div></div></body></html>",
+                  0},
+        CPageCase{"HtmlBeginsLater", "HTTP junk<p>a<div id=x>b</div><p>c", 9},
+        CPageCase{"CommentsHideTags", "<div><!-- <p> <!-- --> <b>x</b><!----><!-- <% s %> --></div>", 0},
+        CPageCase{"UnclosedComment", "<p>a<!-- <div> <b> no end", 0},
+        CPageCase{"CdataHidesTags", "<a><![cdata[ <b> ]]></a><![CDATA[ <i> ]]><i>y</i>", 0},
+        CPageCase{"Unregistered", "a </ b> c <p> < d <!DOCTYPE x> </ e> <q>", 0},
+        CPageCase{"Declarations", "<?xml version='1.0'?><!doctype html><?php x ?><!ELEMENT e><% y %><html>",
+                  0},
+        CPageCase{"OptionalEndTags",
+                  "<ul><li>a<ul><li>b</ul><li>c</ul><table><tr><td>1<td>2<tr><td>3</table>", 0},
+        CPageCase{"ScriptText", "<script>if (a < b && c > d) { s = '<div>'; }</script><p>x</p>", 0},
+        CPageCase{"AttributesWithMarkup", "<a title='<b>' href=\"x>y\"><img alt=<i>></a>", 0}),
+    [](const auto& info) { return std::string(info.param.pszName); });
+
+TEST(TagCache, FixturePageGivesTheSameAnswers) {
+    std::string csText = ReadFixture("mailbox.html");
+    ASSERT_FALSE(csText.empty());
+    ExpectSameAnswers(csText, 0);
+}
+
+TEST(TagCache, GeneratedMalformedPagesGiveTheSameAnswers) {
+    static const char* const s_rgFragments[] = {
+        "<",    ">",         "</",    "/>",     "<div",    "<div>",     "</div>", "<p>",       "<li>",
+        "<ul>", "</ul>",     "<td>",  "<tr>",   "<a",      "<a>",       "</a>",   " href=",    "'",
+        "\"",   "=",         " x",    "<!--",   "-->",     "--",        "<!",     "<![cdata[", "]]>",
+        "<%",   "%>",        "<?xml", "<?",     "?>",      "<!doctype", "<body>", "\n",        "t",
+        "<<",   "<!ELEMENT", "</ b>", "<head>", "</head>", "<html>"};
+    const size_t nFragments = sizeof(s_rgFragments) / sizeof(s_rgFragments[0]);
+    std::mt19937 rng(977);
+    for (int nPage = 0; nPage < 40; ++nPage) {
+        std::string csText;
+        size_t nPieces = 5 + rng() % 40;
+        for (size_t i = 0; i < nPieces; ++i)
+            csText += s_rgFragments[rng() % nFragments];
+        TPos nBegin = rng() % 3 == 0 ? rng() % (csText.size() / 3 + 1) : 0;
+        SCOPED_TRACE(csText);
+        ExpectSameAnswers(csText, nBegin);
+        if (HasFailure())
+            return;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// What the records spare the text
+
+TEST(TagCache, SearchFromInsideASearchedStretchScansNothing) {
+    CPage page("plain text here <p>after</p>");
+    CCache* pCache = CacheOf(page.get());
+    CTag* pFirst = CTag::findPreviousOrNextTag(page.get(), 0, SEARCH_NEXT);
+    ASSERT_NE(pFirst, nullptr);
+    ASSERT_EQ(pFirst->getBegin(), 16u);
+    const size_t nSearches = pCache->getUncachedSearchCount();
+    const size_t nLookups = pCache->getUncachedLookupCount();
+    for (TPos nPos = 1; nPos <= 16; ++nPos)
+        EXPECT_EQ(CTag::findPreviousOrNextTag(page.get(), nPos, SEARCH_NEXT), pFirst) << nPos;
+    EXPECT_EQ(pCache->getUncachedSearchCount(), nSearches);
+    EXPECT_EQ(pCache->getUncachedLookupCount(), nLookups);
+}
+
+TEST(TagCache, PositionsBetweenASearchAndItsTagNeedNoTagTypes) {
+    CPage page("<b>x</b> some words and more <i>y</i>");
+    CCache* pCache = CacheOf(page.get());
+    const TPos nFrom = 8;
+    CTag* pNext = CTag::findPreviousOrNextTag(page.get(), nFrom, SEARCH_NEXT);
+    ASSERT_NE(pNext, nullptr);
+    ASSERT_EQ(pNext->getName(), "i");
+    const size_t nLookups = pCache->getUncachedLookupCount();
+    for (TPos nPos = nFrom + 1; nPos < pNext->getBegin(); ++nPos)
+        EXPECT_EQ(CTag::getTagAt(page.get(), nPos), nullptr) << nPos;
+    EXPECT_EQ(pCache->getUncachedLookupCount(), nLookups);
+    // And backward over the same stretch: the tag before is found from the records of the first tags.
+    CTag* pPrevious = CTag::findPreviousOrNextTag(page.get(), pNext->getBegin() - 1, SEARCH_PREVIOUS);
+    ASSERT_NE(pPrevious, nullptr);
+    EXPECT_EQ(pPrevious->getBegin(), 4u);
+}
+
+TEST(TagCache, RecordedUnregisteredTagsArePassedOver) {
+    CPage page("x </ b> y <p>z");
+    CTag* pOdd = CTag::getTagAt(page.get(), 2);
+    ASSERT_NE(pOdd, nullptr);
+    ASSERT_TRUE(pOdd->isUnregistered());
+    CTag* pNext = CTag::findPreviousOrNextTag(page.get(), 0, SEARCH_NEXT);
+    ASSERT_NE(pNext, nullptr);
+    EXPECT_EQ(pNext->getBegin(), 10u);
+    EXPECT_EQ(CTag::findPreviousOrNextTag(page.get(), 9, SEARCH_PREVIOUS), nullptr);
+    // The record of the odd tag survives the walks that passed it: the same object answers again.
+    EXPECT_EQ(CTag::getTagAt(page.get(), 2), pOdd);
+}
+
+TEST(TagCache, WalksDropRecordsThatTellNothing) {
+    // Each '<' inside the comment is no tag and leaves a tagless record; a walk across them makes them
+    // redundant.
+    std::string csText = "<!-- ";
+    for (int i = 0; i < 200; ++i)
+        csText += "a < b ";
+    csText += "--><p>";
+    CPage page(csText);
+    CSubCache& all = CacheOf(page.get())->getAllTypesSubCache();
+    for (TPos nPos = 5; nPos + 6 < csText.size(); nPos += 6)
+        EXPECT_EQ(CTag::getTagAt(page.get(), nPos + 2), nullptr) << nPos + 2;
+    EXPECT_GT(all.size(), 200u); // grown past the initial capacity, records in order
+    ExpectWellFormed(page.get());
+    CTag* pP = CTag::findPreviousOrNextTag(page.get(), 1, SEARCH_NEXT);
+    ASSERT_NE(pP, nullptr);
+    EXPECT_EQ(pP->getBegin(), csText.size() - 3);
+    EXPECT_LE(all.size(), 5u); // bookends, the comment, the paragraph, perhaps the start
+    ExpectWellFormed(page.get());
+}
+
+struct CBookendCase {
+    const char* pszName;
+    const char* pszText;
+    TPos nBegin;
+};
+
+class Bookends : public ::testing::TestWithParam<CBookendCase> {};
+
+TEST_P(Bookends, NewCacheHoldsOnlyItsBookends) {
+    CPage page(GetParam().pszText, GetParam().nBegin);
+    CCache* pCache = CacheOf(page.get());
+    ASSERT_NE(pCache, nullptr);
+    CSubCache& all = pCache->getAllTypesSubCache();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all.getEntry(0).m_nPos, GetParam().nBegin == 0 ? INVALID_POS : GetParam().nBegin - 1);
+    EXPECT_EQ(all.getEntry(1).m_nPos, page.get()->getEnd());
+    const bool bEmpty = page.get()->getBegin() == page.get()->getEnd();
+    EXPECT_EQ(all.getEntry(0).m_bNextCompleted, bEmpty);
+    EXPECT_EQ(all.getEntry(1).m_bPreviousCompleted, bEmpty);
+    // Outside the source no finder answers, and asking records nothing.
+    EXPECT_EQ(CTag::getTagAt(page.get(), page.get()->getEnd()), nullptr);
+    EXPECT_EQ(all.findPreviousOrNextTag(page.get()->getEnd(), SEARCH_NEXT), nullptr);
+    EXPECT_EQ(all.findPreviousOrNextTag(INVALID_POS, SEARCH_PREVIOUS), nullptr);
+    if (GetParam().nBegin > 0) {
+        EXPECT_EQ(CTag::getTagAt(page.get(), GetParam().nBegin - 1), nullptr);
+        EXPECT_EQ(all.getTagAt(0), nullptr);
+    }
+    EXPECT_EQ(all.size(), 2u);
+    EXPECT_FALSE(all.addNextTag(page.get()->getEnd(), nullptr));
+    EXPECT_EQ(pCache->getUncachedLookupCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Bookends,
+                         ::testing::Values(CBookendCase{"EmptyAtZero", "", 0},
+                                           CBookendCase{"TextAtZero", "<p>x</p>", 0},
+                                           CBookendCase{"LaterBegin", "xx<p>x</p>", 2},
+                                           CBookendCase{"EmptyAtEnd", "xyz", 3}),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
+TEST(TagCache, BackwardSearchClampsToTheLastByte) {
+    CPage page("<p>a</p>");
+    CSubCache& all = CacheOf(page.get())->getAllTypesSubCache();
+    CTag* pTag = all.findPreviousOrNextTag(100, SEARCH_PREVIOUS);
+    ASSERT_NE(pTag, nullptr);
+    EXPECT_EQ(pTag->getBegin(), 4u);
+    CTag* pFirst = all.findPreviousOrNextTag(0, SEARCH_NEXT);
+    ASSERT_NE(pFirst, nullptr);
+    EXPECT_EQ(pFirst->getBegin(), 0u);
+}
+
+TEST(TagCache, NoCacheWithoutASource) {
+    CLogCapture log;
+    EXPECT_EQ(CCache::CREATE_NEW_INST(nullptr), nullptr);
+    EXPECT_TRUE(log.contains("[CCache::CREATE_NEW_INST] pSource is 0."));
+}
+
+TEST(TagCache, OnlyTypesThatHideMarkupHaveTypedRecords) {
+    CPage page("<p>");
+    CCache* pCache = CacheOf(page.get());
+    const CStartTagTypeSingletonData* pTypes = StartTagTypes();
+    EXPECT_TRUE(pCache->hasSubCacheFor(&pTypes->m_comment));
+    EXPECT_TRUE(pCache->hasSubCacheFor(&pTypes->m_cdataSection));
+    EXPECT_FALSE(pCache->hasSubCacheFor(&pTypes->m_normal));
+    EXPECT_FALSE(pCache->hasSubCacheFor(&EndTagTypes()->m_normal));
+    EXPECT_FALSE(pCache->hasSubCacheFor(nullptr));
+    EXPECT_EQ(pCache->getSubCache(&pTypes->m_normal), nullptr);
+    EXPECT_EQ(pCache->getSubCache(nullptr), nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Repair
+
+struct CRepairCase {
+    const char* pszName;
+    bool bNext;
+    bool bTyped;
+};
+
+class Repair : public ::testing::TestWithParam<CRepairCase> {};
+
+// A record at the wrong place that names a real tag: the walk meets it and returns the tag, whose own place
+// has no record. The search still answers right, the sub-cache is cleared, and later answers stay right.
+TEST_P(Repair, MisplacedRecordIsClearedAndTheSearchResumes) {
+    const CRepairCase& c = GetParam();
+    const std::string csText = "<div>one <!-- c --> two <p>three</p> four</div>";
+    CPage page(csText);
+    CCache* pCache = CacheOf(page.get());
+    const CTagType* pType = c.bTyped ? &StartTagTypes()->m_comment : nullptr;
+    CSubCache* pSub = c.bTyped ? pCache->getSubCache(pType) : &pCache->getAllTypesSubCache();
+    // The tag the search should find, taken from a page without a cache.
+    CPage reference(csText);
+    reference.get()->setCache(nullptr);
+    const TPos nFrom = c.bNext ? 5 : csText.size() - 2;
+    CTag* pExpected = CTag::findPreviousOrNextTag(reference.get(), nFrom, pType, c.bNext);
+    ASSERT_NE(pExpected, nullptr);
+    // The same tag in the cached page, and a second record of it between the start and its place.
+    CTag* pTag = CTag::getTagAt(page.get(), pExpected->getBegin());
+    ASSERT_NE(pTag, nullptr);
+    const TPos nWrong = c.bNext ? pTag->getBegin() - 2 : pTag->getBegin() + 2;
+    pSub->clear();
+    ASSERT_TRUE(pSub->insertEntryUnchecked(nWrong, pTag, false, false));
+    const std::string csMethod = c.bNext ? "addNextTag" : "addPreviousTag";
+    CLogCapture log;
+    CTag* pFound = CTag::findPreviousOrNextTag(page.get(), nFrom, pType, c.bNext);
+    EXPECT_EQ(pFound, pTag);
+    EXPECT_TRUE(
+        log.contains("[CSubCache::" + csMethod + "] INTERNAL ERROR: Missing cache entry for found tag."));
+    EXPECT_TRUE(log.contains("[CSubCache::findPreviousOrNextTag] " + csMethod + "() failed. nPos <" +
+                             std::to_string(nFrom) + ">. Clear cache and resume."));
+    EXPECT_EQ(log.count("] " + csMethod + "() failed. nPos"), 1u);
+    ExpectWellFormed(page.get());
+    for (TPos nPos = 0; nPos < csText.size(); ++nPos) {
+        EXPECT_EQ(Describe(CTag::findPreviousOrNextTag(page.get(), nPos, pType, c.bNext)),
+                  Describe(CTag::findPreviousOrNextTag(reference.get(), nPos, pType, c.bNext)))
+            << nPos;
+        EXPECT_EQ(Describe(CTag::getTagAt(page.get(), nPos)),
+                  Describe(CTag::getTagAt(reference.get(), nPos)));
+    }
+    EXPECT_EQ(log.count("INTERNAL ERROR"), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Repair,
+                         ::testing::Values(CRepairCase{"AllTypesForward", true, false},
+                                           CRepairCase{"AllTypesBackward", false, false},
+                                           CRepairCase{"CommentsForward", true, true},
+                                           CRepairCase{"CommentsBackward", false, true}),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
+TEST(TagCacheRepair, RecordBehindTheSearchFailsTwiceAndStillAnswers) {
+    // The misplaced record names a tag that lies before the start of a forward search: no clearing can make
+    // the found tag fit the search, so the second marking fails too. The tag found is still returned.
+    CPage page("<i>a</i> bcdefgh <b>x</b>");
+    CSubCache& all = CacheOf(page.get())->getAllTypesSubCache();
+    CTag* pI = CTag::getTagAt(page.get(), 0);
+    ASSERT_NE(pI, nullptr);
+    all.clear();
+    ASSERT_TRUE(all.insertEntryUnchecked(12, pI, false, false));
+    CLogCapture log;
+    EXPECT_EQ(CTag::findPreviousOrNextTag(page.get(), 10, SEARCH_NEXT), pI);
+    EXPECT_EQ(log.count("[CSubCache::findPreviousOrNextTag] addNextTag() failed. nPos <10>. Clear cache and "
+                        "resume."),
+              1u);
+    EXPECT_EQ(log.count("[CSubCache::findPreviousOrNextTag] addNextTag() failed. nPos <10>."), 2u);
+    EXPECT_EQ(log.count("[CSubCache::addNextTag] INTERNAL ERROR: Missing cache entry for found tag."), 2u);
+    // The cleared records answer right afterwards, with the objects found before.
+    CTag* pB = CTag::findPreviousOrNextTag(page.get(), 10, SEARCH_NEXT);
+    ASSERT_NE(pB, nullptr);
+    EXPECT_EQ(pB->getName(), "b");
+    EXPECT_EQ(CTag::getTagAt(page.get(), 0), pI);
+}
+
+struct CVanishedCase {
+    const char* pszName;
+    bool bNext;
+};
+
+class VanishedTag : public ::testing::TestWithParam<CVanishedCase> {};
+
+TEST_P(VanishedTag, MarkingOverARecordedTagFails) {
+    // A record holding a registered tag inside the stretch a search claims to have crossed means the records
+    // and the text disagree; the marking refuses and leaves the records as they were.
+    CPage page("<a>1</a> 2 <b>3</b> 4 <i>5</i>");
+    CSubCache& all = CacheOf(page.get())->getAllTypesSubCache();
+    CTag* pA = CTag::getTagAt(page.get(), 0);
+    CTag* pB = CTag::getTagAt(page.get(), 11);
+    CTag* pI = CTag::getTagAt(page.get(), 22);
+    ASSERT_TRUE(pA && pB && pI);
+    const size_t nSize = all.size();
+    CLogCapture log;
+    const bool bNext = GetParam().bNext;
+    EXPECT_FALSE(bNext ? all.addNextTag(1, pI) : all.addPreviousTag(21, pA));
+    const std::string csMethod = bNext ? "addNextTag" : "addPreviousTag";
+    EXPECT_TRUE(
+        log.contains("[CSubCache::" + csMethod + "] INTERNAL ERROR: Cache entry no longer found in source."));
+    EXPECT_EQ(all.size(), nSize); // the start lies next to a recorded tag and needs no record
+    EXPECT_EQ(CTag::findPreviousOrNextTag(page.get(), 9, SEARCH_NEXT), pB);
+    CTag* pEndB = CTag::findPreviousOrNextTag(page.get(), 21, SEARCH_PREVIOUS);
+    ASSERT_NE(pEndB, nullptr);
+    EXPECT_EQ(pEndB->getBegin(), 15u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, VanishedTag,
+                         ::testing::Values(CVanishedCase{"Forward", true}, CVanishedCase{"Backward", false}),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
+TEST(TagCacheRepair, TextWinsOverARecordClaimingAnEmptyStretch) {
+    // A record that wrongly claims a stretch holds no tag is corrected when a tag is recorded inside it.
+    CPage page("abc <p>x</p>");
+    CSubCache& all = CacheOf(page.get())->getAllTypesSubCache();
+    ASSERT_TRUE(all.insertEntryUnchecked(1, nullptr, false, true));
+    ASSERT_TRUE(all.insertEntryUnchecked(10, nullptr, true, false));
+    CTag* pP = CTag::getTagAtUncached(page.get(), 4);
+    ASSERT_NE(pP, nullptr);
+    EXPECT_EQ(all.addTagAt(4, pP), pP);
+    EXPECT_EQ(CTag::getTagAt(page.get(), 4), pP);
+    for (size_t i = 0; i + 1 < all.size(); ++i)
+        EXPECT_EQ(all.getEntry(i).m_bNextCompleted, all.getEntry(i + 1).m_bPreviousCompleted);
+    EXPECT_FALSE(all.insertEntryUnchecked(page.get()->getEnd(), nullptr, false, false));
+}
+
+} // namespace

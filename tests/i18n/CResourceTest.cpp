@@ -1,0 +1,450 @@
+#include "i18n/CResource.h"
+
+#include "i18n/ResourceModuleData.h"
+#include "platform/CEventLog.h"
+#include "platform/CPlatform.h"
+#include "platform/SystemMessage.h"
+#include "tests/i18n/ResourceTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+constexpr LANGID c_wEnglish = LANGID_RESOURCE_ENGLISH;
+constexpr LANGID c_wFrench = 0x040C;
+
+class CRecordingDebug : public IDebugOutput {
+public:
+    void Write(const char* pszText) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_vLines.emplace_back(pszText);
+    }
+    std::mutex m_lock;
+    std::vector<std::string> m_vLines;
+};
+
+// A file system whose one file misbehaves as told.
+class CFaultyFiles : public IFileSystem {
+public:
+    class CFile : public IFile {
+    public:
+        explicit CFile(const CFaultyFiles& owner) : m_owner(owner) {}
+        bool ReadAt(uint64_t, void* pBuffer, size_t cb, size_t& cbRead) override {
+            cbRead = std::min(cb, m_owner.m_cbReadable);
+            std::memset(pBuffer, 0, cbRead);
+            return !m_owner.m_bReadFails;
+        }
+        bool WriteAt(uint64_t, const void*, size_t) override { return false; }
+        bool Append(const void*, size_t) override { return false; }
+        bool Flush() override { return false; }
+        uint64_t Size() override { return m_owner.m_cbSize; }
+
+    private:
+        const CFaultyFiles& m_owner;
+    };
+
+    std::unique_ptr<IFile> Open(const std::string&, EFileOpen eMode, DWORD& dwError) override {
+        m_eLastMode = eMode;
+        dwError = m_dwOpenError;
+        return m_bOpens ? std::make_unique<CFile>(*this) : nullptr;
+    }
+    bool Exists(const std::string&) override { return m_bOpens; }
+    bool GetLastWriteTime(const std::string&, FILETIME64&, DWORD& dwError) override {
+        dwError = ERROR_NOT_SUPPORTED;
+        return false;
+    }
+    bool CreateDirectories(const std::string&) override { return false; }
+    bool Remove(const std::string&) override { return false; }
+
+    bool m_bOpens = true;
+    DWORD m_dwOpenError = ERROR_SUCCESS;
+    bool m_bReadFails = false;
+    uint64_t m_cbSize = 64;
+    size_t m_cbReadable = 64;
+    EFileOpen m_eLastMode = EFileOpen::CreateAlways;
+};
+
+// The system text as the resource reports quote it: one line, no trailing blanks.
+std::string SystemLine(DWORD dwCode) {
+    std::string cs = SystemMessageOrFallback(dwCode);
+    for (char& ch : cs)
+        if (ch == '\r' || ch == '\n')
+            ch = ' ';
+    cs.erase(cs.find_last_not_of(' ') + 1);
+    return cs;
+}
+
+std::vector<BYTE> TwoLanguageModule() {
+    CResourceModuleWriter writer;
+    writer.AddString(c_wEnglish, 15, u"fifteen");
+    writer.AddString(c_wEnglish, 16, u"sixteen");
+    writer.AddString(c_wEnglish, 17, u"");
+    writer.AddString(c_wEnglish, 102, u"Leaving");
+    writer.AddString(c_wFrench, 102, u"Départ");
+    return writer.Build();
+}
+
+class CResourceTest : public testing::Test {
+protected:
+    void SetUp() override {
+        CCallbackRecord::Clear();
+        CResource::SetLogCallback(&CCallbackRecord::OnLog);
+        CResource::SetErrorCallback(&CCallbackRecord::OnError);
+        CPlatform::SetDebug(&m_debug);
+    }
+    void TearDown() override {
+        CResource::SetLogCallback(nullptr);
+        CResource::SetErrorCallback(nullptr);
+        CPlatform::SetDebug(nullptr);
+        CPlatform::SetFiles(nullptr);
+    }
+    std::string WriteModule(const std::string& csName, const std::vector<BYTE>& v) {
+        const std::string csPath = m_folder.Path(csName);
+        WriteFileBytes(csPath, v);
+        return csPath;
+    }
+    static std::vector<std::string> Logs() { return CCallbackRecord::LogLines(); }
+    static std::vector<std::pair<WORD, std::string>> Errors() { return CCallbackRecord::Errors(); }
+
+    void ExpectLoadFailureReported(const std::string& csPath, DWORD dwCode) {
+        const std::string csCode = std::to_string(dwCode);
+        ASSERT_EQ(Errors().size(), 1u);
+        EXPECT_EQ(Errors()[0].first, EVENTLOG_ERROR_TYPE);
+        EXPECT_EQ(Errors()[0].second, " Resource Class LoadModule failed  " + csPath + " error " + csCode +
+                                          "   " + SystemLine(dwCode));
+        ASSERT_EQ(Logs().size(), 1u);
+        EXPECT_EQ(Logs()[0], "Resource Class LoadModule failed  " + csPath + " error " + csCode + ", " +
+                                 SystemLine(dwCode));
+    }
+    void ExpectNothingLoaded(const CResource& resource) {
+        EXPECT_FALSE(resource.IsLoaded());
+        EXPECT_TRUE(resource.GetModulePath().empty());
+        CCallbackRecord::Clear();
+        std::u16string ws = u"stale";
+        EXPECT_FALSE(resource.LoadString(102, ws, c_wEnglish));
+        EXPECT_TRUE(ws.empty());
+        EXPECT_EQ(Logs(), std::vector<std::string>{"Resource class NULL handler LoadString"});
+    }
+
+    CTempFolder m_folder;
+    CRecordingDebug m_debug;
+};
+
+TEST_F(CResourceTest, LanguageListHasTheTwentyNamesInOrder) {
+    const std::vector<std::pair<std::string, LANGID>> vExpected = {
+        {"en", 0x1009},  {"fr", 0x040C},  {"de", 0x0407}, {"es", 0x0C0A}, {"pt-br", 0x0416},
+        {"pt", 0x0816},  {"da", 0x0406},  {"sv", 0x041D}, {"hu", 0x040E}, {"fi", 0x040B},
+        {"he", 0x040D},  {"it", 0x0410},  {"ar", 0x0401}, {"ja", 0x0411}, {"no", 0x0414},
+        {"chs", 0x0804}, {"cht", 0x0404}, {"nl", 0x0413}, {"tr", 0x041F}, {"el", 0x0408}};
+    CResource resource;
+    EXPECT_EQ(resource.GetLanguages(), vExpected);
+    EXPECT_FALSE(resource.IsLoaded());
+    EXPECT_TRUE(resource.GetModulePath().empty());
+    for (const auto& [csName, wLangId] : vExpected) {
+        LANGID wFound = 0;
+        EXPECT_TRUE(resource.DetectLanguage(csName, wFound)) << csName;
+        EXPECT_EQ(wFound, wLangId) << csName;
+    }
+    EXPECT_TRUE(Logs().empty());
+}
+
+TEST_F(CResourceTest, UnknownLanguageNamesFallBackToEnglish) {
+    CResource resource;
+    for (const char* pszName : {"en-us", "EN", "", "english", "zh-cn", "pt_br", "en ", "%s%n"}) {
+        CCallbackRecord::Clear();
+        LANGID wFound = 0;
+        EXPECT_FALSE(resource.DetectLanguage(pszName, wFound)) << pszName;
+        EXPECT_EQ(wFound, 4105) << pszName;
+        EXPECT_EQ(Logs(), std::vector<std::string>{std::string("Resource class can not find language ") +
+                                                   pszName + ". Set english as default"});
+    }
+}
+
+TEST_F(CResourceTest, MissingFileIsReportedAndNothingIsLoaded) {
+    CResource resource;
+    const std::string csPath = m_folder.Path("absent.dat");
+    EXPECT_FALSE(resource.LoadModule(csPath));
+    ExpectLoadFailureReported(csPath, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Errors()[0].second, " Resource Class LoadModule failed  " + csPath +
+                                      " error 2   The system cannot find the file specified.");
+    ExpectNothingLoaded(resource);
+}
+
+struct CBadFile {
+    const char* pszName;
+    std::vector<BYTE> (*pfnMake)();
+    DWORD dwExpected;
+};
+
+std::vector<BYTE> Truncated() {
+    std::vector<BYTE> v = TwoLanguageModule();
+    v.resize(v.size() / 2);
+    return v;
+}
+std::vector<BYTE> BadChecksum() {
+    std::vector<BYTE> v = TwoLanguageModule();
+    v[v.size() - 12] ^= 0x20;
+    return v;
+}
+std::vector<BYTE> OffsetOutOfRange() {
+    std::vector<BYTE> v = TwoLanguageModule();
+    v[20 + 3] = 0x7F; // the first block's offset, far beyond the file
+    const uint64_t qw = ResourceModuleChecksum(v.data(), v.size() - 8);
+    for (size_t i = 0; i < 8; ++i)
+        v[v.size() - 8 + i] = static_cast<BYTE>(qw >> (8 * i));
+    return v;
+}
+std::vector<BYTE> OversizeLength() {
+    std::vector<BYTE> v = TwoLanguageModule();
+    const size_t nBlock = v[20] | (v[21] << 8);
+    v[nBlock] = 0xFF;
+    v[nBlock + 1] = 0xFF;
+    const uint64_t qw = ResourceModuleChecksum(v.data(), v.size() - 8);
+    for (size_t i = 0; i < 8; ++i)
+        v[v.size() - 8 + i] = static_cast<BYTE>(qw >> (8 * i));
+    return v;
+}
+std::vector<BYTE> EmptyFile() {
+    return {};
+}
+std::vector<BYTE> SharedLibrary() {
+    return {0x7F, 'E', 'L', 'F', 2, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0x3E, 0, 1, 0, 0, 0};
+}
+
+class CResourceBadFileTest : public CResourceTest, public testing::WithParamInterface<CBadFile> {};
+
+// A damaged file fails the load with its code and frees the module that was loaded before.
+TEST_P(CResourceBadFileTest, LoadFailsAndTheOldModuleIsGone) {
+    CResource resource;
+    const std::string csGood = WriteModule("good.dat", TwoLanguageModule());
+    ASSERT_TRUE(resource.LoadModule(csGood));
+    ASSERT_TRUE(resource.IsLoaded());
+    const std::string csBad = WriteModule("bad.dat", GetParam().pfnMake());
+    CCallbackRecord::Clear();
+    EXPECT_FALSE(resource.LoadModule(csBad));
+    ExpectLoadFailureReported(csBad, GetParam().dwExpected);
+    ExpectNothingLoaded(resource);
+    // The reason goes to the debugger output only.
+    ASSERT_FALSE(m_debug.m_vLines.empty());
+    EXPECT_EQ(m_debug.m_vLines.back().rfind("Resource module rejected: ", 0), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CResourceBadFileTest,
+                         testing::Values(CBadFile{"Truncated", &Truncated, ERROR_INVALID_DATA},
+                                         CBadFile{"BadChecksum", &BadChecksum, ERROR_INVALID_DATA},
+                                         CBadFile{"OffsetOutOfRange", &OffsetOutOfRange, ERROR_INVALID_DATA},
+                                         CBadFile{"OversizeLength", &OversizeLength, ERROR_INVALID_DATA},
+                                         CBadFile{"EmptyFile", &EmptyFile, ERROR_BAD_FORMAT},
+                                         CBadFile{"SharedLibrary", &SharedLibrary, ERROR_BAD_FORMAT}),
+                         [](const testing::TestParamInfo<CBadFile>& info) { return info.param.pszName; });
+
+TEST_F(CResourceTest, FileSystemFailuresAreReportedWithTheirCodes) {
+    const struct {
+        const char* pszName;
+        bool bOpens;
+        DWORD dwOpenError;
+        bool bReadFails;
+        uint64_t cbSize;
+        size_t cbReadable;
+        DWORD dwExpected;
+    } aCases[] = {
+        {"access denied", false, ERROR_ACCESS_DENIED, false, 64, 64, ERROR_ACCESS_DENIED},
+        {"open fails without a code", false, ERROR_SUCCESS, false, 64, 64, ERROR_FILE_NOT_FOUND},
+        {"read fails", true, ERROR_SUCCESS, true, 64, 64, ERROR_READ_FAULT},
+        {"file shrinks while read", true, ERROR_SUCCESS, false, 64, 10, ERROR_READ_FAULT},
+        {"larger than any module", true, ERROR_SUCCESS, false, ResourceModuleFormat::c_cbMaxFile + 1, 0,
+         ERROR_BAD_FORMAT},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        CFaultyFiles files;
+        files.m_bOpens = c.bOpens;
+        files.m_dwOpenError = c.dwOpenError;
+        files.m_bReadFails = c.bReadFails;
+        files.m_cbSize = c.cbSize;
+        files.m_cbReadable = c.cbReadable;
+        CPlatform::SetFiles(&files);
+        CCallbackRecord::Clear();
+        CResource resource;
+        EXPECT_FALSE(resource.LoadModule("/x/WK_Res64.dat"));
+        CPlatform::SetFiles(nullptr);
+        EXPECT_EQ(files.m_eLastMode, EFileOpen::ReadExisting);
+        ExpectLoadFailureReported("/x/WK_Res64.dat", c.dwExpected);
+        ExpectNothingLoaded(resource);
+    }
+}
+
+TEST_F(CResourceTest, LoadStringFindsExactLanguageBlockAndEntry) {
+    CResource resource;
+    const std::string csPath = WriteModule("m.dat", TwoLanguageModule());
+    ASSERT_TRUE(resource.LoadModule(csPath));
+    EXPECT_EQ(resource.GetModulePath(), csPath);
+    EXPECT_TRUE(Logs().empty());
+    EXPECT_TRUE(Errors().empty());
+
+    const struct {
+        UINT nId;
+        LANGID wLangId;
+        bool bFound;
+        const char16_t* pwszText;
+        const char* pszLog; // null: no line
+    } aCases[] = {
+        {15, c_wEnglish, true, u"fifteen", nullptr}, // block 1, entry 15
+        {16, c_wEnglish, true, u"sixteen", nullptr}, // block 2, entry 0
+        {17, c_wEnglish, false, u"", nullptr},       // an empty entry is missing, silently
+        {14, c_wEnglish, false, u"", nullptr},       // never written: empty as well
+        {102, c_wEnglish, true, u"Leaving", nullptr},
+        {102, c_wFrench, true, u"Départ", nullptr},
+        {16, c_wFrench, false, u"",
+         "Resource Class LoadString failed. It couldn't find the resource 16 error 1815"},
+        {102, 0x0409, false, u"",
+         "Resource Class LoadString failed. It couldn't find the resource 102 error 1815"},
+        {500, c_wEnglish, false, u"",
+         "Resource Class LoadString failed. It couldn't find the resource 500 error 1814"},
+        {0x10000 + 15, c_wEnglish, false, u"",
+         "Resource Class LoadString failed. It couldn't find the resource 65551 error 1814"},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.nId);
+        CCallbackRecord::Clear();
+        std::u16string ws = u"stale";
+        EXPECT_EQ(resource.LoadString(c.nId, ws, c.wLangId), c.bFound);
+        EXPECT_EQ(ws, c.pwszText);
+        EXPECT_EQ(Logs(), c.pszLog ? std::vector<std::string>{c.pszLog} : std::vector<std::string>{});
+    }
+}
+
+TEST_F(CResourceTest, ModuleWithoutStringTablesFindsNothing) {
+    CResource resource;
+    ASSERT_TRUE(resource.LoadModule(WriteModule("empty.dat", CResourceModuleWriter().Build())));
+    std::u16string ws;
+    EXPECT_FALSE(resource.LoadString(102, ws, c_wEnglish));
+    EXPECT_EQ(Logs(), std::vector<std::string>{
+                          "Resource Class LoadString failed. It couldn't find the resource 102 error 1813"});
+}
+
+TEST_F(CResourceTest, UnloadAndReload) {
+    CResource resource;
+    EXPECT_TRUE(resource.UnloadModule()); // nothing loaded: nothing to do
+    const std::string csFirst = WriteModule("first.dat", TwoLanguageModule());
+    CResourceModuleWriter writer;
+    writer.AddString(c_wEnglish, 102, u"Second");
+    const std::string csSecond = WriteModule("second.dat", writer.Build());
+
+    ASSERT_TRUE(resource.LoadModule(csFirst));
+    ASSERT_TRUE(resource.LoadModule(csSecond));
+    EXPECT_EQ(resource.GetModulePath(), csSecond);
+    std::u16string ws;
+    EXPECT_TRUE(resource.LoadString(102, ws, c_wEnglish));
+    EXPECT_EQ(ws, u"Second");
+    EXPECT_FALSE(resource.LoadString(102, ws, c_wFrench)); // the first module's French is gone
+
+    EXPECT_TRUE(resource.UnloadModule());
+    ExpectNothingLoaded(resource);
+    EXPECT_TRUE(resource.UnloadModule());
+    EXPECT_TRUE(Errors().empty());
+}
+
+TEST_F(CResourceTest, WithoutCallbacksNothingIsWritten) {
+    CResource::SetLogCallback(nullptr);
+    CResource::SetErrorCallback(nullptr);
+    CResource resource;
+    std::u16string ws;
+    LANGID wLangId = 0;
+    EXPECT_FALSE(resource.LoadString(102, ws, c_wEnglish));
+    EXPECT_FALSE(resource.LoadModule(m_folder.Path("absent.dat")));
+    EXPECT_FALSE(resource.DetectLanguage("xx", wLangId));
+    EXPECT_EQ(wLangId, c_wEnglish);
+    EXPECT_TRUE(Logs().empty());
+    EXPECT_TRUE(Errors().empty());
+}
+
+// Log lines are cut at 2048 characters; an error report keeps 511 characters of its message, then three
+// blanks and the whole system text.
+TEST_F(CResourceTest, LongPathsAreTruncatedToTheBufferSizes) {
+    CResource resource;
+    const std::string csPath = "/" + std::string(3000, 'p');
+    EXPECT_FALSE(resource.LoadModule(csPath));
+    ASSERT_EQ(Logs().size(), 1u);
+    EXPECT_EQ(Logs()[0].size(), CResource::c_cchLogLine - 1);
+    EXPECT_EQ(Logs()[0].rfind("Resource Class LoadModule failed  /ppp", 0), 0u);
+    ASSERT_EQ(Errors().size(), 1u);
+    const std::string csSystem = SystemLine(ERROR_FILENAME_EXCED_RANGE);
+    const std::string csError = Errors()[0].second;
+    EXPECT_EQ(csError.size(), CResource::c_cchErrorMessage - 1 + 3 + csSystem.size());
+    EXPECT_EQ(csError.substr(CResource::c_cchErrorMessage - 1), "   " + csSystem);
+}
+
+class CResourceProbe : public CResource {
+public:
+    using CResource::Log;
+    using CResource::ReportError;
+};
+
+TEST_F(CResourceTest, FormattingFailureIsReportedInItsPlace) {
+    // A wide character that the C locale cannot write makes the formatting fail.
+    CResourceProbe::Log("%ls", L"\u00e9");
+    CResourceProbe::ReportError(EVENTLOG_WARNING_TYPE, ERROR_INVALID_DATA, "%ls", L"\u00e9");
+    EXPECT_EQ(Logs(), std::vector<std::string>{" An error on logging occured"});
+    ASSERT_EQ(Errors().size(), 1u);
+    EXPECT_EQ(Errors()[0],
+              std::make_pair(EVENTLOG_WARNING_TYPE, std::string(" An error on logging occured")));
+    EXPECT_EQ(m_debug.m_vLines, (std::vector<std::string>{"An error on logging", "An error on logging"}));
+}
+
+TEST_F(CResourceTest, ThrowingCallbacksDoNotEscape) {
+    CResource::SetLogCallback([](const char*) { throw std::runtime_error("log sink down"); });
+    CResource::SetErrorCallback([](WORD, const char*) { throw std::runtime_error("event log down"); });
+    CResource resource;
+    EXPECT_NO_THROW(EXPECT_FALSE(resource.LoadModule(m_folder.Path("absent.dat"))));
+    std::u16string ws;
+    EXPECT_NO_THROW(EXPECT_FALSE(resource.LoadString(1, ws, c_wEnglish)));
+    EXPECT_EQ(m_debug.m_vLines.size(), 3u);
+}
+
+// Lookups from many threads at once see the same texts as one thread does.
+TEST_F(CResourceTest, ConcurrentLookupsAgree) {
+    CResourceModuleWriter writer;
+    std::map<std::pair<LANGID, UINT>, std::u16string> mapExpected;
+    const LANGID awLanguages[] = {c_wEnglish, c_wFrench, 0x0407, 0x0411};
+    for (LANGID wLangId : awLanguages)
+        for (UINT nId = 90; nId < 130; nId += 3) {
+            std::u16string ws = u"text " + std::u16string(1, static_cast<char16_t>(u'A' + nId % 26)) +
+                                std::u16string(nId % 7, static_cast<char16_t>(wLangId));
+            writer.AddString(wLangId, nId, ws);
+            mapExpected[{wLangId, nId}] = ws;
+        }
+    CResource resource;
+    ASSERT_TRUE(resource.LoadModule(WriteModule("many.dat", writer.Build())));
+    CResource::SetLogCallback(nullptr); // misses are expected below
+
+    std::atomic<int> cMismatches{0};
+    std::atomic<int> cFound{0};
+    std::vector<std::thread> vThreads;
+    for (int t = 0; t < 8; ++t)
+        vThreads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                const LANGID wLangId = awLanguages[(t + i) % 4];
+                const UINT nId = 88 + static_cast<UINT>((i * 7 + t) % 44);
+                std::u16string ws;
+                const bool bFound = resource.LoadString(nId, ws, wLangId);
+                auto it = mapExpected.find({wLangId, nId});
+                const bool bExpected = it != mapExpected.end();
+                if (bFound != bExpected || (bFound && ws != it->second))
+                    ++cMismatches;
+                cFound += bFound;
+            }
+        });
+    for (std::thread& thread : vThreads)
+        thread.join();
+    EXPECT_EQ(cMismatches.load(), 0);
+    EXPECT_GT(cFound.load(), 0);
+}
+
+} // namespace

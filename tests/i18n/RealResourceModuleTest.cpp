@@ -1,0 +1,131 @@
+// The module the build made from resources/: what the guard's dialog and script block rely on.
+#include "i18n/CResource.h"
+
+#include "i18n/ResourceModuleData.h"
+#include "platform/ModuleNames.h"
+#include "tests/i18n/ResourceTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace {
+
+const UINT c_anIds[] = {102, 103, 104, 105, 106, 107, 108, 109, 110, 111, 114, 115, 116};
+const UINT c_anFormats[] = {108, 110, 111};
+
+size_t CountOf(const std::u16string& ws, const std::u16string& wsPart) {
+    size_t c = 0;
+    for (size_t n = ws.find(wsPart); n != std::u16string::npos; n = ws.find(wsPart, n + wsPart.size()))
+        ++c;
+    return c;
+}
+
+// The first "%s" becomes csFirst and the second csSecond, as the page forms fill them.
+std::u16string FillFormat(std::u16string ws, const std::u16string& wsFirst, const std::u16string& wsSecond) {
+    const size_t nFirst = ws.find(u"%s");
+    ws.replace(nFirst, 2, wsFirst);
+    ws.replace(ws.find(u"%s", nFirst + wsFirst.size()), 2, wsSecond);
+    return ws;
+}
+
+class CRealModuleTest : public testing::TestWithParam<std::pair<std::string, LANGID>> {
+protected:
+    void SetUp() override {
+        CCallbackRecord::Clear();
+        CResource::SetLogCallback(&CCallbackRecord::OnLog);
+        ASSERT_TRUE(m_resource.LoadModule(WK_RESOURCE_MODULE_PATH));
+    }
+    void TearDown() override { CResource::SetLogCallback(nullptr); }
+
+    std::u16string Text(UINT nId, LANGID wLangId) {
+        std::u16string ws;
+        EXPECT_TRUE(m_resource.LoadString(nId, ws, wLangId)) << nId << " in 0x" << std::hex << wLangId;
+        return ws;
+    }
+
+    CResource m_resource;
+};
+
+TEST_P(CRealModuleTest, EveryStringIsThereInTheLanguage) {
+    const LANGID wLangId = GetParam().second;
+    for (UINT nId : c_anIds) {
+        const std::u16string ws = Text(nId, wLangId);
+        EXPECT_FALSE(ws.empty()) << nId;
+        // Neither leading nor trailing blanks: the dialog puts its own blanks between the pieces.
+        EXPECT_NE(ws.front(), u' ') << nId;
+        EXPECT_NE(ws.back(), u' ') << nId;
+        for (char16_t ch : ws)
+            EXPECT_GE(ch, 0x20) << nId << ": control character";
+    }
+    EXPECT_TRUE(CCallbackRecord::LogLines().empty());
+}
+
+TEST_P(CRealModuleTest, FormatsHoldExactlyTwoStringArgumentsAndOthersNone) {
+    const LANGID wLangId = GetParam().second;
+    for (UINT nId : c_anIds) {
+        const std::u16string ws = Text(nId, wLangId);
+        const bool bFormat =
+            std::find(std::begin(c_anFormats), std::end(c_anFormats), nId) != std::end(c_anFormats);
+        EXPECT_EQ(CountOf(ws, u"%"), bFormat ? 2u : 0u) << nId;
+        EXPECT_EQ(CountOf(ws, u"%s"), bFormat ? 2u : 0u) << nId;
+    }
+}
+
+// The button captions give an access key: the text between the first ">" and the next "<" once the
+// access-key format is filled with "<u>" and "</u>".
+TEST_P(CRealModuleTest, ButtonCaptionsYieldOneCharacterAccessKeys) {
+    const LANGID wLangId = GetParam().second;
+    for (UINT nId : {110u, 111u}) {
+        const std::u16string ws = FillFormat(Text(nId, wLangId), u"<u>", u"</u>");
+        const size_t nOpen = ws.find(u'>');
+        ASSERT_NE(nOpen, std::u16string::npos) << nId;
+        const size_t nClose = ws.find(u'<', nOpen);
+        ASSERT_NE(nClose, std::u16string::npos) << nId;
+        EXPECT_EQ(nClose - nOpen - 1, 1u) << nId;
+    }
+    const std::u16string wsHint = FillFormat(Text(108, wLangId), u"\"<b>", u"</b>\"");
+    EXPECT_NE(wsHint.find(u"\"<b>"), std::u16string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, CRealModuleTest, testing::ValuesIn(CResource().GetLanguages()),
+                         [](const testing::TestParamInfo<std::pair<std::string, LANGID>>& info) {
+                             std::string cs = info.param.first;
+                             std::replace(cs.begin(), cs.end(), '-', '_');
+                             return cs;
+                         });
+
+// A language whose sentences equal the English ones was copied, not translated.
+TEST(RealResourceModule, SentencesAreTranslatedRatherThanCopied) {
+    CResource resource;
+    ASSERT_TRUE(resource.LoadModule(WK_RESOURCE_MODULE_PATH));
+    for (const auto& [csName, wLangId] : resource.GetLanguages()) {
+        if (wLangId == LANGID_RESOURCE_ENGLISH)
+            continue;
+        for (UINT nId : {102u, 103u, 114u, 115u, 116u}) {
+            std::u16string wsText, wsEnglish;
+            ASSERT_TRUE(resource.LoadString(nId, wsText, wLangId));
+            ASSERT_TRUE(resource.LoadString(nId, wsEnglish, LANGID_RESOURCE_ENGLISH));
+            EXPECT_NE(wsText, wsEnglish) << csName << " " << nId;
+        }
+    }
+}
+
+TEST(RealResourceModule, CarriesExactlyTheTwentyLanguagesInTwoBlocksEach) {
+    EXPECT_EQ(std::filesystem::path(WK_RESOURCE_MODULE_PATH).filename().string(), WK_RESOURCE_MODULE_NAME);
+    DWORD dwError = 0;
+    std::string csReason;
+    auto spData = CResourceModuleData::Parse(ReadFileBytes(WK_RESOURCE_MODULE_PATH), dwError, csReason);
+    ASSERT_TRUE(spData) << csReason;
+    std::vector<LANGID> vExpected;
+    const CResource resource;
+    for (const auto& language : resource.GetLanguages())
+        vExpected.push_back(language.second);
+    std::sort(vExpected.begin(), vExpected.end());
+    EXPECT_EQ(spData->GetLanguages(), vExpected);
+    // 102 to 111 lie in block 7, 114 to 116 in block 8.
+    EXPECT_EQ(spData->GetBlockCount(), 2 * vExpected.size());
+}
+
+} // namespace

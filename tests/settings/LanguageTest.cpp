@@ -1,0 +1,201 @@
+// Choosing the user's language: the prefix and culture tables, the directory-then-browser order, and what
+// any Accept-Language does to them.
+#include "filter/EntryPoints.h"
+#include "host/testing/TestHost.h"
+#include "settings/CWKGeneralSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <stdexcept>
+
+namespace {
+
+struct CDetectCase {
+    const char* pszList;
+    bool bFound;
+    const char* pszLanguage;
+    LANGID wCulture;
+};
+
+class DetectLanguage : public ::testing::TestWithParam<CDetectCase> {};
+
+TEST_P(DetectLanguage, ChoosesTheFirstItemThatStartsWithAKnownPrefix) {
+    const CDetectCase& c = GetParam();
+    CLanguageDetection languages;
+    languages.InitCultureTable();
+    std::string csLanguage = "unset";
+    LANGID wCulture = 0xFFFF;
+    EXPECT_EQ(languages.DetectLanguage(c.pszList, csLanguage, wCulture), c.bFound);
+    EXPECT_EQ(csLanguage, c.pszLanguage);
+    EXPECT_EQ(wCulture, c.wCulture);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, DetectLanguage,
+    ::testing::Values(
+        // Only ";" separates items: the first tag and the tags joined to it by commas form one item.
+        CDetectCase{"fr-CA,fr;q=0.8,en;q=0.6", true, "fr", 0x0C0C},
+        CDetectCase{"pt-BR,pt;q=0.5", true, "pt-br", 0x0416}, CDetectCase{"pt-PT", true, "pt", 0x0816},
+        CDetectCase{"zh-HK", true, "chs", 0x0C04}, CDetectCase{"zh-TW", true, "cht", 0x0404},
+        CDetectCase{"zh-mo", true, "cht", 0}, CDetectCase{"zh-SG", true, "chs", 0x1004},
+        CDetectCase{"zh", true, "cht", 0}, CDetectCase{"nb-NO", true, "no", 0x0414},
+        CDetectCase{"nn-NO", true, "no", 0x0814}, CDetectCase{"EN-us", true, "en", 0x0409},
+        CDetectCase{"en", true, "en", 0x0409}, CDetectCase{"de-DE;fr", true, "de", 0x0407},
+        // No item starts with a known prefix.
+        CDetectCase{"ko-KR,en;q=0.5", false, "en", 0}, CDetectCase{"x-en", false, "en", 0},
+        CDetectCase{"ko", false, "en", 0x0412},
+        // Later items count when they start with a prefix.
+        CDetectCase{"q=0.8;fr", true, "fr", 0},
+        // Empty lists end the search before it starts; an empty item ends the list.
+        CDetectCase{"", false, "en", 9}, CDetectCase{";;", false, "en", 9},
+        // A leading separator is skipped, as the token splitter does everywhere.
+        CDetectCase{";en", true, "en", 0x0409}, CDetectCase{"ko;;en", false, "en", 0x0412},
+        CDetectCase{" en", false, "en", 0}));
+
+TEST(CultureTable, HoldsEveryCultureOnceAndIgnoresCase) {
+    CLanguageDetection languages;
+    languages.InitCultureTable();
+    languages.InitCultureTable();
+    EXPECT_EQ(languages.GetCultureCount(), 145u);
+    EXPECT_EQ(languages.GetPrefixes().size(), 26u);
+    EXPECT_EQ(languages.GetCultureLangId("EN-CA"), 0x1009);
+    EXPECT_EQ(languages.GetCultureLangId("es-C"), 0x340A);
+    EXPECT_EQ(languages.GetCultureLangId("zu"), 0x0435);
+    EXPECT_EQ(languages.GetCultureLangId("en-"), 0);
+    EXPECT_EQ(languages.GetCultureLangId(""), 0);
+}
+
+TEST(DetectLanguageBadInput, AnyLengthOrContentGivesADefinedAnswer) {
+    CLanguageDetection languages;
+    languages.InitCultureTable();
+    std::mt19937 random(7);
+    const std::string csAlphabet = std::string("enfrdezh-,;=q.0 \t\r\n\x01\xff", 24) + std::string(1, '\0');
+    for (size_t nLength : {1u, 2u, 7u, 64u, 4096u, 1u << 20}) {
+        std::string csList(nLength, ' ');
+        for (char& ch : csList)
+            ch = csAlphabet[random() % csAlphabet.size()];
+        std::string csLanguage;
+        LANGID wCulture = 0;
+        bool bFound = languages.DetectLanguage(csList, csLanguage, wCulture);
+        EXPECT_FALSE(csLanguage.empty());
+        if (!bFound) {
+            EXPECT_EQ(csLanguage, "en") << nLength;
+        }
+    }
+}
+
+// A directory that answers with a fixed culture, fails, or throws.
+class CFakeDirectory : public IUserPropertyLookup {
+public:
+    HRESULT m_hr = S_OK;
+    std::string m_csCulture;
+    bool m_bThrow = false;
+    std::vector<std::string> m_vAsked;
+    HRESULT GetADProperty(const std::string& csUser, const std::string&, const std::string& csAttribute,
+                          std::string& csValue, const std::string&, const std::string&) override {
+        m_vAsked.push_back(csUser + "/" + csAttribute);
+        if (m_bThrow)
+            throw std::runtime_error("directory down");
+        if (SUCCEEDED(m_hr))
+            csValue = m_csCulture;
+        return m_hr;
+    }
+};
+
+struct CUserCase {
+    const char* pszName;
+    int nDirectory; // 0 none installed, 1 answers m_csCulture, 2 fails, 3 throws
+    const char* pszCulture;
+    const char* pszAcceptLanguage;
+    const char* pszLanguage;
+    LANGID wLangId;
+    bool bBrowserFallbackLine;
+    bool bNotSupportedLine;
+};
+
+TEST(DetectUserLanguage, PrefersTheDirectoryThenTheBrowserThenEnglish) {
+    const CUserCase aCases[] = {
+        {"directory culture wins", 1, "de-DE", "fr", "de", 0x0407, false, false},
+        {"directory commas become separators", 1, "xx,it-IT", "fr", "it", 0x0410, false, false},
+        {"empty directory value", 1, "", "fr", "en", 4105, false, true},
+        {"directory fails", 2, "", "pt-BR,pt;q=0.5", "pt-br", 0x0416, true, false},
+        {"no directory", 0, "", "zh-HK", "chs", 0x0804, true, false},
+        {"directory throws", 3, "", "nb-NO", "no", 0x0414, true, false},
+        {"unsupported browser language", 0, "", "ko-KR,en;q=0.5", "en", 4105, true, true},
+        {"no header", 0, "", "", "en", 4105, true, true},
+    };
+    for (const CUserCase& c : aCases) {
+        CLogCapture log;
+        CWKGeneralSettings settings;
+        CFakeDirectory directory;
+        directory.m_csCulture = c.pszCulture;
+        directory.m_hr = c.nDirectory == 2 ? E_FAIL : S_OK;
+        directory.m_bThrow = c.nDirectory == 3;
+        if (c.nDirectory != 0)
+            settings.SetUserPropertyLookup(&directory);
+        std::string csLanguage;
+        LANGID wLangId = 0;
+        EXPECT_TRUE(settings.DetectUserLanguage("DOM\\jsmith", "", c.pszAcceptLanguage, csLanguage, wLangId))
+            << c.pszName;
+        EXPECT_EQ(csLanguage, c.pszLanguage) << c.pszName;
+        EXPECT_EQ(wLangId, c.wLangId) << c.pszName;
+        EXPECT_EQ(
+            log.Contains("[CSWGeneralSettings::DetectUserLanguage] failed and goes with Browser language"),
+            c.bBrowserFallbackLine)
+            << c.pszName;
+        EXPECT_EQ(log.Contains("not supported. Set english as default"), c.bNotSupportedLine) << c.pszName;
+        EXPECT_TRUE(log.Contains("CSWGeneralSettings User: DOM\\jsmith langid: " + std::to_string(c.wLangId) +
+                                 ", language: " + c.pszLanguage))
+            << c.pszName;
+        if (c.nDirectory != 0) {
+            EXPECT_EQ(directory.m_vAsked, std::vector<std::string>{"DOM\\jsmith/msExchUserCulture"})
+                << c.pszName;
+        }
+    }
+}
+
+TEST(DetectUserLanguage, NamesTheListThatWasNotSupported) {
+    CLogCapture log;
+    CWKGeneralSettings settings;
+    std::string csLanguage;
+    LANGID wLangId = 0;
+    settings.DetectUserLanguage("u", "", "ko-KR,en;q=0.5", csLanguage, wLangId);
+    EXPECT_TRUE(log.Contains("[CSWGeneralSettings::DetectUserLanguage] Languages: ko-KR,en;q=0.5 not "
+                             "supported. Set english as default"));
+}
+
+struct CUserNameCase {
+    const char* pszIn;
+    bool bResult;
+    const char* pszOut;
+};
+
+class ExtractUserName : public ::testing::TestWithParam<CUserNameCase> {};
+
+TEST_P(ExtractUserName, KeepsTheAccountPart) {
+    CLogCapture log;
+    std::string csUser = GetParam().pszIn;
+    EXPECT_EQ(CGeneralSettings::ExtractUserName(csUser), GetParam().bResult);
+    EXPECT_EQ(csUser, GetParam().pszOut);
+    if (!GetParam().bResult) {
+        EXPECT_TRUE(log.Contains(csUser.empty()
+                                     ? "[CGeneralSettings::ExtractUserName] Username is empty."
+                                     : "CGeneralSettings::ExtractUserName got an invalid Username format " +
+                                           csUser + " "));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, ExtractUserName,
+                         ::testing::Values(CUserNameCase{"CONTOSO\\jsmith", true, "jsmith"},
+                                           CUserNameCase{"jsmith@contoso.com", true, "jsmith"},
+                                           CUserNameCase{"jsmith", true, "jsmith"},
+                                           CUserNameCase{"contoso/jsmith", true, "jsmith"},
+                                           CUserNameCase{"CONTOSO\\", false, "CONTOSO\\"},
+                                           CUserNameCase{"contoso/", false, "contoso/"},
+                                           CUserNameCase{"jsmith@", true, "jsmith@"},
+                                           CUserNameCase{"a\\b\\c", true, "b\\c"},
+                                           CUserNameCase{"a\\b@c", true, "b@c"},
+                                           CUserNameCase{"", false, ""}));
+
+} // namespace

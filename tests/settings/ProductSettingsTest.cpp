@@ -1,0 +1,261 @@
+// What the product's settings make of the installation: browser lists, the no-redirect mode, the machine's
+// names, the optional cookie library, the SSL offloading value and the four caches.
+#include "filter/EntryPoints.h"
+#include "host/testing/TestHost.h"
+#include "platform/CPlatform.h"
+#include "platform/ModuleNames.h"
+#include "platform/posix/PosixServices.h"
+#include "platform/posix/RegistryFile.h"
+#include "settings/CWKGeneralSettings.h"
+#include "tests/settings/SettingsTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace {
+
+class ProductSettings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_installation.CopySampleInstallation());
+        ASSERT_TRUE(KeepLogCapture(m_installation));
+        m_installation.PointProcessHere();
+    }
+    void TearDown() override {
+        m_settings.Terminate();
+        m_installation.StopPointing();
+    }
+    void SetSetting(int nId, const char* pszValue) {
+        ASSERT_TRUE(SetInstallationSetting(m_installation, nId, pszValue));
+    }
+    DWORD Init() {
+        return m_settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY,
+                               1);
+    }
+    std::vector<std::pair<std::string, std::string>> AllowList() const {
+        std::vector<std::pair<std::string, std::string>> vList;
+        for (const auto& entry : m_settings.GetAllowBrowsers())
+            vList.emplace_back(ToPlain(entry.first), entry.second);
+        return vList;
+    }
+
+    CLogCapture m_log;
+    CTempInstallation m_installation;
+    CWKGeneralSettings m_settings;
+};
+
+TEST_F(ProductSettings, SampleInstallationInitialisesCompletely) {
+    ASSERT_EQ(Init(), 1u);
+    const std::vector<std::pair<std::string, std::string>> vExpected = {
+        {"Firefox", "1.8"}, {"IEMAC", "5.0"},    {"IEWIN", "5.0"},
+        {"Mozilla", "1.7"}, {"Netscape", "7.1"}, {"Safari", "312"}};
+    EXPECT_EQ(AllowList(), vExpected);
+    EXPECT_EQ(m_settings.GetKnownBrowsers().size(), 6u);
+    EXPECT_EQ(m_settings.GetKnownBrowsers().at("iewin"), "5.0");
+    EXPECT_EQ(m_settings.GetNoRedirectMode(), 0);
+    EXPECT_TRUE(m_settings.GetBlockedBrowsers().empty());
+    EXPECT_FALSE(m_settings.GetDnsHostName().empty());
+    EXPECT_TRUE(m_settings.GetResource().IsLoaded());
+    EXPECT_TRUE(m_log.Contains("GetRegistryInfo SSLOffloaded 0"));
+    EXPECT_TRUE(m_log.Contains("RSALoad failed to load BK_RSALoad.dll"));
+    EXPECT_TRUE(m_log.Contains("Load RSA failed with error 126"));
+    EXPECT_TRUE(m_log.Contains("Load RSA BK_RSALoad.dll failed with error 126"));
+    EXPECT_TRUE(m_log.Contains("General Settings successful initialization "));
+    for (CBKCache* pCache : {&m_settings.GetCoreCache(), &m_settings.GetADUserConfigCache(),
+                             &m_settings.GetCommonFolderIdCache(), &m_settings.GetRecipientSmtpCache()})
+        EXPECT_TRUE(pCache->IsInitialized());
+    // The caches exist in the component: what one client adds, another reads.
+    EXPECT_TRUE(m_settings.GetADUserConfigCache().AddItem("ADUserConfig", "jsmith", "de-DE", "s1",
+                                                          "msExchUserCulture", 3));
+    std::string csValue;
+    EXPECT_TRUE(
+        m_settings.GetCoreCache().GetItem("ADUserConfig", "jsmith", csValue, "s1", "msExchUserCulture", 3));
+    EXPECT_EQ(csValue, "de-DE");
+}
+
+TEST_F(ProductSettings, AllowListItemsAreCheckedAgainstTheKnownBrowsers) {
+    struct {
+        const char* pszValue; // null: the setting is missing
+        std::vector<std::pair<std::string, std::string>> vExpected;
+        const char* pszLogLine;
+    } aCases[] = {
+        {"Opera/9;Safari",
+         {{"Safari", "312"}},
+         "[CWKGeneralSettings::InitializeAllowBrowserList] unsupported browser: Opera"},
+        {" Firefox / 2.0 ; firefox/3.0;IEWin", {{"Firefox", "2.0"}, {"IEWin", "5.0"}}, nullptr},
+        {"",
+         {{"Firefox", "1.8"},
+          {"IEMAC", "5.0"},
+          {"IEWIN", "5.0"},
+          {"Mozilla", "1.7"},
+          {"Netscape", "7.1"},
+          {"Safari", "312"}},
+         "[CWKGeneralSettings::InitializeAllowBrowserList] Browser allow list: "},
+        {";;Safari", {}, "[CWKGeneralSettings::InitializeAllowBrowserList] empty allow list"},
+        {nullptr,
+         {{"Firefox", "1.8"},
+          {"IEMAC", "5.0"},
+          {"IEWIN", "5.0"},
+          {"Mozilla", "1.7"},
+          {"Netscape", "7.1"},
+          {"Safari", "312"}},
+         "[CWKGeneralSettings::InitializeAllowBrowserList] Failed!: Read browser allow list from settings, "
+         "use default"},
+    };
+    for (const auto& c : aCases) {
+        SetUp();
+        SetSetting(ID_ALLOW_BROWSER_LIST, c.pszValue);
+        m_log.Rearm();
+        m_log.Clear();
+        CWKGeneralSettings settings;
+        ASSERT_EQ(
+            settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY, 1),
+            1u);
+        std::vector<std::pair<std::string, std::string>> vList;
+        for (const auto& entry : settings.GetAllowBrowsers())
+            vList.emplace_back(ToPlain(entry.first), entry.second);
+        EXPECT_EQ(vList, c.vExpected) << (c.pszValue ? c.pszValue : "(missing)");
+        if (c.pszLogLine) {
+            EXPECT_TRUE(m_log.Contains(c.pszLogLine)) << c.pszLogLine;
+        }
+        EXPECT_TRUE(m_log.Contains("[CWKGeneralSettings::InitializeAllowBrowserList] returned."));
+        settings.Terminate();
+    }
+}
+
+TEST_F(ProductSettings, NoRedirectModeIsZeroOrOne) {
+    const std::pair<const char*, int32_t> aCases[] = {{"1", 1},  {"0", 0}, {"2", 0},
+                                                      {"-1", 0}, {"x", 0}, {nullptr, 0}};
+    for (const auto& c : aCases) {
+        SetUp();
+        SetSetting(ID_NO_REDIRECT_MODE, c.first);
+        SetSetting(ID_BLOCKED_BROWSERS, "*Opera*|*Lynx*");
+        CWKGeneralSettings settings;
+        ASSERT_EQ(
+            settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY, 1),
+            1u);
+        EXPECT_EQ(settings.GetNoRedirectMode(), c.second) << (c.first ? c.first : "(missing)");
+        EXPECT_EQ(settings.GetBlockedBrowsers(), "*Opera*|*Lynx*");
+        settings.Terminate();
+    }
+}
+
+// The operating system's services with scripted computer names.
+class CNamedSystem : public ISystem {
+public:
+    std::string m_csFullName;
+    std::string m_csHostName;
+    DWORD m_dwFailure = 0; // a Win32 code every name query fails with, or 0
+    CSystemTime GetLocalTime() override { return PosixSystem().GetLocalTime(); }
+    CSystemTime FileTimeToUtc(uint64_t ft) override { return PosixSystem().FileTimeToUtc(ft); }
+    std::string CTimeNow() override { return PosixSystem().CTimeNow(); }
+    DWORD GetCurrentThreadId() override { return PosixSystem().GetCurrentThreadId(); }
+    DWORD GetCurrentProcessId() override { return PosixSystem().GetCurrentProcessId(); }
+    std::string GetSystemLogRoot() override { return PosixSystem().GetSystemLogRoot(); }
+    std::string GetFallbackLogPath() override { return PosixSystem().GetFallbackLogPath(); }
+    char PathSeparator() override { return '/'; }
+    std::string GetEnv(const char* psz) override { return PosixSystem().GetEnv(psz); }
+    BOOL GetComputerNameEx(EComputerName eKind, char* psz, DWORD& dwSize, DWORD& dwError) override {
+        if (m_dwFailure) {
+            dwError = m_dwFailure;
+            return FALSE;
+        }
+        const std::string& csName = eKind == EComputerName::DnsHostname ? m_csHostName : m_csFullName;
+        if (!psz || dwSize < csName.size() + 1) {
+            dwSize = static_cast<DWORD>(csName.size() + 1);
+            dwError = ERROR_MORE_DATA;
+            return FALSE;
+        }
+        std::copy(csName.begin(), csName.end(), psz);
+        psz[csName.size()] = 0;
+        dwSize = static_cast<DWORD>(csName.size());
+        dwError = 0;
+        return TRUE;
+    }
+};
+
+TEST_F(ProductSettings, ComputerNamesAreReadWithTheBufferProtocol) {
+    struct {
+        std::string csFull;
+        std::string csHost;
+        DWORD dwFailure;
+        std::vector<std::string> vLines;
+    } aCases[] = {
+        {"mail.example.org",
+         "mail",
+         0,
+         {"GetComputerName ComputerNameDnsFullyQualified mail.example.org",
+          "GetComputerName ComputerNameDnsHostname mail Err: 0"}},
+        {"x", std::string(300, 'h'), 0, {"GetComputerName ComputerNameDnsHostname " + std::string(300, 'h')}},
+        {"",
+         "",
+         ERROR_NOT_SUPPORTED,
+         {"Failed to get the size for computer name  Error: 50 Ret 0",
+          "Failed to get the size for computer name ComputerNameDnsHostname Error: 50 Ret 0",
+          "GetComputerName failed"}},
+    };
+    for (const auto& c : aCases) {
+        SetUp();
+        CNamedSystem system;
+        system.m_csFullName = c.csFull;
+        system.m_csHostName = c.csHost;
+        system.m_dwFailure = c.dwFailure;
+        CPlatform::SetSystem(&system);
+        m_log.Clear();
+        CWKGeneralSettings settings;
+        DWORD dwResult =
+            settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY, 1);
+        settings.Terminate();
+        CPlatform::SetSystem(nullptr);
+        EXPECT_EQ(dwResult, 1u) << "missing names never fail the initialisation";
+        EXPECT_EQ(settings.GetDnsHostName(), c.dwFailure ? "" : c.csHost);
+        EXPECT_EQ(settings.GetDnsFullyQualifiedName(), c.dwFailure ? "" : c.csFull);
+        for (const std::string& csLine : c.vLines)
+            EXPECT_TRUE(m_log.Contains(csLine)) << csLine;
+    }
+}
+
+TEST_F(ProductSettings, SslOffloadingComesFromTheInstallationKeyFile) {
+    const std::string csKeyFile = m_installation.SettingsDir() + "/Registry.ini";
+    std::ofstream(csKeyFile, std::ios::trunc)
+        << "[system\\CurrentControlSet\\Services\\MSExchange OWA]\nsslOFFLOADED = 0x1\n";
+    ASSERT_EQ(Init(), 1u);
+    EXPECT_TRUE(m_log.Contains("GetRegistryInfo SSLOffloaded 1"));
+    m_settings.Terminate();
+
+    std::remove(csKeyFile.c_str());
+    m_log.Clear();
+    CWKGeneralSettings settings;
+    ASSERT_EQ(
+        settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY, 1), 1u);
+    EXPECT_TRUE(m_log.Contains("GetRegistryInfo can not read SSLOffloaded error 2"));
+    settings.Terminate();
+}
+
+TEST(RegistryFile, FindsAValueUnderItsKeyIgnoringCase) {
+    const std::string csText =
+        "; comment\n[Other]\nSSLOffloaded=7\n[A\\B]\r\n  Flag = 12 \r\nHex=0x10\nNeg=-1\n"
+        "Big=4294967296\nText=yes\nEmpty=\n[C]\nFlag=3\n";
+    struct {
+        const char* pszKey;
+        const char* pszName;
+        LONG lResult;
+        DWORD dwValue;
+    } aCases[] = {
+        {"a\\b", "flag", 0, 12},         {"A\\B", "Hex", 0, 16},    {"C", "Flag", 0, 3},
+        {"Other", "SSLOffloaded", 0, 7}, {"A\\B", "Missing", 2, 0}, {"Missing", "Flag", 2, 0},
+        {"A\\B", "Neg", 13, 0},          {"A\\B", "Big", 13, 0},    {"A\\B", "Text", 13, 0},
+        {"A\\B", "Empty", 13, 0},        {"A", "Flag", 2, 0},
+    };
+    for (const auto& c : aCases) {
+        DWORD dwValue = 0;
+        EXPECT_EQ(QueryRegistryText(csText, c.pszKey, c.pszName, dwValue), c.lResult)
+            << c.pszKey << " " << c.pszName;
+        EXPECT_EQ(dwValue, c.dwValue) << c.pszKey << " " << c.pszName;
+    }
+}
+
+} // namespace

@@ -1,0 +1,35 @@
+// Editing the settings of a test installation.
+#pragma once
+
+#include "host/testing/TestHost.h"
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+// Sets the value of a setting of the general section of the installation's SWSettings.xml; null removes the
+// item. False when the item is not there.
+inline bool SetInstallationSetting(const CTempInstallation& installation, int nId, const char* pszValue) {
+    const std::string csFile = installation.SettingsDir() + "/SWSettings.xml";
+    std::stringstream content;
+    content << std::ifstream(csFile, std::ios::binary).rdbuf();
+    std::string csXml = content.str();
+    // The store reads an item's attributes in their order (ID, DESCR, VALUE): only the value is replaced.
+    std::smatch match;
+    if (!std::regex_search(csXml, match,
+                           std::regex("(<ITEM ID=\"" + std::to_string(nId) + "\"[^>]*VALUE=\")[^\"]*(\"/>)")))
+        return false;
+    std::string csReplacement;
+    if (pszValue)
+        csReplacement = match[1].str() + pszValue + match[2].str();
+    csXml = match.prefix().str() + csReplacement + match.suffix().str();
+    std::ofstream(csFile, std::ios::trunc | std::ios::binary) << csXml;
+    return true;
+}
+
+// Level 10 switches the log on and keeps the writer in place, so a log capture sees the lines written after
+// the settings configured the log.
+inline bool KeepLogCapture(const CTempInstallation& installation) {
+    return SetInstallationSetting(installation, 14, "10");
+}

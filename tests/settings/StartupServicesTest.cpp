@@ -1,0 +1,241 @@
+// The optional cookie library and the caches at start-up: what is missing is logged, and only the caches
+// can fail the initialisation.
+#include "filter/EntryPoints.h"
+#include "host/testing/TestHost.h"
+#include "platform/CPlatform.h"
+#include "platform/ModuleNames.h"
+#include "settings/CRSALoader.h"
+#include "settings/CWKGeneralSettings.h"
+#include "tests/settings/SettingsTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+
+namespace {
+
+// A dynamic loader that knows one cookie library with a chosen set of exports.
+class CCookieLibraryModules : public IModules {
+public:
+    bool m_bLibraryPresent = true;
+    std::set<std::string> m_setExports;
+    std::vector<std::string> m_vLoaded;
+    int m_nFrees = 0;
+    int m_nLibrary = 0;
+
+    bool GetModulePathOf(const void*, std::string&) override { return false; }
+    bool FindLoadedModule(const std::string&, std::string&) override { return false; }
+    void* LoadLibrary(const std::string& csPath, DWORD& dwError) override {
+        m_vLoaded.push_back(csPath);
+        dwError = m_bLibraryPresent ? ERROR_SUCCESS : ERROR_MOD_NOT_FOUND;
+        return m_bLibraryPresent ? &m_nLibrary : nullptr;
+    }
+    void* GetProcAddress(void* hModule, const char* pszName) override {
+        return hModule == &m_nLibrary && m_setExports.count(pszName) ? this : nullptr;
+    }
+    void FreeLibrary(void* hModule) override {
+        if (hModule == &m_nLibrary)
+            ++m_nFrees;
+    }
+    std::string LibraryFileName(const std::string& csBase) override { return "lib" + csBase + ".so"; }
+};
+
+const std::set<std::string> ALL_EXPORTS = {"BK_RSACookieInitializeFilt", "BK_RSAGetUserName",
+                                           "BK_RSAGetLastError", "BK_RSAFreeMemory",
+                                           "BK_RSACookieInitializeExtNoMFC"};
+
+TEST(RSALoader, AvailableOnlyWithTheLibraryAndAllFiveEntryPoints) {
+    struct {
+        const char* pszName;
+        bool bPresent;
+        std::set<std::string> setExports;
+        DWORD dwResult;
+        std::vector<std::string> vLines;
+    } aCases[] = {
+        {"complete", true, ALL_EXPORTS, 0, {}},
+        {"missing library",
+         false,
+         {},
+         ERROR_MOD_NOT_FOUND,
+         {"RSALoad failed to load BK_RSALoad.dll 126. If RSA is installed check in System32 for dll and "
+          "rsacookieapi.dll "}},
+        {"two entry points missing",
+         true,
+         {"BK_RSACookieInitializeFilt", "BK_RSAGetUserName", "BK_RSAFreeMemory"},
+         ERROR_PROC_NOT_FOUND,
+         {"RSALoad failed to get RSAGetLastError error 127",
+          "RSALoad failed to get RSACookieInitializeExtNoMFC error 127"}},
+        {"no entry points",
+         true,
+         {},
+         ERROR_PROC_NOT_FOUND,
+         {"RSALoad failed to get RSACookieInitializeFilt error 127",
+          "RSALoad failed to get RSAGetUserName error 127", "RSALoad failed to get RSAFreeMemory error 127"}},
+    };
+    for (const auto& c : aCases) {
+        CLogCapture log;
+        CCookieLibraryModules modules;
+        modules.m_bLibraryPresent = c.bPresent;
+        modules.m_setExports = c.setExports;
+        CPlatform::SetModules(&modules);
+        {
+            CRSALoader loader;
+            EXPECT_EQ(loader.Load(), c.dwResult) << c.pszName;
+            EXPECT_EQ(loader.IsAvailable(), c.dwResult == 0) << c.pszName;
+            EXPECT_EQ(modules.m_vLoaded, std::vector<std::string>{"libBK_RSALoad64.so"}) << c.pszName;
+            for (const std::string& csLine : c.vLines)
+                EXPECT_TRUE(log.Contains(csLine)) << c.pszName << ": " << csLine;
+            // A second load releases the first.
+            loader.Load();
+            EXPECT_EQ(modules.m_nFrees, c.bPresent ? 1 : 0) << c.pszName;
+        }
+        EXPECT_EQ(modules.m_nFrees, c.bPresent ? 2 : 0) << c.pszName << ": freed with the loader";
+        CPlatform::SetModules(nullptr);
+    }
+}
+
+// A cache component that records what it is asked and fails where told.
+class CScriptedCaches : public ICacheComponents {
+public:
+    struct CCreated {
+        std::string csName;
+        int32_t nMaxItems;
+        int32_t nLifetime;
+    };
+    class CInstance : public ICacheComponent {
+    public:
+        explicit CInstance(CScriptedCaches& owner) : m_owner(owner) {}
+        HRESULT Initialize() override { return S_OK; }
+        HRESULT CreateCache(const std::string& csName, int32_t nMax, int32_t nLifetime) override {
+            m_owner.m_vCreated.push_back({csName, nMax, nLifetime});
+            return csName == m_owner.m_csFailingCache ? E_FAIL : S_OK;
+        }
+        HRESULT AddItem(const std::string&, const std::string&, const std::string&) override {
+            return E_NOTIMPL;
+        }
+        HRESULT GetItem(const std::string&, std::optional<std::string>&, const std::string&) override {
+            return E_NOTIMPL;
+        }
+        HRESULT AddItemWithSession(const std::string&, const std::string&, const std::string&,
+                                   const std::string&) override {
+            return E_NOTIMPL;
+        }
+        HRESULT GetItemWithSession(const std::string&, const std::string&, std::optional<std::string>&,
+                                   const std::string&) override {
+            return E_NOTIMPL;
+        }
+        HRESULT AddItemWithProperty(const std::string&, const std::string&, const std::string&,
+                                    const std::string&, const std::string&) override {
+            return E_NOTIMPL;
+        }
+        HRESULT GetItemWithProperty(const std::string&, const std::string&, const std::string&,
+                                    std::optional<std::string>&, const std::string&) override {
+            return E_NOTIMPL;
+        }
+
+    private:
+        CScriptedCaches& m_owner;
+    };
+
+    HRESULT InitializeThread() override { return S_OK; }
+    HRESULT CreateInstance(std::unique_ptr<ICacheComponent>& spInstance) override {
+        if (!m_bCreatable)
+            return E_NOINTERFACE_FOR_TEST;
+        spInstance = std::make_unique<CInstance>(*this);
+        return S_OK;
+    }
+
+    static constexpr HRESULT E_NOINTERFACE_FOR_TEST = static_cast<HRESULT>(0x80004002);
+    bool m_bCreatable = true;
+    std::string m_csFailingCache;
+    std::vector<CCreated> m_vCreated;
+};
+
+class StartupCaches : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_installation.CopySampleInstallation());
+        ASSERT_TRUE(KeepLogCapture(m_installation));
+        m_installation.PointProcessHere();
+        CPlatform::SetCacheComponents(&m_caches);
+    }
+    void TearDown() override {
+        CPlatform::SetCacheComponents(nullptr);
+        m_installation.StopPointing();
+    }
+    DWORD Init(CWKGeneralSettings& settings) {
+        DWORD dwResult =
+            settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY, 1);
+        settings.Terminate();
+        return dwResult;
+    }
+
+    CLogCapture m_log;
+    CTempInstallation m_installation;
+    CScriptedCaches m_caches;
+};
+
+TEST_F(StartupCaches, FourCachesAreCreatedWithTheirSettings) {
+    CWKGeneralSettings settings;
+    ASSERT_EQ(Init(settings), 1u);
+    ASSERT_EQ(m_caches.m_vCreated.size(), 4u);
+    const char* apszNames[] = {"HiddenMessage", "ADUserConfig", "CommonFolderID", "RecipientSmtp"};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(m_caches.m_vCreated[i].csName, apszNames[i]);
+        EXPECT_EQ(m_caches.m_vCreated[i].nMaxItems, 3000);
+        EXPECT_EQ(m_caches.m_vCreated[i].nLifetime, 30);
+    }
+}
+
+TEST_F(StartupCaches, MissingOrBrokenCacheSettingsFallBackToTheStatedDefaults) {
+    // The items are removed from the general section: the readers fall back to their defaults.
+    for (int nId : {16, 17, 62, 65})
+        ASSERT_TRUE(SetInstallationSetting(m_installation, nId, nullptr));
+
+    CWKGeneralSettings settings;
+    ASSERT_EQ(Init(settings), 1u);
+    ASSERT_EQ(m_caches.m_vCreated.size(), 4u);
+    EXPECT_EQ(m_caches.m_vCreated[0].nMaxItems, 3000);
+    EXPECT_EQ(m_caches.m_vCreated[0].nLifetime, 30);
+    for (const char* pszLine :
+         {"CCoreGeneralSettings::Init could find ID_MAX_CACHE_ITEMS use 3000 as default",
+          "CCoreGeneralSettings::Init could find ID_CACHE_LIFETIME use 30 minutes as default",
+          "[CSWGeneralSettings::InitializeCommonFolderIdCache] could find ID_COMMONFOLDERID_MAX_CACHE_ITEMS "
+          "(62) use "
+          "3000 as default",
+          "[CSWGeneralSettings::InitializeRecipientSmtpCache] could find ID_COMMONFOLDERID_CACHE_LIFETIME "
+          "(65) use 30 "
+          "minutes as default",
+          "GetSettingFromID string failed ID 16, Criteria 0"})
+        EXPECT_TRUE(m_log.Contains(pszLine)) << pszLine;
+    EXPECT_EQ(m_log.Count("CCoreGeneralSettings::Init could find"), 2u);
+}
+
+TEST_F(StartupCaches, ACacheThatCannotBeMadeFailsTheInitialisation) {
+    struct {
+        bool bCreatable;
+        const char* pszFailingCache;
+        size_t nCreated;
+        const char* pszLine;
+    } aCases[] = {
+        {false, "", 0, "CSWGeneralSettings::InitializeCache failed to instantiate the Cache Object"},
+        {true, "HiddenMessage", 1, "CSWGeneralSettings::InitializeCache CreateCache failed"},
+        {true, "CommonFolderID", 3, "[CSWGeneralSettings::InitializeCommonFolderIdCache] CreateCache failed"},
+        {true, "RecipientSmtp", 4, "[CSWGeneralSettings::InitializeRecipientSmtpCache] CreateCache failed"},
+    };
+    for (const auto& c : aCases) {
+        m_caches.m_bCreatable = c.bCreatable;
+        m_caches.m_csFailingCache = c.pszFailingCache;
+        m_caches.m_vCreated.clear();
+        m_log.Clear();
+        CWKGeneralSettings settings;
+        EXPECT_EQ(Init(settings), 0u) << c.pszLine;
+        EXPECT_EQ(m_caches.m_vCreated.size(), c.nCreated) << c.pszLine;
+        EXPECT_TRUE(m_log.Contains(c.pszLine)) << c.pszLine;
+        EXPECT_TRUE(m_log.Contains("[CWKGeneralSettings::Init] CGeneralSettings::Init() failed."))
+            << c.pszLine;
+    }
+}
+
+} // namespace
