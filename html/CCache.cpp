@@ -333,9 +333,10 @@ CTag* CSubCache::findPreviousOrNextTag(TPos nPos, bool bNext) {
         const char* pszMarker = bNext ? "addNextTag()" : "addPreviousTag()";
         LogMessage("[CSubCache::findPreviousOrNextTag] %s failed. nPos <%d>. Clear cache and resume.",
                    pszMarker, LogPos(nPos));
+        // The records that misled the walk are gone; walking again over the text alone records every tag on
+        // the way, so the marking cannot claim a stretch whose tags nobody looked at.
         clear();
-        if (pFound)
-            addTagAt(pFound->getBegin(), pFound);
+        pFound = walk(nPos, bNext);
         bMarked = bNext ? addNextTag(nPos, pFound) : addPreviousTag(nPos, pFound);
         if (!bMarked)
             LogMessage("[CSubCache::findPreviousOrNextTag] %s failed. nPos <%d>.", pszMarker, LogPos(nPos));

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j 2 --target WK_ServiceWorker wkctl
+cmake --build build -j 2 --target WK_ServiceWorker wkctl wk_resource_module
 demo="$PWD/out/demo"
 rm -rf "$demo"
 cmake --install build --prefix "$demo" >/dev/null
@@ -22,3 +22,6 @@ mkdir -p "$demo/Logs"
     --cookie "UserContext=a1b2; sessionid=42" --accept-language "de-DE,de;q=0.8,en;q=0.5" \
     --subscription-type 1 --link-criteria 0 --status 200 \
     --show-log "$demo/Logs/BrindlemarkLogs/BKCommonLog.log" "$@"
+echo
+echo "== the language and texts this request's user gets"
+"$demo/Wendrake/bin/wkctl" texts --install "$demo" --accept-language "de-DE,de;q=0.8,en;q=0.5"

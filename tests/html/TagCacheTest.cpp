@@ -394,6 +394,50 @@ TEST(TagCache, OnlyTypesThatHideMarkupHaveTypedRecords) {
 }
 
 // ---------------------------------------------------------------------------------------------------------------
+// The searches behind the finders
+
+// The first start in [nFrom, nStartLimit) of an occurrence that lies wholly in [nBegin, nEnd), ignoring case.
+TPos NaiveFind(const std::string& csText, const std::string& csPattern, TPos nFrom, TPos nStartLimit,
+               TPos nEnd) {
+    for (TPos i = nFrom; i < nStartLimit && i + csPattern.size() <= nEnd; ++i)
+        if (EqualsCaseless(std::string_view(csText).substr(i, csPattern.size()), csPattern))
+            return i;
+    return INVALID_POS;
+}
+
+TEST(TagCacheSearch, CaselessSearchesAgreeWithAPlainScan) {
+    // Patterns that begin with a letter and patterns that do not, which take different routines.
+    static const char* const s_rgPatterns[] = {"<", ">",  "<!",    "-->",     "</b",     "<DIV", "]]>",
+                                               "a", "Ab", "<!--x", "<script", "</BODY>", "?>"};
+    static const char* const s_rgPieces[] = {"<",   ">", "!", "-", "a", "A", "b",      "B",   "div",
+                                             "DiV", " ", "]", "?", "/", "x", "script", "body"};
+    std::mt19937 rng(4711);
+    for (int nRound = 0; nRound < 300; ++nRound) {
+        std::string csText;
+        size_t nPieces = rng() % 40;
+        for (size_t i = 0; i < nPieces; ++i)
+            csText += s_rgPieces[rng() % (sizeof(s_rgPieces) / sizeof(s_rgPieces[0]))];
+        TPos nBegin = csText.empty() ? 0 : rng() % (csText.size() / 3 + 1);
+        CPage page(csText, nBegin);
+        ASSERT_NE(page.get(), nullptr);
+        for (const char* pszPattern : s_rgPatterns) {
+            const std::string csPattern = pszPattern;
+            for (TPos nFrom = nBegin; nFrom <= csText.size(); ++nFrom) {
+                TPos nLength = rng() % 12;
+                TPos nLimit = std::min<TPos>(nFrom + nLength, csText.size());
+                SCOPED_TRACE(csText + " / " + csPattern + " from " + std::to_string(nFrom));
+                ASSERT_EQ(page.get()->findCaseless(csPattern, nFrom),
+                          NaiveFind(csText, csPattern, nFrom, csText.size(), csText.size()));
+                ASSERT_EQ(page.get()->findCaseless(csPattern, nFrom, nLength),
+                          NaiveFind(csText, csPattern, nFrom, nLimit, csText.size()));
+                ASSERT_EQ(page.get()->findCaselessBefore(csPattern, nFrom, nLimit),
+                          NaiveFind(csText, csPattern, nFrom, nLimit, csText.size()));
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
 // Repair
 
 struct CRepairCase {
@@ -452,27 +496,33 @@ INSTANTIATE_TEST_SUITE_P(Table, Repair,
                                            CRepairCase{"CommentsBackward", false, true}),
                          [](const auto& info) { return std::string(info.param.pszName); });
 
-TEST(TagCacheRepair, RecordBehindTheSearchFailsTwiceAndStillAnswers) {
-    // The misplaced record names a tag that lies before the start of a forward search: no clearing can make
-    // the found tag fit the search, so the second marking fails too. The tag found is still returned.
-    CPage page("<i>a</i> bcdefgh <b>x</b>");
+TEST(TagCacheRepair, RecordBehindTheSearchIsDroppedAndTheSearchResumes) {
+    // The misplaced record names a tag that lies before the start of a forward search. The search that met it
+    // cannot be marked; once the records are cleared, the resumed search finds the true next tag, and the
+    // unregistered tag passed on the way keeps its record.
+    CPage page("<i>a</i> bcd </ e> gh <b>x</b>");
     CSubCache& all = CacheOf(page.get())->getAllTypesSubCache();
     CTag* pI = CTag::getTagAt(page.get(), 0);
     ASSERT_NE(pI, nullptr);
-    all.clear();
-    ASSERT_TRUE(all.insertEntryUnchecked(12, pI, false, false));
+    CTag* pOdd = CTag::getTagAt(page.get(), 13);
+    ASSERT_NE(pOdd, nullptr);
+    ASSERT_TRUE(pOdd->isUnregistered());
+    ASSERT_TRUE(all.insertEntryUnchecked(11, pI, false, false));
     CLogCapture log;
-    EXPECT_EQ(CTag::findPreviousOrNextTag(page.get(), 10, SEARCH_NEXT), pI);
-    EXPECT_EQ(log.count("[CSubCache::findPreviousOrNextTag] addNextTag() failed. nPos <10>. Clear cache and "
-                        "resume."),
-              1u);
-    EXPECT_EQ(log.count("[CSubCache::findPreviousOrNextTag] addNextTag() failed. nPos <10>."), 2u);
-    EXPECT_EQ(log.count("[CSubCache::addNextTag] INTERNAL ERROR: Missing cache entry for found tag."), 2u);
-    // The cleared records answer right afterwards, with the objects found before.
     CTag* pB = CTag::findPreviousOrNextTag(page.get(), 10, SEARCH_NEXT);
     ASSERT_NE(pB, nullptr);
     EXPECT_EQ(pB->getName(), "b");
+    EXPECT_EQ(log.count("[CSubCache::addNextTag] INTERNAL ERROR: Missing cache entry for found tag."), 1u);
+    EXPECT_EQ(log.count("[CSubCache::findPreviousOrNextTag] addNextTag() failed. nPos <10>. Clear cache and "
+                        "resume."),
+              1u);
+    EXPECT_EQ(log.count("] addNextTag() failed. nPos"), 1u);
+    // The objects found before the clearing answer again.
     EXPECT_EQ(CTag::getTagAt(page.get(), 0), pI);
+    EXPECT_EQ(CTag::getTagAt(page.get(), 13), pOdd);
+    EXPECT_EQ(CTag::getTagAt(page.get(), 11), nullptr);
+    EXPECT_EQ(CTag::findPreviousOrNextTag(page.get(), 12, SEARCH_PREVIOUS), pI->getElement()->getEndTag());
+    ExpectWellFormed(page.get());
 }
 
 struct CVanishedCase {
