@@ -1,5 +1,7 @@
 #include "i18n/CLanguageDetection.h"
 
+#include <algorithm>
+
 namespace {
 
 struct CCulture {
@@ -40,10 +42,35 @@ const CCulture g_aCultures[] = {
     {"ve", 0x0433},    {"vi", 0x042A},    {"xh", 0x0434},    {"ji", 0x043D},    {"zu", 0x0435},
 };
 
-// True when the first caseless occurrence of the prefix in the item is at its start. (Only the first
-// occurrence counts: an item that holds the prefix later but not at its start does not match.)
-bool StartsWithPrefix(const CaselessString& csItem, const std::string& csPrefix) {
-    return csItem.find(CaselessStringView(csPrefix.data(), csPrefix.size())) == 0;
+// True when the first caseless occurrence of the prefix in the item is at its start, that is, when the item
+// starts with it: an item that holds the prefix only further on does not match.
+bool StartsWithPrefix(std::string_view svItem, const std::string& csPrefix) {
+    return svItem.size() >= csPrefix.size() && CaselessStringView(svItem.data(), csPrefix.size()) ==
+                                                   CaselessStringView(csPrefix.data(), csPrefix.size());
+}
+
+// The items of a ";"-separated list as the token splitter gives them: a leading separator is skipped and an
+// empty item ends the list. Views into the text; nothing is copied (the header is on every request's path).
+std::vector<std::string_view> SplitItems(std::string_view svText) {
+    std::vector<std::string_view> vItems;
+    if (svText.empty())
+        return vItems;
+    size_t nSep = svText.find(';');
+    if (nSep == std::string_view::npos) {
+        vItems.push_back(svText);
+        return vItems;
+    }
+    if (nSep > 0)
+        vItems.push_back(svText.substr(0, nSep));
+    for (size_t nPos = nSep; nPos < svText.size();) {
+        const size_t nStart = nPos + 1;
+        const size_t nEnd = std::min(svText.find(';', nStart), svText.size());
+        if (nEnd == nStart)
+            break;
+        vItems.push_back(svText.substr(nStart, nEnd - nStart));
+        nPos = nEnd;
+    }
+    return vItems;
 }
 
 } // namespace
@@ -63,8 +90,8 @@ void CLanguageDetection::InitCultureTable() {
         m_mapCultures.emplace(culture.pszName, culture.wLangId);
 }
 
-LANGID CLanguageDetection::GetCultureLangId(const std::string& csCulture) const {
-    auto it = m_mapCultures.find(csCulture);
+LANGID CLanguageDetection::GetCultureLangId(std::string_view svCulture) const {
+    auto it = m_mapCultures.find(svCulture);
     return it == m_mapCultures.end() ? 0 : it->second;
 }
 
@@ -72,17 +99,16 @@ bool CLanguageDetection::DetectLanguage(const std::string& csList, std::string& 
                                         LANGID& wCultureLangId) const {
     csLanguage = "en";
     wCultureLangId = LANGID_PRIMARY_ENGLISH;
-    std::vector<CaselessString> vItems;
-    SplitList(ToCaseless(csList), ";", vItems, true);
+    const std::vector<std::string_view> vItems = SplitItems(csList);
     if (vItems.empty())
         return false;
 
-    const CaselessString& csFirst = vItems.front();
-    wCultureLangId = GetCultureLangId(ToPlain(csFirst.substr(0, csFirst.find(','))));
+    const std::string_view svFirst = vItems.front();
+    wCultureLangId = GetCultureLangId(svFirst.substr(0, svFirst.find(',')));
 
-    for (const CaselessString& csItem : vItems) {
+    for (std::string_view svItem : vItems) {
         for (const auto& prefix : m_vPrefixes) {
-            if (StartsWithPrefix(csItem, prefix.first)) {
+            if (StartsWithPrefix(svItem, prefix.first)) {
                 csLanguage = prefix.second;
                 return !csLanguage.empty();
             }

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,7 +27,7 @@ public:
     bool DetectLanguage(const std::string& csList, std::string& csLanguage, LANGID& wCultureLangId) const;
 
     // The culture's LANGID (caseless name), or 0.
-    LANGID GetCultureLangId(const std::string& csCulture) const;
+    LANGID GetCultureLangId(std::string_view svCulture) const;
 
     const std::vector<std::pair<std::string, std::string>>& GetPrefixes() const { return m_vPrefixes; }
     size_t GetCultureCount() const { return m_mapCultures.size(); }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,10 @@ struct CElementCase {
 
 CDOMElement Get(CDOMSource& dom, EWhich eWhich) {
     return eWhich == HTML ? dom.getHtml() : eWhich == HEAD ? dom.getHead() : dom.getBody();
+}
+
+void PrintTo(const CElementCase& c, std::ostream* pOut) {
+    *pOut << c.pszName;
 }
 
 class DomElementTest : public ::testing::TestWithParam<CElementCase> {};
@@ -477,6 +482,10 @@ struct CAttributeCase {
     TPos nValueBegin; // offset in the tag text
 };
 
+void PrintTo(const CAttributeCase& c, std::ostream* pOut) {
+    *pOut << c.pszName;
+}
+
 class DomAttributeTest : public ::testing::TestWithParam<CAttributeCase> {};
 
 } // namespace
@@ -554,6 +563,10 @@ struct CInsertCase {
     std::string csExpectedTag;      // empty: an exception
     const char* pszExceptionDetail; // with the attribute's begin as code
 };
+
+void PrintTo(const CInsertCase& c, std::ostream* pOut) {
+    *pOut << c.pszName;
+}
 
 class DomInsertValueTest : public ::testing::TestWithParam<CInsertCase> {};
 
