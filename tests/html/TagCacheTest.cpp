@@ -380,19 +380,6 @@ TEST(TagCache, NoCacheWithoutASource) {
     EXPECT_TRUE(log.contains("[CCache::CREATE_NEW_INST] pSource is 0."));
 }
 
-TEST(TagCache, OnlyTypesThatHideMarkupHaveTypedRecords) {
-    CPage page("<p>");
-    CCache* pCache = CacheOf(page.get());
-    const CStartTagTypeSingletonData* pTypes = StartTagTypes();
-    EXPECT_TRUE(pCache->hasSubCacheFor(&pTypes->m_comment));
-    EXPECT_TRUE(pCache->hasSubCacheFor(&pTypes->m_cdataSection));
-    EXPECT_FALSE(pCache->hasSubCacheFor(&pTypes->m_normal));
-    EXPECT_FALSE(pCache->hasSubCacheFor(&EndTagTypes()->m_normal));
-    EXPECT_FALSE(pCache->hasSubCacheFor(nullptr));
-    EXPECT_EQ(pCache->getSubCache(&pTypes->m_normal), nullptr);
-    EXPECT_EQ(pCache->getSubCache(nullptr), nullptr);
-}
-
 // ---------------------------------------------------------------------------------------------------------------
 // The searches behind the finders
 

@@ -70,7 +70,7 @@ TEST(DetectLanguageBadInput, AnyLengthOrContentGivesADefinedAnswer) {
     CLanguageDetection languages;
     languages.InitCultureTable();
     std::mt19937 random(7);
-    const std::string csAlphabet = std::string("enfrdezh-,;=q.0 \t\r\n\x01\xff", 24) + std::string(1, '\0');
+    const std::string csAlphabet = std::string("enfrdezh-,;=q.0 \t\r\n\x01\xff") + std::string(1, '\0');
     for (size_t nLength : {1u, 2u, 7u, 64u, 4096u, 1u << 20}) {
         std::string csList(nLength, ' ');
         for (char& ch : csList)
