@@ -16,6 +16,79 @@ constexpr size_t INITIAL_ENTRY_CAPACITY = 64;
 } // namespace
 
 // ---------------------------------------------------------------------------------------------------------------
+// CCacheEntryBuffer
+
+void CCacheEntryBuffer::reserve(size_t nCapacity) {
+    if (nCapacity <= m_vSlots.size())
+        return;
+    moveGap(size());
+    size_t nGrow = nCapacity - m_vSlots.size();
+    m_vSlots.resize(nCapacity);
+    m_nGapEnd += nGrow;
+}
+
+void CCacheEntryBuffer::clear() {
+    m_nGapBegin = 0;
+    m_nGapEnd = m_vSlots.size();
+}
+
+void CCacheEntryBuffer::moveGap(size_t nIndex) {
+    const size_t nGap = gapLength();
+    m_nMoved += nIndex < m_nGapBegin ? m_nGapBegin - nIndex : nIndex - m_nGapBegin;
+    if (nIndex < m_nGapBegin) {
+        std::move_backward(m_vSlots.begin() + static_cast<std::ptrdiff_t>(nIndex),
+                           m_vSlots.begin() + static_cast<std::ptrdiff_t>(m_nGapBegin),
+                           m_vSlots.begin() + static_cast<std::ptrdiff_t>(m_nGapEnd));
+    } else if (nIndex > m_nGapBegin) {
+        std::move(m_vSlots.begin() + static_cast<std::ptrdiff_t>(m_nGapEnd),
+                  m_vSlots.begin() + static_cast<std::ptrdiff_t>(nIndex + nGap),
+                  m_vSlots.begin() + static_cast<std::ptrdiff_t>(m_nGapBegin));
+    }
+    m_nGapBegin = nIndex;
+    m_nGapEnd = nIndex + nGap;
+}
+
+void CCacheEntryBuffer::insert(size_t nIndex, const CCacheEntry& entry) {
+    if (gapLength() == 0) {
+        // Doubling keeps growth amortised constant; the new slots become the hole, at the end.
+        const size_t nOld = m_vSlots.size();
+        m_vSlots.resize(nOld < 8 ? 16 : nOld * 2);
+        m_nMoved += nOld;
+        m_nGapBegin = nOld;
+        m_nGapEnd = m_vSlots.size();
+    }
+    moveGap(nIndex);
+    m_vSlots[m_nGapBegin++] = entry;
+}
+
+size_t CCacheEntryBuffer::removeMarked(size_t nFrom, size_t nTo) {
+    const size_t nSize = size();
+    if (nFrom >= nSize)
+        return nSize;
+    if (nTo >= nSize)
+        nTo = nSize - 1;
+    // With the hole right behind the range, the kept records close up in place and the removed ones join
+    // the hole; nothing outside the range moves.
+    moveGap(nTo + 1);
+    size_t nFirst = nSize;
+    size_t nOut = nFrom;
+    for (size_t i = nFrom; i <= nTo; ++i) {
+        if (m_vSlots[i].m_bRemove) {
+            if (nFirst == nSize)
+                nFirst = i;
+            continue;
+        }
+        if (nOut != i) {
+            m_vSlots[nOut] = m_vSlots[i];
+            ++m_nMoved;
+        }
+        ++nOut;
+    }
+    m_nGapBegin = nOut;
+    return nFirst;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
 // CSubCache
 
 CSubCache::CSubCache(CCache* pCache, const CTagType* pTagType)
@@ -30,8 +103,8 @@ void CSubCache::addBookends() {
     TPos nFirst = m_pSource->getBegin() - 1;
     TPos nLast = m_pSource->getEnd();
     bool bEmpty = nFirst + 1 == nLast;
-    m_vEntries.push_back(CCacheEntry{0, nFirst, nullptr, false, bEmpty, false});
-    m_vEntries.push_back(CCacheEntry{1, nLast, nullptr, bEmpty, false, false});
+    m_vEntries.push_back(CCacheEntry{nFirst, nullptr, false, bEmpty, false});
+    m_vEntries.push_back(CCacheEntry{nLast, nullptr, bEmpty, false, false});
 }
 
 void CSubCache::clear() {
@@ -50,9 +123,18 @@ size_t CSubCache::locate(TPos nPos) const {
             return i;
         }
     }
-    auto it = std::lower_bound(m_vEntries.begin() + 1, m_vEntries.end(), nPos,
-                               [](const CCacheEntry& entry, TPos n) { return entry.m_nPos < n; });
-    m_nLocateHint = static_cast<size_t>(it - m_vEntries.begin());
+    size_t nLow = 1;
+    size_t nCount = nSize - 1;
+    while (nCount > 0) {
+        size_t nHalf = nCount / 2;
+        if (m_vEntries[nLow + nHalf].m_nPos < nPos) {
+            nLow += nHalf + 1;
+            nCount -= nHalf + 1;
+        } else {
+            nCount = nHalf;
+        }
+    }
+    m_nLocateHint = nLow;
     return m_nLocateHint;
 }
 
@@ -65,27 +147,15 @@ bool CSubCache::holdsRegisteredTag(const CCacheEntry& entry) const {
     return entry.m_pTag && !entry.m_pTag->isUnregistered();
 }
 
-void CSubCache::renumberFrom(size_t nIndex) {
-    for (size_t i = nIndex; i < m_vEntries.size(); ++i)
-        m_vEntries[i].m_nIndex = i;
-}
-
 void CSubCache::insertAt(size_t nIndex, TPos nPos, CTag* pTag, bool bPreviousCompleted, bool bNextCompleted) {
-    m_vEntries.insert(m_vEntries.begin() + static_cast<std::ptrdiff_t>(nIndex),
-                      CCacheEntry{nIndex, nPos, pTag, bPreviousCompleted, bNextCompleted, false});
-    renumberFrom(nIndex + 1);
+    m_vEntries.insert(nIndex, CCacheEntry{nPos, pTag, bPreviousCompleted, bNextCompleted, false});
 }
 
-void CSubCache::removeMarked(size_t nFrom) {
-    auto itFirst = std::find_if(m_vEntries.begin() + static_cast<std::ptrdiff_t>(nFrom), m_vEntries.end(),
-                                [](const CCacheEntry& entry) { return entry.m_bRemove; });
-    if (itFirst == m_vEntries.end())
-        return;
-    size_t nFirst = static_cast<size_t>(itFirst - m_vEntries.begin());
-    m_vEntries.erase(
-        std::remove_if(itFirst, m_vEntries.end(), [](const CCacheEntry& entry) { return entry.m_bRemove; }),
-        m_vEntries.end());
-    renumberFrom(nFirst);
+void CSubCache::removeMarked(size_t nFrom, size_t nTo) {
+    size_t nFirst = m_vEntries.removeMarked(nFrom, nTo);
+    // The hint may now point past a removed record; keep it a valid index, it is only a guess anyway.
+    if (m_nLocateHint > nFirst)
+        m_nLocateHint = nFirst;
 }
 
 bool CSubCache::insertEntryUnchecked(TPos nPos, CTag* pTag, bool bPreviousCompleted, bool bNextCompleted) {
@@ -150,7 +220,7 @@ CTag* CSubCache::addTagAt(TPos nPos, CTag* pTag) {
             bRemove = right.m_bRemove = true;
     }
     if (bRemove)
-        removeMarked(i - 1);
+        removeMarked(i - 1, i + 1);
     return pTag;
 }
 
@@ -292,7 +362,7 @@ bool CSubCache::markTraversed(TPos nPos, CTag* pTag, bool bNext) {
         start.m_bNextCompleted)
         bRemove = start.m_bRemove = true;
     if (bRemove)
-        removeMarked(nLow);
+        removeMarked(nLow, nHigh);
     return true;
 }
 
@@ -406,11 +476,11 @@ CTag* CCache::lookUpUncached(TPos nPos) {
     return CTag::getTagAtUncached(m_pSource, nPos);
 }
 
-void CCache::rescueTags(const std::vector<CCacheEntry>& vEntries) {
+void CCache::rescueTags(const CCacheEntryBuffer& vEntries) {
     try {
-        for (const CCacheEntry& entry : vEntries)
-            if (entry.m_pTag)
-                m_mapRescuedTags.emplace(entry.m_pTag->getBegin(), entry.m_pTag);
+        for (size_t i = 0; i < vEntries.size(); ++i)
+            if (CTag* pTag = vEntries[i].m_pTag)
+                m_mapRescuedTags.emplace(pTag->getBegin(), pTag);
     } catch (...) {
         // Without the map a later lookup builds a second object for a position; answers stay the same.
     }

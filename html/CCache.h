@@ -17,12 +17,45 @@ class CCache;
 // One record of a sub-cache. A tagless record remembers that no tag (of the sub-cache's kind) starts at the
 // position; the completed flags remember that none starts strictly between this record and its neighbour.
 struct CCacheEntry {
-    size_t m_nIndex;
     TPos m_nPos;
     CTag* m_pTag;
     bool m_bPreviousCompleted;
     bool m_bNextCompleted;
     bool m_bRemove;
+};
+
+// The records of a sub-cache in position order, kept in one array with a movable hole. Searches record what
+// they find next to what they found last, so an insertion or removal usually happens near the hole and costs
+// the distance the hole moves, not the length of the tail behind it. Indices count records only, so they
+// are never stored: a record's index changes whenever something is inserted or removed before it.
+class CCacheEntryBuffer {
+public:
+    size_t size() const { return m_vSlots.size() - gapLength(); }
+    bool empty() const { return size() == 0; }
+    CCacheEntry& operator[](size_t nIndex) { return m_vSlots[slot(nIndex)]; }
+    const CCacheEntry& operator[](size_t nIndex) const { return m_vSlots[slot(nIndex)]; }
+
+    void reserve(size_t nCapacity);
+    void clear();
+    void push_back(const CCacheEntry& entry) { insert(size(), entry); }
+    // May throw std::bad_alloc, leaving the records as they were.
+    void insert(size_t nIndex, const CCacheEntry& entry);
+    // Deletes the records marked for removal among [nFrom, nTo]; the index of the first one deleted, or
+    // size() when none was marked.
+    size_t removeMarked(size_t nFrom, size_t nTo);
+    // How many records were copied to another slot so far, growth included: what insertions and removals
+    // cost.
+    size_t getMovedCount() const { return m_nMoved; }
+
+private:
+    size_t gapLength() const { return m_nGapEnd - m_nGapBegin; }
+    size_t slot(size_t nIndex) const { return nIndex < m_nGapBegin ? nIndex : nIndex + gapLength(); }
+    void moveGap(size_t nIndex);
+
+    std::vector<CCacheEntry> m_vSlots;
+    size_t m_nGapBegin = 0;
+    size_t m_nGapEnd = 0;
+    size_t m_nMoved = 0;
 };
 
 // The records of one kind of search: all tags (no tag type), or the tags of one type whose content hides
@@ -54,6 +87,7 @@ public:
 
     size_t size() const { return m_vEntries.size(); }
     const CCacheEntry& getEntry(size_t nIndex) const { return m_vEntries[nIndex]; }
+    size_t getMovedEntryCount() const { return m_vEntries.getMovedCount(); }
     // Inserts a record as given, bypassing every consistency rule; for tests of the repair path.
     bool insertEntryUnchecked(TPos nPos, CTag* pTag, bool bPreviousCompleted, bool bNextCompleted);
 
@@ -69,15 +103,14 @@ private:
     // Records the found tag and marks the traversed gaps; logs and fails on contradictions.
     bool markTraversed(TPos nPos, CTag* pTag, bool bNext);
     void insertAt(size_t nIndex, TPos nPos, CTag* pTag, bool bPreviousCompleted, bool bNextCompleted);
-    // Deletes the records marked for removal, the first of them at nFrom or later.
-    void removeMarked(size_t nFrom);
-    void renumberFrom(size_t nIndex);
+    // Deletes the records marked for removal; every mark lies among [nFrom, nTo].
+    void removeMarked(size_t nFrom, size_t nTo);
     void addBookends();
 
     CCache* m_pCache;
     CSource* m_pSource;
     const CTagType* m_pTagType;
-    std::vector<CCacheEntry> m_vEntries;
+    CCacheEntryBuffer m_vEntries;
     // Where the last bisection ended; a guess only, checked before use.
     mutable size_t m_nLocateHint = 1;
 };
@@ -110,7 +143,7 @@ private:
     // The tag at the position from the text. Tags that a cleared all-types record held are handed out again,
     // so that every finder keeps seeing one object per position (elements hang off those objects).
     CTag* lookUpUncached(TPos nPos);
-    void rescueTags(const std::vector<CCacheEntry>& vEntries);
+    void rescueTags(const CCacheEntryBuffer& vEntries);
 
     CSource* m_pSource;
     // The all-types sub-cache first, then one per type whose content hides markup.

@@ -416,18 +416,22 @@ CEndTag* CStartTag::matchNested(CEndTag* pEndTag, bool bSkipEmptyElementTags) {
         CStartTag* pStart;
         CEndTag* pEnd;
         CStartTag* pNext;
+        // The candidate the frame started from: the first end tag after the start tag, unless one lies
+        // inside the start tag, when the tag's own matching would start elsewhere.
+        CEndTag* pFirstEnd;
     };
     const CEndTagType* pEndType = m_pStartTagType->getCorrespondingEndTagType();
     std::vector<CFrame> vStack;
     try {
-        vStack.push_back(CFrame{this, pEndTag, nextSameNameStartTag(m_nEnd, bSkipEmptyElementTags)});
+        vStack.push_back(CFrame{this, pEndTag, nextSameNameStartTag(m_nEnd, bSkipEmptyElementTags), pEndTag});
         for (;;) {
             CFrame& top = vStack.back();
             if (top.pNext && top.pNext->getBegin() <= top.pEnd->getBegin()) {
                 CStartTag* pNested = top.pNext;
                 CEndTag* pCandidate = top.pEnd;
                 vStack.push_back(CFrame{pNested, pCandidate,
-                                        nextSameNameStartTag(pNested->getEnd(), bSkipEmptyElementTags)});
+                                        nextSameNameStartTag(pNested->getEnd(), bSkipEmptyElementTags),
+                                        pCandidate});
                 continue;
             }
             CFrame done = top;
@@ -444,8 +448,15 @@ CEndTag* CStartTag::matchNested(CEndTag* pEndTag, bool bSkipEmptyElementTags) {
                               ? CEndTag::findPreviousOrNext(m_pSource, done.pEnd->getEnd(), m_csName,
                                                             pEndType, SEARCH_NEXT)
                               : nullptr;
-            if (!parent.pEnd)
+            if (!parent.pEnd) {
+                // Every tag still waiting would, matched on its own, take the same steps from its frame on
+                // and run out of end tags here as well.
+                for (const CFrame& frame : vStack)
+                    if (frame.pStart->m_pStartTagType == m_pStartTagType &&
+                        frame.pFirstEnd->getBegin() >= frame.pStart->getEnd())
+                        frame.pStart->m_bNestedMatchFailed = true;
                 return nullptr;
+            }
         }
     } catch (...) {
         return nullptr;
@@ -499,8 +510,9 @@ CEndTag* CStartTag::findEndTagInternal() {
         if (m_pMatchedEndTagHint)
             return m_pMatchedEndTagHint;
         const bool bSkip = !bNormal || !pElements->m_endTagRequired.contains(m_nNameIndex);
-        if (CEndTag* pMatch = matchNested(pEnd, bSkip))
-            return pMatch;
+        if (!m_bNestedMatchFailed)
+            if (CEndTag* pMatch = matchNested(pEnd, bSkip))
+                return pMatch;
     }
     LogMessage("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.",
                m_csName.c_str(), LogPos(m_nBegin));

@@ -94,6 +94,9 @@ public:
     // The first occurrence beginning in [nFrom, nLimit): answered from the remembered search when it covers
     // nFrom, else by a search that stops at nLimit, so that a walk bounded by an element never scans past it.
     TPos findCaselessBefore(std::string_view csText, TPos nFrom, TPos nLimit);
+    // How often the two remembering searches were asked, answered from memory or not: a walk that asks
+    // them once per tag stays linear, one that asks again per enclosing tag does not.
+    size_t getRememberedSearchCount() const { return m_nRememberedSearches; }
 
     // The cache switches (both on from construction) and the tag cache behind the finders (created with the
     // source). Switching off, or dropping the cache, makes the finders search the text directly; do it before
@@ -127,6 +130,23 @@ private:
         TPos nFrom;
         TPos nResult;
     };
+    // The memos are keyed by text ignoring letter case, and looked up with the caller's text as it is, so
+    // that the searches asked again and again for the same delimiter or name build no key.
+    struct CCaselessHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view csText) const noexcept {
+            size_t nHash = 14695981039346656037ull;
+            for (char c : csText)
+                nHash = (nHash ^ FoldCase(static_cast<unsigned char>(c))) * 1099511628211ull;
+            return nHash;
+        }
+    };
+    struct CCaselessEqual {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const noexcept {
+            return EqualsCaseless(a, b);
+        }
+    };
 
     const char* m_pData;
     std::unique_ptr<ITagCache> m_pCache;
@@ -138,7 +158,8 @@ private:
     // Without a cache the tag at a position is remembered here, so that every finder sees one object per
     // position (elements and end-tag links hang off those objects).
     std::unordered_map<TPos, CTag*> m_mapTagAt;
-    std::unordered_map<std::string, CSearchMemo> m_mapSearchMemo;
+    std::unordered_map<std::string, CSearchMemo, CCaselessHash, CCaselessEqual> m_mapSearchMemo;
+    size_t m_nRememberedSearches = 0;
     // Without a cache: the tags that hide markup (comments, CDATA sections), found by one forward walk, per
     // type, in position order; the walk has looked at every position below m_nHidingScanPos.
     std::vector<CStartTag*> m_vHidingTags[2];

@@ -362,21 +362,21 @@ TPos CSource::findCharReverse(char c, TPos nFrom, TPos nLowerLimit) const {
 }
 
 TPos CSource::findCaselessToEnd(std::string_view csText, TPos nFrom) {
+    ++m_nRememberedSearches;
     if (csText.empty() || nFrom == INVALID_POS || nFrom >= m_nEnd)
         return INVALID_POS;
     if (nFrom < m_nBegin)
         nFrom = m_nBegin;
-    std::string csKey;
     try {
-        csKey.reserve(csText.size());
-        for (char c : csText)
-            csKey.push_back(static_cast<char>(FoldCase(static_cast<unsigned char>(c))));
-        auto it = m_mapSearchMemo.find(csKey);
+        auto it = m_mapSearchMemo.find(csText);
         if (it != m_mapSearchMemo.end() && nFrom >= it->second.nFrom &&
             (it->second.nResult == INVALID_POS || nFrom <= it->second.nResult))
             return it->second.nResult;
         TPos nResult = findCaseless(csText, nFrom);
-        m_mapSearchMemo[csKey] = CSearchMemo{nFrom, nResult};
+        if (it != m_mapSearchMemo.end())
+            it->second = CSearchMemo{nFrom, nResult};
+        else
+            m_mapSearchMemo.emplace(std::string(csText), CSearchMemo{nFrom, nResult});
         return nResult;
     } catch (...) {
         return findCaseless(csText, nFrom);
@@ -386,23 +386,24 @@ TPos CSource::findCaselessToEnd(std::string_view csText, TPos nFrom) {
 TPos CSource::findCaselessBefore(std::string_view csText, TPos nFrom, TPos nLimit) {
     if (nLimit == INVALID_POS || nLimit >= m_nEnd)
         return findCaselessToEnd(csText, nFrom);
+    ++m_nRememberedSearches;
     if (csText.empty() || nFrom == INVALID_POS || nFrom >= nLimit)
         return INVALID_POS;
     if (nFrom < m_nBegin)
         nFrom = m_nBegin;
-    std::string csKey;
     try {
-        csKey.reserve(csText.size());
-        for (char c : csText)
-            csKey.push_back(static_cast<char>(FoldCase(static_cast<unsigned char>(c))));
-        auto it = m_mapSearchMemo.find(csKey);
+        auto it = m_mapSearchMemo.find(csText);
         if (it != m_mapSearchMemo.end() && nFrom >= it->second.nFrom &&
             (it->second.nResult == INVALID_POS || nFrom <= it->second.nResult))
             return it->second.nResult < nLimit ? it->second.nResult : INVALID_POS;
         TPos nResult = findCaseless(csText, nFrom, nLimit - nFrom);
         // Only a hit is worth remembering: a miss says nothing about the text beyond the limit.
-        if (nResult != INVALID_POS)
-            m_mapSearchMemo[csKey] = CSearchMemo{nFrom, nResult};
+        if (nResult != INVALID_POS) {
+            if (it != m_mapSearchMemo.end())
+                it->second = CSearchMemo{nFrom, nResult};
+            else
+                m_mapSearchMemo.emplace(std::string(csText), CSearchMemo{nFrom, nResult});
+        }
         return nResult;
     } catch (...) {
         return findCaseless(csText, nFrom, nLimit - nFrom);

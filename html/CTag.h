@@ -150,6 +150,9 @@ private:
     const CStartTagType* m_pStartTagType;
     // Set while matching an enclosing start tag of the same name: the end tag this tag's own matching finds.
     CEndTag* m_pMatchedEndTagHint = nullptr;
+    // Set likewise when this tag's own matching is known to run out of end tags: an unclosed tag would
+    // otherwise walk every later tag of its name again for each of its unclosed ancestors.
+    bool m_bNestedMatchFailed = false;
 
     friend class CSource;
 };

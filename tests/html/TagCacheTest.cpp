@@ -158,7 +158,6 @@ void ExpectWellFormed(CSource* pSource) {
         EXPECT_EQ(pSub->getEntry(pSub->size() - 1).m_nPos, pSource->getEnd());
         for (size_t i = 0; i < pSub->size(); ++i) {
             const CCacheEntry& entry = pSub->getEntry(i);
-            EXPECT_EQ(entry.m_nIndex, i);
             EXPECT_FALSE(entry.m_bRemove);
             if (i > 0 && i + 1 < pSub->size()) {
                 EXPECT_LT(pSub->getEntry(i - 1).m_nPos + 1, entry.m_nPos + 1) << "unsorted at " << i;

@@ -1,0 +1,215 @@
+// Pages built to make the finders repeat work: many records inserted into the middle of the tag cache, and
+// many unclosed tags of one name. The bounds are on counted work, never on time.
+#include "HtmlTestSupport.h"
+
+#include "host/abi/HostAbi.h"
+#include "html/CCache.h"
+#include "html/CDOMSource.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using htmltest::CPage;
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------------------------
+// The record array with a hole, against a plain vector doing the same.
+
+struct CBufferOp {
+    enum EKind { INSERT, REMOVE } eKind;
+    size_t nIndex; // INSERT: where; REMOVE: first of the range
+    size_t nTo;    // REMOVE: last of the range; the records at nIndex, nTo and every third between are marked
+};
+
+struct CBufferCase {
+    const char* pszName;
+    size_t nInitial;
+    std::vector<CBufferOp> vOps;
+    size_t nMaxMoved;
+};
+
+std::vector<CBufferOp> Repeat(CBufferOp op, size_t nTimes, long nStep) {
+    std::vector<CBufferOp> v;
+    for (size_t i = 0; i < nTimes; ++i) {
+        v.push_back(op);
+        op.nIndex = static_cast<size_t>(static_cast<long>(op.nIndex) + nStep);
+    }
+    return v;
+}
+
+class EntryBufferTest : public ::testing::TestWithParam<CBufferCase> {};
+
+TEST_P(EntryBufferTest, MatchesVectorAndMovesLittle) {
+    const CBufferCase& c = GetParam();
+    CCacheEntryBuffer buffer;
+    std::vector<CCacheEntry> vReference;
+    TPos nNextPos = 0;
+    for (size_t i = 0; i < c.nInitial; ++i) {
+        CCacheEntry entry{nNextPos++, nullptr, false, false, false};
+        buffer.push_back(entry);
+        vReference.push_back(entry);
+    }
+    const size_t nMovedBefore = buffer.getMovedCount();
+    for (const CBufferOp& op : c.vOps) {
+        if (op.eKind == CBufferOp::INSERT) {
+            CCacheEntry entry{nNextPos++, nullptr, true, false, false};
+            buffer.insert(op.nIndex, entry);
+            vReference.insert(vReference.begin() + static_cast<std::ptrdiff_t>(op.nIndex), entry);
+            continue;
+        }
+        size_t nExpectedFirst = vReference.size();
+        for (size_t k = op.nIndex; k <= op.nTo && k < vReference.size(); ++k) {
+            if (k == op.nIndex || k == op.nTo || (k - op.nIndex) % 3 == 0) {
+                buffer[k].m_bRemove = vReference[k].m_bRemove = true;
+                nExpectedFirst = std::min(nExpectedFirst, k);
+            }
+        }
+        EXPECT_EQ(buffer.removeMarked(op.nIndex, op.nTo), nExpectedFirst);
+        std::erase_if(vReference, [](const CCacheEntry& entry) { return entry.m_bRemove; });
+    }
+    ASSERT_EQ(buffer.size(), vReference.size());
+    for (size_t i = 0; i < vReference.size(); ++i) {
+        EXPECT_EQ(buffer[i].m_nPos, vReference[i].m_nPos) << "at " << i;
+        EXPECT_EQ(buffer[i].m_bPreviousCompleted, vReference[i].m_bPreviousCompleted) << "at " << i;
+        EXPECT_FALSE(buffer[i].m_bRemove) << "at " << i;
+    }
+    EXPECT_LE(buffer.getMovedCount() - nMovedBefore, c.nMaxMoved);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ops, EntryBufferTest,
+    ::testing::Values(
+        CBufferCase{"Appending", 0, Repeat({CBufferOp::INSERT, 0, 0}, 1000, 1), 2048},
+        // Each insertion right behind the last one: the hole follows, whatever the tail holds.
+        CBufferCase{"MiddleForward", 5000, Repeat({CBufferOp::INSERT, 2500, 0}, 5000, 1), 2500 + 10000},
+        CBufferCase{"MiddleSamePlace", 5000, Repeat({CBufferOp::INSERT, 100, 0}, 5000, 0), 4900 + 10000},
+        CBufferCase{"Front", 10, Repeat({CBufferOp::INSERT, 0, 0}, 100, 0), 10 + 256},
+        CBufferCase{"AlternatingEnds",
+                    4,
+                    {{CBufferOp::INSERT, 0, 0},
+                     {CBufferOp::INSERT, 5, 0},
+                     {CBufferOp::INSERT, 0, 0},
+                     {CBufferOp::INSERT, 7, 0}},
+                    64},
+        CBufferCase{"RemoveRanges", 3000,
+                    [] {
+                        std::vector<CBufferOp> v;
+                        for (size_t i = 0; i < 500; ++i) {
+                            v.push_back({CBufferOp::INSERT, 1000 + i, 0});
+                            v.push_back({CBufferOp::REMOVE, 1000 + i, 1000 + i + 2});
+                        }
+                        return v;
+                    }(),
+                    50000},
+        CBufferCase{"RemoveNothingMarked", 20, {{CBufferOp::REMOVE, 30, 40}}, 0},
+        CBufferCase{"RemoveRangePastEnd", 20, {{CBufferOp::REMOVE, 15, 100}}, 64},
+        CBufferCase{"EmptyThenInsert", 0, {{CBufferOp::INSERT, 0, 0}, {CBufferOp::INSERT, 0, 0}}, 16}),
+    [](const ::testing::TestParamInfo<CBufferCase>& info) { return std::string(info.param.pszName); });
+
+TEST(EntryBufferTest, ClearKeepsNothing) {
+    CCacheEntryBuffer buffer;
+    buffer.reserve(4);
+    for (TPos n = 0; n < 10; ++n)
+        buffer.insert(0, CCacheEntry{n, nullptr, false, false, false});
+    EXPECT_EQ(buffer.size(), 10u);
+    EXPECT_EQ(buffer[0].m_nPos, 9u);
+    buffer.clear();
+    EXPECT_TRUE(buffer.empty());
+    buffer.push_back(CCacheEntry{42, nullptr, false, false, false});
+    ASSERT_EQ(buffer.size(), 1u);
+    EXPECT_EQ(buffer[0].m_nPos, 42u);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// A head full of commented-out scripts, asked the way a page form asks.
+
+TEST(ScalingTest, CommentedScriptsInHeadMoveFewRecords) {
+    const int nComments = 20000;
+    std::string csPage = "<html><head><title>t</title>\n";
+    for (int i = 0; i < nComments; ++i)
+        csPage += "<!-- <script src=\"c" + std::to_string(i) + ".js\"></script> -->\n";
+    const size_t nBodyAt = csPage.size() + 37;
+    csPage += "<script src=\"real.js\"></script></head><body><p>x</p></body></html>";
+    CCommonPointers pointers;
+    pointers.m_pDataBegin = csPage.data();
+    pointers.m_pDataLast = csPage.data() + csPage.size() - 1;
+    CDOMSource source(pointers);
+    ASSERT_FALSE(source.isUndefined());
+    CDOMElement head = source.getHead();
+    CDOMElement body = source.getBody();
+    ASSERT_FALSE(head.isUndefined());
+    ASSERT_FALSE(body.isUndefined());
+    EXPECT_EQ(head.getBeginPos(), 6u);
+    EXPECT_EQ(body.getBeginPos(), nBodyAt);
+    CDOMStartTagVector scripts = head.getStartTagsByTagName("script");
+    ASSERT_EQ(scripts.size(), 1u);
+    EXPECT_EQ(scripts.at(0).getAttribute("src").getValue(), "real.js");
+
+    auto* pCache = static_cast<CCache*>(source.getParserSource()->getCache());
+    ASSERT_NE(pCache, nullptr);
+    size_t nMoved = pCache->getAllTypesSubCache().getMovedEntryCount();
+    for (const CStartTagType* pType : {&StartTagTypes()->m_comment, &StartTagTypes()->m_cdataSection})
+        if (CSubCache* pSub = pCache->getSubCache(pType))
+            nMoved += pSub->getMovedEntryCount();
+    // Shifting the tail on every insertion moves about nComments^2 / 2 records here.
+    EXPECT_LT(nMoved, static_cast<size_t>(20 * nComments));
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Nested tags of one name, some closed.
+
+struct CNestingCase {
+    const char* pszName;
+    int nOpen;
+    int nClosed;
+};
+
+class NestedDivTest : public ::testing::TestWithParam<CNestingCase> {};
+
+TEST_P(NestedDivTest, UnclosedTagsAreWalkedOnce) {
+    const CNestingCase& c = GetParam();
+    std::string csText = "<html><head></head><body>";
+    const TPos nFirstDiv = csText.size();
+    for (int i = 0; i < c.nOpen; ++i)
+        csText += "<div>";
+    for (int i = 0; i < c.nClosed; ++i)
+        csText += "</div>";
+    const TPos nLastClose = csText.size();
+    csText += "</body></html>";
+    CPage page(csText);
+    CStartTag* pBody = htmltest::FirstStartTag(page.get(), "body");
+    ASSERT_NE(pBody, nullptr);
+    CElement* pBodyElement = pBody->getElement();
+    ASSERT_NE(pBodyElement, nullptr);
+    const size_t nSearchesBefore = page.get()->getRememberedSearchCount();
+
+    // The unclosed outer divs hold nothing; the first div that is closed holds the closed ones.
+    const int nUnclosed = c.nOpen - c.nClosed;
+    const std::vector<CElement*>& vChildren = pBodyElement->getChildElements();
+    ASSERT_EQ(vChildren.size(), static_cast<size_t>(nUnclosed + (c.nClosed > 0 ? 1 : 0)));
+    for (int i = 0; i < nUnclosed; ++i) {
+        EXPECT_EQ(vChildren[static_cast<size_t>(i)]->getBegin(), nFirstDiv + 5 * static_cast<TPos>(i));
+        EXPECT_EQ(vChildren[static_cast<size_t>(i)]->getEndTag(), nullptr);
+    }
+    if (c.nClosed > 0) {
+        CElement* pClosed = vChildren.back();
+        EXPECT_EQ(pClosed->getBegin(), nFirstDiv + 5 * static_cast<TPos>(nUnclosed));
+        EXPECT_EQ(pClosed->getEnd(), nLastClose);
+        EXPECT_EQ(pClosed->getChildElements().size(), c.nClosed > 1 ? 1u : 0u);
+    }
+    // Walking every later tag again per unclosed div costs about nUnclosed * nOpen searches.
+    EXPECT_LT(page.get()->getRememberedSearchCount() - nSearchesBefore,
+              static_cast<size_t>(16 * c.nOpen + 64));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, NestedDivTest,
+    ::testing::Values(CNestingCase{"HalfClosed", 6000, 3000}, CNestingCase{"NoneClosed", 3000, 0},
+                      CNestingCase{"OneClosed", 3000, 1}, CNestingCase{"AllButOneClosed", 3000, 2999},
+                      CNestingCase{"AllClosed", 3000, 3000}),
+    [](const ::testing::TestParamInfo<CNestingCase>& info) { return std::string(info.param.pszName); });
+
+} // namespace
