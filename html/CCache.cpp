@@ -152,10 +152,7 @@ void CSubCache::insertAt(size_t nIndex, TPos nPos, CTag* pTag, bool bPreviousCom
 }
 
 void CSubCache::removeMarked(size_t nFrom, size_t nTo) {
-    size_t nFirst = m_vEntries.removeMarked(nFrom, nTo);
-    // The hint may now point past a removed record; keep it a valid index, it is only a guess anyway.
-    if (m_nLocateHint > nFirst)
-        m_nLocateHint = nFirst;
+    m_vEntries.removeMarked(nFrom, nTo);
 }
 
 bool CSubCache::insertEntryUnchecked(TPos nPos, CTag* pTag, bool bPreviousCompleted, bool bNextCompleted) {
