@@ -1,8 +1,8 @@
 // The diagnostic log's hot paths: a call with logging off (every component pays it on every request), and
 // the shared-memory writer against fprintf of the same lines to a file, measured in the same run.
 
-#include "filter/log/Log.h"
-#include "filter/log/LogWriters.h"
+#include "log/Log.h"
+#include "log/LogWriters.h"
 #include "platform/CPlatform.h"
 
 #include <benchmark/benchmark.h>

@@ -1,6 +1,6 @@
 #include "directory/CBKCache.h"
 
-#include "filter/log/Log.h"
+#include "log/Log.h"
 #include "platform/CEventLog.h"
 #include "platform/CPlatform.h"
 #include "platform/cache/CComError.h"

@@ -1,6 +1,6 @@
 #include "filter/CBaseNotifications.h"
 
-#include "filter/log/Log.h"
+#include "log/Log.h"
 #include "platform/LastError.h"
 
 #include <memory>

@@ -1,7 +1,7 @@
 // The handlers' base: the helpers through which every handler reads request values and changes the response.
 #pragma once
 
-#include "host/abi/HostAbi.h"
+#include "abi/HostAbi.h"
 
 #include <string>
 

@@ -3,7 +3,7 @@
 #include "filter/CWKSWContext.h"
 #include "filter/ControlMessage.h"
 #include "filter/SettingsSingleton.h"
-#include "filter/log/Log.h"
+#include "log/Log.h"
 #include "platform/CPlatform.h"
 
 DWORD FinishNotification(const char* pszHandler, DWORD dwResult, const CDLLContext* pContext) {

@@ -1,7 +1,7 @@
 #include "filter/CNotificationsHelper.h"
 
 #include "filter/CBaseNotifications.h"
-#include "filter/log/Log.h"
+#include "log/Log.h"
 
 const std::array<std::pair<const char*, const char*>, 9> g_aNoCacheHeaders = {{
     {"X-BKProduct:", "WK_SW"},

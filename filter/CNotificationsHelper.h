@@ -1,7 +1,7 @@
 // Response-header helpers shared by the handlers.
 #pragma once
 
-#include "host/abi/HostAbi.h"
+#include "abi/HostAbi.h"
 
 #include <array>
 #include <utility>

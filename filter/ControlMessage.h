@@ -1,7 +1,7 @@
 // The words under which control messages appear in the handlers' closing log lines.
 #pragma once
 
-#include "host/abi/HostAbi.h"
+#include "abi/HostAbi.h"
 
 const char* ControlMessageWord(DWORD dwControlMessage);
 // The word for a context, "N/A" when there is none.

@@ -2,10 +2,10 @@
 
 #include "filter/CNotifications.h"
 #include "filter/SettingsSingleton.h"
-#include "filter/log/Log.h"
+#include "log/Log.h"
 #include "platform/CPlatform.h"
-#include "platform/CSecurityAccess.h"
 #include "platform/ModuleNames.h"
+#include "security/CSecurityAccess.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 // The module's three exported entry points.
 #pragma once
 
-#include "host/abi/HostAbi.h"
+#include "abi/HostAbi.h"
 
 #define WK_EXPORT __attribute__((visibility("default")))
 

@@ -1,7 +1,7 @@
 #include "html/CCache.h"
 
-#include "filter/log/Log.h"
 #include "html/CTag.h"
+#include "log/Log.h"
 
 #include <algorithm>
 

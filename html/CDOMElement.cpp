@@ -1,4 +1,4 @@
-#include "guard/CBufferInstruction.h"
+#include "html/CBufferInstruction.h"
 #include "html/CDOMSource.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "html/CDOMSource.h"
 
-#include "filter/log/Log.h"
-#include "host/abi/HostAbi.h"
+#include "abi/HostAbi.h"
+#include "log/Log.h"
 
 #include <cstdint>
 #include <utility>

@@ -1,6 +1,6 @@
 #include "html/CElement.h"
 
-#include "filter/log/Log.h"
+#include "log/Log.h"
 
 #include <algorithm>
 #include <cstring>

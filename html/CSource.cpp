@@ -1,6 +1,6 @@
-#include "filter/log/Log.h"
 #include "html/CCache.h"
 #include "html/CElement.h"
+#include "log/Log.h"
 
 #include <algorithm>
 #include <array>

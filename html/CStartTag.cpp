@@ -1,5 +1,5 @@
-#include "filter/log/Log.h"
 #include "html/CElement.h"
+#include "log/Log.h"
 
 // ---------------------------------------------------------------------------------------------------------------
 // Start tag recognition

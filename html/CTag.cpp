@@ -1,7 +1,7 @@
 #include "html/CTag.h"
 
-#include "filter/log/Log.h"
 #include "html/CElement.h"
+#include "log/Log.h"
 
 #include <algorithm>
 

@@ -2,8 +2,8 @@
 // the resource module's languages, and the culture names the directory may hold with their LANGIDs.
 #pragma once
 
-#include "filter/text/CaselessString.h"
 #include "platform/WinTypes.h"
+#include "text/CaselessString.h"
 
 #include <map>
 #include <string>

@@ -2,7 +2,7 @@
 // LANGID, and the list of language names it carries.
 #pragma once
 
-#include "filter/log/Log.h"
+#include "log/Log.h"
 #include "platform/ICodePages.h"
 #include "platform/WinTypes.h"
 

@@ -1,7 +1,7 @@
 #include "settings/CGeneralSettings.h"
 
 #include "directory/CBKCache.h"
-#include "filter/log/Log.h"
+#include "log/Log.h"
 #include "platform/CFileVersionInfo.h"
 #include "platform/CPlatform.h"
 #include "platform/ComErrorText.h"

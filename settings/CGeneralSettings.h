@@ -2,10 +2,10 @@
 // configuration and (as the settings subsystem grows) its settings files, resources and caches.
 #pragma once
 
-#include "filter/log/Log.h"
-#include "filter/log/LogConfig.h"
 #include "i18n/CLanguageDetection.h"
 #include "i18n/CResource.h"
+#include "log/Log.h"
+#include "log/LogConfig.h"
 #include "platform/CEventLog.h"
 #include "platform/WinTypes.h"
 #include "settings/CHandleSWSettings.h"

@@ -1,6 +1,6 @@
 #include "settings/CLinkCriteria.h"
 
-#include "filter/log/Log.h"
+#include "log/Log.h"
 #include "platform/CPlatform.h"
 
 #include <new>

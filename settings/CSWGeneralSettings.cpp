@@ -1,6 +1,6 @@
 #include "settings/CSWGeneralSettings.h"
 
-#include "filter/log/Log.h"
+#include "log/Log.h"
 #include "platform/ThreadIdentity.h"
 #include "settings/SettingIds.h"
 

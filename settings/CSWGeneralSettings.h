@@ -3,7 +3,7 @@
 #pragma once
 
 #include "directory/CBKCache.h"
-#include "guard/CPageCharSet.h"
+#include "i18n/CPageCharSet.h"
 #include "settings/CGeneralSettings.h"
 #include "settings/IUserPropertyLookup.h"
 

@@ -1,6 +1,6 @@
 #include "settings/CSWSettings.h"
 
-#include "filter/log/Log.h"
+#include "log/Log.h"
 #include "platform/CPlatform.h"
 #include "settings/SettingIds.h"
 

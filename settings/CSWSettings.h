@@ -2,7 +2,7 @@
 // groups that override it. Loads replace the whole content or nothing.
 #pragma once
 
-#include "platform/CSid.h"
+#include "security/CSid.h"
 #include "settings/CBasicSettings.h"
 
 #include <map>

@@ -1,5 +1,5 @@
 // The bypass list of the worker settings: parsed after every load, checked against the request's identity.
-#include "platform/ByPassList.h"
+#include "settings/ByPassList.h"
 #include "settings/CSWSettings.h"
 #include "settings/SettingIds.h"
 

@@ -2,9 +2,9 @@
 // DNS names and the browser lists that request screening and the guard script read.
 #pragma once
 
-#include "filter/text/CaselessString.h"
 #include "settings/CSWGeneralSettings.h"
 #include "settings/SettingIds.h"
+#include "text/CaselessString.h"
 
 #include <map>
 #include <string>

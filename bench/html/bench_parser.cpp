@@ -5,8 +5,8 @@
 // and body elements, the SCRIPT and LINK start tags of the head with their src and href values, then record
 // two appends (before </head>, before </body>) and one attribute insert. Before timing anything the program
 // checks that the head and body start positions it finds are the ones gumbo finds, on every page.
-#include "guard/CBufferInstruction.h"
-#include "host/abi/HostAbi.h"
+#include "abi/HostAbi.h"
+#include "html/CBufferInstruction.h"
 #include "html/CDOMSource.h"
 
 #include <benchmark/benchmark.h>

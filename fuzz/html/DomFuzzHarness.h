@@ -12,8 +12,8 @@
 // Inputs shorter than the header are a page without host addresses.
 #pragma once
 
-#include "guard/CBufferInstruction.h"
-#include "host/abi/HostAbi.h"
+#include "abi/HostAbi.h"
+#include "html/CBufferInstruction.h"
 #include "html/CDOMSource.h"
 
 #include <cstddef>

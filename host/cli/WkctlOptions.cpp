@@ -1,6 +1,6 @@
 #include "host/cli/WkctlOptions.h"
 
-#include "platform/CSid.h"
+#include "security/CSid.h"
 
 #include <functional>
 #include <set>

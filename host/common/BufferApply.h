@@ -1,7 +1,7 @@
 // What the core services do with the module's page edits: apply an instruction list to the response data.
 #pragma once
 
-#include "guard/CBufferInstruction.h"
+#include "html/CBufferInstruction.h"
 
 #include <string>
 

@@ -6,7 +6,7 @@
 // drive the module's failure paths through the real ABI.
 #pragma once
 
-#include "host/abi/HostAbi.h"
+#include "abi/HostAbi.h"
 #include "host/common/HostRecord.h"
 #include "platform/ThreadIdentity.h"
 

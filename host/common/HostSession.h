@@ -3,7 +3,7 @@
 // from a file (CHostModule).
 #pragma once
 
-#include "host/abi/HostAbi.h"
+#include "abi/HostAbi.h"
 #include "host/common/HostRecord.h"
 #include "host/common/HostRequest.h"
 

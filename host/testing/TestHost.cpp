@@ -1,6 +1,6 @@
 #include "host/testing/TestHost.h"
 
-#include "filter/log/Log.h"
+#include "log/Log.h"
 #include "platform/CPlatform.h"
 
 #include <algorithm>

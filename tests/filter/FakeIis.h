@@ -2,7 +2,7 @@
 // thread-local pointer because the callbacks are plain C functions.
 #pragma once
 
-#include "host/abi/HostAbi.h"
+#include "abi/HostAbi.h"
 #include "platform/LastError.h"
 
 #include <map>

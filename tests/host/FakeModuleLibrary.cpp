@@ -1,7 +1,7 @@
 // A small module file for testing wkctl's loading, reporting and log reading without the real module. It
 // registers like a worker, follows a request the way WK_FAKE_MODE tells it, and buffers its log lines until
 // it is unloaded (into WK_FAKE_LOG_FILE), as a buffered log writer does.
-#include "host/abi/HostAbi.h"
+#include "abi/HostAbi.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "guard/CBufferInstruction.h"
+#include "html/CBufferInstruction.h"
 #include "tests/host/FakeModule.h"
 
 #include "platform/LastError.h"

@@ -2,9 +2,9 @@
 // once the host applies them.
 #include "HtmlTestSupport.h"
 
-#include "guard/CBufferInstruction.h"
-#include "host/abi/HostAbi.h"
+#include "abi/HostAbi.h"
 #include "host/common/BufferApply.h"
+#include "html/CBufferInstruction.h"
 #include "html/CDOMSource.h"
 
 #include <gtest/gtest.h>

@@ -3,9 +3,9 @@
 // compared with what the facade's instructions give. Also: host addresses that are wrong in every way.
 #include "HtmlTestSupport.h"
 
-#include "guard/CBufferInstruction.h"
-#include "host/abi/HostAbi.h"
+#include "abi/HostAbi.h"
 #include "host/common/BufferApply.h"
+#include "html/CBufferInstruction.h"
 #include "html/CDOMSource.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "HtmlTestSupport.h"
 
-#include "filter/log/Log.h"
+#include "log/Log.h"
 
 #include <fstream>
 #include <mutex>

@@ -2,7 +2,7 @@
 // many unclosed tags of one name. The bounds are on counted work, never on time.
 #include "HtmlTestSupport.h"
 
-#include "host/abi/HostAbi.h"
+#include "abi/HostAbi.h"
 #include "html/CCache.h"
 #include "html/CDOMSource.h"
 

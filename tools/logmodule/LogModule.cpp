@@ -5,7 +5,7 @@
 // The folder of the lock files is /dev/shm (else /tmp), or the one named by WK_LOGMODULE_LOCK_DIR.
 // An option of 0 asks for a lock that serialises this process only.
 
-#include "filter/log/LogModuleAbi.h"
+#include "log/LogModuleAbi.h"
 
 #include <cerrno>
 #include <fcntl.h>

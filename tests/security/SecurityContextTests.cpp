@@ -1,0 +1,205 @@
+#include "host/testing/TestHost.h"
+#include "platform/LastError.h"
+#include "platform/ThreadIdentity.h"
+#include "security/CSecurityAccess.h"
+#include "security/CSid.h"
+#include "security/TokenMembership.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::vector<BYTE> SidBytes(const char* pszText) {
+    CSid sid;
+    EXPECT_EQ(CSid::FromString(pszText, sid), ERROR_SUCCESS) << pszText;
+    return sid.GetBytes();
+}
+
+CIdentityToken MakeIdentity(const char* pszUser, const char* pszDomain, const char* pszUserSid,
+                            std::vector<const char*> vGroups = {}) {
+    auto spIdentity = std::make_shared<CRequestIdentity>();
+    spIdentity->csUser = pszUser;
+    spIdentity->csDomain = pszDomain;
+    if (pszUserSid)
+        spIdentity->vUserSid = SidBytes(pszUserSid);
+    for (const char* pszGroup : vGroups)
+        spIdentity->vGroupSids.push_back(SidBytes(pszGroup));
+    return spIdentity;
+}
+
+// Every test leaves its thread running as the process.
+class SecurityContextTest : public testing::Test {
+protected:
+    void TearDown() override { CThreadIdentity::RevertToSelf(); }
+};
+
+TEST_F(SecurityContextTest, ThreadWithoutIdentityHasNoTokenAndEmptyOutputs) {
+    std::string csUser = "u", csDomain = "d", csSid = "s";
+    CSecurityAccess access;
+    EXPECT_EQ(access.GetThreadUserInfo(csUser, csDomain, csSid), ERROR_NO_TOKEN);
+    EXPECT_EQ(csUser + csDomain + csSid, "");
+
+    CLogCapture log;
+    csUser = "u";
+    EXPECT_EQ(GetThreadUser(csUser, csDomain, csSid), ERROR_NO_TOKEN);
+    EXPECT_EQ(csUser + csDomain + csSid, "");
+    EXPECT_EQ(log.Count("GetThreadUser Domain/User/Sid //"), 1u);
+}
+
+TEST_F(SecurityContextTest, LookupReturnsTheIdentityAndRestoresIt) {
+    CIdentityToken spIdentity = MakeIdentity("alice", "EXAMPLE", "S-1-5-21-1-2-3-1105");
+    CThreadIdentity::Impersonate(spIdentity);
+
+    std::string csUser, csDomain, csSid;
+    CSecurityAccess access;
+    EXPECT_EQ(access.GetThreadUserInfo(csUser, csDomain, csSid), ERROR_SUCCESS);
+    EXPECT_EQ(csUser, "alice");
+    EXPECT_EQ(csDomain, "EXAMPLE");
+    EXPECT_EQ(csSid, "S-1-5-21-1-2-3-1105");
+
+    CIdentityToken spAfter;
+    ASSERT_EQ(CThreadIdentity::OpenThreadToken(spAfter), ERROR_SUCCESS);
+    EXPECT_EQ(spAfter, spIdentity);
+
+    CLogCapture log;
+    EXPECT_EQ(GetThreadUser(csUser, csDomain, csSid), ERROR_SUCCESS);
+    EXPECT_EQ(log.Count("GetThreadUser Domain/User/Sid EXAMPLE/alice/S-1-5-21-1-2-3-1105"), 1u);
+    ASSERT_EQ(CThreadIdentity::OpenThreadToken(spAfter), ERROR_SUCCESS);
+    EXPECT_EQ(spAfter, spIdentity);
+}
+
+TEST_F(SecurityContextTest, FailedLookupsGiveTheirCodeAndKeepTheIdentity) {
+    struct CCase {
+        const char* pszName;
+        CIdentityToken spIdentity;
+        DWORD dwExpected;
+        const char* pszSid; // SID text after the failure
+    };
+    auto spBadSid = std::make_shared<CRequestIdentity>();
+    spBadSid->csUser = "bob";
+    spBadSid->vUserSid = {1, 3, 0, 0, 0, 0, 0, 5};
+    const CCase aCases[] = {
+        {"no account name", MakeIdentity("", "", "S-1-5-21-9-9-9-500"), ERROR_NONE_MAPPED,
+         "S-1-5-21-9-9-9-500"},
+        {"invalid user SID", spBadSid, ERROR_INVALID_SID, ""},
+        {"no user SID", MakeIdentity("carol", "EXAMPLE", nullptr), ERROR_INVALID_SID, ""},
+    };
+    for (const CCase& c : aCases) {
+        CThreadIdentity::Impersonate(c.spIdentity);
+        std::string csUser, csDomain, csSid;
+        CSecurityAccess access;
+        EXPECT_EQ(access.GetThreadUserInfo(csUser, csDomain, csSid), c.dwExpected) << c.pszName;
+        EXPECT_EQ(csSid, c.pszSid) << c.pszName;
+        EXPECT_EQ(csUser + csDomain, "") << c.pszName;
+        CIdentityToken spAfter;
+        ASSERT_EQ(CThreadIdentity::OpenThreadToken(spAfter), ERROR_SUCCESS) << c.pszName;
+        EXPECT_EQ(spAfter, c.spIdentity) << c.pszName;
+
+        // The free helper hands out nothing after a failure.
+        csSid = "x";
+        EXPECT_EQ(GetThreadUser(csUser, csDomain, csSid), c.dwExpected) << c.pszName;
+        EXPECT_EQ(csSid, "") << c.pszName;
+    }
+    std::string csUser, csDomain, csSid;
+    CSecurityAccess access;
+    EXPECT_EQ(access.GetTokenUser(csUser, csDomain, csSid, nullptr), ERROR_INVALID_HANDLE);
+}
+
+struct CMembershipCase {
+    const char* pszName;
+    const char* pszSid;
+    BOOL bExpected;
+};
+
+TEST_F(SecurityContextTest, MembershipOfUserGroupsAndWellKnownSids) {
+    CIdentityToken spIdentity =
+        MakeIdentity("alice", "EXAMPLE", "S-1-5-21-1-2-3-1105", {"S-1-5-21-1-2-3-513", "S-1-5-32-545"});
+    const CMembershipCase aCases[] = {
+        {"user", "S-1-5-21-1-2-3-1105", TRUE},
+        {"first group", "S-1-5-21-1-2-3-513", TRUE},
+        {"second group", "S-1-5-32-545", TRUE},
+        {"everyone", "S-1-1-0", TRUE},
+        {"authenticated users", "S-1-5-11", TRUE},
+        {"administrators", "S-1-5-32-544", FALSE},
+        {"another user of the domain", "S-1-5-21-1-2-3-1106", FALSE},
+        {"a prefix of the user", "S-1-5-21-1-2-3", FALSE},
+    };
+    for (const CMembershipCase& c : aCases) {
+        CSid sid;
+        ASSERT_EQ(CSid::FromString(c.pszSid, sid), ERROR_SUCCESS);
+        BOOL bIsMember = !c.bExpected;
+        EXPECT_TRUE(CheckTokenMembership(&spIdentity, sid, bIsMember)) << c.pszName;
+        EXPECT_EQ(bIsMember, c.bExpected) << c.pszName;
+
+        CThreadIdentity::Impersonate(spIdentity);
+        bIsMember = !c.bExpected;
+        EXPECT_TRUE(CheckTokenMembership(nullptr, sid, bIsMember)) << c.pszName;
+        EXPECT_EQ(bIsMember, c.bExpected) << c.pszName;
+
+        // The process is no request user, not even one of everyone.
+        CThreadIdentity::RevertToSelf();
+        bIsMember = TRUE;
+        EXPECT_TRUE(CheckTokenMembership(nullptr, sid, bIsMember)) << c.pszName;
+        EXPECT_FALSE(bIsMember) << c.pszName;
+    }
+}
+
+TEST_F(SecurityContextTest, MembershipCheckFailures) {
+    CIdentityToken spIdentity = MakeIdentity("alice", "EXAMPLE", "S-1-5-21-1-2-3-1105");
+    BOOL bIsMember = TRUE;
+    PlatformSetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(CheckTokenMembership(&spIdentity, CSid(), bIsMember));
+    EXPECT_EQ(PlatformGetLastError(), ERROR_INVALID_SID);
+    EXPECT_FALSE(bIsMember);
+
+    CIdentityToken spNone;
+    bIsMember = TRUE;
+    EXPECT_FALSE(CheckTokenMembership(&spNone, EveryoneSid(), bIsMember));
+    EXPECT_EQ(PlatformGetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(bIsMember);
+}
+
+TEST_F(SecurityContextTest, ConcurrentChecksSeeOnlyTheirOwnThreadsIdentity) {
+    constexpr int nThreads = 6;
+    constexpr int nRounds = 2000;
+    std::atomic<int> nWrong{0};
+    std::vector<std::thread> vThreads;
+    for (int t = 0; t < nThreads; ++t) {
+        vThreads.emplace_back([t, &nWrong] {
+            const std::string csOwn = "S-1-5-21-7-7-7-" + std::to_string(1000 + t);
+            const std::string csGroup = "S-1-5-21-7-7-7-" + std::to_string(2000 + t % 2);
+            CThreadIdentity::Impersonate(MakeIdentity("user", "EXAMPLE", csOwn.c_str(), {csGroup.c_str()}));
+            for (int n = 0; n < nRounds; ++n) {
+                const int nOther = n % nThreads;
+                CSid sid;
+                CSid::FromString(("S-1-5-21-7-7-7-" + std::to_string(1000 + nOther)).c_str(), sid);
+                BOOL bIsMember = FALSE;
+                if (!CheckTokenMembership(nullptr, sid, bIsMember) || (bIsMember != FALSE) != (nOther == t))
+                    ++nWrong;
+                CSid group;
+                CSid::FromString(("S-1-5-21-7-7-7-" + std::to_string(2000 + nOther % 2)).c_str(), group);
+                if (!CheckTokenMembership(nullptr, group, bIsMember) ||
+                    (bIsMember != FALSE) != (nOther % 2 == t % 2))
+                    ++nWrong;
+                if (n % 100 == 0) {
+                    std::string csUser, csDomain, csSid;
+                    CSecurityAccess access;
+                    if (access.GetThreadUserInfo(csUser, csDomain, csSid) != ERROR_SUCCESS || csSid != csOwn)
+                        ++nWrong;
+                }
+            }
+            CThreadIdentity::RevertToSelf();
+        });
+    }
+    for (std::thread& thread : vThreads)
+        thread.join();
+    EXPECT_EQ(nWrong.load(), 0);
+}
+
+} // namespace
