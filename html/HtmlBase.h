@@ -3,6 +3,7 @@
 
 #include "platform/CSync.h"
 #include "platform/MemManager.h"
+#include "text/CaselessString.h"
 
 #include <atomic>
 #include <cstdint>
@@ -41,14 +42,6 @@ inline bool IsHtmlWhitespace(unsigned char c) {
 }
 inline unsigned char FoldCase(unsigned char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-}
-inline bool EqualsCaseless(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 // True when the text is a whole name: a name-start character followed by name characters.
 inline bool IsValidName(std::string_view csName) {

@@ -2,6 +2,7 @@
 
 #include "log/LogModuleAbi.h"
 #include "log/LogState.h"
+#include "text/CaselessString.h"
 
 #include <algorithm>
 #include <cctype>
@@ -30,29 +31,9 @@ const std::vector<std::string>& DefaultReservedNames() {
     return s_vNames;
 }
 
-char UpperAscii(char ch) {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-}
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (UpperAscii(a[i]) != UpperAscii(b[i]))
-            return false;
-    return true;
-}
-
-size_t FindIgnoringCase(const std::string& csText, const char* pszWhat) {
-    std::string csUpper = csText;
-    for (char& ch : csUpper)
-        ch = UpperAscii(ch);
-    return csUpper.find(pszWhat);
-}
-
 // "COM1", "LPT3.log": a port name followed by one digit that ends the name or its stem.
 bool IsPortName(const std::string& csName, const char* pszPort) {
-    size_t nPos = FindIgnoringCase(csName, pszPort);
+    size_t nPos = FindCaseless(csName, pszPort);
     if (nPos == std::string::npos)
         return false;
     size_t nDigit = nPos + 3;
@@ -111,7 +92,7 @@ bool ReadSwitch(ILogSettingsReader& reader, DWORD dwId) {
         return nValue != 0;
     std::string csText = Trimmed(csValue);
     for (const char* pszOn : {"TRUE", "YES", "ON", "Y"})
-        if (EqualsIgnoringCase(csText, pszOn))
+        if (EqualsCaseless(csText, pszOn))
             return true;
     return false;
 }
@@ -203,7 +184,7 @@ std::string BuildLogPath(const std::string& csFolder, const std::string& csFileN
 bool IsReservedDeviceName(const std::string& csName, const std::vector<std::string>& vReservedNames) {
     const std::vector<std::string>& vNames = vReservedNames.empty() ? DefaultReservedNames() : vReservedNames;
     for (const std::string& csReserved : vNames)
-        if (EqualsIgnoringCase(csName, csReserved))
+        if (EqualsCaseless(csName, csReserved))
             return true;
     return IsPortName(csName, "COM") || IsPortName(csName, "LPT");
 }

@@ -20,6 +20,8 @@ filters=()
 for folder in platform abi log text security html i18n directory settings screening guard filter; do
     [ -d "$folder" ] && filters+=(--filter "$PWD/$folder/")
 done
-gcovr -r . --object-directory "$build" "${filters[@]}" --exclude-throw-branches --exclude-unreachable-branches \
-    --gcov-ignore-parse-errors \
-    --print-summary -o "$build/coverage.txt"
+# Per-file tables of lines (coverage.txt) and branches (coverage-branches.txt); the summary on standard output.
+options=(-r . --object-directory "$build" "${filters[@]}" --exclude-throw-branches --exclude-unreachable-branches
+    --gcov-ignore-parse-errors)
+gcovr "${options[@]}" --branches -o "$build/coverage-branches.txt"
+gcovr "${options[@]}" --print-summary -o "$build/coverage.txt"

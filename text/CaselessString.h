@@ -40,6 +40,15 @@ inline std::string ToPlain(CaselessStringView sv) {
     return std::string(sv.data(), sv.size());
 }
 
+// Plain texts compared and searched ignoring ASCII letter case (never the locale's idea of case).
+inline bool EqualsCaseless(std::string_view a, std::string_view b) {
+    return CaselessStringView(a.data(), a.size()) == CaselessStringView(b.data(), b.size());
+}
+inline size_t FindCaseless(std::string_view text, std::string_view what, size_t nFrom = 0) {
+    return CaselessStringView(text.data(), text.size())
+        .find(CaselessStringView(what.data(), what.size()), nFrom);
+}
+
 // Orders plain texts ignoring ASCII letter case (for maps keyed by names that ignore case).
 struct CCaselessLess {
     bool operator()(std::string_view a, std::string_view b) const {

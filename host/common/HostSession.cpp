@@ -41,10 +41,6 @@ const char* CallbackName(EHostCallback eCallback) {
     return "?";
 }
 
-bool IsCaselessEqual(const std::string& a, const std::string& b) {
-    return CaselessStringView(a.data(), a.size()) == CaselessStringView(b.data(), b.size());
-}
-
 std::string WithoutTrailingColon(const char* pszName) {
     std::string csName = pszName;
     if (!csName.empty() && csName.back() == ':')
@@ -94,6 +90,11 @@ private:
     void SetUp();
     // Sends one notification; false when the module ended its interest in the request.
     bool Send(DWORD dwCode, DWORD dwHttpStatus);
+    // The notification structure for the code, filled for this request (null for END_OF_REQUEST).
+    void* PrepareNotification(DWORD dwCode, DWORD dwHttpStatus);
+    void BeginRecord(DWORD dwCode, DWORD dwHttpStatus);
+    // Calls the module as the request's user; an exception that leaves it is caught and described.
+    DWORD CallModule(bool& bException, std::string& csException);
     CHostNotificationRecord& Current();
     void ThrowIfAsked(EHostCallback eCallback) const {
         if (m_request.Throws(eCallback))
@@ -240,15 +241,15 @@ CHostNotificationRecord& CHostRun::Current() {
 }
 
 const std::string* CHostRun::FindHeader(const std::string& csName) const {
-    if (IsCaselessEqual(csName, "url"))
+    if (EqualsCaseless(csName, "url"))
         return &m_csUrl;
-    if (IsCaselessEqual(csName, "method"))
+    if (EqualsCaseless(csName, "method"))
         return &m_csMethod;
     static const std::string s_csVersion = "HTTP/1.1";
-    if (IsCaselessEqual(csName, "version"))
+    if (EqualsCaseless(csName, "version"))
         return &s_csVersion;
     for (const auto& [csHeader, csValue] : m_vHeaders)
-        if (IsCaselessEqual(csHeader, csName))
+        if (EqualsCaseless(csHeader, csName))
             return &csValue;
     return nullptr;
 }
@@ -332,17 +333,17 @@ BOOL CHostRun::SetHeader(LPSTR lpszName, LPSTR lpszValue) {
         return TRUE;
     // During the request notifications the change applies to what later reads see; an empty value removes.
     std::string csName = WithoutTrailingColon(lpszName);
-    if (IsCaselessEqual(csName, "url")) {
+    if (EqualsCaseless(csName, "url")) {
         m_csUrl = lpszValue;
         return TRUE;
     }
-    if (IsCaselessEqual(csName, "method")) {
+    if (EqualsCaseless(csName, "method")) {
         m_csMethod = lpszValue;
         return TRUE;
     }
     bool bReplaced = false;
     for (auto it = m_vHeaders.begin(); it != m_vHeaders.end();) {
-        if (!IsCaselessEqual(it->first, csName)) {
+        if (!EqualsCaseless(it->first, csName)) {
             ++it;
         } else if (!bReplaced && *lpszValue) {
             it->second = lpszValue;
@@ -499,43 +500,35 @@ void CHostRun::SetUp() {
     m_context.m_pRequestIdentity = m_request.GetIdentity().get();
 }
 
-bool CHostRun::Send(DWORD dwCode, DWORD dwHttpStatus) {
+void* CHostRun::PrepareNotification(DWORD dwCode, DWORD dwHttpStatus) {
     auto bWith = [this](EHostPart ePart) { return !m_request.IsWithout(ePart); };
     PFN_GET_HEADER pfnGetHeader = bWith(EHostPart::GetHeader) ? &HostGetHeader : nullptr;
     PFN_SET_HEADER pfnSetHeader = bWith(EHostPart::SetHeader) ? &HostSetHeader : nullptr;
     PFN_ADD_HEADER pfnAddHeader = bWith(EHostPart::AddHeader) ? &HostAddHeader : nullptr;
 
-    void* pNotification = nullptr;
     switch (dwCode) {
     case SF_NOTIFY_PREPROC_HEADERS:
         m_preprocHeaders = {pfnGetHeader, pfnSetHeader, pfnAddHeader, 0, 0};
-        pNotification = &m_preprocHeaders;
-        break;
+        return &m_preprocHeaders;
     case SF_NOTIFY_AUTH_COMPLETE:
         m_authComplete = {pfnGetHeader, pfnSetHeader, pfnAddHeader, nullptr, 0, FALSE, 0};
-        pNotification = &m_authComplete;
-        break;
+        return &m_authComplete;
     case SF_NOTIFY_SEND_RESPONSE:
         m_sendResponse = {pfnGetHeader, pfnSetHeader, pfnAddHeader, dwHttpStatus, 0};
-        pNotification = &m_sendResponse;
-        break;
+        return &m_sendResponse;
     case SF_NOTIFY_SEND_RAW_DATA:
         m_rawData = {m_csBody.data(), static_cast<DWORD>(m_csBody.size()),
                      static_cast<DWORD>(m_csBody.size()), 0};
-        pNotification = &m_rawData;
         LocatePage();
         if (m_context.m_spOutboundContext)
             m_context.m_spOutboundContext->m_pCommonPointers = m_csBody.empty() ? nullptr : &m_commonPointers;
-        break;
+        return &m_rawData;
     default:
-        break;
+        return nullptr;
     }
-    if (m_context.m_spOutboundContext &&
-        (dwCode == SF_NOTIFY_SEND_RESPONSE || dwCode == SF_NOTIFY_SEND_RAW_DATA))
-        m_context.m_spOutboundContext->m_dwHttpStatus = dwHttpStatus;
-    m_context.m_dwNotificationType = dwCode;
-    m_context.m_pNotification = pNotification;
+}
 
+void CHostRun::BeginRecord(DWORD dwCode, DWORD dwHttpStatus) {
     CHostNotificationRecord record;
     record.m_csName = HostNotificationName(dwCode);
     record.m_dwCode = dwCode;
@@ -543,9 +536,11 @@ bool CHostRun::Send(DWORD dwCode, DWORD dwHttpStatus) {
     m_record.m_vNotifications.push_back(std::move(record));
     m_nCurrent = m_record.m_vNotifications.size() - 1;
     m_dwCurrentCode = dwCode;
+}
 
+DWORD CHostRun::CallModule(bool& bException, std::string& csException) {
     CIdentityToken spPrevious;
-    bool bImpersonate = m_request.GetIdentity() != nullptr;
+    const bool bImpersonate = m_request.GetIdentity() != nullptr;
     if (bImpersonate) {
         CThreadIdentity::OpenThreadToken(spPrevious);
         CThreadIdentity::Impersonate(m_request.GetIdentity());
@@ -555,8 +550,6 @@ bool CHostRun::Send(DWORD dwCode, DWORD dwHttpStatus) {
     m_bInNotification = true;
 
     DWORD dwResult = 0;
-    bool bException = false;
-    std::string csException;
     try {
         dwResult = m_pfnHttpFilterProc(&m_context);
     } catch (const std::exception& e) {
@@ -571,6 +564,21 @@ bool CHostRun::Send(DWORD dwCode, DWORD dwHttpStatus) {
     t_pCurrentRun = pPreviousRun;
     if (bImpersonate)
         CThreadIdentity::SetThreadToken(spPrevious);
+    return dwResult;
+}
+
+bool CHostRun::Send(DWORD dwCode, DWORD dwHttpStatus) {
+    void* pNotification = PrepareNotification(dwCode, dwHttpStatus);
+    if (m_context.m_spOutboundContext &&
+        (dwCode == SF_NOTIFY_SEND_RESPONSE || dwCode == SF_NOTIFY_SEND_RAW_DATA))
+        m_context.m_spOutboundContext->m_dwHttpStatus = dwHttpStatus;
+    m_context.m_dwNotificationType = dwCode;
+    m_context.m_pNotification = pNotification;
+    BeginRecord(dwCode, dwHttpStatus);
+
+    bool bException = false;
+    std::string csException;
+    const DWORD dwResult = CallModule(bException, csException);
 
     CHostNotificationRecord& done = m_record.m_vNotifications[m_nCurrent];
     done.m_dwResult = dwResult;
