@@ -25,7 +25,8 @@ HTTP_FILTER_VERSION FilledVersion() {
     return version;
 }
 
-TEST(GetFilterVersion, RegistersVersionFlagsAndDescription) {
+// Registration, then termination: the first deregisters, the second finds nothing, the object stays.
+TEST(GetFilterVersion, RegistersVersionFlagsAndDescriptionThenTerminatesOnce) {
     CTempInstallation installation;
     ASSERT_TRUE(installation.CopySampleInstallation());
     installation.PointProcessHere();
@@ -37,46 +38,36 @@ TEST(GetFilterVersion, RegistersVersionFlagsAndDescription) {
     // Only the description and its terminating zero are written into the 257-byte field.
     for (size_t i = std::strlen("Brindlemark Wendrake") + 1; i < SF_MAX_FILTER_DESC_LEN - 1; ++i)
         ASSERT_EQ(version.lpszFilterDesc[i], 'Z') << i;
-    EXPECT_EQ(GetGeneralSettingsInstance()->GetProductNumber(), 4u);
-    EXPECT_TRUE(GetGeneralSettingsInstance()->IsInitialized());
+    CWKGeneralSettings* pSettings = GetGeneralSettingsInstance();
+    EXPECT_EQ(pSettings->GetProductNumber(), 4u);
+    EXPECT_TRUE(pSettings->IsInitialized());
+    EXPECT_EQ(TerminateFilter(0), TRUE);
+    EXPECT_FALSE(pSettings->IsInitialized());
+    EXPECT_EQ(TerminateFilter(0), FALSE);
+    EXPECT_EQ(GetGeneralSettingsInstance(), pSettings);
 }
 
-TEST(GetFilterVersion, AnInstallationWithoutSettingsFails) {
-    CTempInstallation installation;
-    installation.PointProcessHere();
-    HTTP_FILTER_VERSION version = FilledVersion();
-    const HTTP_FILTER_VERSION before = version;
-    EXPECT_EQ(GetFilterVersion(&version), FALSE);
-    EXPECT_EQ(std::memcmp(&version, &before, sizeof(version)), 0);
-}
-
+// No settings, a platform that cannot find the module, or one that throws: failure, the record as given.
 TEST(GetFilterVersion, FailedInitLeavesTheVersionRecordAsGiven) {
-    CNoModules modules;
-    CPlatform::SetModules(&modules);
-    HTTP_FILTER_VERSION version = FilledVersion();
-    const HTTP_FILTER_VERSION before = version;
-    EXPECT_EQ(GetFilterVersion(&version), FALSE);
-    CPlatform::SetModules(nullptr);
-    EXPECT_EQ(std::memcmp(&version, &before, sizeof(version)), 0);
-    EXPECT_FALSE(GetGeneralSettingsInstance()->IsInitialized());
+    CNoModules noModules;
+    CThrowingModules throwingModules;
+    for (IModules* pModules : {static_cast<IModules*>(nullptr), static_cast<IModules*>(&noModules),
+                               static_cast<IModules*>(&throwingModules)}) {
+        CTempInstallation installation;
+        installation.PointProcessHere();
+        CPlatform::SetModules(pModules);
+        HTTP_FILTER_VERSION version = FilledVersion();
+        const HTTP_FILTER_VERSION before = version;
+        EXPECT_EQ(GetFilterVersion(&version), FALSE);
+        CPlatform::SetModules(nullptr);
+        EXPECT_EQ(std::memcmp(&version, &before, sizeof(version)), 0);
+        EXPECT_FALSE(GetGeneralSettingsInstance()->IsInitialized());
+    }
 }
 
-TEST(GetFilterVersion, AnExceptionBecomesFailure) {
-    CThrowingModules modules;
-    CPlatform::SetModules(&modules);
-    HTTP_FILTER_VERSION version = FilledVersion();
-    EXPECT_EQ(GetFilterVersion(&version), FALSE);
-    CPlatform::SetModules(nullptr);
-}
-
-TEST(HttpFilterProc, NullContextReturnsZeroWithoutLogging) {
+TEST(HttpFilterProc, NullContextAndUnroutedNotificationsCallNoHandler) {
     CLogCapture capture;
     EXPECT_EQ(HttpFilterProc(nullptr), 0u);
-    EXPECT_TRUE(capture.Lines().empty());
-}
-
-TEST(HttpFilterProc, UnroutedNotificationsCallNoHandler) {
-    CLogCapture capture;
     for (DWORD dwType : {SF_NOTIFY_AUTHENTICATION, 0u, 0x1u, 0x100u, 0x8000u, 0xFFFFFFFFu}) {
         CDLLContext context;
         context.m_dwNotificationType = dwType;
@@ -88,23 +79,33 @@ TEST(HttpFilterProc, UnroutedNotificationsCallNoHandler) {
 }
 
 struct CHandlerCase {
+    const char* pszName;
     DWORD dwType;
+    DWORD (CNotifications::*pfnHandler)(CDLLContext*);
     const char* pszNullContextLine;
     const char* pszHandler;
+    const char* pszMissingObjectLine; // without request objects, or null when the handler does not need them
 };
 
 const CHandlerCase g_aHandlers[] = {
-    {SF_NOTIFY_PREPROC_HEADERS, "[CNotifications::NotifyPreProcHeaders] CDLLContext pointer is NULL.",
-     "CNotifications::NotifyPreProcHeaders"},
-    {SF_NOTIFY_AUTH_COMPLETE, "[CNotifications::NotifyAuthComplete] CDLLContext pointer is NULL.",
-     "CNotifications::NotifyAuthComplete"},
-    {SF_NOTIFY_SEND_RESPONSE, "[CNotifications::NotifySendResponse] CDLLcontext pointer is NULL, do nothing.",
-     "CNotifications::NotifySendResponse"},
-    {SF_NOTIFY_SEND_RAW_DATA,
+    {"PreProcHeaders", SF_NOTIFY_PREPROC_HEADERS, &CNotifications::NotifyPreProcHeaders,
+     "[CNotifications::NotifyPreProcHeaders] CDLLContext pointer is NULL.",
+     "CNotifications::NotifyPreProcHeaders",
+     "[CNotifications::NotifyPreProcHeaders] CDLLContext.m_spRequestInfo is NULL."},
+    {"AuthComplete", SF_NOTIFY_AUTH_COMPLETE, &CNotifications::NotifyAuthComplete,
+     "[CNotifications::NotifyAuthComplete] CDLLContext pointer is NULL.",
+     "CNotifications::NotifyAuthComplete",
+     "[CNotifications::NotifyAuthComplete] CDLLContext.m_spRequestInfo is NULL."},
+    {"SendResponse", SF_NOTIFY_SEND_RESPONSE, &CNotifications::NotifySendResponse,
+     "[CNotifications::NotifySendResponse] CDLLcontext pointer is NULL, do nothing.",
+     "CNotifications::NotifySendResponse",
+     "[CNotifications::NotifySendResponse] COutboundContext pointer is NULL, do nothing."},
+    {"SendRawData", SF_NOTIFY_SEND_RAW_DATA, &CNotifications::NotifySendRawData,
      "[CNotifications::NotifySendRawData] Context not populated for further activity",
-     "CNotifications::NotifySendRawData"},
-    {SF_NOTIFY_END_OF_REQUEST, "[CNotifications::NotifyEndOfRequest] pointer to CDLLContext is NULL",
-     "CNotifications::NotifyEndOfRequest"},
+     "CNotifications::NotifySendRawData", nullptr},
+    {"EndOfRequest", SF_NOTIFY_END_OF_REQUEST, &CNotifications::NotifyEndOfRequest,
+     "[CNotifications::NotifyEndOfRequest] pointer to CDLLContext is NULL",
+     "CNotifications::NotifyEndOfRequest", nullptr},
 };
 
 class HandlerShape : public ::testing::TestWithParam<CHandlerCase> {};
@@ -112,27 +113,7 @@ class HandlerShape : public ::testing::TestWithParam<CHandlerCase> {};
 TEST_P(HandlerShape, NullContextGivesThirteenAndNotApplicable) {
     CLogCapture capture;
     CNotifications notifications;
-    CDLLContext probe;
-    probe.m_dwNotificationType = GetParam().dwType;
-    // Route a null context to the same handler the code would reach.
-    DWORD dwResult = 0;
-    switch (GetParam().dwType) {
-    case SF_NOTIFY_PREPROC_HEADERS:
-        dwResult = notifications.NotifyPreProcHeaders(nullptr);
-        break;
-    case SF_NOTIFY_AUTH_COMPLETE:
-        dwResult = notifications.NotifyAuthComplete(nullptr);
-        break;
-    case SF_NOTIFY_SEND_RESPONSE:
-        dwResult = notifications.NotifySendResponse(nullptr);
-        break;
-    case SF_NOTIFY_SEND_RAW_DATA:
-        dwResult = notifications.NotifySendRawData(nullptr);
-        break;
-    default:
-        dwResult = notifications.NotifyEndOfRequest(nullptr);
-    }
-    EXPECT_EQ(dwResult, ERROR_INVALID_DATA);
+    EXPECT_EQ((notifications.*GetParam().pfnHandler)(nullptr), ERROR_INVALID_DATA);
     EXPECT_TRUE(capture.Contains(GetParam().pszNullContextLine));
     EXPECT_EQ(capture.Lines().back(),
               std::string("[") + GetParam().pszHandler + "] finished.  Win32 RC=13.  Control Message=<N/A>");
@@ -158,29 +139,20 @@ TEST_P(HandlerShape, EveryHandlerEndsWithOneClosingLine) {
     EXPECT_EQ(nClosing, 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Handlers, HandlerShape, ::testing::ValuesIn(g_aHandlers));
+INSTANTIATE_TEST_SUITE_P(Handlers, HandlerShape, ::testing::ValuesIn(g_aHandlers),
+                         [](const auto& info) { return std::string(info.param.pszName); });
 
 TEST(HandlerShape, MissingRequestObjectsIgnoreTheRequest) {
-    struct {
-        DWORD dwType;
-        const char* pszLine;
-    } aCases[] = {
-        {SF_NOTIFY_PREPROC_HEADERS,
-         "[CNotifications::NotifyPreProcHeaders] CDLLContext.m_spRequestInfo is NULL."},
-        {SF_NOTIFY_AUTH_COMPLETE,
-         "[CNotifications::NotifyAuthComplete] CDLLContext.m_spRequestInfo is NULL."},
-        {SF_NOTIFY_SEND_RESPONSE,
-         "[CNotifications::NotifySendResponse] COutboundContext pointer is NULL, do nothing."},
-    };
-    for (const auto& c : aCases) {
+    for (const CHandlerCase& c : g_aHandlers) {
+        if (!c.pszMissingObjectLine)
+            continue;
         CLogCapture capture;
         CDLLContext context;
         context.m_dwNotificationType = c.dwType;
         EXPECT_EQ(HttpFilterProc(&context), ERROR_INVALID_DATA);
         EXPECT_EQ(context.m_dwControlMessage, CM_IGNORE);
-        EXPECT_TRUE(capture.Contains(c.pszLine)) << c.pszLine;
-        EXPECT_TRUE(capture.Lines().back().find("Win32 RC=13.  Control Message=<Ignore>") !=
-                    std::string::npos);
+        EXPECT_TRUE(capture.Contains(c.pszMissingObjectLine)) << c.pszMissingObjectLine;
+        EXPECT_NE(capture.Lines().back().find("Win32 RC=13.  Control Message=<Ignore>"), std::string::npos);
     }
 }
 
@@ -260,20 +232,6 @@ TEST(Singleton, RacingThreadsShareOneSettingsObject) {
         t.join();
     for (CWKGeneralSettings* p : vSeen)
         EXPECT_EQ(p, vSeen[0]);
-    EXPECT_FALSE(GetProcessLock().IsLocked());
-}
-
-TEST(TerminateFilter, DeregistersOnceAndKeepsTheObject) {
-    CTempInstallation installation;
-    ASSERT_TRUE(installation.CopySampleInstallation());
-    installation.PointProcessHere();
-    HTTP_FILTER_VERSION version = FilledVersion();
-    ASSERT_EQ(GetFilterVersion(&version), TRUE);
-    CWKGeneralSettings* pBefore = GetGeneralSettingsInstance();
-    EXPECT_EQ(TerminateFilter(0), TRUE);
-    EXPECT_FALSE(pBefore->IsInitialized());
-    EXPECT_EQ(TerminateFilter(0), FALSE);
-    EXPECT_EQ(GetGeneralSettingsInstance(), pBefore);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "filter/CBaseNotifications.h"
 #include "filter/CNotificationsHelper.h"
+#include "host/common/HostRecord.h"
 #include "host/testing/TestHost.h"
 #include "tests/filter/FakeIis.h"
 
@@ -63,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(Notifications, HeaderHelpersPerNotification,
                                            std::make_pair(SF_NOTIFY_SEND_RESPONSE, true),
                                            std::make_pair(SF_NOTIFY_SEND_RAW_DATA, false),
                                            std::make_pair(SF_NOTIFY_END_OF_REQUEST, false),
-                                           std::make_pair(SF_NOTIFY_AUTHENTICATION, false)));
+                                           std::make_pair(SF_NOTIFY_AUTHENTICATION, false)),
+                         [](const auto& info) { return HostNotificationName(info.param.first); });
 
 TEST(HeaderHelpers, MissingFilterContextOrCallbackGivesZeroAndLogs) {
     CLogCapture capture;
@@ -81,80 +83,55 @@ TEST(HeaderHelpers, MissingFilterContextOrCallbackGivesZeroAndLogs) {
     EXPECT_TRUE(capture.Contains("[AddWorkerHeader] for header: X-B: return 0"));
 }
 
-// The two-call protocol: size query, then a read into size + 1 bytes.
-TEST(GetIISParmT, ReadsValuesOfAnyLength) {
-    CFakeIis iis;
-    for (size_t cb : {1u, 2u, 255u, 4096u, 70000u}) {
-        iis.mapServerVariables["V"] = std::string(cb, 'x');
-        std::string csValue;
-        iis.nReads = 0;
-        EXPECT_TRUE(CBaseNotifications::GetIISParmT(&iis.filterContext, iis.filterContext.GetServerVariable,
-                                                    "V", csValue));
-        EXPECT_EQ(csValue, std::string(cb, 'x'));
-        EXPECT_EQ(iis.nReads, 2);
-    }
-}
-
-TEST(GetIISParmT, EmptyValueSucceedsOnFirstCallAndLeavesOutputUnchanged) {
-    CFakeIis iis;
-    iis.mapServerVariables["EMPTY"] = "";
-    std::string csValue = "before";
-    EXPECT_TRUE(CBaseNotifications::GetIISParmT(&iis.filterContext, iis.filterContext.GetServerVariable,
-                                                "EMPTY", csValue));
-    EXPECT_EQ(csValue, "before");
-    EXPECT_EQ(iis.nReads, 1);
-}
-
-TEST(GetIISParmT, ErrorsOfTheSizingCall) {
-    struct {
-        DWORD dwError;
-        bool bLogged;
-    } aCases[] = {{ERROR_INVALID_PARAMETER, true},
-                  {ERROR_NO_DATA, true},
-                  {ERROR_INVALID_INDEX, true},
-                  {ERROR_ACCESS_DENIED, false},
-                  {ERROR_MORE_DATA, false}};
+// The two-call protocol: size query, then a read into size + 1 bytes; what a failure of either call leaves.
+TEST(GetIISParmT, ReadsValuesOfAnyLengthAndFailsCleanly) {
+    const struct {
+        const char* pszName;
+        size_t cbValue; // (size_t)-1: no such value
+        DWORD dwFirstCallError;
+        bool bFailSecondRead;
+        bool bResult;
+        int nReads;
+        const char* pszLine; // the one line logged, or null for none
+    } aCases[] = {
+        {"1 byte", 1, ERROR_INSUFFICIENT_BUFFER, false, true, 2, nullptr},
+        {"4096 bytes", 4096, ERROR_INSUFFICIENT_BUFFER, false, true, 2, nullptr},
+        {"70000 bytes", 70000, ERROR_INSUFFICIENT_BUFFER, false, true, 2, nullptr},
+        {"empty: done at the first call", 0, ERROR_INSUFFICIENT_BUFFER, false, true, 1, nullptr},
+        {"missing: silent", size_t(-1), ERROR_INSUFFICIENT_BUFFER, false, false, 1, nullptr},
+        {"sizing 87", 5, ERROR_INVALID_PARAMETER, false, false, 1,
+         "GetIISParmT  GetServerVariable failed V Error 87"},
+        {"sizing 232", 5, ERROR_NO_DATA, false, false, 1,
+         "GetIISParmT  GetServerVariable failed V Error 232"},
+        {"sizing 1413", 5, ERROR_INVALID_INDEX, false, false, 1,
+         "GetIISParmT  GetServerVariable failed V Error 1413"},
+        {"sizing 5: silent", 5, ERROR_ACCESS_DENIED, false, false, 1, nullptr},
+        {"sizing 234: silent", 5, ERROR_MORE_DATA, false, false, 1, nullptr},
+        {"second read", 5, ERROR_INSUFFICIENT_BUFFER, true, false, 2, "GetIISParmT V failed Error: 232   "},
+    };
     for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
         CLogCapture capture;
         capture.Clear();
         CFakeIis iis;
-        iis.mapServerVariables["V"] = "value";
-        iis.dwFirstCallError = c.dwError;
+        if (c.cbValue != size_t(-1))
+            iis.mapServerVariables["V"] = std::string(c.cbValue, 'x');
+        iis.dwFirstCallError = c.dwFirstCallError;
+        iis.bFailSecondRead = c.bFailSecondRead;
+        iis.dwSecondReadError = ERROR_NO_DATA;
         std::string csValue = "kept";
-        EXPECT_FALSE(CBaseNotifications::GetIISParmT(&iis.filterContext, iis.filterContext.GetServerVariable,
-                                                     "V", csValue));
-        EXPECT_EQ(csValue, "kept");
-        EXPECT_EQ(iis.nReads, 1) << c.dwError;
-        const std::string csLine =
-            "GetIISParmT  GetServerVariable failed V Error " + std::to_string(c.dwError);
-        EXPECT_EQ(capture.Contains(csLine), c.bLogged) << c.dwError;
+        EXPECT_EQ(CBaseNotifications::GetIISParmT(&iis.filterContext, iis.filterContext.GetServerVariable,
+                                                  "V", csValue),
+                  c.bResult);
+        // A value is replaced only by a read; a failed second read leaves it empty.
+        const bool bRead = c.bResult ? c.cbValue > 0 : c.bFailSecondRead;
+        EXPECT_EQ(csValue, bRead ? std::string(c.bResult ? c.cbValue : 0, 'x') : "kept");
+        EXPECT_EQ(iis.nReads, c.nReads);
+        ASSERT_EQ(capture.Lines().size(), c.pszLine ? 1u : 0u);
+        if (c.pszLine) {
+            EXPECT_NE(capture.Lines()[0].find(c.pszLine), std::string::npos) << capture.Lines()[0];
+        }
     }
-}
-
-TEST(GetIISParmT, MissingValueWithZeroSizeIsSilent) {
-    CLogCapture capture;
-    capture.Clear();
-    CFakeIis iis;
-    std::string csValue = "kept";
-    EXPECT_FALSE(CBaseNotifications::GetIISParmT(&iis.filterContext, iis.filterContext.GetServerVariable,
-                                                 "NONE", csValue));
-    EXPECT_EQ(csValue, "kept");
-    EXPECT_TRUE(capture.Lines().empty());
-}
-
-TEST(GetIISParmT, FailedSecondReadLeavesValueEmptyAndLogsError) {
-    CLogCapture capture;
-    capture.Clear();
-    CFakeIis iis;
-    iis.mapServerVariables["V"] = "value";
-    iis.bFailSecondRead = true;
-    iis.dwSecondReadError = ERROR_NO_DATA;
-    std::string csValue = "kept";
-    EXPECT_FALSE(CBaseNotifications::GetIISParmT(&iis.filterContext, iis.filterContext.GetServerVariable, "V",
-                                                 csValue));
-    EXPECT_EQ(csValue, "");
-    ASSERT_EQ(capture.Lines().size(), 1u);
-    EXPECT_EQ(capture.Lines()[0].rfind("GetIISParmT V failed Error: 232   ", 0), 0u);
 }
 
 TEST(GetServerVariable, ReadsInEveryHandledNotificationOnly) {

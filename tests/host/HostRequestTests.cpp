@@ -1,41 +1,28 @@
 #include "host/common/HostRequest.h"
+#include "tests/text/TableFile.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
+using namespace testtable;
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 TEST(HostRequestTest, SplitsTheUrlIntoPathAndQuery) {
-    const std::vector<std::tuple<const char*, const char*, const char*>> cases = {
-        {"/owa/", "/owa/", ""},
-        {"/owa/?Cmd=logoff&a=b", "/owa/", "Cmd=logoff&a=b"},
-        {"/owa/?", "/owa/", ""},
-        {"/a?b?c", "/a", "b?c"},
-        {"/x#frag", "/x", ""},
-        {"/x?q=1#frag", "/x", "q=1"},
-        {"", "", ""}};
-    for (const auto& [pszUrl, pszPath, pszQuery] : cases) {
-        auto spInfo = CHostRequest().Url(pszUrl).BuildRequestInfo();
-        EXPECT_EQ(spInfo->m_mapRequestValues.at("URL"), pszPath) << pszUrl;
-        EXPECT_EQ(spInfo->m_mapRequestValues.at("QUERY_STRING"), pszQuery) << pszUrl;
+    for (const CRow& row : ReadTable("host/url-split.tsv")) {
+        auto spInfo = CHostRequest().Url(row[0]).BuildRequestInfo();
+        EXPECT_EQ(spInfo->m_mapRequestValues.at("URL"), row[1]) << row[0];
+        EXPECT_EQ(spInfo->m_mapRequestValues.at("QUERY_STRING"), row[2]) << row[0];
     }
 }
 
 TEST(HostRequestTest, ParsesQueryStrings) {
-    const std::vector<std::pair<const char*, Pairs>> cases = {
-        {"", {}},
-        {"a=1&b=2", {{"a", "1"}, {"b", "2"}}},
-        {"bkwkbase", {{"bkwkbase", ""}}},
-        {"&&a=1&", {{"a", "1"}}},
-        {"a=1&A=2", {{"a", "1"}}},
-        {"x=%41%2b+y", {{"x", "A+ y"}}},
-        {"bad=%zz%4", {{"bad", "%zz%4"}}},
-        {"=v&w=", {{"w", ""}}},
-        {"m%6Fdurl=%2Fowa%2F%3Fa%3Db", {{"modurl", "/owa/?a=b"}}},
-        {"a==b", {{"a", "=b"}}}};
-    for (const auto& [pszQuery, vExpected] : cases)
-        EXPECT_EQ(ParseQueryString(pszQuery), vExpected) << pszQuery;
+    for (const CRow& row : ReadTable("host/query-strings.tsv")) {
+        Pairs vExpected;
+        for (size_t i = 1; i < row.size(); ++i)
+            vExpected.emplace_back(row[i].substr(0, row[i].find('=')), row[i].substr(row[i].find('=') + 1));
+        EXPECT_EQ(ParseQueryString(row[0]), vExpected) << row[0];
+    }
 }
 
 TEST(HostRequestTest, DerivesRequestValuesThatCanBeOverriddenAndRemoved) {
@@ -82,19 +69,11 @@ TEST(HostRequestTest, DerivesServerVariablesAndHeaders) {
     request.Method("GET").Url("/owa/?a=1").Referer("https://r/").UserAgent("UA").Cookie("k=v");
     request.AcceptLanguage("de").Header("BK_User-Agent:", "Inner UA").Header("X-Two", "2");
     request.ServerVariable("LOGON_USER", "EXAMPLE\\bob").ServerVariable("http_cookie", "override=1");
-    const std::vector<std::pair<const char*, const char*>> vExpected = {
-        {"HTTP_USER_AGENT", "UA"},          {"HTTP_ACCEPT_LANGUAGE", "de"},
-        {"HTTP_REFERER", "https://r/"},     {"HEADER_BK_USER-AGENT", "Inner UA"},
-        {"HTTP_BK_USER_AGENT", "Inner UA"}, {"URL", "/owa/"},
-        {"HTTP_URL", "/owa/?a=1"},          {"QUERY_STRING", "a=1"},
-        {"REQUEST_METHOD", "GET"},          {"LOGON_USER", "EXAMPLE\\bob"},
-        {"HTTP_COOKIE", "override=1"},
-    };
     auto mapVariables = request.BuildServerVariables();
-    for (const auto& [pszName, pszValue] : vExpected) {
-        auto it = mapVariables.find(pszName);
-        ASSERT_NE(it, mapVariables.end()) << pszName;
-        EXPECT_EQ(it->second, pszValue) << pszName;
+    for (const CRow& row : ReadTable("host/server-variables.tsv")) {
+        auto it = mapVariables.find(row[0]);
+        ASSERT_NE(it, mapVariables.end()) << row[0];
+        EXPECT_EQ(it->second, row[1]) << row[0];
     }
     // Headers keep their order, the named ones first, and lose their colon.
     EXPECT_EQ(request.BuildHeaders(), (Pairs{{"User-Agent", "UA"},

@@ -1,5 +1,6 @@
 #include "html/CBufferInstruction.h"
 #include "tests/host/FakeModule.h"
+#include "tests/text/TableFile.h"
 
 #include "platform/LastError.h"
 #include "platform/ThreadIdentity.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <thread>
 #include <tuple>
@@ -82,9 +84,13 @@ struct CStopCase {
     Codes vExpected;
     bool bBody = true;
 };
-void PrintTo(const CStopCase& c, std::ostream* pOut) {
-    *pOut << HostNotificationName(c.dwAt) << " leaves " << HostControlMessageWord(c.dwControlMessage)
-          << (c.bBody ? "" : ", no body");
+std::string StopCaseName(const ::testing::TestParamInfo<CStopCase>& info) {
+    const CStopCase& c = info.param;
+    std::string csName = std::string(HostNotificationName(c.dwAt)) + "_" +
+                         HostControlMessageWord(c.dwControlMessage) + (c.bBody ? "" : "_NoBody");
+    for (char& ch : csName)
+        ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+    return csName;
 }
 
 class HostStopRuleTest : public HostRunTest, public ::testing::WithParamInterface<CStopCase> {};
@@ -122,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(ControlMessages, HostStopRuleTest,
                              {PREPROC, CM_HANDLED_REDIRECTED, ALL},
                              {PREPROC, CM_REPLACE, ALL},
                              {PREPROC, 7, ALL},
-                         }));
+                         }),
+                         StopCaseName);
 
 TEST_F(HostRunTest, TheResponseNotificationsGetTheirStatusesAndTheBody) {
     Codes vSeen; // SEND's statuses, then RAW's status, body size, subscription type and link criteria
@@ -209,24 +216,15 @@ TEST_F(HostRunTest, AnExceptionLeavingTheModuleEndsTheRequestWithEndOfRequest) {
     EXPECT_FALSE(record.Find(SEND)->m_bException);
 }
 
-struct CReadCase {
-    const char* pszLabel;
-    bool bServerVariable;
-    const char* pszName;
-    DWORD cbBuffer;
-    CReadAnswer expected;
-};
-void PrintTo(const CReadCase& c, std::ostream* pOut) {
-    *pOut << c.pszLabel;
-}
-
-class HostReadProtocolTest : public HostRunTest, public ::testing::WithParamInterface<CReadCase> {};
+class HostReadProtocolTest : public HostRunTest, public ::testing::WithParamInterface<testtable::CRow> {};
 
 TEST_P(HostReadProtocolTest, AnswersAsTheTwoCallProtocolRequires) {
-    const CReadCase& c = GetParam();
+    const testtable::CRow& c = GetParam();
+    const CReadAnswer expected{std::stoi(c[4]), static_cast<DWORD>(std::stoul(c[5])),
+                               static_cast<DWORD>(std::stoul(c[6])), c[7]};
     CReadAnswer answer{};
     On(PREPROC).m_fnAction = [&](CDLLContext* p) {
-        answer = CallRead(p, c.bServerVariable, c.pszName, c.cbBuffer);
+        answer = CallRead(p, c[1] == "variable", c[2].c_str(), static_cast<DWORD>(std::stoul(c[3])));
     };
     CHostRequest request;
     request.UserAgent("Agent/1.0").AcceptLanguage("de-CH").Referer("https://x/owa/");
@@ -235,35 +233,14 @@ TEST_P(HostReadProtocolTest, AnswersAsTheTwoCallProtocolRequires) {
     request.Cookie("c=1").FailRead(EHostCallback::GetServerVariable,
                                    {"HTTP_COOKIE", ERROR_INVALID_PARAMETER, 0, true});
     CHostRunRecord record = Run(request);
-    EXPECT_EQ(answer, c.expected);
+    EXPECT_EQ(answer, expected);
     ASSERT_EQ(record.m_vNotifications[0].m_vReads.size(), 1u);
-    EXPECT_EQ(record.m_vNotifications[0].m_vReads[0].m_dwSize, c.expected.dwSize);
+    EXPECT_EQ(record.m_vNotifications[0].m_vReads[0].m_dwSize, expected.dwSize);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Reads, HostReadProtocolTest,
-    ::testing::ValuesIn(std::vector<CReadCase>{
-        {"size query", false, "User-Agent:", 0, {FALSE, ERROR_INSUFFICIENT_BUFFER, 10, ""}},
-        {"buffer too small by one", false, "User-Agent:", 9, {FALSE, ERROR_INSUFFICIENT_BUFFER, 10, ""}},
-        {"exact buffer", false, "User-Agent:", 10, {TRUE, 0, 10, "Agent/1.0"}},
-        {"large buffer", false, "user-agent", 64, {TRUE, 0, 10, "Agent/1.0"}},
-        {"referer with colon", false, "Referer:", 64, {TRUE, 0, 15, "https://x/owa/"}},
-        {"special url", false, "url", 64, {TRUE, 0, 6, "/owa/"}},
-        {"missing header", false, "X-None:", 0, {FALSE, ERROR_INVALID_INDEX, 0, ""}},
-        {"variable size query", true, "HTTP_ACCEPT_LANGUAGE", 0, {FALSE, ERROR_INSUFFICIENT_BUFFER, 6, ""}},
-        {"variable read", true, "http_accept_language", 6, {TRUE, 0, 6, "de-CH"}},
-        {"header as variable", true, "HEADER_User-Agent", 32, {TRUE, 0, 10, "Agent/1.0"}},
-        {"missing variable", true, "LOGON_USER", 0, {FALSE, ERROR_INVALID_INDEX, 0, ""}},
-        {"empty value fits any buffer", true, "EMPTY", 0, {TRUE, 0, 0, ""}},
-        // Failures configured by name (ignoring case and colon); other names are not affected.
-        {"configured failure", false, "X-Fails:", 0, {FALSE, ERROR_NO_DATA, 1, ""}},
-        {"second-call failure, size query",
-         true,
-         "HTTP_COOKIE",
-         0,
-         {FALSE, ERROR_INSUFFICIENT_BUFFER, 4, ""}},
-        {"second-call failure", true, "HTTP_COOKIE", 4, {FALSE, ERROR_INVALID_PARAMETER, 0, ""}},
-    }));
+INSTANTIATE_TEST_SUITE_P(Reads, HostReadProtocolTest,
+                         ::testing::ValuesIn(testtable::ReadTable("host/read-protocol.tsv")),
+                         testtable::RowName);
 
 TEST_F(HostRunTest, TwoCallReadsGetWholeValuesAndSeeEarlierRequestHeaderChanges) {
     const std::string csAgent(5000, 'a');

@@ -1,46 +1,21 @@
 #include "host/common/HostReportJson.h"
 #include "host/common/JsonWriter.h"
+#include "tests/text/TableFile.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-void ExpectParts(const std::string& csText, std::initializer_list<const char*> parts) {
-    for (const char* pszPart : parts)
-        EXPECT_NE(csText.find(pszPart), std::string::npos) << pszPart << "\nin\n" << csText;
+using namespace testtable;
+
+void ExpectParts(const std::string& csText, const std::vector<CRow>& vParts) {
+    for (const CRow& part : vParts)
+        EXPECT_NE(csText.find(part[0]), std::string::npos) << part[0] << "\nin\n" << csText;
 }
 
 TEST(JsonQuoteTest, EscapesAsDocumented) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"", "\"\""},
-        {"plain text", "\"plain text\""},
-        {"a\"b", "\"a\\\"b\""},
-        {"back\\slash", "\"back\\\\slash\""},
-        {"/owa/", "\"/owa/\""},
-        {"\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\""},
-        {std::string("nul\0byte", 8), "\"nul\\u0000byte\""},
-        {"\x01\x1f", "\"\\u0001\\u001f\""},
-        {"del\x7f", "\"del\\u007f\""},
-        // Valid UTF-8 passes through: 2, 3 and 4 byte sequences.
-        {"caf\xC3\xA9", "\"caf\xC3\xA9\""},
-        {"\xE2\x82\xAC", "\"\xE2\x82\xAC\""},
-        {"\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""},
-        {"\xE2\x80\xA8", "\"\xE2\x80\xA8\""},
-        // Anything else is read as Latin-1, byte by byte.
-        {"caf\xE9", "\"caf\\u00e9\""},
-        {"\xC3", "\"\\u00c3\""},
-        {"\xC3(", "\"\\u00c3(\""},
-        {"\xC0\xAF", "\"\\u00c0\\u00af\""},
-        {"\xE0\x80\xAF", "\"\\u00e0\\u0080\\u00af\""},
-        {"\xED\xA0\x80", "\"\\u00ed\\u00a0\\u0080\""},
-        {"\xF4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},
-        {"\xF0\x9F\x98", "\"\\u00f0\\u009f\\u0098\""},
-        {"\x80", "\"\\u0080\""},
-        {"\xFF\xFE", "\"\\u00ff\\u00fe\""},
-        {"ok\xE9\xC3\xA9", "\"ok\\u00e9\xC3\xA9\""},
-    };
-    for (const auto& [csInput, csExpected] : cases)
-        EXPECT_EQ(JsonQuote(csInput), csExpected) << "input of " << csInput.size() << " bytes";
+    for (const CRow& row : ReadTable("host/json-quote.tsv"))
+        EXPECT_EQ(JsonQuote(row[0]), '"' + row[1] + '"') << "input of " << row[0].size() << " bytes";
 }
 
 TEST(JsonWriterTest, WritesCompactAndPrettyStructure) {
@@ -65,7 +40,7 @@ TEST(HostReportJsonTest, SerialisesAReport) {
     CHostReport report;
     // Without a run, the request and the log are null.
     std::string csJson = HostReportToJson(report, false);
-    ExpectParts(csJson, {R"("request":null,"notifications":[],"skipped":[])", R"("log":null})"});
+    ExpectParts(csJson, {{R"("request":null,"notifications":[],"skipped":[])"}, {R"("log":null})"}});
     // The pretty form ends with a line end; the compact one has none.
     EXPECT_EQ(HostReportToJson(report, true).back(), '\n');
     EXPECT_EQ(csJson.back(), '}');
@@ -94,20 +69,7 @@ TEST(HostReportJsonTest, SerialisesAReport) {
     report.m_bLogShown = true;
     report.m_csLogFile = "/var/log/x.txt";
     report.m_vLogLines = {"[A::B] Starts."};
-    ExpectParts(
-        HostReportToJson(report, false),
-        {R"({"schema":"wkctl.run/1","module":"/opt/x/Wendrake/bin/WK_ServiceWorker.so",)",
-         R"("flags":67265728,"flagsText":"SEND_RESPONSE|END_OF_REQUEST|SEND_RAW_DATA|AUTHENTICATION|PREPROC_HEADERS|ORDER_LOW|AUTH_COMPLETE")",
-         R"("description":"Brindlemark Wendrake","descriptionTerminated":true,"exception":null})",
-         R"("url":"/owa/?a=\"1\"")", R"("bodyBytes":null)", R"("controlMessage":1,"controlWord":"Ignore")",
-         R"("headersAdded":[{"name":"X-BKProduct:","value":"WK_SW","accepted":true}])",
-         R"("responses":[{"text":"line1\r\nline2\u0001","byteCount":14}])",
-         R"("bufferSubmissions":[{"instructions":"0x1234","result":0,"edits":[{"type":"insert","offset":7,)"
-         R"("text":"<b>\""},{"type":"delete","offset":9,"length":3}],"applied":false,)"
-         R"("applyError":"instruction 1 deletes past the end of the page"}])",
-         R"("skipped":[{"name":"SEND_RAW_DATA","code":1024,"reason":"control message 1 (Ignore) after SEND_RESPONSE"}])",
-         R"("anomalies":[])", R"("terminateFilter":{"called":false,"result":0,"exception":null})",
-         R"("log":{"file":"/var/log/x.txt","note":null,"lines":["[A::B] Starts."]}})"});
+    ExpectParts(HostReportToJson(report, false), ReadTable("host/report-parts.txt", false));
 }
 
 } // namespace

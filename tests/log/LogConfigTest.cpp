@@ -3,6 +3,7 @@
 #include "LogTestSupport.h"
 
 #include "platform/posix/PosixServices.h"
+#include "tests/text/TableFile.h"
 
 #include <gmock/gmock.h>
 
@@ -85,52 +86,26 @@ TEST_F(LogConfigTest, MissingOrThrowingReadsKeepDefaultsAndLogNothingTwice) {
     }
 }
 
-// A null value is a missing setting.
-struct CLevelCase {
-    const char* pszName;
-    const char* pszLevel;
-    const char* pszMode;
-    const char* pszSizeKB;
-    DWORD dwExpectedLevel;
-    PFN_LOG_SINK pfnExpectedSink;
-    int32_t nExpectedMaxSize;
-    friend void PrintTo(const CLevelCase& c, std::ostream* pOut) { *pOut << c.pszName; }
-};
-
-class LogConfigLevelTest : public LogConfigTest, public testing::WithParamInterface<CLevelCase> {};
+class LogConfigLevelTest : public LogConfigTest, public testing::WithParamInterface<testtable::CRow> {};
 
 TEST_P(LogConfigLevelTest, LevelModeAndSizeTakeEffect) {
-    const CLevelCase& c = GetParam();
-    for (auto [dwId, pszValue] :
-         {std::pair(LOG_SETTING_LEVEL, c.pszLevel), std::pair(LOG_SETTING_MODE, c.pszMode),
-          std::pair(LOG_SETTING_MAX_SIZE_KB, c.pszSizeKB)})
-        if (pszValue)
-            m_reader.m_mapValues[dwId] = pszValue;
+    const testtable::CRow& c = GetParam();
+    for (auto [dwId, nField] : {std::pair(LOG_SETTING_LEVEL, 1), std::pair(LOG_SETTING_MODE, 2),
+                                std::pair(LOG_SETTING_MAX_SIZE_KB, 3)})
+        if (c[nField] != "-")
+            m_reader.m_mapValues[dwId] = c[nField];
     ASSERT_EQ(GetLogSink(), &LogAppendWriter);
     ConfigureLog(m_reader, m_env);
-    EXPECT_EQ(GetLogLevel(), c.dwExpectedLevel);
-    EXPECT_EQ(GetLogSink(), c.pfnExpectedSink);
-    EXPECT_EQ(GetLogMaxSize(), c.nExpectedMaxSize);
+    EXPECT_EQ(GetLogLevel(), std::stoul(c[4]));
+    const std::map<std::string, PFN_LOG_SINK> mapSinks = {
+        {"shm", &LogSharedMemoryWriter}, {"file", &LogFileWriter}, {"append", &LogAppendWriter}};
+    EXPECT_EQ(GetLogSink(), mapSinks.at(c[5]));
+    EXPECT_EQ(GetLogMaxSize(), c[6] == "default" ? LOG_DEFAULT_MAX_SIZE : std::stoi(c[6]));
 }
 
-constexpr int32_t nDefault = LOG_DEFAULT_MAX_SIZE;
-INSTANTIATE_TEST_SUITE_P(
-    Settings, LogConfigLevelTest,
-    testing::Values(CLevelCase{"OnSharedMemory", "1", "1", "64", 2, &LogSharedMemoryWriter, 65536},
-                    CLevelCase{"OnFile", "1", "2", "64", 2, &LogFileWriter, 65536},
-                    CLevelCase{"TenKeepsWriterAndSize", "10", "2", "64", 2, &LogAppendWriter, nDefault},
-                    CLevelCase{"OffStillChoosesWriter", "0", "2", "64", 0, &LogFileWriter, 65536},
-                    CLevelCase{"OtherLevelIsOff", "2", "1", "64", 0, &LogSharedMemoryWriter, 65536},
-                    CLevelCase{"AllMissing", nullptr, nullptr, nullptr, 0, &LogSharedMemoryWriter, nDefault},
-                    CLevelCase{"OtherModeKeepsWriter", "1", "3", "64", 2, &LogAppendWriter, 65536},
-                    CLevelCase{"ZeroSizeKept", "1", "2", "0", 2, &LogFileWriter, nDefault},
-                    CLevelCase{"NegativeSizeKept", "1", "2", "-5", 2, &LogFileWriter, nDefault},
-                    CLevelCase{"OversizeKept", "1", "2", "3000000", 2, &LogFileWriter, nDefault},
-                    CLevelCase{"LargestSize", "1", "2", "2097151", 2, &LogFileWriter, 2097151 * 1024},
-                    CLevelCase{"BlanksAroundNumbers", " 1 ", " 2", "32 ", 2, &LogFileWriter, 32768},
-                    CLevelCase{"NotNumbersUseDefaults", "on", "two", "big", 0, &LogSharedMemoryWriter,
-                               nDefault}),
-    [](const testing::TestParamInfo<CLevelCase>& info) { return std::string(info.param.pszName); });
+INSTANTIATE_TEST_SUITE_P(Settings, LogConfigLevelTest,
+                         testing::ValuesIn(testtable::ReadTable("log/level-settings.tsv")),
+                         testtable::RowName);
 
 TEST_F(LogConfigTest, PathUnderConfiguredFolderOrSystemFolderOrFallback) {
     struct CCase {
@@ -171,14 +146,9 @@ TEST_F(LogConfigTest, PathUnderConfiguredFolderOrSystemFolderOrFallback) {
 
 TEST(LogNameTest, ProductLogNamesAreCleaned) {
     const std::vector<std::string> vReserved = {"AUX", "CON", "NUL", "PRN", "CLOCKS$"};
-    std::vector<std::pair<std::string, std::string>> vCases = {
-        {"Sales", "Sales"},     {"a\\b/c:d\"e?f*g<h>i|j", "a_b_c_d_e_f_g_h_i_j"},
-        {"con", "BK_con"},      {"Clocks$", "BK_Clocks$"},
-        {"CON.log", "CON.log"}, {"NULL", "NULL"},
-        {"COM1", "BK_COM1"},    {"lpt9.txt", "BK_lpt9.txt"},
-        {"xCOM3", "BK_xCOM3"},  {"COM12", "COM12"},
-        {"COM", "COM"},         {"COMX_COM1", "COMX_COM1"},
-        {"LPT1x", "LPT1x"},     {"a/COM1", "BK_a_COM1"}};
+    std::vector<std::pair<std::string, std::string>> vCases;
+    for (const testtable::CRow& row : testtable::ReadTable("log/product-log-names.tsv"))
+        vCases.emplace_back(row[0], row[1]);
     // Up to 260 characters a name is whole; a longer one keeps its last 130.
     vCases.push_back({std::string(260, 'z'), std::string(260, 'z')});
     vCases.push_back({std::string(200, 'x') + std::string(130, 'y'), std::string(130, 'y')});

@@ -3,6 +3,7 @@
 #include "LogTestSupport.h"
 
 #include "platform/posix/PosixServices.h"
+#include "tests/text/TableFile.h"
 
 #include <gmock/gmock.h>
 
@@ -96,7 +97,8 @@ TEST_P(LogSharedMemoryWrapTest, EntryThatWouldReachTheSizeGoesToTheWrapOffset) {
     EXPECT_EQ(nWraps, 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(MessageLengths, LogSharedMemoryWrapTest, testing::Values(700, 2000, 4095));
+INSTANTIATE_TEST_SUITE_P(MessageLengths, LogSharedMemoryWrapTest, testing::Values(700, 2000, 4095),
+                         [](const auto& info) { return "Bytes" + std::to_string(info.param); });
 
 // A second process adopts the size the first gave the section and goes on where it left off; the process
 // that created the section writes it to the file when it ends.
@@ -129,29 +131,22 @@ TEST_F(LogSharedMemoryWriterTest, SecondProcessAdoptsSizeAndContinuesTheLog) {
 
 // A section another process left: its size is adopted, damaged header values never lead outside it, and it is
 // not this process's to write to the file.
-struct CForeignCase {
-    const char* pszName;
-    std::string csHeader;
-    int nExpectedAt; // where the entry must land
-    int nExpectedSize;
-    friend void PrintTo(const CForeignCase& c, std::ostream* pOut) { *pOut << '"' << c.csHeader << '"'; }
-};
-
 class LogSharedMemoryForeignTest : public LogSharedMemoryWriterTest,
-                                   public testing::WithParamInterface<CForeignCase> {};
+                                   public testing::WithParamInterface<testtable::CRow> {};
 
 TEST_P(LogSharedMemoryForeignTest, ForeignSectionIsUsedWithinItsBounds) {
-    const CForeignCase& c = GetParam();
-    CreateForeignSection(40000, c.csHeader);
+    const int nExpectedAt = std::stoi(GetParam()[2]);
+    const int nExpectedSize = std::stoi(GetParam()[3]);
+    CreateForeignSection(40000, GetParam()[1]);
     LogMessage("after damage");
     std::string csView = View();
     ASSERT_EQ(csView.size(), 40000u);
-    EXPECT_EQ(csView.compare(c.nExpectedAt, 2, "\r\n"), 0) << csView.substr(0, 100);
-    EXPECT_NE(csView.find("after damage", c.nExpectedAt), std::string::npos);
+    EXPECT_EQ(csView.compare(nExpectedAt, 2, "\r\n"), 0) << csView.substr(0, 100);
+    EXPECT_NE(csView.find("after damage", nExpectedAt), std::string::npos);
     CHeader header = ParseHeader(csView);
-    EXPECT_EQ(header.nNext, c.nExpectedAt + EntryLength(csView, c.nExpectedAt));
-    EXPECT_EQ(header.nSize, c.nExpectedSize);
-    EXPECT_EQ(GetLogMaxSize(), c.nExpectedSize);
+    EXPECT_EQ(header.nNext, nExpectedAt + EntryLength(csView, nExpectedAt));
+    EXPECT_EQ(header.nSize, nExpectedSize);
+    EXPECT_EQ(GetLogMaxSize(), nExpectedSize);
     EXPECT_GE(header.nWrap, 100);
     EXPECT_LT(header.nWrap, header.nSize);
     EXPECT_LE(header.nHighest, header.nSize);
@@ -162,18 +157,9 @@ TEST_P(LogSharedMemoryForeignTest, ForeignSectionIsUsedWithinItsBounds) {
     EXPECT_FALSE(IsLogSectionOpen());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Headers, LogSharedMemoryForeignTest,
-    testing::Values(CForeignCase{"Valid", "100, 100, 20480, 40000", 100, 40000},
-                    CForeignCase{"NextBeyondSection", "999999, 100, 20480, 40000", 20480, 40000},
-                    CForeignCase{"NextInsideHeader", "12, 100, 20480, 40000", 20480, 40000},
-                    CForeignCase{"AllNegative", "-5, -5, -5, -5", 100, 40000},
-                    CForeignCase{"Garbage", "not a header at all", 100, 40000},
-                    CForeignCase{"Overflowing", "99999999999999, 1, 1, 1", 100, 40000},
-                    CForeignCase{"SizeBeyondMapping", "100, 100, 20480, 99999999", 100, 40000},
-                    CForeignCase{"WrapBeyondSize", "39990, 39990, 50000, 40000", 20480, 40000},
-                    CForeignCase{"SmallerSizeIsKept", "29900, 29900, 20480, 30000", 20480, 30000}),
-    [](const testing::TestParamInfo<CForeignCase>& info) { return std::string(info.param.pszName); });
+INSTANTIATE_TEST_SUITE_P(Headers, LogSharedMemoryForeignTest,
+                         testing::ValuesIn(testtable::ReadTable("log/foreign-headers.tsv")),
+                         testtable::RowName);
 
 // Threads of one process, serialised by the in-process lock alone.
 TEST_F(LogSharedMemoryWriterTest, ThreadsNeverInterleaveLines) {

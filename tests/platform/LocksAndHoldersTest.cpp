@@ -27,20 +27,14 @@ TEST(CCritSec, FlagFollowsLockUnlockAndTryLock) {
     EXPECT_TRUE(lock.TryLock());
     lock.Unlock();
     lock.Delete();
-}
-
-TEST(CCritSec, InitWithSpinCount) {
-    struct {
-        LONG lSpin;
-        LONG lKept;
-    } aCases[] = {{-5, 0}, {0, 0}, {1, 1}, {4000, 4000}};
-    for (const auto& c : aCases) {
-        CCritSec lock;
-        EXPECT_EQ(lock.Init(c.lSpin), 0u);
-        EXPECT_EQ(lock.GetSpinCount(), c.lKept);
-        EXPECT_TRUE(lock.IsInitialized());
-        lock.Delete();
-        EXPECT_FALSE(lock.IsInitialized());
+    EXPECT_FALSE(lock.IsInitialized());
+    // A negative spin count is kept as zero.
+    for (auto [lSpin, lKept] : {std::pair<LONG, LONG>(-5, 0), {0, 0}, {1, 1}, {4000, 4000}}) {
+        CCritSec spun;
+        EXPECT_EQ(spun.Init(lSpin), 0u);
+        EXPECT_EQ(spun.GetSpinCount(), lKept);
+        EXPECT_TRUE(spun.IsInitialized());
+        spun.Delete();
     }
 }
 

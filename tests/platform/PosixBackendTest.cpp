@@ -1,6 +1,7 @@
 #include "platform/CPlatform.h"
 #include "platform/LastError.h"
 #include "platform/SystemMessage.h"
+#include "tests/text/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -172,20 +173,11 @@ TEST(PosixSystem, ThreadNumbersAreTheKernelsPerThreadAndAfterFork) {
 }
 
 TEST(SystemMessage, KnownCodesAndFallback) {
-    struct {
-        DWORD dwCode;
-        const char* pszText;
-    } aCases[] = {
-        {0, "The operation completed successfully.\r\n"},
-        {13, "The data is invalid.\r\n"},
-        {87, "The parameter is incorrect.\r\n"},
-        {1008, "An attempt was made to reference a token that does not exist.\r\n"},
-        {0x80070002, "The system cannot find the file specified.\r\n"},
-    };
-    for (const auto& c : aCases) {
+    for (const testtable::CRow& row : testtable::ReadTable("platform/system-messages.tsv")) {
         std::string csText;
-        EXPECT_TRUE(GetSystemMessageText(c.dwCode, csText));
-        EXPECT_EQ(csText, c.pszText);
+        EXPECT_TRUE(GetSystemMessageText(static_cast<DWORD>(std::stoul(row[0], nullptr, 16)), csText))
+            << row[0];
+        EXPECT_EQ(csText, row[1]);
     }
     std::string csText = "untouched";
     EXPECT_FALSE(GetSystemMessageText(0xDEAD, csText));

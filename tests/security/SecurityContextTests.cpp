@@ -39,72 +39,44 @@ protected:
     void TearDown() override { CThreadIdentity::RevertToSelf(); }
 };
 
-TEST_F(SecurityContextTest, ThreadWithoutIdentityHasNoTokenAndEmptyOutputs) {
-    std::string csUser = "u", csDomain = "d", csSid = "s";
-    CSecurityAccess access;
-    EXPECT_EQ(access.GetThreadUserInfo(csUser, csDomain, csSid), ERROR_NO_TOKEN);
-    EXPECT_EQ(csUser + csDomain + csSid, "");
-
-    CLogCapture log;
-    csUser = "u";
-    EXPECT_EQ(GetThreadUser(csUser, csDomain, csSid), ERROR_NO_TOKEN);
-    EXPECT_EQ(csUser + csDomain + csSid, "");
-    EXPECT_EQ(log.Count("GetThreadUser Domain/User/Sid //"), 1u);
-}
-
-TEST_F(SecurityContextTest, LookupReturnsTheIdentityAndRestoresIt) {
-    CIdentityToken spIdentity = MakeIdentity("alice", "EXAMPLE", "S-1-5-21-1-2-3-1105");
-    CThreadIdentity::Impersonate(spIdentity);
-
-    std::string csUser, csDomain, csSid;
-    CSecurityAccess access;
-    EXPECT_EQ(access.GetThreadUserInfo(csUser, csDomain, csSid), ERROR_SUCCESS);
-    EXPECT_EQ(csUser, "alice");
-    EXPECT_EQ(csDomain, "EXAMPLE");
-    EXPECT_EQ(csSid, "S-1-5-21-1-2-3-1105");
-
-    CIdentityToken spAfter;
-    ASSERT_EQ(CThreadIdentity::OpenThreadToken(spAfter), ERROR_SUCCESS);
-    EXPECT_EQ(spAfter, spIdentity);
-
-    CLogCapture log;
-    EXPECT_EQ(GetThreadUser(csUser, csDomain, csSid), ERROR_SUCCESS);
-    EXPECT_EQ(log.Count("GetThreadUser Domain/User/Sid EXAMPLE/alice/S-1-5-21-1-2-3-1105"), 1u);
-    ASSERT_EQ(CThreadIdentity::OpenThreadToken(spAfter), ERROR_SUCCESS);
-    EXPECT_EQ(spAfter, spIdentity);
-}
-
-TEST_F(SecurityContextTest, FailedLookupsGiveTheirCodeAndKeepTheIdentity) {
-    struct CCase {
-        const char* pszName;
-        CIdentityToken spIdentity;
-        DWORD dwExpected;
-        const char* pszSid; // SID text after the failure
-    };
+// The lookup, by the class and by the free helper (which logs and hands out nothing after a failure); the
+// thread's identity is the same afterwards.
+TEST_F(SecurityContextTest, LookupGivesTheIdentityOrTheFailureAndKeepsTheIdentity) {
     auto spBadSid = std::make_shared<CRequestIdentity>();
     spBadSid->csUser = "bob";
     spBadSid->vUserSid = {1, 3, 0, 0, 0, 0, 0, 5};
-    const CCase aCases[] = {
+    const struct {
+        const char* pszName;
+        CIdentityToken spIdentity;
+        DWORD dwExpected;
+        const char* pszFound; // domain/user/SID the class hands out
+    } aCases[] = {
+        {"no identity", nullptr, ERROR_NO_TOKEN, "//"},
+        {"alice", MakeIdentity("alice", "EXAMPLE", "S-1-5-21-1-2-3-1105"), ERROR_SUCCESS,
+         "EXAMPLE/alice/S-1-5-21-1-2-3-1105"},
         {"no account name", MakeIdentity("", "", "S-1-5-21-9-9-9-500"), ERROR_NONE_MAPPED,
-         "S-1-5-21-9-9-9-500"},
-        {"invalid user SID", spBadSid, ERROR_INVALID_SID, ""},
-        {"no user SID", MakeIdentity("carol", "EXAMPLE", nullptr), ERROR_INVALID_SID, ""},
+         "//S-1-5-21-9-9-9-500"},
+        {"invalid user SID", spBadSid, ERROR_INVALID_SID, "//"},
+        {"no user SID", MakeIdentity("carol", "EXAMPLE", nullptr), ERROR_INVALID_SID, "//"},
     };
-    for (const CCase& c : aCases) {
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
         CThreadIdentity::Impersonate(c.spIdentity);
-        std::string csUser, csDomain, csSid;
+        std::string csUser = "u", csDomain = "d", csSid = "s";
         CSecurityAccess access;
-        EXPECT_EQ(access.GetThreadUserInfo(csUser, csDomain, csSid), c.dwExpected) << c.pszName;
-        EXPECT_EQ(csSid, c.pszSid) << c.pszName;
-        EXPECT_EQ(csUser + csDomain, "") << c.pszName;
-        CIdentityToken spAfter;
-        ASSERT_EQ(CThreadIdentity::OpenThreadToken(spAfter), ERROR_SUCCESS) << c.pszName;
-        EXPECT_EQ(spAfter, c.spIdentity) << c.pszName;
-
-        // The free helper hands out nothing after a failure.
+        EXPECT_EQ(access.GetThreadUserInfo(csUser, csDomain, csSid), c.dwExpected);
+        EXPECT_EQ(csDomain + "/" + csUser + "/" + csSid, c.pszFound);
+        CLogCapture log;
         csSid = "x";
-        EXPECT_EQ(GetThreadUser(csUser, csDomain, csSid), c.dwExpected) << c.pszName;
-        EXPECT_EQ(csSid, "") << c.pszName;
+        EXPECT_EQ(GetThreadUser(csUser, csDomain, csSid), c.dwExpected);
+        if (c.dwExpected == ERROR_SUCCESS || !c.spIdentity) {
+            EXPECT_EQ(log.Count(std::string("GetThreadUser Domain/User/Sid ") + c.pszFound), 1u);
+        } else {
+            EXPECT_EQ(csSid, "");
+        }
+        CIdentityToken spAfter;
+        EXPECT_EQ(CThreadIdentity::OpenThreadToken(spAfter), c.spIdentity ? ERROR_SUCCESS : ERROR_NO_TOKEN);
+        EXPECT_EQ(spAfter, c.spIdentity);
     }
     std::string csUser, csDomain, csSid;
     CSecurityAccess access;

@@ -1,4 +1,5 @@
 #include "settings/ModulePath.h"
+#include "tests/text/TableFile.h"
 #include "text/CaselessString.h"
 
 #include <gtest/gtest.h>
@@ -30,32 +31,14 @@ TEST(CaselessString, ComparisonOrderingAndSearchIgnoreCase) {
     EXPECT_EQ(map.count("cmdx"), 0u);
 }
 
-struct CSplitCase {
-    const char* pszText;
-    const char* pszSeparator;
-    bool bResult;
-    std::vector<std::string> vItems;
-};
-
-class SplitTokensTable : public ::testing::TestWithParam<CSplitCase> {};
-
-TEST_P(SplitTokensTable, SplitsUpToTheFirstEmptyItem) {
-    std::vector<CaselessString> vItems{"stale"};
-    EXPECT_EQ(SplitTokens(GetParam().pszText, GetParam().pszSeparator, vItems, &StripLeadingBlanks),
-              GetParam().bResult);
-    EXPECT_EQ(Plain(vItems), GetParam().vItems);
+TEST(SplitTokens, SplitsUpToTheFirstEmptyItem) {
+    for (const testtable::CRow& row : testtable::ReadTable("text/split-tokens.tsv")) {
+        std::vector<CaselessString> vItems{"stale"};
+        EXPECT_EQ(SplitTokens(row[0].c_str(), row[1].c_str(), vItems, &StripLeadingBlanks), row[2] == "1")
+            << row[0];
+        EXPECT_EQ(Plain(vItems), std::vector<std::string>(row.begin() + 3, row.end())) << row[0];
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SplitTokensTable,
-    ::testing::Values(CSplitCase{"", ";", false, {}}, CSplitCase{"abc", ";", true, {"abc"}},
-                      CSplitCase{"  abc", ";", true, {"abc"}},
-                      CSplitCase{"a; b;  c", ";", true, {"a", "b", "c"}},
-                      CSplitCase{"a;b;", ";", true, {"a", "b"}}, CSplitCase{";a;b", ";", true, {"a", "b"}},
-                      CSplitCase{"a;;b", ";", true, {"a"}}, CSplitCase{";", ";", false, {}},
-                      CSplitCase{"Gecko/2007  Firefox/2.0", " ", true, {"Gecko/2007"}},
-                      CSplitCase{"aXXbXXc", "xx", true, {"a", "b", "c"}},
-                      CSplitCase{"a;   ;b", ";", true, {"a", "", "b"}}));
 
 TEST(SplitList, StopAtEmptyOrSkipEmpty) {
     std::vector<CaselessString> vItems;
@@ -70,22 +53,8 @@ TEST(SplitList, StopAtEmptyOrSkipEmpty) {
 }
 
 TEST(ModuleFolder, RemovesTrailingFolders) {
-    struct {
-        const char* pszPath;
-        int nLevels;
-        const char* pszFolder;
-    } aCases[] = {
-        {"/opt/x/Wendrake/bin/WK_ServiceWorker.so", 1, "/opt/x/Wendrake/"},
-        {"/opt/x/Wendrake/bin/WK_ServiceWorker.so", 0, "/opt/x/Wendrake/bin/"},
-        {"/opt/x/Wendrake/bin/WK_ServiceWorker.so", 2, "/opt/x/"},
-        {"C:\\X\\Wendrake\\bin\\WK_ServiceWorker.dll", 1, "C:\\X\\Wendrake/"},
-        {"\\\\?\\C:\\X\\Wendrake\\bin\\WK_ServiceWorker.dll", 1, "C:\\X\\Wendrake/"},
-        {"WK_ServiceWorker.so", 1, ""},
-        {"/bin/WK_ServiceWorker.so", 2, ""},
-    };
-    for (const auto& c : aCases)
-        EXPECT_EQ(ModuleFolderFromPath(c.pszPath, c.nLevels, '/'), c.pszFolder)
-            << c.pszPath << " " << c.nLevels;
+    for (const testtable::CRow& row : testtable::ReadTable("text/module-folders.tsv"))
+        EXPECT_EQ(ModuleFolderFromPath(row[0], std::stoi(row[1]), '/'), row[2]) << row[0] << " " << row[1];
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "platform/CPlatform.h"
 #include "platform/VersionBlock.h"
 #include "platform/posix/PosixServices.h"
+#include "tests/text/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -286,25 +287,9 @@ TEST_F(CVersionInfoTest, TranslationGivenOrFirst) {
     CFileVersionInfo info;
     ASSERT_TRUE(OpenBytes(info, BuildBlock(), 500));
     EXPECT_EQ(info.GetTranslation(), c_dwEnglish);
-    const struct {
-        const char* pszName;
-        DWORD dwTranslation;
-        const char* pszExpected;
-    } aCases[] = {
-        {"FileVersion", 0, "9.8.7.6"},
-        {"FileVersion", c_dwEnglish, "9.8.7.6"},
-        {"FileVersion", c_dwGerman, "9,8,7,6"},
-        {"ProductVersion", c_dwGerman, ""},
-        {"FileVersion", 0x041D04B0, ""},
-        {"fileVERSION", 0, "9.8.7.6"},
-        {"Comments", 0, ""},
-        {"%s%n%08lx", 0, ""},
-        // The translation list is bytes, not a text: no name reaches it.
-        {"..\\..\\VarFileInfo\\Translation", 0, ""},
-    };
-    for (const auto& c : aCases)
-        EXPECT_EQ(info.GetString(c.pszName, c.dwTranslation), c.pszExpected)
-            << c.pszName << " " << std::hex << c.dwTranslation;
+    for (const testtable::CRow& row : testtable::ReadTable("platform/version-strings.tsv"))
+        EXPECT_EQ(info.GetString(row[0].c_str(), static_cast<DWORD>(std::stoul(row[1], nullptr, 16))), row[2])
+            << row[0] << " " << row[1];
 }
 
 // Reads in order: the first chunk, the second chunk (which holds the marker), the header, the block. A failed
