@@ -205,6 +205,10 @@ std::vector<BYTE> SharedLibrary() {
     return {0x7F, 'E', 'L', 'F', 2, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0x3E, 0, 1, 0, 0, 0};
 }
 
+void PrintTo(const CBadFile& c, std::ostream* pOut) {
+    *pOut << c.pszName;
+}
+
 class CResourceBadFileTest : public CResourceTest, public testing::WithParamInterface<CBadFile> {};
 
 // A damaged file fails the load with its code and frees the module that was loaded before.
