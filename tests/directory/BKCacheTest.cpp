@@ -3,15 +3,17 @@
 #include "host/testing/TestHost.h"
 #include "platform/CEventLog.h"
 #include "platform/CPlatform.h"
-#include "platform/cache/CComError.h"
 #include "tests/directory/CacheTestSupport.h"
+#include "tests/settings/TableFile.h"
 
 #include <functional>
-#include <new>
-#include <optional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+using cachetest::CFakeComponents;
+using cachetest::EAnswer;
 
 namespace {
 
@@ -20,84 +22,6 @@ std::vector<std::string> g_vEvents;
 void RecordEvent(WORD wType, const char* pszText) {
     EXPECT_EQ(wType, EVENTLOG_ERROR_TYPE);
     g_vEvents.emplace_back(pszText);
-}
-
-// How the double's instances answer the call under test.
-enum class EAnswer { Result, ComError, BadAlloc };
-
-// A component whose thread preparation, creation and calls answer as the test says, and which records the
-// calls it gets and the instances it makes and releases.
-class CFakeComponents : public ICacheComponents {
-public:
-    HRESULT m_hrThread = S_OK;
-    HRESULT m_hrCreate = S_OK;
-    EAnswer m_eAnswer = EAnswer::Result;
-    HRESULT m_hrCall = S_OK;
-    std::optional<std::string> m_getData;
-    std::vector<std::string> m_vCalls;
-    int m_cCreated = 0;
-    int m_cReleased = 0;
-
-    HRESULT InitializeThread() override { return m_hrThread; }
-    HRESULT CreateInstance(std::unique_ptr<ICacheComponent>& spInstance) override;
-
-    HRESULT Answer(std::string csCall) {
-        m_vCalls.push_back(std::move(csCall));
-        if (m_eAnswer == EAnswer::ComError)
-            throw CComError(m_hrCall, "Server busy %s");
-        if (m_eAnswer == EAnswer::BadAlloc)
-            throw std::bad_alloc();
-        return m_hrCall;
-    }
-};
-
-// Records each call as its name and arguments; a get answers with the double's data.
-class CFakeCache : public ICacheComponent {
-public:
-    typedef const std::string& S;
-    explicit CFakeCache(CFakeComponents& owner) : m_owner(owner) { ++m_owner.m_cCreated; }
-    ~CFakeCache() override { ++m_owner.m_cReleased; }
-
-    HRESULT Initialize() override { return Call(nullptr, "Initialize"); }
-    HRESULT CreateCache(S csName, int32_t nMax, int32_t nLife) override {
-        return Call(nullptr, "CreateCache", csName, std::to_string(nMax), std::to_string(nLife));
-    }
-    HRESULT AddItem(S csKey, S csData, S csName) override {
-        return Call(nullptr, "AddItem", csKey, csData, csName);
-    }
-    HRESULT GetItem(S csKey, std::optional<std::string>& data, S csName) override {
-        return Call(&data, "GetItem", csKey, csName);
-    }
-    HRESULT AddItemWithSession(S csKey, S csSession, S csData, S csName) override {
-        return Call(nullptr, "AddItemWithSession", csKey, csSession, csData, csName);
-    }
-    HRESULT GetItemWithSession(S csKey, S csSession, std::optional<std::string>& data, S csName) override {
-        return Call(&data, "GetItemWithSession", csKey, csSession, csName);
-    }
-    HRESULT AddItemWithProperty(S csKey, S csSession, S csProperty, S csData, S csName) override {
-        return Call(nullptr, "AddItemWithProperty", csKey, csSession, csProperty, csData, csName);
-    }
-    HRESULT GetItemWithProperty(S csKey, S csSession, S csProperty, std::optional<std::string>& data,
-                                S csName) override {
-        return Call(&data, "GetItemWithProperty", csKey, csSession, csProperty, csName);
-    }
-
-private:
-    template <class... TArgs>
-    HRESULT Call(std::optional<std::string>* pData, std::string csCall, TArgs... args) {
-        ((csCall += " " + std::string(args)), ...);
-        HRESULT hr = m_owner.Answer(std::move(csCall));
-        if (pData)
-            *pData = m_owner.m_getData;
-        return hr;
-    }
-    CFakeComponents& m_owner;
-};
-
-HRESULT CFakeComponents::CreateInstance(std::unique_ptr<ICacheComponent>& spInstance) {
-    if (SUCCEEDED(m_hrCreate))
-        spInstance = std::make_unique<CFakeCache>(*this);
-    return m_hrCreate;
 }
 
 class CBKCacheTest : public cachetest::CFreshStoreTest {
@@ -206,91 +130,43 @@ TEST_F(CBKCacheTest, ModesPickTheFormsWithTheirArgumentsInOrder) {
     EXPECT_TRUE(m_log.Lines().empty());
 }
 
-// One failure of the double, the operation it hits, and what the client logs and reports.
+// One failure of the double (tests/data/directory/bkcache-failures.txt), and for Init, CreateCache, AddItem
+// and GetItem in turn the log lines, then the events, that the client writes. None when every operation
+// succeeds.
 struct CFailureCase {
-    const char* pszName;
+    std::string csName;
     std::function<void(CFakeComponents&)> fnBreak;
-    // For Init, CreateCache, AddItem and GetItem in turn: the log lines, then the events. None when every
-    // operation succeeds.
-    std::vector<std::vector<std::string>> vvTexts;
-
-    std::vector<std::string> Texts(size_t n) const {
-        return vvTexts.empty() ? std::vector<std::string>() : vvTexts[n];
-    }
+    std::vector<std::vector<std::string>> vvTexts = std::vector<std::vector<std::string>>(8);
 };
 
 void PrintTo(const CFailureCase& failure, std::ostream* pOut) {
-    *pOut << failure.pszName;
+    *pOut << failure.csName;
 }
 
-const char* const c_pszAddSummary = "[CBKCache::AddItem() ]  failed Key k Data d Session s PropName p hr: 0X";
-
-const CFailureCase c_aFailures[] = {
-    // Threads in another apartment, or prepared already, are usable.
-    {"ThreadInOtherApartment", [](CFakeComponents& f) { f.m_hrThread = RPC_E_CHANGED_MODE; }, {}},
-    {"ThreadPreparedAlready", [](CFakeComponents& f) { f.m_hrThread = S_FALSE; }, {}},
-    {"ThreadRefused",
-     [](CFakeComponents& f) { f.m_hrThread = E_OUTOFMEMORY; },
-     {{"[CBKCache::Init() ] COM initialization failed hr: 0X8007000e"},
-      {},
-      {"[CBKCache::Init() ] COM initialization failed hr: 0X8007000e"},
-      {},
-      {"[CBKCache::AddItem() ] COM initialization COINIT_MULTITHREADED failed hr: 0X8007000e",
-       std::string(c_pszAddSummary) + "8007000e"},
-      {},
-      {"[CBKCache::GetItem() ] COM initialization COINIT_MULTITHREADED failed hr: 0X8007000e"},
-      {}}},
-    {"CreateFails",
-     [](CFakeComponents& f) { f.m_hrCreate = static_cast<HRESULT>(0x80040154); },
-     {{"[CBKCache::Init( ] m_spCache.CoCreateInstance failed hr: 0X80040154",
-       "[CBKCache::Init( ] m_spCache.Initialize failed hr: 0X80040154"},
-      {"Cache component failed to instantiate HRESULT: 0X80040154",
-       "Cache component initialization failed HRESULT: 0X80040154"},
-      {"[CBKCache::CreateCache() ] COM initialization failed hr: 0X80040154"},
-      {},
-      {"[CBKCache::AddItem() ] COM initialization failed hr: 0X80040154",
-       std::string(c_pszAddSummary) + "80040154"},
-      {},
-      {"[CBKCache::GetItem() ] COM initialization failed hr: 0X80040154"},
-      {}}},
-    {"CallFails",
-     [](CFakeComponents& f) { f.m_hrCall = E_FAIL; },
-     {{"[CBKCache::Init( ] m_spCache.Initialize failed hr: 0X80004005"},
-      {"Cache component initialization failed HRESULT: 0X80004005"},
-      {"CreateCache failed HR 0x80004005"},
-      {},
-      {"AddItem failed HR 0x80004005", std::string(c_pszAddSummary) + "80004005"},
-      {},
-      {"GetItem failed HR 0x80004005"},
-      {}}},
-    {"ComError",
-     [](CFakeComponents& f) {
-         f.m_eAnswer = EAnswer::ComError;
-         f.m_hrCall = static_cast<HRESULT>(0x800706BA);
-     },
-     {{"CExchangeAccess::GetErrorInfo got EXCEPTION HR 0x800706ba Server busy %s",
-       "[CBKCache::Init( ] m_spCache.Initialize failed hr: 0X800706ba"},
-      {"Cache component  failed to initialize with 0x800706ba Server busy %s",
-       "Cache component initialization failed HRESULT: 0X800706ba"},
-      {"CreateCache got EXCEPTION HR 0x800706ba Server busy %s"},
-      {"Cache component  failed COM Exception with 0x800706ba Server busy %s"},
-      {"AddItem got EXCEPTION HR 0x800706ba Server busy %s", std::string(c_pszAddSummary) + "800706ba"},
-      {"Cache component  AddItem failed COM Exception with 0x800706ba Server busy %s"},
-      {"GetItem got EXCEPTION HR 0x800706ba Server busy %s"},
-      {"Cache component  GetItem failed COM Exception with 0x800706ba Server busy %s"}}},
-    {"GeneralException",
-     [](CFakeComponents& f) { f.m_eAnswer = EAnswer::BadAlloc; },
-     {{"Cache component got GENERAL EXCEPTION",
-       "[CBKCache::Init( ] m_spCache.Initialize failed hr: 0X8000ffff"},
-      {"Cache component failed to Initialize GE",
-       "Cache component initialization failed HRESULT: 0X8000ffff"},
-      {"CCreateCache ache component got GENERAL EXCEPTION"},
-      {"CreateCache Cache component failed GE"},
-      {"AddItem cache component got GENERAL EXCEPTION", std::string(c_pszAddSummary) + "8000ffff"},
-      {"AddItem Cache component failed GE"},
-      {"GetItem cache component got GENERAL EXCEPTION"},
-      {"GetItem Cache component failed GE"}}},
-};
+std::vector<CFailureCase> FailureCases() {
+    const char* const apszOperations[] = {"Init", "CreateCache", "AddItem", "GetItem"};
+    std::vector<CFailureCase> vCases;
+    for (const tabletest::TRow& row : tabletest::ReadTable("directory/bkcache-failures.txt")) {
+        if (vCases.empty() || vCases.back().csName != row.at(0))
+            vCases.push_back({row.at(0), nullptr});
+        CFailureCase& failure = vCases.back();
+        if (row.size() == 4) {
+            const size_t nOperation =
+                std::find(apszOperations, apszOperations + 4, row.at(1)) - apszOperations;
+            failure.vvTexts.at(2 * nOperation + (row.at(2) == "event")).push_back(row.at(3));
+            continue;
+        }
+        const HRESULT hr = static_cast<HRESULT>(tabletest::Number(row.at(2)));
+        const std::string csKind = row.at(1);
+        failure.fnBreak = [csKind, hr](CFakeComponents& f) {
+            (csKind == "thread" ? f.m_hrThread : csKind == "create" ? f.m_hrCreate : f.m_hrCall) = hr;
+            f.m_eAnswer = csKind == "comerror"   ? EAnswer::ComError
+                          : csKind == "badalloc" ? EAnswer::BadAlloc
+                                                 : EAnswer::Result;
+        };
+    }
+    return vCases;
+}
 
 class CBKCacheFailure : public CBKCacheTest, public testing::WithParamInterface<CFailureCase> {
 protected:
@@ -315,29 +191,30 @@ protected:
 TEST_P(CBKCacheFailure, EachOperationLogsAndReportsItsOwnTexts) {
     const CFailureCase& failure = GetParam();
     CPlatform::SetCacheComponents(&m_fake);
-    Check([&] { return m_cache.Init(); }, failure.Texts(0), failure.Texts(1));
-    EXPECT_EQ(m_cache.IsInitialized(), failure.Texts(0).empty());
+    Check([&] { return m_cache.Init(); }, failure.vvTexts.at(0), failure.vvTexts.at(1));
+    EXPECT_EQ(m_cache.IsInitialized(), failure.vvTexts.at(0).empty());
     InitOnFake();
-    Check([&] { return m_cache.CreateCache("c", 10, 30); }, failure.Texts(2), failure.Texts(3));
-    Check([&] { return m_cache.AddItem("c", "k", "d", "s", "p", 3); }, failure.Texts(4), failure.Texts(5));
+    Check([&] { return m_cache.CreateCache("c", 10, 30); }, failure.vvTexts.at(2), failure.vvTexts.at(3));
+    Check([&] { return m_cache.AddItem("c", "k", "d", "s", "p", 3); }, failure.vvTexts.at(4),
+          failure.vvTexts.at(5));
     std::string csData = "kept";
-    Check([&] { return m_cache.GetItem("c", "k", csData, "s", "p", 3); }, failure.Texts(6), failure.Texts(7));
-    EXPECT_EQ(csData, failure.Texts(6).empty() ? "data" : "kept");
+    Check([&] { return m_cache.GetItem("c", "k", csData, "s", "p", 3); }, failure.vvTexts.at(6),
+          failure.vvTexts.at(7));
+    EXPECT_EQ(csData, failure.vvTexts.at(6).empty() ? "data" : "kept");
 }
 
-TEST_P(CBKCacheFailure, WithoutACallbackNothingIsReportedAndTheResultHolds) {
-    CBKCache::SetErrorCallback(nullptr);
+// Without a callback, or with one that throws, only the event is lost.
+TEST_P(CBKCacheFailure, ALostCallbackCostsOnlyTheEvent) {
     CPlatform::SetCacheComponents(&m_fake);
-    Check([&] { return m_cache.Init(); }, GetParam().Texts(0), {});
+    for (PFN_BKCACHE_ERROR pfn : {PFN_BKCACHE_ERROR(nullptr), PFN_BKCACHE_ERROR([](WORD, const char*) {
+                                      throw std::runtime_error("event log down");
+                                  })}) {
+        CBKCache::SetErrorCallback(pfn);
+        Check([&] { return m_cache.Init(); }, GetParam().vvTexts.at(0), {});
+    }
 }
 
-TEST_P(CBKCacheFailure, AThrowingCallbackCostsOnlyTheEvent) {
-    CBKCache::SetErrorCallback([](WORD, const char*) { throw std::runtime_error("event log down"); });
-    CPlatform::SetCacheComponents(&m_fake);
-    Check([&] { return m_cache.Init(); }, GetParam().Texts(0), {});
-}
-
-INSTANTIATE_TEST_SUITE_P(Failures, CBKCacheFailure, testing::ValuesIn(c_aFailures),
-                         [](const testing::TestParamInfo<CFailureCase>& info) { return info.param.pszName; });
+INSTANTIATE_TEST_SUITE_P(Failures, CBKCacheFailure, testing::ValuesIn(FailureCases()),
+                         [](const testing::TestParamInfo<CFailureCase>& info) { return info.param.csName; });
 
 } // namespace

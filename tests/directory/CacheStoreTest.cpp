@@ -41,6 +41,7 @@ TEST(ComposeCacheKey, DistinctPartListsNeverShareAKey) {
 
 // Operations on a cache of three: "+k" adds k (data "k1", or "k2" when added again), "?k" gets it.
 struct CLruCase {
+    const char* pszName;
     const char* pszOps;
     const char* pszPresent;
     const char* pszGone;
@@ -71,35 +72,32 @@ TEST_P(CacheLru, EvictsTheLeastRecentlyUsedAtTheMaximum) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, CacheLru,
-                         testing::Values(CLruCase{"+a +b +c", "abc", ""}, CLruCase{"+a +b +c +d", "bcd", "a"},
-                                         CLruCase{"+a +b +c ?a +d", "acd", "b"},
-                                         CLruCase{"+a +b +c +a +d", "acd", "b"},
-                                         CLruCase{"+a +b +c ?x +d", "bcd", "ax"},
-                                         CLruCase{"+a +b +c +d +e +f +g", "efg", "abcd"},
-                                         CLruCase{"+a +a +a +b +c", "abc", ""}));
+                         testing::Values(CLruCase{"Full", "+a +b +c", "abc", ""},
+                                         CLruCase{"OneOver", "+a +b +c +d", "bcd", "a"},
+                                         CLruCase{"GetRefreshes", "+a +b +c ?a +d", "acd", "b"},
+                                         CLruCase{"AddRefreshes", "+a +b +c +a +d", "acd", "b"},
+                                         CLruCase{"MissChangesNothing", "+a +b +c ?x +d", "bcd", "ax"},
+                                         CLruCase{"ManyOver", "+a +b +c +d +e +f +g", "efg", "abcd"},
+                                         CLruCase{"SameKeyAgain", "+a +a +a +b +c", "abc", ""}),
+                         [](const testing::TestParamInfo<CLruCase>& info) { return info.param.pszName; });
 
-class CacheExpiry : public CFreshStoreTest,
-                    public testing::WithParamInterface<std::pair<std::chrono::nanoseconds, bool>> {};
-
-TEST_P(CacheExpiry, AnItemLivesUntilItsAgeReachesTheLifetime) {
-    ASSERT_EQ(Store().CreateCache("age", 10, 30), S_OK);
-    SetFakeTime(1h);
-    ASSERT_EQ(Store().Add("age", "k", "v"), S_OK);
-    SetFakeTime(1h + GetParam().first);
-    std::optional<std::string> data;
-    EXPECT_EQ(Store().Get("age", "k", data), GetParam().second ? S_OK : S_FALSE);
-    EXPECT_EQ(data.has_value(), GetParam().second);
-    // A miss drops the item at once.
-    EXPECT_EQ(Store().ItemCount("age"), GetParam().second ? 1u : 0u);
+TEST_F(CacheStore, AnItemLivesUntilItsAgeReachesTheLifetime) {
+    const std::pair<std::chrono::nanoseconds, bool> aAges[] = {
+        {-5min, true}, {0ns, true}, {30min - 1ns, true}, {30min, false}, {30min + 1ns, false}, {48h, false}};
+    for (const auto& [age, bAlive] : aAges) {
+        SCOPED_TRACE(age.count());
+        const std::string csName = "age" + std::to_string(age.count());
+        ASSERT_EQ(Store().CreateCache(csName, 10, 30), S_OK);
+        SetFakeTime(1h);
+        ASSERT_EQ(Store().Add(csName, "k", "v"), S_OK);
+        SetFakeTime(1h + age);
+        std::optional<std::string> data;
+        EXPECT_EQ(Store().Get(csName, "k", data), bAlive ? S_OK : S_FALSE);
+        EXPECT_EQ(data.has_value(), bAlive);
+        // A miss drops the item at once.
+        EXPECT_EQ(Store().ItemCount(csName), bAlive ? 1u : 0u);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Ages, CacheExpiry,
-                         testing::Values(std::pair{std::chrono::nanoseconds(-5min), true},
-                                         std::pair{std::chrono::nanoseconds(0), true},
-                                         std::pair{std::chrono::nanoseconds(30min - 1ns), true},
-                                         std::pair{std::chrono::nanoseconds(30min), false},
-                                         std::pair{std::chrono::nanoseconds(30min + 1ns), false},
-                                         std::pair{std::chrono::nanoseconds(48h), false}));
 
 TEST_F(CacheStore, AddingAgainReplacesTheDataAndRestartsTheAge) {
     ASSERT_EQ(Store().CreateCache("c", 10, 30), S_OK);
@@ -163,23 +161,19 @@ TEST_F(CacheStore, InvalidLimitsCreateNothing) {
     }
 }
 
-class CacheShares : public CFreshStoreTest, public testing::WithParamInterface<std::pair<int32_t, size_t>> {};
-
-TEST_P(CacheShares, ShardsShareTheMaximumExactly) {
-    const auto [nMax, cShards] = GetParam();
-    ASSERT_EQ(Store().CreateCache("c", nMax, 30), S_OK);
-    EXPECT_EQ(Store().ShardCount("c"), cShards);
-    for (int32_t n = 0; n < nMax * 20; ++n) {
-        Store().Add("c", "key" + std::to_string(n), "v");
-        ASSERT_LE(Store().ItemCount("c"), static_cast<size_t>(nMax));
+TEST_F(CacheStore, ShardsShareTheMaximumExactly) {
+    const std::pair<int32_t, size_t> aSizes[] = {{1, 1},   {2, 1},     {127, 1},  {128, 2},
+                                                 {129, 2}, {1000, 15}, {3000, 16}};
+    for (const auto& [nMax, cShards] : aSizes) {
+        const std::string csName = "c" + std::to_string(nMax);
+        ASSERT_EQ(Store().CreateCache(csName, nMax, 30), S_OK);
+        EXPECT_EQ(Store().ShardCount(csName), cShards) << nMax;
+        for (int32_t n = 0; n < nMax * 20; ++n) {
+            Store().Add(csName, "key" + std::to_string(n), "v");
+            ASSERT_LE(Store().ItemCount(csName), static_cast<size_t>(nMax));
+        }
+        EXPECT_EQ(Store().ItemCount(csName), static_cast<size_t>(nMax));
     }
-    EXPECT_EQ(Store().ItemCount("c"), static_cast<size_t>(nMax));
 }
-
-INSTANTIATE_TEST_SUITE_P(Sizes, CacheShares,
-                         testing::Values(std::pair{1, size_t{1}}, std::pair{2, size_t{1}},
-                                         std::pair{127, size_t{1}}, std::pair{128, size_t{2}},
-                                         std::pair{129, size_t{2}}, std::pair{1000, size_t{15}},
-                                         std::pair{3000, size_t{16}}));
 
 } // namespace

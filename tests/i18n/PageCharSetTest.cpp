@@ -2,6 +2,7 @@
 #include "i18n/CPageCharSet.h"
 
 #include "platform/CPlatform.h"
+#include "tests/settings/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -12,46 +13,21 @@ using namespace std::string_literals;
 
 namespace {
 
-struct CDetectCase {
-    std::string csData;
-    bool bFound;
-    std::string csCharSet;
-};
+using tabletest::Bytes;
+using tabletest::TRow;
 
-std::ostream& operator<<(std::ostream& os, const CDetectCase& c) {
-    return os << c.csData.size() << " bytes";
-}
-
-class DetectCharSet : public ::testing::TestWithParam<CDetectCase> {};
+class DetectCharSet : public ::testing::TestWithParam<TRow> {};
 
 TEST_P(DetectCharSet, FindsTheTextUpToTheCarriageReturn) {
+    const std::string csData = Bytes(GetParam().at(1));
     std::string csCharSet = "stale";
-    EXPECT_EQ(CPageCharSet::DetectCharSet(GetParam().csData.data(), GetParam().csData.size(), csCharSet),
-              GetParam().bFound);
-    EXPECT_EQ(csCharSet, GetParam().csCharSet);
+    EXPECT_EQ(CPageCharSet::DetectCharSet(csData.data(), csData.size(), csCharSet), GetParam().at(2) == "1");
+    EXPECT_EQ(csCharSet, Bytes(GetParam().at(3)));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, DetectCharSet,
-    ::testing::Values(CDetectCase{"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nX: y\r\n\r\n",
-                                  true, "utf-8"},
-                      CDetectCase{"Content-Type: text/html; CHARSET=Windows-1255\r\n", true, "Windows-1255"},
-                      CDetectCase{"Content-Type: text/html; ChArSeT=Big5", true, "Big5"},
-                      // A line feed alone does not end the value: it runs to the end of the data.
-                      CDetectCase{"Content-Type: text/html; charset=utf-8\nContent-Length: 3\n\nabc", true,
-                                  "utf-8\nContent-Length: 3\n\nabc"},
-                      CDetectCase{"charset= utf-8 ;\r", true, " utf-8 ;"}, // untrimmed
-                      CDetectCase{"charset=\"gb2312\"\r", true, "\"gb2312\""},
-                      CDetectCase{"charset=a\rcharset=b\r", true, "a"},
-                      CDetectCase{"\0\0Content-Type: text/html; charset=gb2312\r\n"s, true, "gb2312"},
-                      CDetectCase{"charset=ab\0cd\r"s, true, "ab\0cd"s},
-                      CDetectCase{"\xC4\xFF charset=\xE4\r", true, "\xE4"},
-                      CDetectCase{"Content-Type: text/html; charset=", false, ""},
-                      // The first one counts, and it is empty.
-                      CDetectCase{"charset=\r\ncharset=utf-8\r", false, ""},
-                      CDetectCase{"Content-Type: text/html; charset =utf-8\r", false, ""},
-                      CDetectCase{"Content-Type: text/html; chars", false, ""}, CDetectCase{"", false, ""},
-                      CDetectCase{"\0charset\0=utf-8"s, false, ""}));
+INSTANTIATE_TEST_SUITE_P(Cases, DetectCharSet,
+                         ::testing::ValuesIn(tabletest::ReadTable("i18n/detect-charset.txt")),
+                         tabletest::RowName);
 
 TEST(DetectCharSet, ReadsOnlyTheGivenBytes) {
     const char szData[] = "charset=utf-8\r";
@@ -63,73 +39,25 @@ TEST(DetectCharSet, ReadsOnlyTheGivenBytes) {
     EXPECT_TRUE(csCharSet.empty());
 }
 
-// Every table name (in any letter case) with a sample text of its script, and the exact bytes, or none
-// where this system lacks the code page.
-struct CTableCase {
-    const char* pszCharSet;
-    UINT nCodePage;
-    std::u16string wsText;
-    std::string csExpected; // empty: the code page cannot be converted into here
-};
-
-std::ostream& operator<<(std::ostream& os, const CTableCase& c) {
-    return os << c.pszCharSet;
-}
-
-const std::u16string WESTERN = u"Caf\u00E9 \u00AB\u20AC\u00BB";
-const std::u16string TURKISH = u"\u0130stanbul \u011F";
-const std::u16string GREEK = u"\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC";
-const std::u16string HEBREW = u"\u05E9\u05DC\u05D5\u05DD";
-const std::u16string ARABIC = u"\u0645\u0631\u062D\u0628\u0627";
-const std::u16string JAPANESE = u"\u65E5\u672C\u8A9E";
-const std::u16string CHINESE = u"\u4E2D\u6587";
-
-const std::vector<CTableCase>& TableCases() {
-    static const std::vector<CTableCase> s_vCases = {
-        {"iso-8859-1", 1252, WESTERN, "Caf\xE9 \xAB\x80\xBB"},
-        {"ISO-8859-2", 28592, u"\u0141\u00F3d\u017A", "\xA3\xF3\x64\xBC"},
-        {"iso-8859-9", 1254, TURKISH, "\xDDstanbul \xF0"},
-        {"Windows-1250", 1250, u"\u0141\u00F3d\u017A", "\xA3\xF3\x64\x9F"},
-        {"windows-1254", 1254, TURKISH, "\xDDstanbul \xF0"},
-        {"iso-8859-7", 28597, GREEK, "\xC5\xEB\xEB\xE7\xED\xE9\xEA\xDC"},
-        {"windows-1253", 28597, GREEK, "\xC5\xEB\xEB\xE7\xED\xE9\xEA\xDC"},
-        {"X-Mac-Greek", 28597, GREEK, "\xC5\xEB\xEB\xE7\xED\xE9\xEA\xDC"},
-        {"windows-1255", 1255, HEBREW, "\xF9\xEC\xE5\xED"},
-        {"iso-8859-8", 1255, HEBREW, "\xF9\xEC\xE5\xED"},
-        {"ISO-8859-8-I", 1255, HEBREW, "\xF9\xEC\xE5\xED"},
-        {"x-mac-hebrew", 10005, HEBREW, ""},
-        {"iso-8859-6", 1256, ARABIC, "\xE3\xD1\xCD\xC8\xC7"},
-        {"windows-1256", 1256, ARABIC, "\xE3\xD1\xCD\xC8\xC7"},
-        {"x-mac-arabic", 10004, ARABIC, ""},
-        {"Shift_JIS", 932, JAPANESE, "\x93\xFA\x96\x7B\x8C\xEA"},
-        {"iso-2022-jp", 932, JAPANESE, "\x93\xFA\x96\x7B\x8C\xEA"},
-        {"x-mac-japan", 10001, JAPANESE, ""},
-        {"BIG5", 950, CHINESE, "\xA4\xA4\xA4\xE5"},
-        {"x-mac-chinesetrad", 10002, CHINESE, ""},
-        {"GB2312", 936, CHINESE, "\xD6\xD0\xCE\xC4"},
-        {"hz-gb-2312", 52936, CHINESE, ""},
-        {"x-mac-chineseimp", 10008, CHINESE, ""},
-    };
-    return s_vCases;
-}
-
-class CharSetTable : public ::testing::TestWithParam<CTableCase> {
+class CharSetTable : public ::testing::TestWithParam<TRow> {
 protected:
     void SetUp() override { m_charSet.Init("Wendrake", "/opt/Wendrake/bin/WK_ServiceWorker.so", "WK_Res64"); }
     CPageCharSet m_charSet;
 };
 
 TEST_P(CharSetTable, ConvertsToTheEntrysCodePageOrFailsCleanly) {
+    const TRow& row = GetParam();
     UINT nCodePage = 0;
-    ASSERT_TRUE(m_charSet.GetCodePage(GetParam().pszCharSet, nCodePage));
-    EXPECT_EQ(nCodePage, GetParam().nCodePage);
+    EXPECT_EQ(m_charSet.GetCodePage(row.at(1), nCodePage), row.at(2) != "0");
+    EXPECT_EQ(nCodePage, tabletest::Number(row.at(2)));
     std::string csOut = "stale";
-    EXPECT_EQ(m_charSet.ConvertToCharSet(GetParam().wsText, GetParam().pszCharSet, csOut),
-              !GetParam().csExpected.empty());
-    EXPECT_EQ(csOut, GetParam().csExpected);
+    EXPECT_EQ(m_charSet.ConvertToCharSet(tabletest::Units(row.at(4)), row.at(1), csOut), row.at(3) == "1");
+    EXPECT_EQ(csOut, Bytes(row.at(5)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CharSetTable, ::testing::ValuesIn(TableCases()));
+INSTANTIATE_TEST_SUITE_P(Cases, CharSetTable,
+                         ::testing::ValuesIn(tabletest::ReadTable("i18n/charset-conversions.txt")),
+                         tabletest::RowName);
 
 TEST(PageCharSet, NamesOutsideTheTable) {
     CPageCharSet charSet;
@@ -137,44 +65,16 @@ TEST(PageCharSet, NamesOutsideTheTable) {
     EXPECT_FALSE(charSet.GetCodePage("iso-8859-1", nCodePage)); // not filled yet
     charSet.Init(nullptr, nullptr, nullptr);
     EXPECT_EQ(charSet.GetProductName(), "");
-    for (const char* pszName :
-         {"koi8-r", "", "utf-8", "utf-16", "windows-1252", "iso-8859-1 ", " big5", "utf-8\n"}) {
+    for (const char* pszName : {"koi8-r", "", "windows-1252", "iso-8859-1 ", " big5", "utf-8\n"}) {
         EXPECT_FALSE(charSet.GetCodePage(pszName, nCodePage)) << pszName;
         std::string csOut = "stale";
-        EXPECT_EQ(charSet.ConvertToCharSet(u"text", pszName, csOut),
-                  std::string(pszName) == "utf-8" || std::string(pszName) == "utf-16")
-            << pszName;
+        EXPECT_FALSE(charSet.ConvertToCharSet(u"text", pszName, csOut)) << pszName;
     }
     EXPECT_EQ(nCodePage, 7u);
     charSet.Init("Wendrake", "WK_ServiceWorker.so", "WK_Res64"); // a second fill leaves the same table
     EXPECT_TRUE(charSet.GetCodePage("Big5", nCodePage));
     EXPECT_EQ(nCodePage, 950u);
     EXPECT_EQ(charSet.GetResourceModuleName(), "WK_Res64");
-}
-
-TEST(PageCharSet, Utf8IsEscapedUtf16IsTheThreadsCodePage) {
-    CPageCharSet charSet;
-    charSet.Init("Wendrake", "WK_ServiceWorker.so", "WK_Res64");
-    struct {
-        const char* pszCharSet;
-        std::u16string wsText;
-        std::string csExpected;
-    } aCases[] = {
-        {"utf-8", u"a < b \"c\"", "a &lt; b &quot;c&quot;"},
-        {"UTF-8", u"\u00E9&\u20AC", "\xC3\xA9&\xE2\x82\xAC"},
-        {"Utf-16", u"a < b \"\u00E9\"", "a < b \"\xC3\xA9\""},
-        {"utf-16", u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
-        // Every path stops at the first zero unit.
-        {"utf-8", u"ab\0cd"s, "ab"},
-        {"utf-16", u"ab\0cd"s, "ab"},
-        {"iso-8859-1", u"\u00E9\0\u00E9"s, "\xE9"},
-        {"iso-8859-1", u"\0abc"s, ""},
-    };
-    for (const auto& c : aCases) {
-        std::string csOut = "stale";
-        EXPECT_TRUE(charSet.ConvertToCharSet(c.wsText, c.pszCharSet, csOut)) << c.pszCharSet;
-        EXPECT_EQ(csOut, c.csExpected) << c.pszCharSet;
-    }
 }
 
 // A platform whose thread code page is Greek and whose converter can be told to fail half-way.
@@ -225,30 +125,15 @@ TEST_F(PageCharSetPlatform, PlatformFailureLeavesNoBytes) {
     }
 }
 
-struct CEscapeCase {
-    std::u16string wsText;
-    std::string csExpected;
-};
-
-std::ostream& operator<<(std::ostream& os, const CEscapeCase& c) {
-    return os << c.wsText.size() << " units";
-}
-
-class EscapedUtf8 : public ::testing::TestWithParam<CEscapeCase> {};
+class EscapedUtf8 : public ::testing::TestWithParam<TRow> {};
 
 TEST_P(EscapedUtf8, EncodesEachUnitAlone) {
-    EXPECT_EQ(::EncodeUtf8Escaped(GetParam().wsText), GetParam().csExpected);
+    EXPECT_EQ(::EncodeUtf8Escaped(tabletest::Units(GetParam().at(1))), Bytes(GetParam().at(2)));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, EscapedUtf8,
-    ::testing::Values(CEscapeCase{u"", ""}, CEscapeCase{u"a < b \"c\"", "a &lt; b &quot;c&quot;"},
-                      CEscapeCase{u"<>&amp;'", "&lt;&gt;&amp;'"}, CEscapeCase{u"\x01\x7F", "\x01\x7F"},
-                      CEscapeCase{u"\x80", "\xC2\x80"}, CEscapeCase{u"\x7FF", "\xDF\xBF"},
-                      CEscapeCase{u"\x800", "\xE0\xA0\x80"}, CEscapeCase{u"\xFFFF", "\xEF\xBF\xBF"},
-                      CEscapeCase{u"\xD83D\xDE00", "\xED\xA0\xBD\xED\xB8\x80"},
-                      CEscapeCase{u"\xDC00", "\xED\xB0\x80"}, CEscapeCase{u"ab\0cd"s, "ab"},
-                      CEscapeCase{u"\0ab"s, ""}));
+INSTANTIATE_TEST_SUITE_P(Cases, EscapedUtf8,
+                         ::testing::ValuesIn(tabletest::ReadTable("i18n/escaped-utf8.txt")),
+                         tabletest::RowName);
 
 TEST(EscapedUtf8Long, MatchesPlainUtf8WhereNothingIsEscaped) {
     std::u16string wsText;

@@ -3,6 +3,7 @@
 
 #include "i18n/ResourceModuleData.h"
 #include "tests/i18n/ResourceTestSupport.h"
+#include "tests/settings/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -23,30 +24,10 @@ std::u16string ParseOne(const std::string& csLiteral, std::string& csError) {
 }
 
 TEST(RcScript, StringLiteralsAndEscapes) {
-    const struct {
-        const char* pszLiteral;
-        std::u16string wsExpected;
-    } aCases[] = {
-        {R"("plain")", u"plain"},
-        {R"("")", u""},
-        {R"("say ""hi""")", u"say \"hi\""},
-        {R"("a\"b")", u"a\"b"},
-        {R"("line\nnext\ttab\rret")", u"line\nnext\ttab\rret"},
-        {R"("back\\slash")", u"back\\slash"},
-        {R"("\x41\x20AC!")", u"A\u20AC!"},
-        {R"("\x4g")", u"\x04g"},
-        {R"("\101\0z")", std::u16string(u"A\0z", 3)},
-        {R"("%sL%sog off")", u"%sL%sog off"},
-        {"\"D\xC3\xA9part \xE6\x97\xA5\xE6\x9C\xAC\"", u"Départ 日本"},
-        {"\"\xF0\x9F\x98\x80\"", u"\U0001F600"},
-        {"L\"wide\"", u"wide"},
-        {", \"after a comma\"", u"after a comma"},
-        {"\"with\ttab\"", u"with\ttab"},
-        {"\"a // not a comment\"", u"a // not a comment"},
-    };
-    for (const auto& c : aCases) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("i18n/rc-literals.txt")) {
         std::string csError;
-        EXPECT_EQ(ParseOne(c.pszLiteral, csError), c.wsExpected) << c.pszLiteral << " " << csError;
+        EXPECT_EQ(ParseOne(tabletest::Bytes(row.at(0)), csError), tabletest::Units(row.at(1)))
+            << row.at(0) << " " << csError;
     }
 }
 
@@ -80,56 +61,13 @@ TEST(RcScript, LanguagesCommentsAndTableForms) {
 }
 
 TEST(RcScript, BadInputNamesFileAndLine) {
-    const struct {
-        std::string csScript;
-        std::string csError;
-    } aCases[] = {
-        {c_csHead + "    102 \"abc\nEND\n", "t.rc:4: unterminated string"},
-        {c_csHead + "    102 \"abc", "t.rc:4: unterminated string"},
-        {c_csHead + "    102 \"abc\\", "t.rc:4: unterminated string"},
-        {c_csHead + "    102 \"a\\qb\"\nEND\n", "t.rc:4: bad escape sequence '\\q'"},
-        {c_csHead + "    102 \"a\\xZ\"\nEND\n",
-         "t.rc:4: bad escape sequence '\\x' without hexadecimal digits"},
-        {c_csHead + "    102 \"a\\\x01\"\nEND\n", "t.rc:4: bad escape sequence '\\<0x01>'"},
-        {c_csHead + "    65536 \"x\"\nEND\n", "t.rc:4: string ID 65536 is out of range (0 to 65535)"},
-        {c_csHead + "    4294967296 \"x\"\nEND\n", "t.rc:4: number too large"},
-        {c_csHead + "    0x \"x\"\nEND\n", "t.rc:4: hexadecimal number without digits"},
-        {c_csHead + "    12ab \"x\"\nEND\n", "t.rc:4: malformed number"},
-        {"STRINGTABLE\nBEGIN\n    102 \"x\"\nEND\n",
-         "t.rc:1: STRINGTABLE without a LANGUAGE statement before it"},
-        {"\n\nSTRINGTABLE LANGUAGE 9 BEGIN\n",
-         "t.rc:3: expected ',' between the primary language and the sublanguage"},
-        {"LANGUAGE 0x400, 1\n", "t.rc:1: primary language 0x400 is out of range (0 to 0x3FF)"},
-        {"LANGUAGE 9, 0x40\n", "t.rc:1: sublanguage 0x40 is out of range (0 to 0x3F)"},
-        {"LANGUAGE 9,\n", "t.rc:2: expected the sublanguage number, found the end of the file"},
-        {c_csHead + "    102 \"x\"\n", "t.rc:5: end of file inside the STRINGTABLE of line 2 (missing END)"},
-        {c_csHead + "    \"x\"\nEND\n", "t.rc:4: expected a string ID or END, found a string"},
-        {c_csHead + "    102\nEND\n", "t.rc:5: expected a string after ID 102, found 'END'"},
-        {c_csHead + "    102 \"x\" \"y\"\nEND\n", "t.rc:4: expected a string ID or END, found a string"},
-        {"LANGUAGE 9, 4\nSTRINGTABLE PRELOAD 102\n",
-         "t.rc:2: expected BEGIN after STRINGTABLE, found the number 102"},
-        {c_csHead + "    102 \"\xC3\x28\"\nEND\n", "t.rc:4: invalid UTF-8 in string"},
-        {c_csHead + "    102 \"\xC0\xAF\"\nEND\n", "t.rc:4: invalid UTF-8 in string"},
-        {c_csHead + "    102 \"\xED\xA0\x80\"\nEND\n", "t.rc:4: invalid UTF-8 in string"},
-        {c_csHead + "    102 \"\xF4\x90\x80\x80\"\nEND\n", "t.rc:4: invalid UTF-8 in string"},
-        {c_csHead + "    102 \"\xE6\x97\"", "t.rc:4: invalid UTF-8 in string"},
-        {c_csHead + "    102 \"a\x01\"\nEND\n", "t.rc:4: control character in string; write it as an escape"},
-        {"/* open\n\n", "t.rc:1: unterminated comment"},
-        {"#include \"x.h\"\n", "t.rc:1: unsupported directive '#include'"},
-        {"\n#pragma code_page(1252)\n",
-         "t.rc:2: only '#pragma code_page(65001)' is supported: the scripts are UTF-8"},
-        {"LANGUAGE 9, 4\n1 DIALOG\n",
-         "t.rc:2: expected LANGUAGE or STRINGTABLE, found the number 1 (only string "
-         "tables are read)"},
-        {"LANGUAGE 9, 4\n$", "t.rc:2: unexpected character '$'"},
-        {"LANGUAGE 9, 4\n\xC3\xA9", "t.rc:2: unexpected byte 0xC3"},
-    };
-    for (const auto& c : aCases) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("i18n/rc-bad-scripts.txt")) {
+        SCOPED_TRACE(row.at(1));
         std::vector<CRcString> vStrings;
         std::string csError;
-        EXPECT_FALSE(ParseResourceScript("t.rc", c.csScript, vStrings, csError)) << c.csScript;
-        EXPECT_EQ(csError, c.csError) << c.csScript;
-        EXPECT_TRUE(vStrings.empty()) << c.csScript;
+        EXPECT_FALSE(ParseResourceScript("t.rc", tabletest::Bytes(row.at(1)), vStrings, csError));
+        EXPECT_EQ(csError, tabletest::Bytes(row.at(0)));
+        EXPECT_TRUE(vStrings.empty());
     }
 }
 

@@ -169,6 +169,10 @@ const CDamage g_aDamages[] = {
      true, ERROR_INVALID_DATA},
 };
 
+void PrintTo(const CDamage& c, std::ostream* pOut) {
+    *pOut << c.pszName;
+}
+
 class ResourceModuleDamage : public testing::TestWithParam<CDamage> {};
 
 TEST_P(ResourceModuleDamage, IsRejectedWithItsCode) {

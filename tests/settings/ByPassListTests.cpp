@@ -26,6 +26,10 @@ struct CParseCase {
     std::vector<std::string> vLog; // after the prefix
 };
 
+void PrintTo(const CParseCase& c, std::ostream* pOut) {
+    *pOut << c.pszName;
+}
+
 class ByPassParseTest : public testing::TestWithParam<CParseCase> {};
 
 TEST_P(ByPassParseTest, BuildsTheListAndLogsBadPieces) {

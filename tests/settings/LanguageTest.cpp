@@ -3,6 +3,7 @@
 #include "filter/EntryPoints.h"
 #include "host/testing/TestHost.h"
 #include "settings/CWKGeneralSettings.h"
+#include "tests/settings/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -11,47 +12,17 @@
 
 namespace {
 
-struct CDetectCase {
-    const char* pszList;
-    bool bFound;
-    const char* pszLanguage;
-    LANGID wCulture;
-};
-
-class DetectLanguage : public ::testing::TestWithParam<CDetectCase> {};
-
-TEST_P(DetectLanguage, ChoosesTheFirstItemThatStartsWithAKnownPrefix) {
-    const CDetectCase& c = GetParam();
+TEST(DetectLanguage, ChoosesTheFirstItemThatStartsWithAKnownPrefix) {
     CLanguageDetection languages;
     languages.InitCultureTable();
-    std::string csLanguage = "unset";
-    LANGID wCulture = 0xFFFF;
-    EXPECT_EQ(languages.DetectLanguage(c.pszList, csLanguage, wCulture), c.bFound);
-    EXPECT_EQ(csLanguage, c.pszLanguage);
-    EXPECT_EQ(wCulture, c.wCulture);
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/accept-language.txt")) {
+        std::string csLanguage = "unset";
+        LANGID wCulture = 0xFFFF;
+        EXPECT_EQ(languages.DetectLanguage(row.at(0), csLanguage, wCulture), row.at(1) == "1") << row.at(0);
+        EXPECT_EQ(csLanguage, row.at(2)) << row.at(0);
+        EXPECT_EQ(wCulture, tabletest::Number(row.at(3))) << row.at(0);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Lists, DetectLanguage,
-    ::testing::Values(
-        // Only ";" separates items: the first tag and the tags joined to it by commas form one item.
-        CDetectCase{"fr-CA,fr;q=0.8,en;q=0.6", true, "fr", 0x0C0C},
-        CDetectCase{"pt-BR,pt;q=0.5", true, "pt-br", 0x0416}, CDetectCase{"pt-PT", true, "pt", 0x0816},
-        CDetectCase{"zh-HK", true, "chs", 0x0C04}, CDetectCase{"zh-TW", true, "cht", 0x0404},
-        CDetectCase{"zh-mo", true, "cht", 0}, CDetectCase{"zh-SG", true, "chs", 0x1004},
-        CDetectCase{"zh", true, "cht", 0}, CDetectCase{"nb-NO", true, "no", 0x0414},
-        CDetectCase{"nn-NO", true, "no", 0x0814}, CDetectCase{"EN-us", true, "en", 0x0409},
-        CDetectCase{"en", true, "en", 0x0409}, CDetectCase{"de-DE;fr", true, "de", 0x0407},
-        // No item starts with a known prefix.
-        CDetectCase{"ko-KR,en;q=0.5", false, "en", 0}, CDetectCase{"x-en", false, "en", 0},
-        CDetectCase{"ko", false, "en", 0x0412},
-        // Later items count when they start with a prefix.
-        CDetectCase{"q=0.8;fr", true, "fr", 0},
-        // Empty lists end the search before it starts; an empty item ends the list.
-        CDetectCase{"", false, "en", 9}, CDetectCase{";;", false, "en", 9},
-        // A leading separator is skipped, as the token splitter does everywhere.
-        CDetectCase{";en", true, "en", 0x0409}, CDetectCase{"ko;;en", false, "en", 0x0412},
-        CDetectCase{" en", false, "en", 0}));
 
 TEST(CultureTable, HoldsEveryCultureOnceAndIgnoresCase) {
     CLanguageDetection languages;
@@ -165,37 +136,29 @@ TEST(DetectUserLanguage, NamesTheListThatWasNotSupported) {
                              "supported. Set english as default"));
 }
 
-struct CUserNameCase {
-    const char* pszIn;
-    bool bResult;
-    const char* pszOut;
-};
-
-class ExtractUserName : public ::testing::TestWithParam<CUserNameCase> {};
-
-TEST_P(ExtractUserName, KeepsTheAccountPart) {
-    CLogCapture log;
-    std::string csUser = GetParam().pszIn;
-    EXPECT_EQ(CGeneralSettings::ExtractUserName(csUser), GetParam().bResult);
-    EXPECT_EQ(csUser, GetParam().pszOut);
-    if (!GetParam().bResult) {
-        EXPECT_TRUE(log.Contains(csUser.empty()
-                                     ? "[CGeneralSettings::ExtractUserName] Username is empty."
-                                     : "CGeneralSettings::ExtractUserName got an invalid Username format " +
-                                           csUser + " "));
+TEST(ExtractUserName, KeepsTheAccountPart) {
+    const std::tuple<const char*, bool, const char*> aCases[] = {{"CONTOSO\\jsmith", true, "jsmith"},
+                                                                 {"jsmith@contoso.com", true, "jsmith"},
+                                                                 {"jsmith", true, "jsmith"},
+                                                                 {"contoso/jsmith", true, "jsmith"},
+                                                                 {"CONTOSO\\", false, "CONTOSO\\"},
+                                                                 {"contoso/", false, "contoso/"},
+                                                                 {"jsmith@", true, "jsmith@"},
+                                                                 {"a\\b\\c", true, "b\\c"},
+                                                                 {"a\\b@c", true, "b@c"},
+                                                                 {"", false, ""}};
+    for (const auto& [pszIn, bResult, pszOut] : aCases) {
+        CLogCapture log;
+        std::string csUser = pszIn;
+        EXPECT_EQ(CGeneralSettings::ExtractUserName(csUser), bResult) << pszIn;
+        EXPECT_EQ(csUser, pszOut);
+        if (!bResult) {
+            EXPECT_TRUE(log.Contains(
+                csUser.empty()
+                    ? "[CGeneralSettings::ExtractUserName] Username is empty."
+                    : "CGeneralSettings::ExtractUserName got an invalid Username format " + csUser + " "));
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Names, ExtractUserName,
-                         ::testing::Values(CUserNameCase{"CONTOSO\\jsmith", true, "jsmith"},
-                                           CUserNameCase{"jsmith@contoso.com", true, "jsmith"},
-                                           CUserNameCase{"jsmith", true, "jsmith"},
-                                           CUserNameCase{"contoso/jsmith", true, "jsmith"},
-                                           CUserNameCase{"CONTOSO\\", false, "CONTOSO\\"},
-                                           CUserNameCase{"contoso/", false, "contoso/"},
-                                           CUserNameCase{"jsmith@", true, "jsmith@"},
-                                           CUserNameCase{"a\\b\\c", true, "b\\c"},
-                                           CUserNameCase{"a\\b@c", true, "b@c"},
-                                           CUserNameCase{"", false, ""}));
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "platform/ModuleNames.h"
 #include "settings/CRSALoader.h"
 #include "settings/CWKGeneralSettings.h"
+#include "tests/directory/CacheTestSupport.h"
 #include "tests/settings/SettingsTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -95,63 +96,6 @@ TEST(RSALoader, AvailableOnlyWithTheLibraryAndAllFiveEntryPoints) {
     }
 }
 
-// A cache component that records what it is asked and fails where told.
-class CScriptedCaches : public ICacheComponents {
-public:
-    struct CCreated {
-        std::string csName;
-        int32_t nMaxItems;
-        int32_t nLifetime;
-    };
-    class CInstance : public ICacheComponent {
-    public:
-        explicit CInstance(CScriptedCaches& owner) : m_owner(owner) {}
-        HRESULT Initialize() override { return S_OK; }
-        HRESULT CreateCache(const std::string& csName, int32_t nMax, int32_t nLifetime) override {
-            m_owner.m_vCreated.push_back({csName, nMax, nLifetime});
-            return csName == m_owner.m_csFailingCache ? E_FAIL : S_OK;
-        }
-        HRESULT AddItem(const std::string&, const std::string&, const std::string&) override {
-            return E_NOTIMPL;
-        }
-        HRESULT GetItem(const std::string&, std::optional<std::string>&, const std::string&) override {
-            return E_NOTIMPL;
-        }
-        HRESULT AddItemWithSession(const std::string&, const std::string&, const std::string&,
-                                   const std::string&) override {
-            return E_NOTIMPL;
-        }
-        HRESULT GetItemWithSession(const std::string&, const std::string&, std::optional<std::string>&,
-                                   const std::string&) override {
-            return E_NOTIMPL;
-        }
-        HRESULT AddItemWithProperty(const std::string&, const std::string&, const std::string&,
-                                    const std::string&, const std::string&) override {
-            return E_NOTIMPL;
-        }
-        HRESULT GetItemWithProperty(const std::string&, const std::string&, const std::string&,
-                                    std::optional<std::string>&, const std::string&) override {
-            return E_NOTIMPL;
-        }
-
-    private:
-        CScriptedCaches& m_owner;
-    };
-
-    HRESULT InitializeThread() override { return S_OK; }
-    HRESULT CreateInstance(std::unique_ptr<ICacheComponent>& spInstance) override {
-        if (!m_bCreatable)
-            return E_NOINTERFACE_FOR_TEST;
-        spInstance = std::make_unique<CInstance>(*this);
-        return S_OK;
-    }
-
-    static constexpr HRESULT E_NOINTERFACE_FOR_TEST = static_cast<HRESULT>(0x80004002);
-    bool m_bCreatable = true;
-    std::string m_csFailingCache;
-    std::vector<CCreated> m_vCreated;
-};
-
 class StartupCaches : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -171,21 +115,25 @@ protected:
         return dwResult;
     }
 
+    // The caches asked for, as name, maximum and lifetime.
+    std::vector<std::string> Created() const {
+        std::vector<std::string> v;
+        for (const std::string& csCall : m_caches.m_vCalls)
+            if (csCall.rfind("CreateCache ", 0) == 0)
+                v.push_back(csCall.substr(12));
+        return v;
+    }
+
     CLogCapture m_log;
     CTempInstallation m_installation;
-    CScriptedCaches m_caches;
+    cachetest::CFakeComponents m_caches;
 };
 
 TEST_F(StartupCaches, FourCachesAreCreatedWithTheirSettings) {
     CWKGeneralSettings settings;
     ASSERT_EQ(Init(settings), 1u);
-    ASSERT_EQ(m_caches.m_vCreated.size(), 4u);
-    const char* apszNames[] = {"HiddenMessage", "ADUserConfig", "CommonFolderID", "RecipientSmtp"};
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(m_caches.m_vCreated[i].csName, apszNames[i]);
-        EXPECT_EQ(m_caches.m_vCreated[i].nMaxItems, 3000);
-        EXPECT_EQ(m_caches.m_vCreated[i].nLifetime, 30);
-    }
+    EXPECT_EQ(Created(), (std::vector<std::string>{"HiddenMessage 3000 30", "ADUserConfig 3000 30",
+                                                   "CommonFolderID 3000 30", "RecipientSmtp 3000 30"}));
 }
 
 TEST_F(StartupCaches, MissingOrBrokenCacheSettingsFallBackToTheStatedDefaults) {
@@ -195,9 +143,7 @@ TEST_F(StartupCaches, MissingOrBrokenCacheSettingsFallBackToTheStatedDefaults) {
 
     CWKGeneralSettings settings;
     ASSERT_EQ(Init(settings), 1u);
-    ASSERT_EQ(m_caches.m_vCreated.size(), 4u);
-    EXPECT_EQ(m_caches.m_vCreated[0].nMaxItems, 3000);
-    EXPECT_EQ(m_caches.m_vCreated[0].nLifetime, 30);
+    EXPECT_EQ(Created().at(0), "HiddenMessage 3000 30");
     for (const char* pszLine :
          {"CCoreGeneralSettings::Init could find ID_MAX_CACHE_ITEMS use 3000 as default",
           "CCoreGeneralSettings::Init could find ID_CACHE_LIFETIME use 30 minutes as default",
@@ -225,13 +171,13 @@ TEST_F(StartupCaches, ACacheThatCannotBeMadeFailsTheInitialisation) {
         {true, "RecipientSmtp", 4, "[CSWGeneralSettings::InitializeRecipientSmtpCache] CreateCache failed"},
     };
     for (const auto& c : aCases) {
-        m_caches.m_bCreatable = c.bCreatable;
-        m_caches.m_csFailingCache = c.pszFailingCache;
-        m_caches.m_vCreated.clear();
+        m_caches = cachetest::CFakeComponents();
+        m_caches.m_hrCreate = c.bCreatable ? S_OK : static_cast<HRESULT>(0x80004002);
+        m_caches.m_csFailingCall = std::string("CreateCache ") + c.pszFailingCache + " ";
         m_log.Clear();
         CWKGeneralSettings settings;
         EXPECT_EQ(Init(settings), 0u) << c.pszLine;
-        EXPECT_EQ(m_caches.m_vCreated.size(), c.nCreated) << c.pszLine;
+        EXPECT_EQ(Created().size(), c.nCreated) << c.pszLine;
         EXPECT_TRUE(m_log.Contains(c.pszLine)) << c.pszLine;
         EXPECT_TRUE(m_log.Contains("[CWKGeneralSettings::Init] CGeneralSettings::Init() failed."))
             << c.pszLine;

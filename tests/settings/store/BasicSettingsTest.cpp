@@ -1,4 +1,5 @@
 #include "settings/SettingIds.h"
+#include "tests/settings/TableFile.h"
 #include "tests/settings/store/StoreTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,29 +19,8 @@ public:
 };
 
 TEST(SettingsAtoi, FollowsTheCLibraryRules) {
-    const struct {
-        const char* pszText;
-        int32_t nExpected;
-    } cases[] = {
-        {"", 0},
-        {"abc", 0},
-        {"42", 42},
-        {"  \t42", 42},
-        {"+7", 7},
-        {"-13", -13},
-        {"12abc", 12},
-        {"1 2", 1},
-        {"- 5", 0},
-        {"--5", 0},
-        {"0x1F", 0},
-        {"2147483647", INT32_MAX},
-        {"2147483648", INT32_MAX},
-        {"-2147483648", INT32_MIN},
-        {"-99999999999999999999", INT32_MIN},
-        {"\n\v\f\r9", 9},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.nExpected, SettingsAtoi(c.pszText)) << '"' << c.pszText << '"';
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/atoi.txt"))
+        EXPECT_EQ(tabletest::Number(row.at(0)), SettingsAtoi(tabletest::Bytes(row.at(1)))) << row.at(1);
 }
 
 TEST(BasicSettings, ItemConversionRules) {

@@ -100,15 +100,6 @@ TEST(LinkCriteria, BrokenFileKeepsPreviousLinks) {
     EXPECT_EQ(csHash, criteria.GetVersionHash());
 }
 
-TEST(LinkCriteria, IntervalIsTheOwnersToSet) {
-    CLinkCriteria criteria;
-    EXPECT_EQ(15, criteria.GetRefreshInterval());
-    ASSERT_EQ(S_OK, criteria.LoadSettings(StoreFixture("LinkCriteriaSettings.xml")));
-    EXPECT_EQ(15, criteria.GetRefreshInterval());
-    criteria.SetRefreshInterval(3);
-    EXPECT_EQ(3, criteria.GetRefreshInterval());
-}
-
 TEST(LinkCriteria, SaveThenLoadGivesTheSameLinks) {
     CTempInstallation temp;
     ASSERT_TRUE(temp.IsValid());

@@ -1,4 +1,5 @@
 #include "settings/SettingIds.h"
+#include "tests/settings/TableFile.h"
 #include "tests/settings/store/StoreTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,65 +14,24 @@ namespace {
 
 constexpr int32_t UNTOUCHED = -777;
 
-struct CLookupCase {
-    const char* pszName;
-    int32_t nId;
-    int32_t nGroup;
-    bool bIntFound;
-    int32_t nIntValue; // UNTOUCHED: the output must stay as it was
-    bool bTextFound;
-    const char* pszText;
-};
-
-const CLookupCase g_lookupCases[] = {
-    {"GeneralInteger", ID_LOG_OUTPUT, SETTINGS_GROUP_GENERAL, true, 2, true, "2"},
-    {"LaterDuplicateWins", ID_LOG_LEVEL, SETTINGS_GROUP_GENERAL, true, 10, true, "10"},
-    {"GroupWithoutIdFallsBack", ID_LOG_LEVEL, 5, true, 10, true, "10"},
-    {"GroupOverridesGeneral", ID_GUARD_ENABLED, 0, true, 0, true, "0"},
-    {"InstallationWideIgnoresGroups", ID_GUARD_ENABLED, SETTINGS_GROUP_GENERAL, true, 1, true, "1"},
-    {"UnknownGroupUsesGeneral", ID_GUARD_ENABLED, 99, true, 1, true, "1"},
-    {"LaterDuplicateInGroupWins", ID_AUTO_LOGOFF, 5, true, 2, true, "2"},
-    {"MissingDescrDropsItem", 200, SETTINGS_GROUP_GENERAL, false, UNTOUCHED, false, nullptr},
-    {"GroupItemWhereGeneralDropped", 200, 5, true, 55, true, "55"},
-    {"NonNumericIsZero", 201, SETTINGS_GROUP_GENERAL, true, 0, true, "abc"},
-    {"MissingValueDropsItem", 202, SETTINGS_GROUP_GENERAL, false, UNTOUCHED, false, nullptr},
-    {"NineteenCharacterIdSaturates", INT32_MAX, SETTINGS_GROUP_GENERAL, true, 9, true, "9"},
-    {"IdByAtoiRules", 203, SETTINGS_GROUP_GENERAL, true, -42, true, "-42"},
-    {"NonNumericIdIsZero", 0, SETTINGS_GROUP_GENERAL, true, 0, true, "zero"},
-    {"EmptyValue", 204, SETTINGS_GROUP_GENERAL, true, 0, true, ""},
-    {"LargeValueSaturates", 205, SETTINGS_GROUP_GENERAL, true, INT32_MAX, true, "99999999999"},
-    {"PercentTextIsData", 208, SETTINGS_GROUP_GENERAL, true, 0, true, "%s%n %d"},
-    {"GroupItemWithoutDescrNoFallback", 206, 5, false, UNTOUCHED, false, nullptr},
-    {"SecondSettingElementMerges", 207, 5, true, 0, true, "merged"},
-    {"GroupOnlyItemInGroup", 300, 0, true, 0, true, "g0"},
-    {"GroupOnlyItemOutsideGroup", 300, SETTINGS_GROUP_GENERAL, false, UNTOUCHED, false, nullptr},
-    {"GroupWithoutItemsAnswersNothing", ID_LOG_OUTPUT, 7, false, UNTOUCHED, false, nullptr},
-    {"SettingWithoutIdSkipped", ID_LOG_OUTPUT, 0, true, 2, true, "2"},
-    {"SettingWithoutDescrSkipped", ID_LOG_OUTPUT, 9, true, 2, true, "2"},
-};
-
-void PrintTo(const CLookupCase& c, std::ostream* pOut) {
-    *pOut << c.pszName;
-}
-
-class SWSettingsLookup : public testing::TestWithParam<CLookupCase> {};
+class SWSettingsLookup : public testing::TestWithParam<tabletest::TRow> {};
 
 TEST_P(SWSettingsLookup, BothFormsFollowTheGroupRules) {
-    const CLookupCase& c = GetParam();
+    const tabletest::TRow& row = GetParam();
     CSWSettings settings;
     ASSERT_EQ(S_OK, settings.LoadSettings(StoreFixture("SWSettings.xml")));
-
+    const int32_t nId = static_cast<int32_t>(tabletest::Number(row.at(1)));
+    const int32_t nGroup = static_cast<int32_t>(tabletest::Number(row.at(2)));
     int32_t nValue = UNTOUCHED;
-    EXPECT_EQ(c.bIntFound, settings.GetSettingFromID(c.nId, nValue, c.nGroup));
-    EXPECT_EQ(c.nIntValue, nValue);
-
-    std::string csValue = "untouched";
-    EXPECT_EQ(c.bTextFound, settings.GetSettingFromID(c.nId, csValue, c.nGroup));
-    EXPECT_EQ(c.pszText ? c.pszText : "untouched", csValue);
+    EXPECT_EQ(row.at(3) != "-", settings.GetSettingFromID(nId, nValue, nGroup));
+    EXPECT_EQ(row.at(3) == "-" ? UNTOUCHED : tabletest::Number(row.at(3)), nValue);
+    std::string csValue = "-";
+    EXPECT_EQ(row.at(4) != "-", settings.GetSettingFromID(nId, csValue, nGroup));
+    EXPECT_EQ(tabletest::Bytes(row.at(4)), csValue);
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixture, SWSettingsLookup, testing::ValuesIn(g_lookupCases),
-                         [](const testing::TestParamInfo<CLookupCase>& info) { return info.param.pszName; });
+INSTANTIATE_TEST_SUITE_P(Fixture, SWSettingsLookup,
+                         testing::ValuesIn(tabletest::ReadTable("settings/lookups.txt")), tabletest::RowName);
 
 TEST(SWSettings, LoadReadsIntervalHighestGroupAndSkipsBadItems) {
     CSWSettings settings;
