@@ -207,6 +207,24 @@ constexpr DWORD CM_HANDLED_REDIRECTED = 2;
 constexpr DWORD CM_REPLACE = 3;
 constexpr DWORD CM_COMPLETED = 4;
 
+// The word for a control message in the module's log lines and the hosts' records.
+inline const char* ControlMessageWord(DWORD dwControlMessage) {
+    switch (dwControlMessage) {
+    case CM_NONE:
+        return "None";
+    case CM_IGNORE:
+        return "Ignore";
+    case CM_HANDLED_REDIRECTED:
+        return "Handled/Redirected";
+    case CM_REPLACE:
+        return "Replace";
+    case CM_COMPLETED:
+        return "Completed";
+    default:
+        return "Unknown";
+    }
+}
+
 // Client flags.
 constexpr DWORD CF_PREMIUM_CLIENT = 0x1;
 constexpr DWORD CF_NC4_CLIENT = 0x2;

@@ -4,6 +4,7 @@
 #include "filter/SettingsSingleton.h"
 #include "log/Log.h"
 #include "platform/CPlatform.h"
+#include "platform/HResultException.h"
 #include "platform/ModuleNames.h"
 #include "security/CSecurityAccess.h"
 
@@ -17,6 +18,9 @@ namespace {
 void LogEscapedException(const char* pszEntryPoint) {
     try {
         throw;
+    } catch (const CHResultException& e) {
+        LogMessage("[%s] Unexpected exception: HRESULT 0x%08X", pszEntryPoint,
+                   static_cast<unsigned>(e.Error()));
     } catch (const std::exception& e) {
         LogMessage("[%s] Unexpected exception: %s", pszEntryPoint, e.what());
     } catch (...) {

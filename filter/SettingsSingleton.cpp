@@ -17,21 +17,9 @@ Mem_Manager::Static_memory<CWKGeneralSettings> g_settingsHolder;
 
 } // namespace
 
-CCritSec& GetProcessLock() {
-    return g_processLock.m_lock;
-}
-
 CWKGeneralSettings* GetGeneralSettingsInstance() {
     CAutoLock guard(g_processLock.m_lock);
     if (!g_settingsHolder.instance())
         g_settingsHolder.create();
     return g_settingsHolder.instance();
-}
-
-void ReportProcessErrorText(WORD wType, const char* pszText) {
-    try {
-        if (CWKGeneralSettings* pSettings = GetGeneralSettingsInstance())
-            pSettings->ReportErrorText(wType, "%s", pszText ? pszText : "");
-    } catch (...) {
-    }
 }

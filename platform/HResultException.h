@@ -1,5 +1,6 @@
 // An HRESULT raised as an exception by code that cannot return one (a constructor, a setter deep in a page
-// edit); caught at the edge of the operation that called it.
+// edit, a step inside a settings load); caught at the edge of the operation that called it (the settings
+// load, or at the latest the module's entry point, which logs the HRESULT).
 #pragma once
 
 #include "platform/WinTypes.h"

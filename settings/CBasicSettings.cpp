@@ -180,7 +180,7 @@ void CBasicSettings::LoadDocument(IXmlDocument& document, const std::string& csP
         std::fputs(error.csReason.c_str(), stderr);
         std::fprintf(stderr, "Error on line %d, position %d in \"%s\".\n", static_cast<int>(error.nLine),
                      static_cast<int>(error.nLinePos), error.csUrl.c_str());
-        throw CSettingsLoadError{hr};
+        throw CHResultException(hr);
     }
     std::fputs("XML document loaded successfully\n", stderr);
 }
@@ -219,7 +219,7 @@ std::unique_ptr<IXmlDocument> CBasicSettings::OpenDocument(const std::string& cs
     m_csPath = csPath;
     std::unique_ptr<IXmlDocument> spDocument = CreateXmlDocument();
     if (!spDocument)
-        throw CSettingsLoadError{E_OUTOFMEMORY};
+        throw CHResultException(E_OUTOFMEMORY);
     LoadDocument(*spDocument, csPath);
     return spDocument;
 }

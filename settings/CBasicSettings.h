@@ -3,6 +3,7 @@
 // serialises every call.
 #pragma once
 
+#include "platform/HResultException.h"
 #include "platform/IFileSystem.h"
 #include "platform/IXmlDocument.h"
 #include "platform/WinTypes.h"
@@ -49,11 +50,6 @@ typedef std::vector<std::pair<std::string, CSettingValue>> CAttributeSlots;
 
 // Action code of DipatchSaveItem that writes an item.
 constexpr int SAVE_ACTION_WRITE_ITEM = 1;
-
-// A load failure raised inside a load and turned into its result at the load's edge.
-struct CSettingsLoadError {
-    HRESULT hr;
-};
 
 class CBasicSettings {
 public:
@@ -116,8 +112,8 @@ protected:
     virtual FILETIME64 GetSystemTimeAsFileTime() const;
 
     // Loads the document, writing the parser's complaint to standard error the way the product always has.
-    // Throws CSettingsLoadError on failure.
-    // Remembers the path, then creates and loads the document; failures are thrown as CSettingsLoadError
+    // Throws CHResultException on failure.
+    // Remembers the path, then creates and loads the document; failures are thrown as CHResultException
     // and caught at the edge of the load.
     std::unique_ptr<IXmlDocument> OpenDocument(const std::string& csPath);
     static void LoadDocument(IXmlDocument& document, const std::string& csPath);

@@ -63,8 +63,8 @@ HRESULT CLinkCriteria::LoadSettings(const std::string& csPath) {
         }
         m_mapWorkers.swap(target.mapWorkers);
         CommitLoad();
-    } catch (const CSettingsLoadError& error) {
-        hr = error.hr;
+    } catch (const CHResultException& error) {
+        hr = error.Error();
         LogMessage("[CLinkCriteria::LoadSettings] LoadLinkCriteria HRESULT exception %x",
                    static_cast<unsigned>(hr));
     } catch (const std::bad_alloc&) {

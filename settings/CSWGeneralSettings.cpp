@@ -32,7 +32,6 @@ DWORD CSWGeneralSettings::Init(const char* pszProductName, const char* pszModule
                                const char* pszResourceModuleName, const char* pszRegistryKey,
                                int nFolderLevels) {
     m_pageCharSet.Init(pszProductName, pszModuleFileName, pszResourceModuleName);
-    PreInit();
     // Files, the event source, the caches and the log belong to the process, not to whoever the calling
     // thread serves.
     CRevertToSelfScope processIdentity;

@@ -54,10 +54,6 @@ public:
     CBKCache& GetRecipientSmtpCache() { return m_recipientSmtpCache; }
     const std::string& GetCoreCacheName() const { return m_csCoreCacheName; }
 
-protected:
-    // Called first by Init; a point for derived settings to prepare themselves.
-    virtual void PreInit() {}
-
 private:
     struct CCacheTexts;
     bool InitializeCache(CBKCache& cache, const char* pszCacheName, DWORD dwMaxItemsId, DWORD dwLifetimeId,

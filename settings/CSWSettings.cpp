@@ -72,8 +72,8 @@ HRESULT CSWSettings::LoadSettings(const std::string& csPath) {
         int32_t nInterval = 0;
         if (GetSettingFromID(ID_REFRESH_INTERVAL, nInterval, SETTINGS_GROUP_GENERAL))
             m_nRefreshInterval = nInterval;
-    } catch (const CSettingsLoadError& error) {
-        hr = error.hr;
+    } catch (const CHResultException& error) {
+        hr = error.Error();
         LogMessage("[CSWSettings::LoadSettings] LoadSettings HRESULT exception %x",
                    static_cast<unsigned>(hr));
     } catch (const std::bad_alloc&) {

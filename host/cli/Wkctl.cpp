@@ -35,9 +35,8 @@ void PrintNotification(std::ostream& out, const CHostNotificationRecord& n) {
     if (n.m_dwCode == 0x40 || n.m_dwCode == 0x400)
         out << " status " << n.m_dwHttpStatus;
     out << ": result " << n.m_dwResult << ", control message " << n.m_dwControlMessage << " ("
-        << HostControlMessageWord(n.m_dwControlMessage) << "), client flags "
-        << HostHexText(n.m_dwClientFlags) << ", criteria " << n.m_dwCriteria << ", worker context "
-        << YesNo(n.m_bWorkerContext) << '\n';
+        << ControlMessageWord(n.m_dwControlMessage) << "), client flags " << HostHexText(n.m_dwClientFlags)
+        << ", criteria " << n.m_dwCriteria << ", worker context " << YesNo(n.m_bWorkerContext) << '\n';
     if (n.m_bException)
         out << "  exception left HttpFilterProc: " << ReadableText(n.m_csException) << '\n';
     for (const auto& read : n.m_vReads) {

@@ -43,23 +43,6 @@ std::string HostNotificationName(DWORD dwCode) {
     return HostHexText(dwCode);
 }
 
-const char* HostControlMessageWord(DWORD dwControlMessage) {
-    switch (dwControlMessage) {
-    case 0:
-        return "None";
-    case 1:
-        return "Ignore";
-    case 2:
-        return "Handled/Redirected";
-    case 3:
-        return "Replace";
-    case 4:
-        return "Completed";
-    default:
-        return "Unknown";
-    }
-}
-
 std::string HostNotificationFlagsText(DWORD dwFlags) {
     std::string csText;
     DWORD dwRest = dwFlags;

@@ -2,6 +2,7 @@
 // callbacks the module made during it. Both hosts print or serialise these records; tests assert on them.
 #pragma once
 
+#include "abi/HostAbi.h"
 #include "platform/WinTypes.h"
 
 #include <cstdint>
@@ -13,9 +14,6 @@ constexpr DWORD HOST_NOTIFICATION_ORDER[] = {0x00004000, 0x04000000, 0x00000040,
 
 // "PREPROC_HEADERS" and so on; "0x%08X" for a code the host does not send.
 std::string HostNotificationName(DWORD dwCode);
-// The control message's display word: "None", "Ignore", "Handled/Redirected", "Replace", "Completed",
-// "Unknown".
-const char* HostControlMessageWord(DWORD dwControlMessage);
 // The IIS notification flags as "SEND_RESPONSE|END_OF_REQUEST|...", unknown bits as one hexadecimal rest.
 std::string HostNotificationFlagsText(DWORD dwFlags);
 // "0x%08X".

@@ -35,7 +35,7 @@ void WriteNotification(CJsonWriter& json, const CHostNotificationRecord& n) {
     json.Key("httpStatus").Number(n.m_dwHttpStatus);
     json.Key("result").Number(n.m_dwResult);
     json.Key("controlMessage").Number(n.m_dwControlMessage);
-    json.Key("controlWord").String(HostControlMessageWord(n.m_dwControlMessage));
+    json.Key("controlWord").String(ControlMessageWord(n.m_dwControlMessage));
     json.Key("clientFlags").Number(n.m_dwClientFlags);
     json.Key("criteria").Number(n.m_dwCriteria);
     json.Key("workerContext").Bool(n.m_bWorkerContext);

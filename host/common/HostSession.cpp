@@ -605,7 +605,7 @@ void CHostRun::Execute() {
         csReason = last.m_bException
                        ? "an exception left " + last.m_csName
                        : "control message " + std::to_string(last.m_dwControlMessage) + " (" +
-                             HostControlMessageWord(last.m_dwControlMessage) + ") after " + last.m_csName;
+                             ControlMessageWord(last.m_dwControlMessage) + ") after " + last.m_csName;
     };
 
     for (DWORD dwCode : HOST_NOTIFICATION_ORDER) {

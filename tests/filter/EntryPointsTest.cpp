@@ -4,12 +4,14 @@
 #include "filter/SettingsSingleton.h"
 #include "host/testing/TestHost.h"
 #include "platform/CPlatform.h"
+#include "platform/HResultException.h"
 #include "tests/filter/PlatformDoubles.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -196,21 +198,32 @@ TEST(EndOfRequest, DeletesTheWorkerContextOnce) {
 
 class CThrowingDebugOutput : public IDebugOutput {
 public:
-    void Write(const char*) override { throw std::runtime_error("debugger channel broke"); }
+    explicit CThrowingDebugOutput(std::function<void()> fnThrow) : m_fnThrow(std::move(fnThrow)) {}
+    void Write(const char*) override { m_fnThrow(); }
+    std::function<void()> m_fnThrow;
 };
 
 TEST(HttpFilterProc, NoExceptionLeavesTheEntryPoint) {
-    CLogCapture capture;
-    CThrowingDebugOutput debug;
-    CPlatform::SetDebug(&debug);
-    CDLLContext context;
-    context.m_dwNotificationType = SF_NOTIFY_END_OF_REQUEST;
-    DWORD dwResult = 0;
-    EXPECT_NO_THROW(dwResult = HttpFilterProc(&context));
-    CPlatform::SetDebug(nullptr);
-    EXPECT_EQ(dwResult, ERROR_INVALID_DATA);
-    EXPECT_EQ(context.m_dwControlMessage, CM_IGNORE);
-    EXPECT_TRUE(capture.Contains("[HttpFilterProc] Unexpected exception: debugger channel broke"));
+    const std::pair<std::function<void()>, const char*> aCases[] = {
+        {[] { throw std::runtime_error("debugger channel broke"); },
+         "[HttpFilterProc] Unexpected exception: debugger channel broke"},
+        {[] { throw CHResultException(E_OUTOFMEMORY); },
+         "[HttpFilterProc] Unexpected exception: HRESULT 0x8007000E"},
+    };
+    for (const auto& [fnThrow, pszLine] : aCases) {
+        SCOPED_TRACE(pszLine);
+        CLogCapture capture;
+        CThrowingDebugOutput debug(fnThrow);
+        CPlatform::SetDebug(&debug);
+        CDLLContext context;
+        context.m_dwNotificationType = SF_NOTIFY_END_OF_REQUEST;
+        DWORD dwResult = 0;
+        EXPECT_NO_THROW(dwResult = HttpFilterProc(&context));
+        CPlatform::SetDebug(nullptr);
+        EXPECT_EQ(dwResult, ERROR_INVALID_DATA);
+        EXPECT_EQ(context.m_dwControlMessage, CM_IGNORE);
+        EXPECT_TRUE(capture.Contains(pszLine));
+    }
 }
 
 TEST(Singleton, RacingThreadsShareOneSettingsObject) {

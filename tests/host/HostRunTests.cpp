@@ -87,7 +87,7 @@ struct CStopCase {
 std::string StopCaseName(const ::testing::TestParamInfo<CStopCase>& info) {
     const CStopCase& c = info.param;
     std::string csName = std::string(HostNotificationName(c.dwAt)) + "_" +
-                         HostControlMessageWord(c.dwControlMessage) + (c.bBody ? "" : "_NoBody");
+                         ControlMessageWord(c.dwControlMessage) + (c.bBody ? "" : "_NoBody");
     for (char& ch : csName)
         ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
     return csName;
@@ -107,7 +107,7 @@ TEST_P(HostStopRuleTest, OnlyEndOfRequestFollowsIgnoreOrCompleted) {
     EXPECT_TRUE(record.m_vAnomalies.empty());
     // Whatever was left out is accounted for, with the reason naming the control message (or the body).
     EXPECT_EQ(record.m_vNotifications.size() + record.m_vSkipped.size(), 5u);
-    const char* pszReason = c.bBody ? HostControlMessageWord(c.dwControlMessage) : "no response body";
+    const char* pszReason = c.bBody ? ControlMessageWord(c.dwControlMessage) : "no response body";
     for (const auto& skipped : record.m_vSkipped)
         EXPECT_NE(skipped.m_csReason.find(pszReason), std::string::npos) << skipped.m_csReason;
 }
