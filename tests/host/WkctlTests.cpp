@@ -35,8 +35,12 @@ struct CTempFile {
 TEST(WkctlOptionsTest, RefusesBadInputWithAPreciseMessage) {
     const std::vector<std::pair<Args, const char*>> cases = {
         {{}, "no command given"},
-        {{"frobnicate"}, "unknown command 'frobnicate'"},
+        {{"frobnicate"}, "unknown command 'frobnicate' (the commands are 'run' and 'texts')"},
+        {{"--bogus"}, "unknown command '--bogus'"},
         {{"run"}, "run needs --install DIR or --module PATH"},
+        {{"texts", "--culture", "de"}, "texts needs --install DIR"},
+        {{"texts", "--install", "d", "--module", "m"}, "unknown option '--module'"},
+        {{"run", "--install", "d", "texts"}, "unexpected argument 'texts'"},
         {{"run", "--json"}, "run needs --install DIR or --module PATH"},
         {{"run", "--install"}, "option --install needs a value"},
         {{"run", "--install", "d", "--url"}, "option --url needs a value"},
@@ -47,11 +51,14 @@ TEST(WkctlOptionsTest, RefusesBadInputWithAPreciseMessage) {
         {{"run", "--install", "d", "--"}, "unexpected argument '--'"},
         {{"run", "--install", "d", "--json=1"}, "option --json takes no value"},
         {{"run", "--install", "d", "--install", "e"}, "option --install given more than once"},
+        {{"run", "--install", "d", "--json", "--json"}, "option --json given more than once"},
         {{"run", "--install", "d", "--status", "abc"}, "option --status expects an HTTP status"},
         {{"run", "--install", "d", "--status", "99"}, "from 100 to 999, got '99'"},
         {{"run", "--install", "d", "--status", "1000"}, "from 100 to 999, got '1000'"},
         {{"run", "--install", "d", "--status", ""}, "got ''"},
-        {{"run", "--install", "d", "--subscription-type", "-1"}, "--subscription-type expects a number"},
+        {{"run", "--install", "d", "--subscription-type", "-1"},
+         "option --subscription-type expects a number from 0 to 4294967295 (decimal or 0x hexadecimal), got "
+         "'-1'"},
         {{"run", "--install", "d", "--subscription-type", "4294967296"}, "got '4294967296'"},
         {{"run", "--install", "d", "--subscription-type", " 1"}, "got ' 1'"},
         {{"run", "--install", "d", "--link-criteria", "0x"}, "--link-criteria expects a number"},
@@ -62,7 +69,8 @@ TEST(WkctlOptionsTest, RefusesBadInputWithAPreciseMessage) {
         {{"run", "--install", "d", "--header", "Bad Name: v"}, "--header expects"},
         {{"run", "--install", "d", "--server-variable", "=v"}, "--server-variable expects NAME=VALUE"},
         {{"run", "--install", "d", "--server-variable", "NAME"}, "--server-variable expects NAME=VALUE"},
-        {{"run", "--install", "d", "--request-value", "A B=1"}, "contains a blank"},
+        {{"run", "--install", "d", "--request-value", "A B=1"},
+         "option --request-value: the name 'A B' contains a blank or control character"},
         {{"run", "--install", "d", "--url", "owa"}, "--url expects a path beginning with '/'"},
         {{"run", "--install", "d", "--url", "/a b"}, "--url expects"},
         {{"run", "--install", "d", "--method", ""}, "--method expects a method name"},
@@ -102,7 +110,7 @@ TEST(WkctlOptionsTest, TakesEveryOption) {
     ASSERT_TRUE(
         ParseWkctlArguments(Split("run|--install|/opt/wk/|--method|POST|--url=/owa/?Cmd=logoff|--user-agent|"
                                   "Mozilla/5.0 (X11)|--cookie|a=b; c=d|--subscription-type|0x0E|"
-                                  "--link-criteria|7|--status=302|--header|X-One:  1 |--header|X-Two:2|"
+                                  "--link-criteria|010|--status=302|--header|X-One:  1 |--header|X-Two:2|"
                                   "--server-variable|LOGON_USER=D\\u|--server-variable|EMPTY=|"
                                   "--request-value|BK_USERNAME=u=v|--accept-language|de|--referer|"
                                   "https://r/|--server|https://m|--virtual-dir|/mail|--body-file|b.html|"
@@ -115,7 +123,7 @@ TEST(WkctlOptionsTest, TakesEveryOption) {
               std::make_tuple("POST", "/owa/?Cmd=logoff", "Mozilla/5.0 (X11)", "b.html", "/tmp/l.txt"));
     EXPECT_EQ(
         std::tie(options.m_dwSubscriptionType, options.m_dwLinkCriteria, options.m_dwStatus, options.m_bJson),
-        std::make_tuple(14u, 7u, 302u, true));
+        std::make_tuple(14u, 10u, 302u, true));
     EXPECT_EQ(options.m_vHeaders, (Pairs{{"X-One", "1"}, {"X-Two", "2"}}));
     EXPECT_EQ(options.m_vServerVariables, (Pairs{{"LOGON_USER", "D\\u"}, {"EMPTY", ""}}));
     EXPECT_EQ(options.m_vRequestValues, (Pairs{{"BK_USERNAME", "u=v"}}));
@@ -160,13 +168,24 @@ TEST(WkctlOptionsTest, TakesEveryOption) {
         EXPECT_EQ(spIdentity->vGroupSids.size(), c.nGroups) << c.pszLine;
     }
 
-    // --module overrides --install; help needs nothing else.
+    // --module overrides --install; the culture is the texts command's own.
     ASSERT_TRUE(ParseWkctlArguments({"run", "--install", "/i", "--module", "./m.so"}, options, csError));
     EXPECT_EQ(options.ModulePath(), "./m.so");
-    for (const Args& vArgs : {Args{"--help"}, Args{"-h"}, Args{"help"}, Args{"run", "--help"},
-                              Args{"run", "-h", "--status", "200"}}) {
+    ASSERT_TRUE(ParseWkctlArguments({"texts", "--install", "/i", "--culture", "de,fr"}, options, csError));
+    EXPECT_EQ(std::tie(options.m_csCommand, options.m_bCulture, options.m_bAcceptLanguage),
+              std::make_tuple("texts", true, false));
+    // Help needs nothing else, and is the help of the command it was asked for.
+    const std::vector<std::pair<Args, const char*>> helps = {
+        {{"--help"}, "Usage: wkctl [OPTIONS] SUBCOMMAND"},
+        {{"-h"}, "  texts "},
+        {{"help"}, "  run "},
+        {{"run", "--help"}, "  --install DIR "},
+        {{"run", "-h", "--status", "200"}, "  --group-sid SID "},
+        {{"texts", "-h"}, "  --culture TEXT "}};
+    for (const auto& [vArgs, pszPart] : helps) {
         ASSERT_TRUE(ParseWkctlArguments(vArgs, options, csError)) << csError;
         EXPECT_TRUE(options.m_bHelp);
+        ExpectParts(options.m_csHelp, {pszPart});
     }
 }
 
@@ -209,9 +228,10 @@ TEST(WkctlRunTest, ExitCodesAndMessages) {
     for (const auto& [vArgs, nExit, csExpectedErr] : cases) {
         EXPECT_EQ(Wkctl(vArgs, nullptr, csOut, csErr), nExit) << vArgs.back();
         EXPECT_EQ(csErr, csExpectedErr);
+        EXPECT_EQ(csOut, "") << vArgs.back();
     }
-    EXPECT_EQ(Wkctl({"--help"}, nullptr, csOut, csErr), WKCTL_EXIT_COMPLETED);
-    EXPECT_NE(csOut.find("Usage: wkctl run --install DIR"), std::string::npos);
+    EXPECT_EQ(Wkctl({"run", "--help"}, nullptr, csOut, csErr), WKCTL_EXIT_COMPLETED);
+    ExpectParts(csOut, {"Usage: wkctl run [OPTIONS]", "Exit status: 0 the run completed"});
     EXPECT_TRUE(csErr.empty());
     EXPECT_EQ(Wkctl({"run", "--module", WK_TEST_DATA_DIR "/host/sample-page.html"}, nullptr, csOut, csErr),
               WKCTL_EXIT_MODULE_FAILED);
@@ -303,6 +323,7 @@ TEST(WkctlProgramTest, ExitStatus) {
     const std::vector<std::pair<std::string, int>> cases = {
         {"--help", 0},
         {"", 2},
+        {"texts --install", 2},
         {"run --install /nonexistent --link-criteria x", 2},
         {"run --install /nonexistent", 1},
         {std::string("run --module '") + WK_FAKE_MODULE_PATH + "' --json", 0},
