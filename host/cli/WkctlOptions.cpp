@@ -81,9 +81,17 @@ CNamedValue Header(const std::string& csText) {
     return {csName, Trim(csValue)};
 }
 
+bool IsMethod(const std::string& csText) {
+    return !csText.empty() && !HasBlankOrControl(csText);
+}
+
+bool IsPath(const std::string& csText) {
+    return IsMethod(csText) && csText[0] == '/';
+}
+
 bool IsUser(const std::string& csText) {
     const auto [csDomain, csUser] = SplitAt(csText, '\\');
-    return !csUser.empty() && !HasBlankOrControl(csUser) && !HasBlankOrControl(csDomain);
+    return IsMethod(csUser) && !HasBlankOrControl(csDomain);
 }
 
 std::vector<BYTE> SidBytes(const std::string& csText) {
@@ -91,33 +99,42 @@ std::vector<BYTE> SidBytes(const std::string& csText) {
     return CSid::FromString(csText.c_str(), sid) == ERROR_SUCCESS ? sid.GetBytes() : std::vector<BYTE>();
 }
 
+bool IsSid(const std::string& csText) {
+    return !SidBytes(csText).empty();
+}
+
 const char* const SID_EXPECTED = "a SID such as S-1-5-21-1-2-3-1105";
 
-// An option given any number of times, its values handed over one by one in the order given.
-CLI::Option* AddRepeatable(CLI::App& app, const char* pszName, const char* pszValue, const char* pszHelp,
-                           CLI::Validator check, const std::function<void(std::string)>& fnEach) {
+template <typename T>
+CLI::Option* Add(CLI::App& app, const char* pszName, T& value, const char* pszValue, const char* pszHelp) {
+    return app.add_option(pszName, value, pszHelp)->type_name(pszValue);
+}
+
+// An option whose values are handed over one by one, in the order given.
+CLI::Option* AddEach(CLI::App& app, const char* pszName, const char* pszValue, const char* pszHelp,
+                     CLI::Validator check, const std::function<void(std::string)>& fnEach) {
     return app.add_option(pszName, CLI::callback_t(), pszHelp)
         ->type_name(pszValue)
-        ->check(std::move(check))
-        ->each(fnEach)
+        ->check(check)
+        ->each(fnEach);
+}
+
+CLI::Option* AddRepeatable(CLI::App& app, const char* pszName, const char* pszValue, const char* pszHelp,
+                           CLI::Validator check, const std::function<void(std::string)>& fnEach) {
+    return AddEach(app, pszName, pszValue, pszHelp, std::move(check), fnEach)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
 
 void DefineRequest(CLI::App& run, CWkctlOptions& o) {
     run.option_defaults()->group("Request");
-    run.add_option("--method", o.m_csMethod, "request method (default GET)")
-        ->type_name("NAME")
-        ->check(Valid("a method name such as GET",
-                      [](const std::string& v) { return !v.empty() && !HasBlankOrControl(v); }));
-    run.add_option("--url", o.m_csUrl, "request URL, path and query (default /owa/)")
-        ->type_name("PATH")
-        ->check(Valid("a path beginning with '/' and without blanks", [](const std::string& v) {
-            return !v.empty() && v[0] == '/' && !HasBlankOrControl(v);
-        }));
-    run.add_option("--user-agent", o.m_csUserAgent, "User-Agent header");
-    run.add_option("--cookie", o.m_csCookie, "Cookie header, e.g. \"a=b; c=d\"");
-    run.add_option("--accept-language", o.m_csAcceptLanguage, "Accept-Language header");
-    run.add_option("--referer", o.m_csReferer, "Referer header")->type_name("URL");
+    Add(run, "--method", o.m_csMethod, "NAME", "request method (default GET)")
+        ->check(Valid("a method name such as GET", IsMethod));
+    Add(run, "--url", o.m_csUrl, "PATH", "request URL, path and query (default /owa/)")
+        ->check(Valid("a path beginning with '/' and without blanks", IsPath));
+    Add(run, "--user-agent", o.m_csUserAgent, "TEXT", "User-Agent header");
+    Add(run, "--cookie", o.m_csCookie, "TEXT", "Cookie header, e.g. \"a=b; c=d\"");
+    Add(run, "--accept-language", o.m_csAcceptLanguage, "TEXT", "Accept-Language header");
+    Add(run, "--referer", o.m_csReferer, "URL", "Referer header");
     AddRepeatable(run, "--header", "\"Name: value\"", "another request header (repeatable)",
                   Valid("\"Name: value\"", [](const std::string& v) { return !Header(v).first.empty(); }),
                   [&o](const std::string& v) { o.m_vHeaders.push_back(Header(v)); });
@@ -126,56 +143,42 @@ void DefineRequest(CLI::App& run, CWkctlOptions& o) {
     AddRepeatable(run, "--request-value", "N=V", "a value of the host's request information (repeatable)",
                   Assignment(),
                   [&o](const std::string& v) { o.m_vRequestValues.push_back(SplitAt(v, '=')); });
-    run.add_option("--subscription-type", o.m_dwSubscriptionType,
-                   "the host's class of the request URL (default 0)")
-        ->type_name("N")
+    Add(run, "--subscription-type", o.m_dwSubscriptionType, "N",
+        "the host's class of the request URL (default 0)")
         ->transform(Number());
-    run.add_option("--link-criteria", o.m_dwLinkCriteria, "the link criteria of the request (default 0)")
-        ->type_name("N")
+    Add(run, "--link-criteria", o.m_dwLinkCriteria, "N", "the link criteria of the request (default 0)")
         ->transform(Number());
-    run.add_option("--server", o.m_csServer, "webmail server address (default https://localhost)")
-        ->type_name("URL");
-    run.add_option("--virtual-dir", o.m_csVirtualDir, "webmail virtual directory (default /owa)")
-        ->type_name("DIR");
+    Add(run, "--server", o.m_csServer, "URL", "webmail server address (default https://localhost)");
+    Add(run, "--virtual-dir", o.m_csVirtualDir, "DIR", "webmail virtual directory (default /owa)");
 }
 
 void DefineIdentity(CLI::App& run, CWkctlOptions& o) {
     run.option_defaults()->group("Identity (the request's authenticated user; none: an anonymous request)");
-    run.add_option_function<std::string>(
-           "--user",
-           [&o](const std::string& v) { std::tie(o.m_csUserDomain, o.m_csUser) = SplitAt(v, '\\'); },
-           "user name, with or without its domain")
-        ->type_name("DOMAIN\\NAME")
-        ->check(Valid("DOMAIN\\name or name", IsUser));
-    run.add_option_function<std::string>(
-           "--user-sid", [&o](const std::string& v) { o.m_vUserSid = SidBytes(v); },
-           "the user's SID, S-1-5-21-...")
-        ->type_name("SID")
-        ->check(Valid(SID_EXPECTED, [](const std::string& v) { return !SidBytes(v).empty(); }));
+    AddEach(run, "--user", "DOMAIN\\NAME", "user name, with or without its domain",
+            Valid("DOMAIN\\name or name", IsUser),
+            [&o](const std::string& v) { std::tie(o.m_csUserDomain, o.m_csUser) = SplitAt(v, '\\'); });
+    AddEach(run, "--user-sid", "SID", "the user's SID, S-1-5-21-...", Valid(SID_EXPECTED, IsSid),
+            [&o](const std::string& v) { o.m_vUserSid = SidBytes(v); });
     AddRepeatable(run, "--group-sid", "SID", "a group the user belongs to (repeatable)",
-                  Valid(SID_EXPECTED, [](const std::string& v) { return !SidBytes(v).empty(); }),
+                  Valid(SID_EXPECTED, IsSid),
                   [&o](const std::string& v) { o.m_vGroupSids.push_back(SidBytes(v)); });
 }
 
 void DefineRun(CLI::App& run, CWkctlOptions& o) {
     run.option_defaults()->group("Module");
-    run.add_option("--install", o.m_csInstall,
-                   "installation folder (the module is DIR/Wendrake/bin/WK_ServiceWorker.so)")
-        ->type_name("DIR");
-    run.add_option("--module", o.m_csModule, "load this module file instead")->type_name("PATH");
+    Add(run, "--install", o.m_csInstall, "DIR",
+        "installation folder (the module is DIR/Wendrake/bin/WK_ServiceWorker.so)");
+    Add(run, "--module", o.m_csModule, "PATH", "load this module file instead");
     DefineRequest(run, o);
     DefineIdentity(run, o);
     run.option_defaults()->group("Response");
-    run.add_option("--status", o.m_dwStatus, "HTTP status of the response (default 200)")
-        ->type_name("N")
+    Add(run, "--status", o.m_dwStatus, "N", "HTTP status of the response (default 200)")
         ->transform(Number(100, 999, "an HTTP status from 100 to 999"));
-    run.add_option("--body-file", o.m_csBodyFile, "response body; only with a body is SEND_RAW_DATA sent")
-        ->type_name("FILE");
+    Add(run, "--body-file", o.m_csBodyFile, "FILE", "response body; only with a body is SEND_RAW_DATA sent");
     run.option_defaults()->group("Output");
     run.add_flag("--json", o.m_bJson, "one JSON record instead of the readable report")
         ->disable_flag_override();
-    run.add_option("--show-log", o.m_csShowLog, "also print the lines the run added to this log file")
-        ->type_name("FILE");
+    Add(run, "--show-log", o.m_csShowLog, "FILE", "also print the lines the run added to this log file");
     run.footer(
         "The module is registered, sent PREPROC_HEADERS, AUTH_COMPLETE, SEND_RESPONSE, SEND_RAW_DATA and\n"
         "END_OF_REQUEST as far as it lets the request go on, and terminated.\n"
@@ -185,13 +188,11 @@ void DefineRun(CLI::App& run, CWkctlOptions& o) {
 }
 
 void DefineTexts(CLI::App& texts, CWkctlOptions& o) {
-    texts
-        .add_option("--install", o.m_csInstall,
-                    "installation folder; the texts are read from DIR/Wendrake/Resource")
-        ->type_name("DIR");
-    texts.add_option("--accept-language", o.m_csAcceptLanguage, "the browser's Accept-Language");
-    texts.add_option("--culture", o.m_csCulture,
-                     "the user's directory culture, which wins over the browser's");
+    Add(texts, "--install", o.m_csInstall, "DIR",
+        "installation folder; the texts are read from DIR/Wendrake/Resource");
+    Add(texts, "--accept-language", o.m_csAcceptLanguage, "TEXT", "the browser's Accept-Language");
+    Add(texts, "--culture", o.m_csCulture, "TEXT",
+        "the user's directory culture, which wins over the browser's");
     texts.footer(
         "The language is the culture's, else the browser's, else English; each text is marked where it\n"
         "falls back to English.\n"
