@@ -257,8 +257,6 @@ void PrintDeferredReportAtExit() {
 
 int RunWkctl(const std::vector<std::string>& vArgs, std::ostream& out, std::ostream& err,
              bool bMayDeferToExit) {
-    if (!vArgs.empty() && vArgs[0] == "texts")
-        return RunWkctlTexts(std::vector<std::string>(vArgs.begin() + 1, vArgs.end()), out, err);
     CWkctlOptions options;
     std::string csError;
     if (!ParseWkctlArguments(vArgs, options, csError)) {
@@ -266,9 +264,11 @@ int RunWkctl(const std::vector<std::string>& vArgs, std::ostream& out, std::ostr
         return WKCTL_EXIT_USAGE;
     }
     if (options.m_bHelp) {
-        out << WkctlUsage();
+        out << options.m_csHelp;
         return WKCTL_EXIT_COMPLETED;
     }
+    if (options.m_csCommand == "texts")
+        return RunWkctlTexts(options, out, err);
 
     std::string csBody;
     if (!options.m_csBodyFile.empty() && !ReadWholeFile(options.m_csBodyFile, csBody, csError)) {

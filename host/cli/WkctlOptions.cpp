@@ -2,210 +2,251 @@
 
 #include "security/CSid.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <functional>
-#include <set>
 
 namespace {
 
+using CNamedValue = std::pair<std::string, std::string>;
+
 bool HasBlankOrControl(const std::string& csText) {
-    for (unsigned char ch : csText)
-        if (ch <= 0x20 || ch == 0x7F)
-            return true;
-    return false;
+    return std::any_of(csText.begin(), csText.end(),
+                       [](unsigned char ch) { return ch <= 0x20 || ch == 0x7F; });
 }
 
 std::string Trim(const std::string& csText) {
     size_t nStart = csText.find_first_not_of(" \t");
     if (nStart == std::string::npos)
         return std::string();
-    size_t nEnd = csText.find_last_not_of(" \t");
-    return csText.substr(nStart, nEnd - nStart + 1);
+    return csText.substr(nStart, csText.find_last_not_of(" \t") - nStart + 1);
 }
 
-bool ParseNumberOption(const std::string& csOption, const std::string& csValue, DWORD& dwValue,
-                       std::string& csError) {
-    if (ParseDword(csValue, dwValue))
-        return true;
-    csError = "option " + csOption +
-              " expects a number from 0 to 4294967295 (decimal or 0x hexadecimal), got '" + csValue + "'";
-    return false;
+// CLI11 reports a validator's complaint as "NAME: complaint". The complaints here are what follows "option
+// NAME" in wkctl's message; Complaint() puts the two together again.
+std::string Expects(const char* pszWhat, const std::string& csValue) {
+    return std::string(" expects ") + pszWhat + ", got '" + csValue + "'";
 }
 
-// "NAME=VALUE" with a non-empty name.
-bool ParseAssignment(const std::string& csOption, const std::string& csValue,
-                     std::vector<std::pair<std::string, std::string>>& vInto, std::string& csError) {
-    size_t nEquals = csValue.find('=');
-    if (nEquals == std::string::npos || nEquals == 0) {
-        csError = "option " + csOption + " expects NAME=VALUE, got '" + csValue + "'";
-        return false;
-    }
-    std::string csName = csValue.substr(0, nEquals);
-    if (HasBlankOrControl(csName)) {
-        csError = "option " + csOption + ": the name '" + csName + "' contains a blank or control character";
-        return false;
-    }
-    vInto.emplace_back(csName, csValue.substr(nEquals + 1));
-    return true;
+CLI::Validator Valid(const char* pszWhat, std::function<bool(const std::string&)> fnValid) {
+    return CLI::Validator(
+        [=](std::string& csValue) { return fnValid(csValue) ? std::string() : Expects(pszWhat, csValue); },
+        "");
 }
 
-// A SID option's value in its binary form, or a complaint naming the option.
-bool ParseSidOption(const char* pszOption, const std::string& csValue, std::vector<BYTE>& vSid,
-                    std::string& csError) {
+// Handed on in decimal: CLI11's own conversion reads a leading 0 as octal and accepts blanks and signs.
+CLI::Validator Number(DWORD dwMin = 0, DWORD dwMax = 0xFFFFFFFF,
+                      const char* pszWhat = "a number from 0 to 4294967295 (decimal or 0x hexadecimal)") {
+    return CLI::Validator(
+        [=](std::string& csValue) {
+            DWORD dwValue = 0;
+            if (!ParseDword(csValue, dwValue) || dwValue < dwMin || dwValue > dwMax)
+                return Expects(pszWhat, csValue);
+            csValue = std::to_string(dwValue);
+            return std::string();
+        },
+        "");
+}
+
+CLI::Validator Assignment() {
+    return CLI::Validator(
+        [](std::string& csValue) {
+            const size_t nEquals = csValue.find('=');
+            if (nEquals == std::string::npos || nEquals == 0)
+                return Expects("NAME=VALUE", csValue);
+            const std::string csName = csValue.substr(0, nEquals);
+            return HasBlankOrControl(csName)
+                       ? ": the name '" + csName + "' contains a blank or control character"
+                       : std::string();
+        },
+        "");
+}
+
+CNamedValue SplitAt(const std::string& csText, char chSeparator) {
+    const size_t nAt = csText.find(chSeparator);
+    if (nAt == std::string::npos)
+        return {std::string(), csText};
+    return {csText.substr(0, nAt), csText.substr(nAt + 1)};
+}
+
+// "Name: value", trimmed; an empty name for anything else.
+CNamedValue Header(const std::string& csText) {
+    if (csText.find(':') == std::string::npos)
+        return {};
+    auto [csName, csValue] = SplitAt(csText, ':');
+    csName = Trim(csName);
+    if (HasBlankOrControl(csName))
+        return {};
+    return {csName, Trim(csValue)};
+}
+
+bool IsMethod(const std::string& csText) {
+    return !csText.empty() && !HasBlankOrControl(csText);
+}
+
+bool IsPath(const std::string& csText) {
+    return IsMethod(csText) && csText[0] == '/';
+}
+
+bool IsUser(const std::string& csText) {
+    const auto [csDomain, csUser] = SplitAt(csText, '\\');
+    return IsMethod(csUser) && !HasBlankOrControl(csDomain);
+}
+
+std::vector<BYTE> SidBytes(const std::string& csText) {
     CSid sid;
-    if (CSid::FromString(csValue.c_str(), sid) != ERROR_SUCCESS) {
-        csError = std::string("option ") + pszOption + " expects a SID such as S-1-5-21-1-2-3-1105, got '" +
-                  csValue + "'";
-        return false;
-    }
-    vSid = sid.GetBytes();
-    return true;
+    return CSid::FromString(csText.c_str(), sid) == ERROR_SUCCESS ? sid.GetBytes() : std::vector<BYTE>();
 }
 
-struct COption {
-    const char* pszName;
-    bool bTakesValue;
-    bool bRepeatable;
-    std::function<bool(CWkctlOptions&, const std::string&, std::string&)> fnApply;
-};
+bool IsSid(const std::string& csText) {
+    return !SidBytes(csText).empty();
+}
 
-const std::vector<COption>& Options() {
-    static const std::vector<COption> s_vOptions = {
-        {"--help", false, true,
-         [](CWkctlOptions& o, const std::string&, std::string&) { return o.m_bHelp = true; }},
-        {"--json", false, false,
-         [](CWkctlOptions& o, const std::string&, std::string&) { return o.m_bJson = true; }},
-        {"--install", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string&) {
-             o.m_csInstall = v;
-             return true;
-         }},
-        {"--module", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string&) {
-             o.m_csModule = v;
-             return true;
-         }},
-        {"--method", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string& e) {
-             if (v.empty() || HasBlankOrControl(v)) {
-                 e = "option --method expects a method name such as GET, got '" + v + "'";
-                 return false;
-             }
-             o.m_csMethod = v;
-             return true;
-         }},
-        {"--url", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string& e) {
-             if (v.empty() || v[0] != '/' || HasBlankOrControl(v)) {
-                 e = "option --url expects a path beginning with '/' and without blanks, got '" + v + "'";
-                 return false;
-             }
-             o.m_csUrl = v;
-             return true;
-         }},
-        {"--user-agent", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string&) {
-             o.m_csUserAgent = v;
-             return o.m_bUserAgent = true;
-         }},
-        {"--cookie", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string&) {
-             o.m_csCookie = v;
-             return o.m_bCookie = true;
-         }},
-        {"--accept-language", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string&) {
-             o.m_csAcceptLanguage = v;
-             return o.m_bAcceptLanguage = true;
-         }},
-        {"--referer", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string&) {
-             o.m_csReferer = v;
-             return o.m_bReferer = true;
-         }},
-        {"--subscription-type", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string& e) {
-             return ParseNumberOption("--subscription-type", v, o.m_dwSubscriptionType, e);
-         }},
-        {"--link-criteria", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string& e) {
-             return ParseNumberOption("--link-criteria", v, o.m_dwLinkCriteria, e);
-         }},
-        {"--status", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string& e) {
-             DWORD dwStatus = 0;
-             if (!ParseDword(v, dwStatus) || dwStatus < 100 || dwStatus > 999) {
-                 e = "option --status expects an HTTP status from 100 to 999, got '" + v + "'";
-                 return false;
-             }
-             o.m_dwStatus = dwStatus;
-             return true;
-         }},
-        {"--header", true, true,
-         [](CWkctlOptions& o, const std::string& v, std::string& e) {
-             size_t nColon = v.find(':');
-             std::string csName = nColon == std::string::npos ? std::string() : Trim(v.substr(0, nColon));
-             if (csName.empty() || HasBlankOrControl(csName)) {
-                 e = "option --header expects \"Name: value\", got '" + v + "'";
-                 return false;
-             }
-             o.m_vHeaders.emplace_back(csName, Trim(v.substr(nColon + 1)));
-             return true;
-         }},
-        {"--server-variable", true, true,
-         [](CWkctlOptions& o, const std::string& v, std::string& e) {
-             return ParseAssignment("--server-variable", v, o.m_vServerVariables, e);
-         }},
-        {"--request-value", true, true,
-         [](CWkctlOptions& o, const std::string& v, std::string& e) {
-             return ParseAssignment("--request-value", v, o.m_vRequestValues, e);
-         }},
-        {"--server", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string&) {
-             o.m_csServer = v;
-             return true;
-         }},
-        {"--virtual-dir", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string&) {
-             o.m_csVirtualDir = v;
-             return true;
-         }},
-        {"--body-file", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string&) {
-             o.m_csBodyFile = v;
-             return true;
-         }},
-        {"--user", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string& e) {
-             const size_t nSlash = v.find('\\');
-             o.m_csUser = nSlash == std::string::npos ? v : v.substr(nSlash + 1);
-             o.m_csUserDomain = nSlash == std::string::npos ? std::string() : v.substr(0, nSlash);
-             if (o.m_csUser.empty() || HasBlankOrControl(o.m_csUser) || HasBlankOrControl(o.m_csUserDomain)) {
-                 e = "option --user expects DOMAIN\\name or name, got '" + v + "'";
-                 return false;
-             }
-             return o.m_bIdentity = true;
-         }},
-        {"--user-sid", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string& e) {
-             if (!ParseSidOption("--user-sid", v, o.m_vUserSid, e))
-                 return false;
-             return o.m_bIdentity = true;
-         }},
-        {"--group-sid", true, true,
-         [](CWkctlOptions& o, const std::string& v, std::string& e) {
-             std::vector<BYTE> vSid;
-             if (!ParseSidOption("--group-sid", v, vSid, e))
-                 return false;
-             o.m_vGroupSids.push_back(std::move(vSid));
-             return o.m_bIdentity = true;
-         }},
-        {"--show-log", true, false,
-         [](CWkctlOptions& o, const std::string& v, std::string&) {
-             o.m_csShowLog = v;
-             return true;
-         }},
-    };
-    return s_vOptions;
+const char* const SID_EXPECTED = "a SID such as S-1-5-21-1-2-3-1105";
+
+template <typename T>
+CLI::Option* Add(CLI::App& app, const char* pszName, T& value, const char* pszValue, const char* pszHelp) {
+    return app.add_option(pszName, value, pszHelp)->type_name(pszValue);
+}
+
+// An option whose values are handed over one by one, in the order given.
+CLI::Option* AddEach(CLI::App& app, const char* pszName, const char* pszValue, const char* pszHelp,
+                     CLI::Validator check, const std::function<void(std::string)>& fnEach) {
+    return app.add_option(pszName, CLI::callback_t(), pszHelp)
+        ->type_name(pszValue)
+        ->check(check)
+        ->each(fnEach);
+}
+
+CLI::Option* AddRepeatable(CLI::App& app, const char* pszName, const char* pszValue, const char* pszHelp,
+                           CLI::Validator check, const std::function<void(std::string)>& fnEach) {
+    return AddEach(app, pszName, pszValue, pszHelp, std::move(check), fnEach)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
+void DefineRequest(CLI::App& run, CWkctlOptions& o) {
+    run.option_defaults()->group("Request");
+    Add(run, "--method", o.m_csMethod, "NAME", "request method (default GET)")
+        ->check(Valid("a method name such as GET", IsMethod));
+    Add(run, "--url", o.m_csUrl, "PATH", "request URL, path and query (default /owa/)")
+        ->check(Valid("a path beginning with '/' and without blanks", IsPath));
+    Add(run, "--user-agent", o.m_csUserAgent, "TEXT", "User-Agent header");
+    Add(run, "--cookie", o.m_csCookie, "TEXT", "Cookie header, e.g. \"a=b; c=d\"");
+    Add(run, "--accept-language", o.m_csAcceptLanguage, "TEXT", "Accept-Language header");
+    Add(run, "--referer", o.m_csReferer, "URL", "Referer header");
+    AddRepeatable(run, "--header", "\"Name: value\"", "another request header (repeatable)",
+                  Valid("\"Name: value\"", [](const std::string& v) { return !Header(v).first.empty(); }),
+                  [&o](const std::string& v) { o.m_vHeaders.push_back(Header(v)); });
+    AddRepeatable(run, "--server-variable", "N=V", "a server variable (repeatable)", Assignment(),
+                  [&o](const std::string& v) { o.m_vServerVariables.push_back(SplitAt(v, '=')); });
+    AddRepeatable(run, "--request-value", "N=V", "a value of the host's request information (repeatable)",
+                  Assignment(),
+                  [&o](const std::string& v) { o.m_vRequestValues.push_back(SplitAt(v, '=')); });
+    Add(run, "--subscription-type", o.m_dwSubscriptionType, "N",
+        "the host's class of the request URL (default 0)")
+        ->transform(Number());
+    Add(run, "--link-criteria", o.m_dwLinkCriteria, "N", "the link criteria of the request (default 0)")
+        ->transform(Number());
+    Add(run, "--server", o.m_csServer, "URL", "webmail server address (default https://localhost)");
+    Add(run, "--virtual-dir", o.m_csVirtualDir, "DIR", "webmail virtual directory (default /owa)");
+}
+
+void DefineIdentity(CLI::App& run, CWkctlOptions& o) {
+    run.option_defaults()->group("Identity (the request's authenticated user; none: an anonymous request)");
+    AddEach(run, "--user", "DOMAIN\\NAME", "user name, with or without its domain",
+            Valid("DOMAIN\\name or name", IsUser),
+            [&o](const std::string& v) { std::tie(o.m_csUserDomain, o.m_csUser) = SplitAt(v, '\\'); });
+    AddEach(run, "--user-sid", "SID", "the user's SID, S-1-5-21-...", Valid(SID_EXPECTED, IsSid),
+            [&o](const std::string& v) { o.m_vUserSid = SidBytes(v); });
+    AddRepeatable(run, "--group-sid", "SID", "a group the user belongs to (repeatable)",
+                  Valid(SID_EXPECTED, IsSid),
+                  [&o](const std::string& v) { o.m_vGroupSids.push_back(SidBytes(v)); });
+}
+
+void DefineRun(CLI::App& run, CWkctlOptions& o) {
+    run.option_defaults()->group("Module");
+    Add(run, "--install", o.m_csInstall, "DIR",
+        "installation folder (the module is DIR/Wendrake/bin/WK_ServiceWorker.so)");
+    Add(run, "--module", o.m_csModule, "PATH", "load this module file instead");
+    DefineRequest(run, o);
+    DefineIdentity(run, o);
+    run.option_defaults()->group("Response");
+    Add(run, "--status", o.m_dwStatus, "N", "HTTP status of the response (default 200)")
+        ->transform(Number(100, 999, "an HTTP status from 100 to 999"));
+    Add(run, "--body-file", o.m_csBodyFile, "FILE", "response body; only with a body is SEND_RAW_DATA sent");
+    run.option_defaults()->group("Output");
+    run.add_flag("--json", o.m_bJson, "one JSON record instead of the readable report")
+        ->disable_flag_override();
+    Add(run, "--show-log", o.m_csShowLog, "FILE", "also print the lines the run added to this log file");
+    run.footer(
+        "The module is registered, sent PREPROC_HEADERS, AUTH_COMPLETE, SEND_RESPONSE, SEND_RAW_DATA and\n"
+        "END_OF_REQUEST as far as it lets the request go on, and terminated.\n"
+        "Numbers are decimal or 0x hexadecimal; --name=value works as well as --name value.\n"
+        "Exit status: 0 the run completed (whatever the module decided), 1 the module could not be loaded\n"
+        "or GetFilterVersion returned 0, 2 a usage error.");
+}
+
+void DefineTexts(CLI::App& texts, CWkctlOptions& o) {
+    Add(texts, "--install", o.m_csInstall, "DIR",
+        "installation folder; the texts are read from DIR/Wendrake/Resource");
+    Add(texts, "--accept-language", o.m_csAcceptLanguage, "TEXT", "the browser's Accept-Language");
+    Add(texts, "--culture", o.m_csCulture, "TEXT",
+        "the user's directory culture, which wins over the browser's");
+    texts.footer(
+        "The language is the culture's, else the browser's, else English; each text is marked where it\n"
+        "falls back to English.\n"
+        "Exit status: 0 shown, 1 the resource module could not be loaded, 2 a usage error.");
+}
+
+// CLI11's own complaints in wkctl's words. Its messages begin with the option's name.
+std::string Complaint(const CLI::App& app, const CLI::ParseError& error) {
+    const std::vector<std::string> vLeft = app.remaining(true);
+    if (app.get_subcommands().empty())
+        return vLeft.empty() ? "no command given"
+                             : "unknown command '" + vLeft.front() + "' (the commands are 'run' and 'texts')";
+    const std::string csWhat = error.what();
+    std::string csName = csWhat.substr(0, csWhat.find_first_of(": "));
+    if (csName.compare(0, 1, "-") != 0) // a flag given a value is named without its dashes
+        csName = "--" + csName;
+    if (dynamic_cast<const CLI::ValidationError*>(&error))
+        return "option " + csName + csWhat.substr(std::min(csWhat.size(), csName.size() + 2));
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) {
+        const CLI::Option* pOption = app.get_subcommands().front()->get_option_no_throw(csName);
+        return "option " + csName +
+               (pOption && pOption->get_expected_max() == 0 ? " takes no value" : " needs a value");
+    }
+    if (vLeft.empty())
+        return csWhat;
+    const std::string& csArg = vLeft.front();
+    if (csArg.size() > 2 && csArg.compare(0, 2, "--") == 0)
+        return "unknown option '" + csArg.substr(0, csArg.find('=')) + "'";
+    return "unexpected argument '" + csArg + "'";
+}
+
+// Options that take one value are refused twice rather than having the last one win.
+std::string RepeatedOption(const CLI::App& command) {
+    for (const CLI::Option* pOption : command.get_options())
+        if (pOption->count() > 1 && pOption->get_multi_option_policy() != CLI::MultiOptionPolicy::TakeAll)
+            return "option " + pOption->get_name() + " given more than once";
+    return std::string();
+}
+
+// What the parse left to be worked out: which optional texts were given, and what each command needs.
+std::string Complete(const CLI::App& command, CWkctlOptions& o) {
+    o.m_csCommand = command.get_name();
+    if (o.m_csCommand == "texts") {
+        o.m_bCulture = command.count("--culture") > 0;
+        o.m_bAcceptLanguage = command.count("--accept-language") > 0;
+        return o.m_csInstall.empty() ? "texts needs --install DIR" : std::string();
+    }
+    o.m_bUserAgent = command.count("--user-agent") > 0;
+    o.m_bCookie = command.count("--cookie") > 0;
+    o.m_bAcceptLanguage = command.count("--accept-language") > 0;
+    o.m_bReferer = command.count("--referer") > 0;
+    o.m_bIdentity = command.count("--user") + command.count("--user-sid") + command.count("--group-sid") > 0;
+    return o.m_csInstall.empty() && o.m_csModule.empty() ? "run needs --install DIR or --module PATH"
+                                                         : std::string();
 }
 
 } // namespace
@@ -289,118 +330,35 @@ CHostRequest CWkctlOptions::BuildRequest(const std::string* pcsBody) const {
 bool ParseWkctlArguments(const std::vector<std::string>& vArgs, CWkctlOptions& options,
                          std::string& csError) {
     options = CWkctlOptions();
-    if (vArgs.empty()) {
-        csError = "no command given";
+    // No command takes arguments of its own, so CLI11's end-of-options mark would only hide a mistake.
+    if (std::find(vArgs.begin(), vArgs.end(), "--") != vArgs.end()) {
+        csError = "unexpected argument '--'";
         return false;
     }
-    const std::string& csCommand = vArgs[0];
-    if (csCommand == "--help" || csCommand == "-h" || csCommand == "help") {
+    CLI::App app("Runs the worker module of an installation or shows the texts its users get.", "wkctl");
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.require_subcommand(1);
+    DefineRun(*app.add_subcommand("run", "run one request through the module and print what it did"),
+              options);
+    DefineTexts(*app.add_subcommand("texts", "show the language a user gets and the module's texts in it"),
+                options);
+    app.footer("'wkctl COMMAND --help' lists the options of a command.");
+    app.add_subcommand("help")->silent()->group("")->parse_complete_callback(
+        [] { throw CLI::CallForHelp(); });
+    std::vector<std::string> vReversed(vArgs.rbegin(), vArgs.rend());
+    try {
+        app.parse(vReversed);
+    } catch (const CLI::CallForHelp&) {
         options.m_bHelp = true;
+        options.m_csHelp = app.help();
         return true;
-    }
-    if (csCommand != "run") {
-        csError = "unknown command '" + csCommand + "' (the commands are 'run' and 'texts')";
+    } catch (const CLI::ParseError& error) {
+        csError = Complaint(app, error);
         return false;
     }
-
-    std::set<std::string> setSeen;
-    for (size_t i = 1; i < vArgs.size(); ++i) {
-        const std::string& csArg = vArgs[i];
-        if (csArg == "-h") {
-            options.m_bHelp = true;
-            continue;
-        }
-        if (csArg.compare(0, 2, "--") != 0 || csArg.size() == 2) {
-            csError = "unexpected argument '" + csArg + "'";
-            return false;
-        }
-        size_t nEquals = csArg.find('=');
-        std::string csName = csArg.substr(0, nEquals);
-        const COption* pOption = nullptr;
-        for (const auto& option : Options())
-            if (csName == option.pszName)
-                pOption = &option;
-        if (!pOption) {
-            csError = "unknown option '" + csName + "'";
-            return false;
-        }
-        if (!pOption->bRepeatable && !setSeen.insert(csName).second) {
-            csError = "option " + csName + " given more than once";
-            return false;
-        }
-        std::string csValue;
-        if (!pOption->bTakesValue) {
-            if (nEquals != std::string::npos) {
-                csError = "option " + csName + " takes no value";
-                return false;
-            }
-        } else if (nEquals != std::string::npos) {
-            csValue = csArg.substr(nEquals + 1);
-        } else if (i + 1 < vArgs.size()) {
-            csValue = vArgs[++i];
-        } else {
-            csError = "option " + csName + " needs a value";
-            return false;
-        }
-        if (!pOption->fnApply(options, csValue, csError))
-            return false;
-    }
-    if (options.m_bHelp)
-        return true;
-    if (options.m_csInstall.empty() && options.m_csModule.empty()) {
-        csError = "run needs --install DIR or --module PATH";
-        return false;
-    }
-    return true;
-}
-
-std::string WkctlUsage() {
-    return R"(Usage: wkctl run --install DIR [options]
-       wkctl texts --install DIR [--accept-language TEXT] [--culture TEXT]
-       wkctl --help
-
-Loads the worker module of an installation, registers it, runs one request through its notifications
-(PREPROC_HEADERS, AUTH_COMPLETE, SEND_RESPONSE, SEND_RAW_DATA, END_OF_REQUEST), terminates it and prints
-what it did.
-
-Module:
-  --install DIR               installation folder (the module is DIR/Wendrake/bin/WK_ServiceWorker.so)
-  --module PATH               load this module file instead
-
-Request:
-  --method NAME               request method (default GET)
-  --url PATH                  request URL, path and query (default /owa/)
-  --user-agent TEXT           User-Agent header
-  --cookie TEXT               Cookie header, e.g. "a=b; c=d"
-  --accept-language TEXT      Accept-Language header
-  --referer URL               Referer header
-  --header "Name: value"      another request header (repeatable)
-  --server-variable N=V       a server variable (repeatable)
-  --request-value N=V         a value of the host's request information (repeatable)
-  --subscription-type N       the host's class of the request URL (default 0)
-  --link-criteria N           the link criteria of the request (default 0)
-  --server URL                webmail server address (default https://localhost)
-  --virtual-dir DIR           webmail virtual directory (default /owa)
-
-Identity (the request's authenticated user; none: an anonymous request):
-  --user DOMAIN\NAME          user name, with or without its domain
-  --user-sid SID              the user's SID, S-1-5-21-...
-  --group-sid SID             a group the user belongs to (repeatable)
-
-Response:
-  --status N                  HTTP status of the response (default 200)
-  --body-file FILE            response body; only with a body is SEND_RAW_DATA sent
-
-Output:
-  --json                      one JSON record instead of the readable report
-  --show-log FILE             also print the lines the run added to this log file
-
-texts: the language a user gets (the directory culture given with --culture, else the browser's
-Accept-Language, else English) and the module's localized texts in it, each marked where it falls back to
-English; read from DIR/Wendrake/Resource.
-
-Numbers are decimal or 0x hexadecimal; --name=value works as well as --name value.
-Exit status: 0 the run completed (whatever the module decided), 1 the module could not be loaded or
-GetFilterVersion returned 0, 2 a usage error.
-)";
+    const CLI::App& command = *app.get_subcommands().front();
+    csError = RepeatedOption(command);
+    if (csError.empty())
+        csError = Complete(command, options);
+    return csError.empty();
 }

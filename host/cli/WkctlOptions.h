@@ -12,7 +12,10 @@ constexpr int WKCTL_EXIT_MODULE_FAILED = 1;
 constexpr int WKCTL_EXIT_USAGE = 2;
 
 struct CWkctlOptions {
+    std::string m_csCommand;
+    // Help was asked for: m_csHelp is the text of the command it was asked for.
     bool m_bHelp = false;
+    std::string m_csHelp;
     std::string m_csInstall;
     std::string m_csModule;
     std::string m_csMethod = "GET";
@@ -30,6 +33,9 @@ struct CWkctlOptions {
     std::string m_csBodyFile;
     std::string m_csShowLog;
     bool m_bJson = false;
+    // texts: the directory culture, which wins over --accept-language.
+    bool m_bCulture = false;
+    std::string m_csCulture;
     // The request's user: given when any of --user, --user-sid, --group-sid is.
     bool m_bIdentity = false;
     std::string m_csUser, m_csUserDomain;
@@ -42,10 +48,9 @@ struct CWkctlOptions {
     CHostRequest BuildRequest(const std::string* pcsBody) const;
 };
 
-// vArgs are the arguments after the program name. False with csError set for bad input.
+// vArgs are the arguments after the program name. False with csError set for bad input; the complaints are
+// wkctl's own, CLI11's are translated.
 bool ParseWkctlArguments(const std::vector<std::string>& vArgs, CWkctlOptions& options, std::string& csError);
 
 // A decimal or 0x-hexadecimal 32-bit number, nothing else around it.
 bool ParseDword(const std::string& csText, DWORD& dwValue);
-
-std::string WkctlUsage();

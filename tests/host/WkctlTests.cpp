@@ -32,61 +32,9 @@ struct CTempFile {
     ~CTempFile() { fs::remove(m_path); }
 };
 
-TEST(WkctlOptionsTest, RefusesBadInputWithAPreciseMessage) {
-    const std::vector<std::pair<Args, const char*>> cases = {
-        {{}, "no command given"},
-        {{"frobnicate"}, "unknown command 'frobnicate'"},
-        {{"run"}, "run needs --install DIR or --module PATH"},
-        {{"run", "--json"}, "run needs --install DIR or --module PATH"},
-        {{"run", "--install"}, "option --install needs a value"},
-        {{"run", "--install", "d", "--url"}, "option --url needs a value"},
-        {{"run", "--install", "d", "--bogus"}, "unknown option '--bogus'"},
-        {{"run", "--install", "d", "--bogus=1"}, "unknown option '--bogus'"},
-        {{"run", "--install", "d", "-x"}, "unexpected argument '-x'"},
-        {{"run", "--install", "d", "extra"}, "unexpected argument 'extra'"},
-        {{"run", "--install", "d", "--"}, "unexpected argument '--'"},
-        {{"run", "--install", "d", "--json=1"}, "option --json takes no value"},
-        {{"run", "--install", "d", "--install", "e"}, "option --install given more than once"},
-        {{"run", "--install", "d", "--status", "abc"}, "option --status expects an HTTP status"},
-        {{"run", "--install", "d", "--status", "99"}, "from 100 to 999, got '99'"},
-        {{"run", "--install", "d", "--status", "1000"}, "from 100 to 999, got '1000'"},
-        {{"run", "--install", "d", "--status", ""}, "got ''"},
-        {{"run", "--install", "d", "--subscription-type", "-1"}, "--subscription-type expects a number"},
-        {{"run", "--install", "d", "--subscription-type", "4294967296"}, "got '4294967296'"},
-        {{"run", "--install", "d", "--subscription-type", " 1"}, "got ' 1'"},
-        {{"run", "--install", "d", "--link-criteria", "0x"}, "--link-criteria expects a number"},
-        {{"run", "--install", "d", "--link-criteria", "12a"}, "got '12a'"},
-        {{"run", "--install", "d", "--link-criteria", "0x1FFFFFFFF"}, "got '0x1FFFFFFFF'"},
-        {{"run", "--install", "d", "--header", "NoColon"}, "--header expects \"Name: value\""},
-        {{"run", "--install", "d", "--header", ": value"}, "--header expects"},
-        {{"run", "--install", "d", "--header", "Bad Name: v"}, "--header expects"},
-        {{"run", "--install", "d", "--server-variable", "=v"}, "--server-variable expects NAME=VALUE"},
-        {{"run", "--install", "d", "--server-variable", "NAME"}, "--server-variable expects NAME=VALUE"},
-        {{"run", "--install", "d", "--request-value", "A B=1"}, "contains a blank"},
-        {{"run", "--install", "d", "--url", "owa"}, "--url expects a path beginning with '/'"},
-        {{"run", "--install", "d", "--url", "/a b"}, "--url expects"},
-        {{"run", "--install", "d", "--method", ""}, "--method expects a method name"},
-        {{"run", "--install", "d", "--method", "G T"}, "--method expects"},
-        {{"run", "--install", "d", "--user", "EXAMPLE\\"}, "--user expects DOMAIN\\name or name"},
-        {{"run", "--install", "d", "--user", ""}, "--user expects"},
-        {{"run", "--install", "d", "--user", "EX AMPLE\\u"}, "--user expects"},
-        {{"run", "--install", "d", "--user-sid", "S-1-5-x"}, "--user-sid expects a SID"},
-        {{"run", "--install", "d", "--user-sid", "S-1-5-1", "--user-sid", "S-1-5-2"}, "given more than once"},
-        {{"run", "--install", "d", "--group-sid", "S-1-5-11", "--group-sid", "S-2-5"}, "got 'S-2-5'"},
-    };
-    for (const auto& [vArgs, pszError] : cases) {
-        CWkctlOptions options;
-        std::string csError, csJoined;
-        for (const auto& csArg : vArgs)
-            csJoined += "[" + csArg + "]";
-        EXPECT_FALSE(ParseWkctlArguments(vArgs, options, csError)) << csJoined;
-        EXPECT_NE(csError.find(pszError), std::string::npos) << csJoined << " gave: " << csError;
-    }
-}
-
 // The arguments of a command line written with "|" between them.
 Args Split(const std::string& csLine) {
-    Args vArgs(1);
+    Args vArgs(csLine.empty() ? 0 : 1);
     for (char ch : csLine) {
         if (ch == '|')
             vArgs.emplace_back();
@@ -96,13 +44,64 @@ Args Split(const std::string& csLine) {
     return vArgs;
 }
 
+TEST(WkctlOptionsTest, RefusesBadInputWithAPreciseMessage) {
+    const std::vector<std::pair<const char*, const char*>> cases = {
+        {"", "no command given"},
+        {"frobnicate", "unknown command 'frobnicate' (the commands are 'run' and 'texts')"},
+        {"--bogus", "unknown command '--bogus'"},
+        {"run", "run needs --install DIR or --module PATH"},
+        {"texts|--culture|de", "texts needs --install DIR"},
+        {"texts|--install|d|--module|m", "unknown option '--module'"},
+        {"run|--install|d|texts", "unexpected argument 'texts'"},
+        {"run|--install", "option --install needs a value"},
+        {"run|--install|d|--url", "option --url needs a value"},
+        {"run|--install|d|--bogus", "unknown option '--bogus'"},
+        {"run|--install|d|--bogus=1", "unknown option '--bogus'"},
+        {"run|--install|d|-x", "unexpected argument '-x'"},
+        {"run|--install|d|extra", "unexpected argument 'extra'"},
+        {"run|--install|d|--", "unexpected argument '--'"},
+        {"run|--install|d|--json=1", "option --json takes no value"},
+        {"run|--install|d|--install|e", "option --install given more than once"},
+        {"run|--install|d|--json|--json", "option --json given more than once"},
+        {"run|--install|d|--status|99", "option --status expects an HTTP status from 100 to 999, got '99'"},
+        {"run|--install|d|--status|1000", "from 100 to 999, got '1000'"},
+        {"run|--install|d|--status|", "got ''"},
+        {"run|--install|d|--subscription-type|-1", "option --subscription-type expects a number from 0 to "
+                                                   "4294967295 (decimal or 0x hexadecimal), got '-1'"},
+        {"run|--install|d|--subscription-type| 1", "got ' 1'"},
+        {"run|--install|d|--link-criteria|0x", "--link-criteria expects a number"},
+        {"run|--install|d|--link-criteria|0x1FFFFFFFF", "got '0x1FFFFFFFF'"},
+        {"run|--install|d|--header|NoColon", "option --header expects \"Name: value\", got 'NoColon'"},
+        {"run|--install|d|--header|: value", "--header expects"},
+        {"run|--install|d|--header|Bad Name: v", "--header expects"},
+        {"run|--install|d|--server-variable|=v", "option --server-variable expects NAME=VALUE, got '=v'"},
+        {"run|--install|d|--server-variable|NAME", "--server-variable expects NAME=VALUE"},
+        {"run|--install|d|--request-value|A B=1", "option --request-value: the name 'A B' contains a blank"},
+        {"run|--install|d|--url|owa", "--url expects a path beginning with '/'"},
+        {"run|--install|d|--url|/a b", "--url expects"},
+        {"run|--install|d|--method|", "--method expects a method name"},
+        {"run|--install|d|--method|G T", "--method expects"},
+        {"run|--install|d|--user|EXAMPLE\\", "option --user expects DOMAIN\\name or name, got 'EXAMPLE\\'"},
+        {"run|--install|d|--user|EX AMPLE\\u", "--user expects"},
+        {"run|--install|d|--user-sid|S-1-5-x", "--user-sid expects a SID"},
+        {"run|--install|d|--user-sid|S-1-5-1|--user-sid|S-1-5-2", "option --user-sid given more than once"},
+        {"run|--install|d|--group-sid|S-1-5-11|--group-sid|S-2-5", "got 'S-2-5'"},
+    };
+    for (const auto& [pszLine, pszError] : cases) {
+        CWkctlOptions options;
+        std::string csError;
+        EXPECT_FALSE(ParseWkctlArguments(Split(pszLine), options, csError)) << pszLine;
+        EXPECT_NE(csError.find(pszError), std::string::npos) << pszLine << " gave: " << csError;
+    }
+}
+
 TEST(WkctlOptionsTest, TakesEveryOption) {
     CWkctlOptions options;
     std::string csError;
     ASSERT_TRUE(
         ParseWkctlArguments(Split("run|--install|/opt/wk/|--method|POST|--url=/owa/?Cmd=logoff|--user-agent|"
                                   "Mozilla/5.0 (X11)|--cookie|a=b; c=d|--subscription-type|0x0E|"
-                                  "--link-criteria|7|--status=302|--header|X-One:  1 |--header|X-Two:2|"
+                                  "--link-criteria|010|--status=302|--header|X-One:  1 |--header|X-Two:2|"
                                   "--server-variable|LOGON_USER=D\\u|--server-variable|EMPTY=|"
                                   "--request-value|BK_USERNAME=u=v|--accept-language|de|--referer|"
                                   "https://r/|--server|https://m|--virtual-dir|/mail|--body-file|b.html|"
@@ -115,7 +114,7 @@ TEST(WkctlOptionsTest, TakesEveryOption) {
               std::make_tuple("POST", "/owa/?Cmd=logoff", "Mozilla/5.0 (X11)", "b.html", "/tmp/l.txt"));
     EXPECT_EQ(
         std::tie(options.m_dwSubscriptionType, options.m_dwLinkCriteria, options.m_dwStatus, options.m_bJson),
-        std::make_tuple(14u, 7u, 302u, true));
+        std::make_tuple(14u, 10u, 302u, true));
     EXPECT_EQ(options.m_vHeaders, (Pairs{{"X-One", "1"}, {"X-Two", "2"}}));
     EXPECT_EQ(options.m_vServerVariables, (Pairs{{"LOGON_USER", "D\\u"}, {"EMPTY", ""}}));
     EXPECT_EQ(options.m_vRequestValues, (Pairs{{"BK_USERNAME", "u=v"}}));
@@ -134,39 +133,46 @@ TEST(WkctlOptionsTest, TakesEveryOption) {
 
     // The request's user, given in part or whole.
     struct CIdentityCase {
-        const char* pszLine;
-        const char* pszUser;
-        const char* pszDomain;
+        const char *pszLine, *pszUser, *pszDomain;
         std::vector<BYTE> vUserSid;
         size_t nGroups;
     };
     const CIdentityCase aIdentities[] = {
-        {"run|--install|/i|--user|EXAMPLE\\alice|--user-sid|S-1-5-21-1-2-3-1105|--group-sid|S-1-5-32-544|"
-         "--group-sid|S-1-5-11",
+        {"run|--install|/i|--user|EXAMPLE\\alice|--user-sid|S-1-5-21-1-2-3-1105|--group-sid|S-1-5-32-544",
          "alice",
          "EXAMPLE",
          {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0x51, 4, 0, 0},
-         2},
+         1},
         {"run|--install|/i|--user|alice", "alice", "", {}, 0},
-        {"run|--install|/i|--group-sid=S-1-1-0", "", "", {}, 1},
+        {"run|--install|/i|--group-sid=S-1-1-0|--group-sid|S-1-5-11", "", "", {}, 2},
     };
     for (const CIdentityCase& c : aIdentities) {
         ASSERT_TRUE(ParseWkctlArguments(Split(c.pszLine), options, csError)) << c.pszLine << ": " << csError;
         CIdentityToken spIdentity = options.BuildRequest(nullptr).GetIdentity();
         ASSERT_NE(spIdentity, nullptr) << c.pszLine;
-        EXPECT_EQ(spIdentity->csUser, c.pszUser) << c.pszLine;
-        EXPECT_EQ(spIdentity->csDomain, c.pszDomain) << c.pszLine;
-        EXPECT_EQ(spIdentity->vUserSid, c.vUserSid) << c.pszLine;
+        EXPECT_EQ(std::tie(spIdentity->csUser, spIdentity->csDomain, spIdentity->vUserSid),
+                  std::make_tuple(c.pszUser, c.pszDomain, c.vUserSid));
         EXPECT_EQ(spIdentity->vGroupSids.size(), c.nGroups) << c.pszLine;
     }
 
-    // --module overrides --install; help needs nothing else.
+    // --module overrides --install; the culture is the texts command's own.
     ASSERT_TRUE(ParseWkctlArguments({"run", "--install", "/i", "--module", "./m.so"}, options, csError));
     EXPECT_EQ(options.ModulePath(), "./m.so");
-    for (const Args& vArgs : {Args{"--help"}, Args{"-h"}, Args{"help"}, Args{"run", "--help"},
-                              Args{"run", "-h", "--status", "200"}}) {
-        ASSERT_TRUE(ParseWkctlArguments(vArgs, options, csError)) << csError;
-        EXPECT_TRUE(options.m_bHelp);
+    ASSERT_TRUE(ParseWkctlArguments({"texts", "--install", "/i", "--culture", "de,fr"}, options, csError));
+    EXPECT_EQ(std::tie(options.m_csCommand, options.m_bCulture, options.m_bAcceptLanguage),
+              std::make_tuple("texts", true, false));
+    // Help needs nothing else, and is the help of the command it was asked for.
+    const std::vector<std::pair<const char*, const char*>> helps = {
+        {"--help", "Usage: wkctl [OPTIONS] SUBCOMMAND"},
+        {"-h", "  texts "},
+        {"help", "  run "},
+        {"run|--help", "  --install DIR "},
+        {"run|-h|--status|200", "  --group-sid SID "},
+        {"texts|-h", "  --culture TEXT "}};
+    for (const auto& [pszLine, pszPart] : helps) {
+        ASSERT_TRUE(ParseWkctlArguments(Split(pszLine), options, csError)) << csError;
+        EXPECT_TRUE(options.m_bHelp) << pszLine;
+        ExpectParts(options.m_csHelp, {pszPart});
     }
 }
 
@@ -196,31 +202,26 @@ int Wkctl(const Args& vArgs, const char* pszMode, std::string& csOut, std::strin
 }
 
 TEST(WkctlRunTest, ExitCodesAndMessages) {
-    const std::vector<std::tuple<Args, int, std::string>> cases = {
-        {{"run", "--bogus"}, WKCTL_EXIT_USAGE, "wkctl: unknown option '--bogus'\nTry 'wkctl --help'.\n"},
-        {{"run", "--install", "/nonexistent/prefix"},
-         WKCTL_EXIT_MODULE_FAILED,
-         "wkctl: module file not found: /nonexistent/prefix/Wendrake/bin/WK_ServiceWorker.so\n"},
-        {{"run", "--module", WK_FAKE_MODULE_PATH, "--body-file", "/nonexistent/body"},
-         WKCTL_EXIT_USAGE,
-         "wkctl: cannot read the body file '/nonexistent/body': no such file\n"},
+    // Arguments, the fake module's mode, exit status, the start of standard error, a part of standard output
+    // ("": nothing at all).
+    const std::vector<std::tuple<const char*, const char*, int, std::string, std::string>> cases = {
+        {"run|--no", nullptr, WKCTL_EXIT_USAGE, "wkctl: unknown option '--no'\nTry 'wkctl --help'.\n", ""},
+        {"run|--install|/nonexistent/prefix", nullptr, WKCTL_EXIT_MODULE_FAILED,
+         "wkctl: module file not found: /nonexistent/prefix/Wendrake/bin/WK_ServiceWorker.so\n", ""},
+        {"run|--module|" WK_FAKE_MODULE_PATH "|--body-file|/nonexistent/body", nullptr, WKCTL_EXIT_USAGE,
+         "wkctl: cannot read the body file '/nonexistent/body': no such file\n", ""},
+        {"run|--module|" WK_TEST_DATA_DIR "/host/sample-page.html", nullptr, WKCTL_EXIT_MODULE_FAILED,
+         "wkctl: cannot load module", ""},
+        {"run|--module|" WK_FAKE_MODULE_PATH "|--json", "refuse", WKCTL_EXIT_MODULE_FAILED,
+         "wkctl: GetFilterVersion returned 0", "\"request\": null"},
+        {"run|--help", nullptr, WKCTL_EXIT_COMPLETED, "", "Exit status: 0 the run completed"},
     };
-    std::string csOut, csErr;
-    for (const auto& [vArgs, nExit, csExpectedErr] : cases) {
-        EXPECT_EQ(Wkctl(vArgs, nullptr, csOut, csErr), nExit) << vArgs.back();
-        EXPECT_EQ(csErr, csExpectedErr);
+    for (const auto& [pszLine, pszMode, nExit, csErrStart, csOutPart] : cases) {
+        std::string csOut, csErr;
+        EXPECT_EQ(Wkctl(Split(pszLine), pszMode, csOut, csErr), nExit) << pszLine;
+        EXPECT_EQ(csErr.substr(0, csErrStart.empty() ? std::string::npos : csErrStart.size()), csErrStart);
+        EXPECT_TRUE(csOutPart.empty() ? csOut.empty() : csOut.find(csOutPart) != std::string::npos) << csOut;
     }
-    EXPECT_EQ(Wkctl({"--help"}, nullptr, csOut, csErr), WKCTL_EXIT_COMPLETED);
-    EXPECT_NE(csOut.find("Usage: wkctl run --install DIR"), std::string::npos);
-    EXPECT_TRUE(csErr.empty());
-    EXPECT_EQ(Wkctl({"run", "--module", WK_TEST_DATA_DIR "/host/sample-page.html"}, nullptr, csOut, csErr),
-              WKCTL_EXIT_MODULE_FAILED);
-    EXPECT_NE(csErr.find("cannot load module"), std::string::npos) << csErr;
-    // A module that refuses to start.
-    EXPECT_EQ(Wkctl({"run", "--module", WK_FAKE_MODULE_PATH, "--json"}, "refuse", csOut, csErr),
-              WKCTL_EXIT_MODULE_FAILED);
-    EXPECT_NE(csErr.find("GetFilterVersion returned 0"), std::string::npos);
-    ExpectParts(csOut, {"\"request\": null", "\"terminateFilter\": {\n    \"called\": false"});
 }
 
 TEST(WkctlRunTest, PrintsWhatTheModuleDid) {
