@@ -3,6 +3,7 @@
 
 #include "platform/CSync.h"
 #include "platform/MemManager.h"
+#include "text/CaselessString.h"
 
 #include <atomic>
 #include <cstdint>
@@ -39,16 +40,9 @@ inline bool IsNameChar(unsigned char c) {
 inline bool IsHtmlWhitespace(unsigned char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
+// The byte with an ASCII lower-case letter made upper case, as the caseless text compares it.
 inline unsigned char FoldCase(unsigned char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-}
-inline bool EqualsCaseless(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
+    return static_cast<unsigned char>(CCaselessTraits::Upper(static_cast<char>(c)));
 }
 // True when the text is a whole name: a name-start character followed by name characters.
 inline bool IsValidName(std::string_view csName) {

@@ -2,6 +2,7 @@
 // request screening, the browser policy and the page forms share.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -38,6 +39,11 @@ inline CaselessString ToCaseless(std::string_view sv) {
 }
 inline std::string ToPlain(CaselessStringView sv) {
     return std::string(sv.data(), sv.size());
+}
+
+// True when plain texts are equal ignoring ASCII letter case.
+inline bool EqualsCaseless(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), CCaselessTraits::eq);
 }
 
 // Orders plain texts ignoring ASCII letter case (for maps keyed by names that ignore case).
