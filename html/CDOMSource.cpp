@@ -88,12 +88,32 @@ CEndTag* LastEndTagInSource(CSource* pSource, const char* pszName) {
     return LastEndTagAtOrBefore(pSource, pszName, pSource->getEnd());
 }
 
-// The implied end tag at the source end that closes an html element whose end tag is missing.
-CEndTag* EmptyEndTagAtSourceEnd(CSource* pSource, const char* pszName) {
+// The last </html>, else an implied one at the source end: a page may leave the element unclosed.
+CEndTag* HtmlEndTag(CSource* pSource, const char* pszCaller) {
+    if (CEndTag* pEndTag = LastEndTagInSource(pSource, HTML_ELEMENT_NAME_HTML))
+        return pEndTag;
     const CEndTagType* pType = NormalEndTagType();
-    if (!pType)
-        return nullptr;
-    return CEndTag::CREATE_NEW_INST(pSource, pSource->getEnd(), pSource->getEnd(), pType, pszName);
+    CEndTag* pEndTag = pType ? CEndTag::CREATE_NEW_INST(pSource, pSource->getEnd(), pSource->getEnd(), pType,
+                                                        HTML_ELEMENT_NAME_HTML)
+                             : nullptr;
+    if (!pEndTag)
+        LogMessage(
+            "%s HTML element initialization: CEndTag::CREATE_NEW_INST() failed when creating an empty end "
+            "tag at the end of the source document. nPos <%d> .",
+            pszCaller, LogPos(pSource->getEnd()));
+    return pEndTag;
+}
+
+// One past the last byte of the host's data: data last - data begin + 1, a last address one below the
+// begin being an empty page; INVALID_POS when the addresses make no range.
+TPos DataEnd(const char* pDataBegin, const char* pDataLast) {
+    if (!pDataBegin || !pDataLast)
+        return INVALID_POS;
+    const uintptr_t nLast = reinterpret_cast<uintptr_t>(pDataLast);
+    const uintptr_t nFirst = reinterpret_cast<uintptr_t>(pDataBegin);
+    if (nLast + 1 < nFirst || nLast == UINTPTR_MAX)
+        return INVALID_POS;
+    return static_cast<TPos>(nLast + 1 - nFirst);
 }
 
 } // namespace
@@ -108,104 +128,67 @@ CDOMSource::CDOMSource(const CCommonPointers& rPointers) {
 }
 
 void CDOMSource::initializeFromHost(const CCommonPointers& rPointers) {
+    if (!createSource(rPointers))
+        return;
+    const char* pDataBegin = rPointers.m_pDataBegin;
+    initializeHtmlFromHost(PositionOf(rPointers.m_pHtmlStartTag, pDataBegin));
+    initializeFromHostTags(PositionOf(rPointers.m_pBodyStartTag, pDataBegin),
+                           PositionOf(rPointers.m_pBodyEndTag, pDataBegin), "[CDOMSource::CDOMSource] BODY",
+                           m_bBodyInitialized, m_body);
+    initializeFromHostTags(PositionOf(rPointers.m_pHeadStartTag, pDataBegin),
+                           PositionOf(rPointers.m_pHeadEndTag, pDataBegin), "[CDOMSource::CDOMSource] HEAD",
+                           m_bHeadInitialized, m_head);
+}
+
+bool CDOMSource::createSource(const CCommonPointers& rPointers) {
     const char* pDataBegin = rPointers.m_pDataBegin;
     TPos nBegin = PositionOf(rPointers.m_pHtmlDataBegin, pDataBegin);
     if (nBegin == INVALID_POS)
         nBegin = 0;
-    // data last - data begin + 1; a last address one below the begin is an empty page.
-    TPos nEnd = INVALID_POS;
-    if (pDataBegin && rPointers.m_pDataLast) {
-        const uintptr_t nLast = reinterpret_cast<uintptr_t>(rPointers.m_pDataLast);
-        const uintptr_t nFirst = reinterpret_cast<uintptr_t>(pDataBegin);
-        if (nLast + 1 >= nFirst && nLast != UINTPTR_MAX)
-            nEnd = static_cast<TPos>(nLast + 1 - nFirst);
-    }
+    const TPos nEnd = DataEnd(pDataBegin, rPointers.m_pDataLast);
     std::unique_ptr<CSource> pSource;
-    if (pDataBegin && nEnd != INVALID_POS)
+    if (nEnd != INVALID_POS)
         pSource = CSource::CREATE_NEW_INST(pDataBegin, nBegin, nEnd);
     if (!pSource) {
         LogMessage("[CDOMSource::CDOMSource] CSource::CREATE_NEW_INST() failed. nBegin <%d> nEnd <%d>.",
                    LogPos(nBegin), LogPos(nEnd));
-        return;
+        return false;
     }
     m_spSource = CSourcePtr(std::move(pSource));
-    CSource* pSrc = m_spSource.get();
-
-    // HTML: from the host's address to the last </html>, or to the source end when there is none.
-    TPos nPos = PositionOf(rPointers.m_pHtmlStartTag, pDataBegin);
-    if (nPos != INVALID_POS) {
-        if (CStartTag* pStartTag = NormalStartTagAt(pSrc, nPos)) {
-            CEndTag* pEndTag = LastEndTagInSource(pSrc, HTML_ELEMENT_NAME_HTML);
-            if (!pEndTag) {
-                pEndTag = EmptyEndTagAtSourceEnd(pSrc, HTML_ELEMENT_NAME_HTML);
-                if (!pEndTag)
-                    LogMessage(
-                        "[CDOMSource::CDOMSource] HTML element initialization: CEndTag::CREATE_NEW_INST() "
-                        "failed when creating an empty end tag at the end of the source document. nPos "
-                        "<%d> .",
-                        LogPos(pSrc->getEnd()));
-            }
-            m_bHtmlInitialized = true;
-            CElement* pElement = pEndTag ? elementFromTags(pStartTag, pEndTag) : nullptr;
-            if (pEndTag && !pElement)
-                LogMessage(
-                    "[CDOMSource::CDOMSource] HTML element initialization: CElement::CREATE_NEW_INST() "
-                    "failed.");
-            m_html = CDOMElement(m_spSource, pElement);
-        }
-    }
-
-    // BODY: with the host's </body> the two tags make the element, else the start tag's own element does.
-    nPos = PositionOf(rPointers.m_pBodyStartTag, pDataBegin);
-    if (nPos != INVALID_POS) {
-        if (CStartTag* pStartTag = NormalStartTagAt(pSrc, nPos)) {
-            TPos nEndPos = PositionOf(rPointers.m_pBodyEndTag, pDataBegin);
-            CEndTag* pEndTag = nEndPos != INVALID_POS ? NormalEndTagAt(pSrc, nEndPos) : nullptr;
-            m_bBodyInitialized = true;
-            CElement* pElement = nullptr;
-            if (pEndTag) {
-                pElement = elementFromTags(pStartTag, pEndTag);
-                if (!pElement)
-                    LogMessage(
-                        "[CDOMSource::CDOMSource] BODY element initialization: CElement::CREATE_NEW_INST() "
-                        "failed");
-            } else {
-                pElement = pStartTag->getElement();
-                if (!pElement)
-                    LogMessage("[CDOMSource::CDOMSource] BODY element initialization: "
-                               "CStartTag::getElement() failed.");
-            }
-            m_body = CDOMElement(m_spSource, pElement);
-        }
-    }
-
-    // HEAD: the same with the host's head addresses.
-    nPos = PositionOf(rPointers.m_pHeadStartTag, pDataBegin);
-    if (nPos != INVALID_POS) {
-        if (CStartTag* pStartTag = NormalStartTagAt(pSrc, nPos)) {
-            TPos nEndPos = PositionOf(rPointers.m_pHeadEndTag, pDataBegin);
-            CEndTag* pEndTag = nEndPos != INVALID_POS ? NormalEndTagAt(pSrc, nEndPos) : nullptr;
-            m_bHeadInitialized = true;
-            CElement* pElement = nullptr;
-            if (pEndTag) {
-                pElement = elementFromTags(pStartTag, pEndTag);
-                if (!pElement)
-                    LogMessage(
-                        "[CDOMSource::CDOMSource] HEAD element initialization: CElement::CREATE_NEW_INST() "
-                        "failed");
-            } else {
-                pElement = pStartTag->getElement();
-                if (!pElement)
-                    LogMessage("[CDOMSource::CDOMSource] HEAD element initialization: "
-                               "CStartTag::getElement() failed.");
-            }
-            m_head = CDOMElement(m_spSource, pElement);
-        }
-    }
+    return true;
 }
 
-CElement* CDOMSource::elementFromTags(CStartTag* pStartTag, CEndTag* pEndTag) const {
-    return CElement::CREATE_NEW_INST(m_spSource.get(), pStartTag, pEndTag);
+// HTML: from the host's address to the last </html>, or to the source end when there is none.
+void CDOMSource::initializeHtmlFromHost(TPos nStartTag) {
+    CSource* pSrc = m_spSource.get();
+    CStartTag* pStartTag = nStartTag != INVALID_POS ? NormalStartTagAt(pSrc, nStartTag) : nullptr;
+    if (!pStartTag)
+        return;
+    CEndTag* pEndTag = HtmlEndTag(pSrc, "[CDOMSource::CDOMSource]");
+    m_bHtmlInitialized = true;
+    CElement* pElement =
+        pEndTag ? elementFromTags(pStartTag, pEndTag, "[CDOMSource::CDOMSource] HTML") : nullptr;
+    m_html = CDOMElement(m_spSource, pElement);
+}
+
+void CDOMSource::initializeFromHostTags(TPos nStartTag, TPos nEndTag, const char* pszWhich,
+                                        bool& bInitialized, CDOMElement& element) {
+    CSource* pSrc = m_spSource.get();
+    CStartTag* pStartTag = nStartTag != INVALID_POS ? NormalStartTagAt(pSrc, nStartTag) : nullptr;
+    if (!pStartTag)
+        return;
+    CEndTag* pEndTag = nEndTag != INVALID_POS ? NormalEndTagAt(pSrc, nEndTag) : nullptr;
+    bInitialized = true;
+    element = CDOMElement(m_spSource, elementFromTags(pStartTag, pEndTag, pszWhich));
+}
+
+CElement* CDOMSource::elementFromTags(CStartTag* pStartTag, CEndTag* pEndTag, const char* pszWhich) const {
+    CElement* pElement =
+        pEndTag ? CElement::CREATE_NEW_INST(m_spSource.get(), pStartTag, pEndTag) : pStartTag->getElement();
+    if (!pElement)
+        LogMessage("%s element initialization: %s failed", pszWhich,
+                   pEndTag ? "CElement::CREATE_NEW_INST()" : "CStartTag::getElement()");
+    return pElement;
 }
 
 void CDOMSource::requireSource(const char* pszDetail) const {
@@ -221,23 +204,9 @@ CDOMElement CDOMSource::getHtml() {
     m_bHtmlInitialized = true;
     CSource* pSrc = m_spSource.get();
     CStartTag* pStartTag = FirstStartTag(pSrc, HTML_ELEMENT_NAME_HTML);
-    if (!pStartTag)
-        return m_html;
-    CEndTag* pEndTag = LastEndTagInSource(pSrc, HTML_ELEMENT_NAME_HTML);
-    if (!pEndTag) {
-        pEndTag = EmptyEndTagAtSourceEnd(pSrc, HTML_ELEMENT_NAME_HTML);
-        if (!pEndTag) {
-            LogMessage(
-                "[CDOMSource::getHtml()] HTML element initialization: CEndTag::CREATE_NEW_INST() failed "
-                "when creating an end tag at the end of the source document. nPos <%d> .",
-                LogPos(pSrc->getEnd()));
-            return m_html;
-        }
-    }
-    CElement* pElement = elementFromTags(pStartTag, pEndTag);
-    if (!pElement)
-        LogMessage("[CDOMSource::getHtml()] HTML element initialization: CElement::CREATE_NEW_INST() failed");
-    m_html = CDOMElement(m_spSource, pElement);
+    CEndTag* pEndTag = pStartTag ? HtmlEndTag(pSrc, "[CDOMSource::getHtml()]") : nullptr;
+    if (pEndTag)
+        m_html = CDOMElement(m_spSource, elementFromTags(pStartTag, pEndTag, "[CDOMSource::getHtml()] HTML"));
     return m_html;
 }
 
@@ -247,22 +216,10 @@ CDOMElement CDOMSource::getBody() {
         return m_body;
     m_bBodyInitialized = true;
     CSource* pSrc = m_spSource.get();
-    CStartTag* pStartTag = FirstStartTag(pSrc, HTML_ELEMENT_NAME_BODY);
-    if (!pStartTag)
-        return m_body;
-    CEndTag* pEndTag = LastEndTagInSource(pSrc, HTML_ELEMENT_NAME_BODY);
-    CElement* pElement = nullptr;
-    if (pEndTag) {
-        pElement = elementFromTags(pStartTag, pEndTag);
-        if (!pElement)
-            LogMessage(
-                "[CDOMSource::getBody()] BODY element initialization: CElement::CREATE_NEW_INST() failed");
-    } else {
-        pElement = pStartTag->getElement();
-        if (!pElement)
-            LogMessage("[CDOMSource::getBody()] BODY element initialization: CStartTag::getElement() failed");
-    }
-    m_body = CDOMElement(m_spSource, pElement);
+    if (CStartTag* pStartTag = FirstStartTag(pSrc, HTML_ELEMENT_NAME_BODY))
+        m_body = CDOMElement(m_spSource,
+                             elementFromTags(pStartTag, LastEndTagInSource(pSrc, HTML_ELEMENT_NAME_BODY),
+                                             "[CDOMSource::getBody()] BODY"));
     return m_body;
 }
 
@@ -271,33 +228,25 @@ CDOMElement CDOMSource::getHead() {
     if (m_bHeadInitialized)
         return m_head;
     m_bHeadInitialized = true;
+    if (CStartTag* pStartTag = FirstStartTag(m_spSource.get(), HTML_ELEMENT_NAME_HEAD))
+        m_head = CDOMElement(m_spSource, elementFromTags(pStartTag, findHeadEndTag(pStartTag),
+                                                         "[CDOMSource::getHead()] HEAD"));
+    return m_head;
+}
+
+CEndTag* CDOMSource::findHeadEndTag(CStartTag* pStartTag) {
     CSource* pSrc = m_spSource.get();
-    CStartTag* pStartTag = FirstStartTag(pSrc, HTML_ELEMENT_NAME_HEAD);
-    if (!pStartTag)
-        return m_head;
-    CEndTag* pEndTag = nullptr;
     if (m_bBodyInitialized && !m_body.isUndefined()) {
         // A </head> after the body's start belongs to some other document (a frame's text, a script).
         TPos nBodyBegin = m_body.getBeginPos();
-        if (nBodyBegin > pSrc->getBegin())
-            pEndTag = LastEndTagAtOrBefore(pSrc, HTML_ELEMENT_NAME_HEAD, nBodyBegin - 1);
-    } else if (const CEndTagType* pType = NormalEndTagType()) {
-        pEndTag = CEndTag::findPreviousOrNext(pSrc, pStartTag->getEnd(), HTML_ELEMENT_NAME_HEAD, pType,
-                                              SEARCH_NEXT);
+        return nBodyBegin > pSrc->getBegin()
+                   ? LastEndTagAtOrBefore(pSrc, HTML_ELEMENT_NAME_HEAD, nBodyBegin - 1)
+                   : nullptr;
     }
-    CElement* pElement = nullptr;
-    if (pEndTag) {
-        pElement = elementFromTags(pStartTag, pEndTag);
-        if (!pElement)
-            LogMessage(
-                "[CDOMSource::getHead] HEAD element initialization: CElement::CREATE_NEW_INST() failed");
-    } else {
-        pElement = pStartTag->getElement();
-        if (!pElement)
-            LogMessage("[CDOMSource::getHead] HEAD element initialization: CElement::getElment() failed");
-    }
-    m_head = CDOMElement(m_spSource, pElement);
-    return m_head;
+    const CEndTagType* pType = NormalEndTagType();
+    return pType ? CEndTag::findPreviousOrNext(pSrc, pStartTag->getEnd(), HTML_ELEMENT_NAME_HEAD, pType,
+                                               SEARCH_NEXT)
+                 : nullptr;
 }
 
 TPos CDOMSource::getBeginPos() const {

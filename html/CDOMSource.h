@@ -160,8 +160,18 @@ public:
 
 private:
     void initializeFromHost(const CCommonPointers& rPointers);
+    // False (logged) when the host's addresses make no source.
+    bool createSource(const CCommonPointers& rPointers);
+    void initializeHtmlFromHost(TPos nStartTag);
+    // An element the host located by its start tag and, optionally, its end tag (INVALID_POS: none).
+    void initializeFromHostTags(TPos nStartTag, TPos nEndTag, const char* pszWhich, bool& bInitialized,
+                                CDOMElement& element);
     void requireSource(const char* pszDetail) const;
-    CElement* elementFromTags(CStartTag* pStartTag, CEndTag* pEndTag) const;
+    // The element of a start tag and the end tag found for it; without an end tag, the start tag's own
+    // element. pszWhich names the caller and the element in the log, "[CDOMSource::getBody()] BODY".
+    CElement* elementFromTags(CStartTag* pStartTag, CEndTag* pEndTag, const char* pszWhich) const;
+    // The </head> of a page whose head the host did not locate.
+    CEndTag* findHeadEndTag(CStartTag* pStartTag);
 
     CSourcePtr m_spSource;
     bool m_bHtmlInitialized = false;

@@ -1,228 +1,12 @@
+#include "html/CTag.h"
+
 #include "html/CElement.h"
 #include "log/Log.h"
 
-// ---------------------------------------------------------------------------------------------------------------
-// Start tag recognition
-
-namespace {
-// One past the last name character from nPos; nPos itself when no name starts there.
-TPos ScanName(const CSource* pSource, TPos nPos) {
-    if (nPos >= pSource->getEnd() || !IsNameStartChar(pSource->byteAt(nPos)))
-        return nPos;
-    TPos i = nPos + 1;
-    while (i < pSource->getEnd() && IsNameChar(pSource->byteAt(i)))
-        ++i;
-    return i;
-}
-} // namespace
-
-CTag* CStartTagTypeGenericImplementation::constructTagAt(CSource* pSource, TPos nPos) const {
-    if (!pSource) {
-        LogMessage("[CStartTagTypeGenericImplementation::constructTagAt] pSource is 0. nPos <%d>",
-                   LogPos(nPos));
-        return nullptr;
-    }
-    if (!pSource->contains(nPos) || !pSource->startsWithCaseless(nPos, m_csStartDelimiter))
-        return nullptr;
-    std::string csName = m_csNamePrefix;
-    TPos nNamePos = nPos + 1 + m_csNamePrefix.size();
-    if (m_bIsNameAfterPrefixRequired) {
-        TPos nNameEnd = ScanName(pSource, nNamePos);
-        if (nNameEnd == nNamePos)
-            return nullptr;
-        csName.assign(pSource->view(nPos + 1, nNameEnd));
-    } else if (!m_bPrefixEndsWithoutLetter) {
-        // "<?xmlfoo" is not an XML declaration.
-        if (nNamePos < pSource->getEnd() && IsNameChar(pSource->byteAt(nNamePos)))
-            return nullptr;
-    }
-    int nNameIndex = GetHTMLNameIndex(csName);
-    CAttributes* pAttributes = nullptr;
-    TPos nEnd;
-    if (m_bHasAttributes) {
-        pAttributes = CAttributes::construct(pSource, "StartTag", 0, nPos, nPos + 1 + csName.size(),
-                                             INVALID_POS, this, csName, nNameIndex, 2);
-        if (!pAttributes) {
-            LogMessage("[CStartTagTypeGenericImplementation::constructTagAt] parseAttributes() returned 0. "
-                       "Attributes "
-                       "are not properly formed. nPos <%d> csName <%s> nNameInd <%d>.",
-                       LogPos(nPos), csName.c_str(), nNameIndex);
-            return nullptr;
-        }
-        nEnd = findEnd(pSource, pAttributes->getEnd());
-    } else {
-        nEnd = findEnd(pSource, nNamePos);
-    }
-    if (nEnd == INVALID_POS) {
-        LogMessage("[CStartTagTypeGenericImplementation::constructTagAt] StartTag <%s> at <%d> not "
-                   "recognized as type "
-                   "<%s> because it has no closing delimiter.",
-                   csName.c_str(), LogPos(nPos), m_csDescription.c_str());
-        return nullptr;
-    }
-    CStartTag* pTag = constructStartTag(pSource, nPos, nEnd, csName, nNameIndex, pAttributes);
-    if (!pTag)
-        LogMessage("[CStartTagTypeGenericImplementation::constructTagAt] constructStartTag failed. nPos <%d> "
-                   "nEnd <%d> "
-                   "csName <%s>. ",
-                   LogPos(nPos), LogPos(nEnd), csName.c_str());
-    return pTag;
-}
-
-TPos CStartTagTypeGenericImplementation::findEnd(CSource* pSource, TPos nPos) const {
-    if (!pSource) {
-        LogMessage("[CStartTagTypeGenericImplementation::findEnd] pSource is 0. nPos <%d>.", LogPos(nPos));
-        return INVALID_POS;
-    }
-    TPos nHit = pSource->findCaselessToEnd(m_csClosingDelimiter, nPos);
-    return nHit == INVALID_POS ? INVALID_POS : nHit + m_csClosingDelimiter.size();
-}
-
-bool CStartTagTypeGenericImplementation::atEndOfAttributes(CSource* pSource, TPos nPos, bool) const {
-    if (!pSource) {
-        LogMessage("[CStartTag::atEndOfAttributes] pSource is 0. nPos <%d>.", LogPos(nPos));
-        return false;
-    }
-    return pSource->startsWithCaseless(nPos, m_csClosingDelimiter);
-}
-
-bool CStartTagTypeNormal::atEndOfAttributes(CSource* pSource, TPos nPos, bool bClosingSlashIgnored) const {
-    if (!pSource) {
-        LogMessage("[CStartTagTypeNormal::atEndOfAttributes] pSource is 0. nPos <%d>.", LogPos(nPos));
-        return false;
-    }
-    if (!pSource->contains(nPos))
-        return false;
-    if (pSource->byteAt(nPos) == '>')
-        return true;
-    return !bClosingSlashIgnored && pSource->startsWithCaseless(nPos, "/>");
-}
-
-TPos CStartTagTypeDoctypeDeclaration::findEnd(CSource* pSource, TPos nPos) const {
-    if (!pSource) {
-        LogMessage("[CStartTagTypeDoctypeDeclaration::findEnd] pSource is 0. nPos <%d>.", LogPos(nPos));
-        return INVALID_POS;
-    }
-    // Without any '>' ahead there is no end, whatever the quotes say; this keeps pages full of unclosed
-    // declarations from being rescanned to the end at every one.
-    if (pSource->findCaselessToEnd(">", nPos) == INVALID_POS)
-        return INVALID_POS;
-    bool bInQuotes = false;
-    bool bInInternalSubset = false;
-    for (TPos i = std::max(nPos, pSource->getBegin()); i < pSource->getEnd(); ++i) {
-        unsigned char c = pSource->byteAt(i);
-        if (c == '"')
-            bInQuotes = !bInQuotes;
-        else if (bInQuotes)
-            continue;
-        else if (c == '[')
-            bInInternalSubset = true;
-        else if (c == ']')
-            bInInternalSubset = false;
-        else if (c == '>' && !bInInternalSubset)
-            return i + 1;
-    }
-    return INVALID_POS;
-}
-
-TPos CStartTagTypeMarkupDeclaration::findEnd(CSource* pSource, TPos nPos) const {
-    if (!pSource) {
-        LogMessage("[CStartTagTypeMarkupDeclaration::findEnd] pSource is 0. nPos <%d>.", LogPos(nPos));
-        return INVALID_POS;
-    }
-    if (pSource->findCaselessToEnd(">", nPos) == INVALID_POS)
-        return INVALID_POS;
-    bool bInQuotes = false;
-    for (TPos i = std::max(nPos, pSource->getBegin()); i < pSource->getEnd(); ++i) {
-        unsigned char c = pSource->byteAt(i);
-        if (c == '"')
-            bInQuotes = !bInQuotes;
-        else if (c == '>' && !bInQuotes)
-            return i + 1;
-    }
-    return INVALID_POS;
-}
-
-CTag* CStartTagTypeMarkupDeclaration::constructTagAt(CSource* pSource, TPos nPos) const {
-    if (!pSource) {
-        LogMessage("[CStartTagTypeMarkupDeclaration::constructTagAt] pSource is 0. nPos <%d>.", LogPos(nPos));
-        return nullptr;
-    }
-    CTag* pTag = CStartTagTypeGenericImplementation::constructTagAt(pSource, nPos);
-    if (!pTag)
-        return nullptr;
-    static const char* const s_rgDeclarations[] = {"!element", "!attlist", "!entity", "!notation"};
-    for (const char* pszName : s_rgDeclarations)
-        if (EqualsCaseless(pTag->getName(), pszName))
-            return pTag;
-    return nullptr;
-}
-
-CTag* CStartTagTypeUnregistered::constructTagAt(CSource* pSource, TPos nPos) const {
-    if (!pSource) {
-        LogMessage("[CStartTagTypeUnregistered::constructTagAt] pSource is 0. nPos <%d>.", LogPos(nPos));
-        return nullptr;
-    }
-    if (!pSource->contains(nPos) || pSource->byteAt(nPos) != '<')
-        return nullptr;
-    TPos nClose = pSource->findCaselessToEnd(">", nPos + 1);
-    if (nClose == INVALID_POS)
-        return nullptr;
-    CStartTag* pTag =
-        constructStartTag(pSource, nPos, nClose + 1, std::string(), INVALID_NAME_INDEX, nullptr);
-    std::string csText = pSource->substring(nPos, nClose + 1 - nPos);
-    if (pTag)
-        LogMessage(
-            "[CStartTagTypeUnregistered::constructTagAt] Encountered possible StartTag <%s> at <%d> whose "
-            "content does not match a registered StartTagType.",
-            csText.c_str(), LogPos(nPos));
-    else
-        LogMessage(
-            "[CStartTagTypeUnregistered::constructTagAt] Encountered possible StartTag <%s> at <%d> whose "
-            "content does not match a registered StartTagType. CStartTagType::constructStartTag() failed.",
-            csText.c_str(), LogPos(nPos));
-    return pTag;
-}
-
-bool CStartTagTypeUnregistered::atEndOfAttributes(CSource* pSource, TPos nPos, bool) const {
-    return pSource && pSource->startsWithCaseless(nPos, m_csClosingDelimiter);
-}
-
-TPos CStartTagTypeUnregistered::findEnd(CSource* pSource, TPos nPos) const {
-    if (!pSource)
-        return INVALID_POS;
-    TPos nHit = pSource->findCaselessToEnd(m_csClosingDelimiter, nPos);
-    return nHit == INVALID_POS ? INVALID_POS : nHit + 1;
-}
-
-CStartTag* CStartTagType::constructStartTag(CSource* pSource, TPos nBegin, TPos nEnd,
-                                            const std::string& csName, int nNameIndex,
-                                            CAttributes* pAttributes) const {
-    CStartTag* pTag =
-        CStartTag::CREATE_NEW_INST(pSource, nBegin, nEnd, csName, nNameIndex, pAttributes, this);
-    if (!pTag)
-        LogMessage(
-            "[CStartTagType::constructStartTag] CStartTag::CREATE_NEW_INST() failed. nBegin <%d> nEnd <%d> "
-            "csName <%s> .",
-            LogPos(nBegin), LogPos(nEnd), csName.c_str());
-    return pTag;
-}
+#include <algorithm>
 
 // ---------------------------------------------------------------------------------------------------------------
-// CStartTag creation
-
-CTag::CTag(CSource* pSource, TPos nBegin, TPos nEnd, const std::string& csName, int nNameIndex)
-    : CSegment(pSource, nBegin, nEnd), m_csName(csName), m_nNameIndex(nNameIndex) {}
-
-bool CTag::checkConstructorArgs(const CSource* pSource, TPos nBegin, TPos nEnd) {
-    if (!CSegment::checkConstructorArgs(pSource, nBegin, nEnd)) {
-        LogMessage(
-            "[CTag::checkConstructorArgs] CSegment::checkConstructorArgs() failed. nBegin <%d> nEnd <%d> .",
-            LogPos(nBegin), LogPos(nEnd));
-        return false;
-    }
-    return true;
-}
+// Creation
 
 CStartTag::CStartTag(CSource* pSource, TPos nBegin, TPos nEnd, const std::string& csName, int nNameIndex,
                      CAttributes* pAttributes, const CStartTagType* pStartTagType)
@@ -279,417 +63,359 @@ bool CStartTag::isEmptyElementTag() const {
 }
 
 // ---------------------------------------------------------------------------------------------------------------
-// Attributes
-
-CAttribute::CAttribute(CSource* pSource, TPos nBegin, TPos nEnd, const std::string& csKey,
-                       CSegment* pNameSegment, CSegment* pValueSegment,
-                       CSegment* pValueSegmentIncludingQuotes)
-    : CSegment(pSource, nBegin, nEnd), m_csKey(csKey), m_pNameSegment(pNameSegment),
-      m_pValueSegment(pValueSegment), m_pValueSegmentIncludingQuotes(pValueSegmentIncludingQuotes) {}
+// Start tags by name
 
 namespace {
-TPos AttributeEnd(const CSegment* pNameSegment, const CSegment* pValueSegment,
-                  const CSegment* pValueSegmentIncludingQuotes) {
-    if (pValueSegmentIncludingQuotes)
-        return pValueSegmentIncludingQuotes->getEnd();
-    if (pValueSegment)
-        return pValueSegment->getEnd();
-    return pNameSegment->getEnd();
+
+// The nearest start tag of any name: walks the nearest tags, passing over end tags.
+CStartTag* FindAnyStartTag(CSource* pSource, TPos nPos, bool bNext, TPos nLimit) {
+    for (;;) {
+        CTag* pTag = (pSource->isAllTypesCacheOn() && pSource->getCache())
+                         ? CTag::findPreviousOrNextTag(pSource, nPos, bNext)
+                         : CTag::findPreviousOrNextTagUncached(pSource, nPos, bNext, nLimit);
+        if (!pTag)
+            return nullptr;
+        if (bNext ? (nLimit != INVALID_POS && pTag->getBegin() >= nLimit)
+                  : (nLimit != INVALID_POS && pTag->getBegin() < nLimit))
+            return nullptr;
+        if (pTag->isStartTag())
+            return static_cast<CStartTag*>(pTag);
+        if (bNext)
+            nPos = pTag->getBegin() + 1;
+        else if (pTag->getBegin() == pSource->getBegin())
+            return nullptr;
+        else
+            nPos = pTag->getBegin() - 1;
+        if (!pSource->contains(nPos))
+            return nullptr;
+    }
 }
+
+// The nearest start tag whose text begins with '<' and the name: a name that ends in ':' or a character that
+// no name holds is a prefix, any other must be the tag's whole name unless the tag type does not demand one.
+CStartTag* FindNamedStartTag(CSource* pSource, TPos nPos, const std::string& csSearchName, bool bNext,
+                             TPos nLimit) {
+    std::string csPattern;
+    try {
+        csPattern = "<" + csSearchName;
+    } catch (...) {
+        return nullptr;
+    }
+    const bool bValidName = IsValidName(csSearchName);
+    const unsigned char cLast = static_cast<unsigned char>(csSearchName.back());
+    const bool bPrefixSearch = cLast == ':' || !IsNameChar(cLast);
+    TPos nLower = (nLimit == INVALID_POS || nLimit < pSource->getBegin()) ? pSource->getBegin() : nLimit;
+    for (;;) {
+        TPos nHit = bNext ? pSource->findCaselessBefore(csPattern, nPos, nLimit)
+                          : pSource->findCaselessReverse(csPattern, nPos, nLower);
+        if (nHit == INVALID_POS || (bNext && nLimit != INVALID_POS && nHit >= nLimit))
+            return nullptr;
+        CTag* pTag = CTag::getTagAt(pSource, nHit);
+        if (pTag && pTag->isStartTag() && !(bValidName && pTag->isUnregistered())) {
+            CStartTag* pStart = static_cast<CStartTag*>(pTag);
+            if (!pStart->getStartTagType()->isNameAfterPrefixRequired() ||
+                pStart->getName().size() <= csSearchName.size() || bPrefixSearch)
+                return pStart;
+        }
+        if (bNext) {
+            nPos = nHit + 1;
+        } else {
+            if (nHit == nLower)
+                return nullptr;
+            nPos = nHit - 1;
+        }
+    }
+}
+
 } // namespace
 
-bool CAttribute::checkConstructorArgs(const CSource* pSource, const CSegment* pNameSegment,
-                                      const CSegment* pValueSegment,
-                                      const CSegment* pValueSegmentIncludingQuotes) {
-    if (!pNameSegment) {
-        LogMessage("[CAttribute::checkConstructorArgs] pNameSegment is 0");
-        return false;
+CStartTag* CStartTag::findPreviousOrNext(CSource* pSource, TPos nPos, const std::string& csSearchName,
+                                         bool bNext, TPos nLimit) {
+    if (!pSource) {
+        LogMessage("[CStartTag::findPreviousOrNext] pSource is 0. nPos <%d>.", LogPos(nPos));
+        return nullptr;
     }
-    TPos nBegin = pNameSegment->getBegin();
-    TPos nEnd = AttributeEnd(pNameSegment, pValueSegment, pValueSegmentIncludingQuotes);
-    if (!CSegment::checkConstructorArgs(pSource, nBegin, nEnd)) {
-        LogMessage("[CAttribute::checkConstructorArgs] CSegment::checkConstructorArgs failed. nBegin <%d> "
-                   "nEnd <%d> .",
-                   LogPos(nBegin), LogPos(nEnd));
-        return false;
-    }
-    if (pNameSegment->getSource() != pSource) {
-        LogMessage("[CAttribute::checkConstructorArgs] Source of pNameSegment differs from pSource. nBegin "
-                   "<%d> nEnd "
-                   "<%d> .",
-                   LogPos(nBegin), LogPos(nEnd));
-        return false;
-    }
-    if (pValueSegment && pValueSegment->getSource() != pSource) {
-        LogMessage("[CAttribute::checkConstructorArgs] Source of pValueSegment differs from pSource. nBegin "
-                   "<%d> nEnd "
-                   "<%d> .",
-                   LogPos(nBegin), LogPos(nEnd));
-        return false;
-    }
-    if (pValueSegmentIncludingQuotes && pValueSegmentIncludingQuotes->getSource() != pSource) {
+    if (!pSource->contains(nPos))
+        return nullptr;
+    if (csSearchName.empty())
+        return FindAnyStartTag(pSource, nPos, bNext, nLimit);
+    if (csSearchName[0] == '/') {
         LogMessage(
-            "[CAttribute::checkConstructorArgs] Source of pValueSegmentIncludingQuotes differs from pSource. "
-            "nBegin <%d> nEnd <%d> .",
-            LogPos(nBegin), LogPos(nEnd));
-        return false;
+            "[CStartTag::findPreviousOrNext] csSearchName argument \"%s\" must not start with '/' character.",
+            csSearchName.c_str());
+        return nullptr;
     }
-    return true;
+    return FindNamedStartTag(pSource, nPos, csSearchName, bNext, nLimit);
 }
 
-CAttribute* CAttribute::CREATE_NEW_INST(CSource* pSource, const std::string& csKey, CSegment* pNameSegment,
-                                        CSegment* pValueSegment, CSegment* pValueSegmentIncludingQuotes) {
-    CAttribute* pAttribute = nullptr;
-    if (checkConstructorArgs(pSource, pNameSegment, pValueSegment, pValueSegmentIncludingQuotes))
-        pAttribute = pSource->createOwned<CAttribute>(
-            pSource, pNameSegment->getBegin(),
-            AttributeEnd(pNameSegment, pValueSegment, pValueSegmentIncludingQuotes), csKey, pNameSegment,
-            pValueSegment, pValueSegmentIncludingQuotes);
-    if (!pAttribute)
-        LogMessage("[CAttribute::CREATE_NEW_INST] checkConstructorArgs() failed.");
-    return pAttribute;
+// ---------------------------------------------------------------------------------------------------------------
+// End tag of a start tag
+
+struct CStartTag::COptionalSearch {
+    CStartTag* pStartTag;
+    const COptionalEndTagEntry* pEntry;
+    TPos nPos;
+};
+
+const COptionalEndTagEntry* CStartTag::getOptionalEndTagEntry() const {
+    const CStartTagTypeSingletonData* pTypes = StartTagTypes();
+    const CHTMLElementsSingletonData* pElements = HTMLElements();
+    if (!pTypes || !pElements || m_pStartTagType != &pTypes->m_normal)
+        return nullptr;
+    return pElements->getOptionalEndTagEntry(m_nNameIndex);
 }
 
-CAttributes::CAttributes(CSource* pSource, TPos nBegin, TPos nEnd,
-                         const std::vector<CAttribute*>& vAttributes)
-    : CSegment(pSource, nBegin, nEnd), m_vAttributes(vAttributes) {}
+CEndTag* CStartTag::createEmptyEndTag(TPos nPos) {
+    const CEndTagTypeSingletonData* pEndTypes = EndTagTypes();
+    if (!pEndTypes)
+        return nullptr;
+    return CEndTag::CREATE_NEW_INST(m_pSource, nPos, nPos, &pEndTypes->m_normal, m_csName);
+}
 
-bool CAttributes::checkConstructorArgs(const CSource* pSource, TPos nBegin, TPos nEnd,
-                                       const std::vector<CAttribute*>* pAttributesVec) {
-    if (!CSegment::checkConstructorArgs(pSource, nBegin, nEnd)) {
-        LogMessage("[CAttribute::checkConstructorArgs] CSegment::checkConstructorArgs() failed. nBegin <%d> "
-                   "nEnd <%d> .",
-                   LogPos(nBegin), LogPos(nEnd));
-        return false;
+bool CStartTag::stepOptionalSearch(COptionalSearch& search, CEndTag*& pResult, CStartTag*& pNeedElement) {
+    const COptionalEndTagEntry& entry = *search.pEntry;
+    for (;;) {
+        CTag* pTag = m_pSource->contains(search.nPos)
+                         ? findPreviousOrNextTag(m_pSource, search.nPos, SEARCH_NEXT)
+                         : nullptr;
+        if (!pTag) {
+            pResult = createEmptyEndTag(m_pSource->getEnd());
+            if (!pResult)
+                LogMessage(
+                    "[CStartTag::findOptionalEndTag] CEndTag::CREATE_NEW_INST() failed when creating an "
+                    "empty "
+                    "end tag at the end of the source document. Start tag <%s> nBegin <%d> nEnd <%d> .",
+                    m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
+            return true;
+        }
+        bool bTerminates;
+        if (pTag->isStartTag()) {
+            if (entry.m_nonterminatingElements.contains(pTag->getNameIndex())) {
+                CStartTag* pNested = static_cast<CStartTag*>(pTag);
+                if (!pNested->m_bElementComputed) {
+                    pNeedElement = pNested;
+                    return false;
+                }
+                search.nPos = pNested->m_pElement ? pNested->m_pElement->getEnd() : pNested->getEnd();
+                continue;
+            }
+            bTerminates = entry.m_terminatingStartTags.contains(pTag->getNameIndex());
+        } else {
+            bool bSameName = m_nNameIndex != INVALID_NAME_INDEX ? pTag->getNameIndex() == m_nNameIndex
+                                                                : EqualsCaseless(pTag->getName(), m_csName);
+            if (bSameName) {
+                pResult = static_cast<CEndTag*>(pTag);
+                return true;
+            }
+            bTerminates = entry.m_terminatingEndTags.contains(pTag->getNameIndex());
+        }
+        if (bTerminates) {
+            pResult = createEmptyEndTag(pTag->getBegin());
+            if (!pResult)
+                LogMessage("[CStartTag::findOptionalEndTag] CEndTag::CREATE_NEW_INST() failed when creating "
+                           "an empty "
+                           "end tag at <%d>. Start tag <%s> nBegin <%d> nEnd <%d>",
+                           LogPos(pTag->getBegin()), m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
+            return true;
+        }
+        search.nPos = pTag->getBegin() + 1;
     }
-    if (!pAttributesVec) {
-        LogMessage("[CAttribute::checkConstructorArgs] pAttributesVec is 0. nBegin <%d> nEnd <%d>. ",
-                   LogPos(nBegin), LogPos(nEnd));
-        return false;
+}
+
+CEndTag* CStartTag::findOptionalEndTag(const COptionalEndTagEntry& entry) {
+    COptionalSearch search{this, &entry, m_nEnd};
+    for (;;) {
+        CEndTag* pResult = nullptr;
+        CStartTag* pNeed = nullptr;
+        if (stepOptionalSearch(search, pResult, pNeed))
+            return pResult;
+        CElement* pElement = pNeed->getElement();
+        search.nPos = pElement ? pElement->getEnd() : pNeed->getEnd();
     }
-    return true;
 }
 
-CAttributes* CAttributes::CREATE_NEW_INST(CSource* pSource, TPos nBegin, TPos nEnd,
-                                          const std::vector<CAttribute*>* pAttributesVec) {
-    CAttributes* pAttributes = nullptr;
-    if (checkConstructorArgs(pSource, nBegin, nEnd, pAttributesVec))
-        pAttributes = pSource->createOwned<CAttributes>(pSource, nBegin, nEnd, *pAttributesVec);
-    if (!pAttributes)
-        LogMessage("[CAttributes::CREATE_NEW_INST] checkConstructorArgs() failed. nBegin <%d> nEnd <%d>.",
-                   LogPos(nBegin), LogPos(nEnd));
-    return pAttributes;
+CStartTag* CStartTag::nextSameNameStartTag(TPos nFrom, bool bSkipEmptyElementTags) {
+    for (;;) {
+        if (!m_pSource->contains(nFrom))
+            return nullptr;
+        CStartTag* pTag = findPreviousOrNext(m_pSource, nFrom, m_csName, SEARCH_NEXT);
+        if (!pTag || !(bSkipEmptyElementTags && pTag->isEmptyElementTag()))
+            return pTag;
+        nFrom = pTag->getEnd();
+    }
 }
 
-CAttribute* CAttributes::get(std::string_view csName) const {
-    for (CAttribute* pAttribute : m_vAttributes)
-        if (EqualsCaseless(pAttribute->getKey(), csName))
-            return pAttribute;
+// Pairs start and end tags of one name as nesting implies, with an explicit stack: each frame is a start tag
+// still waiting for its end tag, together with the candidate end tag and the next start tag of the name.
+CEndTag* CStartTag::matchNested(CEndTag* pEndTag, bool bSkipEmptyElementTags) {
+    struct CFrame {
+        CStartTag* pStart;
+        CEndTag* pEnd;
+        CStartTag* pNext;
+        // The candidate the frame started from: the first end tag after the start tag, unless one lies
+        // inside the start tag, when the tag's own matching would start elsewhere.
+        CEndTag* pFirstEnd;
+    };
+    const CEndTagType* pEndType = m_pStartTagType->getCorrespondingEndTagType();
+    std::vector<CFrame> vStack;
+    try {
+        vStack.push_back(CFrame{this, pEndTag, nextSameNameStartTag(m_nEnd, bSkipEmptyElementTags), pEndTag});
+        for (;;) {
+            CFrame& top = vStack.back();
+            if (top.pNext && top.pNext->getBegin() <= top.pEnd->getBegin()) {
+                CStartTag* pNested = top.pNext;
+                CEndTag* pCandidate = top.pEnd;
+                vStack.push_back(CFrame{pNested, pCandidate,
+                                        nextSameNameStartTag(pNested->getEnd(), bSkipEmptyElementTags),
+                                        pCandidate});
+                continue;
+            }
+            CFrame done = top;
+            vStack.pop_back();
+            if (vStack.empty())
+                return done.pEnd;
+            // The nested tag's own matching would start from the same candidate and take the same steps, so
+            // its answer is kept for when its element is asked for.
+            if (done.pEnd->getBegin() >= done.pStart->getEnd() && !done.pStart->m_pMatchedEndTagHint)
+                done.pStart->m_pMatchedEndTagHint = done.pEnd;
+            CFrame& parent = vStack.back();
+            parent.pNext = done.pNext;
+            parent.pEnd = m_pSource->contains(done.pEnd->getEnd())
+                              ? CEndTag::findPreviousOrNext(m_pSource, done.pEnd->getEnd(), m_csName,
+                                                            pEndType, SEARCH_NEXT)
+                              : nullptr;
+            if (!parent.pEnd) {
+                // Every tag still waiting would, matched on its own, take the same steps from its frame on
+                // and run out of end tags here as well.
+                for (const CFrame& frame : vStack)
+                    if (frame.pStart->m_pStartTagType == m_pStartTagType &&
+                        frame.pFirstEnd->getBegin() >= frame.pStart->getEnd())
+                        frame.pStart->m_bNestedMatchFailed = true;
+                return nullptr;
+            }
+        }
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+CEndTag* CStartTag::findEndTagInternal() {
+    const CStartTagTypeSingletonData* pTypes = StartTagTypes();
+    const CHTMLElementsSingletonData* pElements = HTMLElements();
+    if (!pTypes || !pElements)
+        return nullptr;
+    const bool bNormal = m_pStartTagType == &pTypes->m_normal;
+    if (bNormal) {
+        if (const COptionalEndTagEntry* pEntry = pElements->getOptionalEndTagEntry(m_nNameIndex)) {
+            CEndTag* pEnd = findOptionalEndTag(*pEntry);
+            if (!pEnd)
+                LogMessage(
+                    "[CStartTag::findEndTagInternal] findOptionalEndTag failed. Start tag <%s> nBegin <%d> "
+                    "nEnd <%d>.",
+                    m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
+            return pEnd;
+        }
+        if (pElements->m_endTagForbidden.contains(m_nNameIndex))
+            return nullptr;
+        if (!pElements->m_endTagRequired.contains(m_nNameIndex) && isEmptyElementTag())
+            return nullptr;
+    }
+    const CEndTagType* pEndType = m_pStartTagType->getCorrespondingEndTagType();
+    if (!pEndType)
+        return nullptr;
+    CEndTag* pEnd = m_pSource->contains(m_nEnd)
+                        ? CEndTag::findPreviousOrNext(m_pSource, m_nEnd, m_csName, pEndType, SEARCH_NEXT)
+                        : nullptr;
+    if (pEnd && pElements->m_nonNesting.contains(m_nNameIndex)) {
+        CStartTag* pNext = nextSameNameStartTag(m_nEnd, false);
+        if (!pNext || pNext->getBegin() > pEnd->getBegin())
+            return pEnd;
+        LogMessage(
+            "[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag - invalid nested "
+            "start tag encountered before and tag.",
+            m_csName.c_str(), LogPos(m_nBegin));
+        CEndTag* pEmpty = createEmptyEndTag(pNext->getBegin());
+        if (!pEmpty)
+            LogMessage("[CStartTag::findEndTagInternal] CEndTag::CREATE_NEW_INST() failed when creating an "
+                       "empty end "
+                       "tag at <%d>. Start tag <%s> nBegin <%d> nEnd <%d>.",
+                       LogPos(pNext->getBegin()), m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
+        return pEmpty;
+    }
+    if (pEnd) {
+        if (m_pMatchedEndTagHint)
+            return m_pMatchedEndTagHint;
+        const bool bSkip = !bNormal || !pElements->m_endTagRequired.contains(m_nNameIndex);
+        if (!m_bNestedMatchFailed)
+            if (CEndTag* pMatch = matchNested(pEnd, bSkip))
+                return pMatch;
+    }
+    LogMessage("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.",
+               m_csName.c_str(), LogPos(m_nBegin));
     return nullptr;
 }
 
-namespace {
+// ---------------------------------------------------------------------------------------------------------------
+// Element of a tag
 
-// The attribute-list scanner: the states of the parse and what it has collected so far.
-class CAttributeScanner {
-public:
-    enum EState {
-        AFTER_TAG_NAME = 0,
-        BETWEEN = 1,
-        IN_NAME = 2,
-        AFTER_NAME = 3,
-        AFTER_EQUALS = 4,
-        IN_VALUE = 5
-    };
-
-    CAttributeScanner(CSource* pSource, const char* pszType, TPos nBegin, const CStartTagType* pType,
-                      const std::string& csTagName, int nMaxErrorCount)
-        : m_pSource(pSource), m_pszType(pszType), m_nBegin(nBegin), m_pType(pType), m_csTagName(csTagName),
-          m_nMaxErrorCount(nMaxErrorCount) {}
-
-    // "[CAttributes::construct] Type <..> Tag name <..> Begin pos <..>" followed by the rest.
-    void log(const char* pszMethod, const char* pszRest, TPos nPos = INVALID_POS,
-             bool bWithPos = false) const {
-        if (bWithPos)
-            LogMessage("[CAttributes::%s] Type <%s> Tag name <%s> Begin pos <%d>%s%d%s", pszMethod, m_pszType,
-                       m_csTagName.c_str(), LogPos(m_nBegin), pszRest, LogPos(nPos), m_pszTail);
-        else
-            LogMessage("[CAttributes::%s] Type <%s> Tag name <%s> Begin pos <%d>%s", pszMethod, m_pszType,
-                       m_csTagName.c_str(), LogPos(m_nBegin), pszRest);
+void CStartTag::completeElement(CEndTag* pEndTag) {
+    CElement* pElement = CElement::CREATE_NEW_INST(m_pSource, this, pEndTag);
+    if (!pElement)
+        LogMessage("[CStartTag::getElement] CElement::CREATE_NEW_INST() failed. Start tag <%s> nBegin <%d> "
+                   "nEnd <%d>.",
+                   m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
+    m_pElement = pElement;
+    m_bElementComputed = true;
+    if (pElement && pEndTag && !pEndTag->isEmpty()) {
+        if (pEndTag->hasElement())
+            LogMessage("[CStartTag::getElement] EndTag <%s> at pos <%d> terminates more than one element.",
+                       pEndTag->getName().c_str(), LogPos(pEndTag->getBegin()));
+        pEndTag->setElement(pElement);
     }
-    void logAt(const char* pszRest, TPos nPos, const char* pszTail) {
-        m_pszTail = pszTail;
-        log("construct", pszRest, nPos, true);
-    }
-    // Counts an error; true when the list must be rejected for too many.
-    bool countError() {
-        ++m_nErrorCount;
-        if (m_nErrorCount > m_nMaxErrorCount) {
-            log("reachedMaxErrorCount", " Rejected because it contains too many errors.");
-            return true;
-        }
-        return false;
-    }
-    bool isIgnorableSlash(TPos nPos, bool bClosingSlashIgnored) const {
-        const CStartTagTypeSingletonData* pTypes = StartTagTypes();
-        if (!bClosingSlashIgnored || !pTypes || m_pType != &pTypes->m_normal ||
-            !m_pSource->startsWithCaseless(nPos, "/>"))
-            return false;
-        log("isInvalidEmptyElementTag",
-            " Contains a '/' character before the closing '>', which is ignored because "
-            "tags of this name cannot be empty-element tags.");
-        return true;
-    }
-    // Adds an attribute; false (logged) when a segment or the attribute cannot be created.
-    bool add(TPos nNameBegin, TPos nNameEnd, TPos nValueBegin, TPos nValueEnd, TPos nQuotedBegin,
-             TPos nQuotedEnd, TPos nPos) {
-        CSegment* pName = CSegment::CREATE_NEW_INST(m_pSource, nNameBegin, nNameEnd);
-        CSegment* pValue = nullptr;
-        CSegment* pQuoted = nullptr;
-        if (pName && nValueBegin != INVALID_POS) {
-            pValue = CSegment::CREATE_NEW_INST(m_pSource, nValueBegin, nValueEnd);
-            pQuoted = pValue ? CSegment::CREATE_NEW_INST(m_pSource, nQuotedBegin, nQuotedEnd) : nullptr;
-        }
-        if (!pName || (nValueBegin != INVALID_POS && (!pValue || !pQuoted))) {
-            logAt(" Rejected because CSegment::CREATE_NEW_INST() failed at <", nPos, ">.");
-            return false;
-        }
-        std::string csKey(m_pSource->view(nNameBegin, nNameEnd));
-        CAttribute* pAttribute = CAttribute::CREATE_NEW_INST(m_pSource, csKey, pName, pValue, pQuoted);
-        if (!pAttribute) {
-            logAt(" Rejected because CAttribute::CREATE_NEW_INST() failed at <", nPos, ">.");
-            return false;
-        }
-        try {
-            m_vAttributes.push_back(pAttribute);
-        } catch (...) {
-            logAt(" Rejected because CAttribute::CREATE_NEW_INST() failed at <", nPos, ">.");
-            return false;
-        }
-        m_nLastEnd = pAttribute->getEnd();
-        return true;
-    }
+}
 
-    CSource* m_pSource;
-    const char* m_pszType;
-    TPos m_nBegin;
-    const CStartTagType* m_pType;
-    const std::string& m_csTagName;
-    int m_nMaxErrorCount;
-    int m_nErrorCount = 0;
-    const char* m_pszTail = "";
-    std::vector<CAttribute*> m_vAttributes;
-    TPos m_nLastEnd = INVALID_POS;
-};
-
-} // namespace
-
-CAttributes* CAttributes::construct(CSource* pSource, const char* pszTypeDescription, int nInitialState,
-                                    TPos nBegin, TPos nAttributesBegin, TPos nEndLimit,
-                                    const CStartTagType* pStartTagType, const std::string& csTagName,
-                                    int nNameIndex, int nMaxErrorCount) {
-    const char* pszType = pszTypeDescription ? pszTypeDescription : "";
-    if (!pSource || !pStartTagType) {
-        LogMessage(
-            "[CAttributes::construct] Type <%s> Tag name <%s> Begin pos <%d> pSource or pStartTagType is 0.",
-            pszType, csTagName.c_str(), LogPos(nBegin));
-        return nullptr;
-    }
-    const CStartTagTypeSingletonData* pTypes = StartTagTypes();
-    const CHTMLElementsSingletonData* pElements = HTMLElements();
-    const bool bClosingSlashIgnored = pTypes && pElements && pStartTagType == &pTypes->m_normal &&
-                                      pElements->m_cannotBeEmptyElementTags.contains(nNameIndex);
-
-    CAttributeScanner scan(pSource, pszType, nBegin, pStartTagType, csTagName, nMaxErrorCount);
-    int nState = nInitialState;
-    TPos nPos = nAttributesBegin;
-    char cQuote = ' ';
-    TPos nNameBegin = INVALID_POS;
-    TPos nNameEnd = INVALID_POS;
-    TPos nValueBegin = INVALID_POS;
-
-    for (;;) {
-        bool bAtEnd;
-        bool bInQuotes = nState == CAttributeScanner::IN_VALUE && cQuote != ' ';
-        if (nEndLimit != INVALID_POS && nPos == nEndLimit) {
-            bAtEnd = true;
-        } else if (nPos >= pSource->getEnd() || nPos < pSource->getBegin()) {
-            scan.log("construct", " Rejected because it has no closing '>' character.");
-            return nullptr;
-        } else {
-            // Inside quotes a closing delimiter belongs to the value.
-            bAtEnd = !bInQuotes && pStartTagType->atEndOfAttributes(pSource, nPos, bClosingSlashIgnored);
-        }
-        const unsigned char c = bAtEnd && nPos >= pSource->getEnd() ? 0 : pSource->byteAt(nPos);
-        const bool bSpace = !bAtEnd && IsHtmlWhitespace(c);
-
-        switch (nState) {
-        case CAttributeScanner::AFTER_TAG_NAME:
-            if (bAtEnd)
-                goto complete;
-            if (bSpace) {
-                nState = CAttributeScanner::BETWEEN;
-            } else if (!scan.isIgnorableSlash(nPos, bClosingSlashIgnored)) {
-                scan.logAt(" Rejected because name contains invalid character at <", nPos, ">.");
-                return nullptr;
-            }
-            ++nPos;
-            break;
-
-        case CAttributeScanner::BETWEEN:
-            if (bAtEnd)
-                goto complete;
-            if (bSpace) {
-                cQuote = ' ';
-                ++nPos;
-                break;
-            }
-            if (cQuote != ' ') {
-                scan.logAt(" Has missing whitespace after quoted attribute value at <", nPos, ">.");
-                cQuote = ' ';
-            }
-            if (IsNameStartChar(c)) {
-                nNameBegin = nPos;
-                nState = CAttributeScanner::IN_NAME;
-            } else if (c == '<') {
-                scan.logAt(" Rejected because of '<' character at <", nPos, ">.");
-                return nullptr;
-            } else if (scan.isIgnorableSlash(nPos, bClosingSlashIgnored)) {
-                // skipped
+// Optional end tags are searched with a stack of suspended searches: a search that meets a nested element it
+// must skip whole (an <html> inside <body>, say) computes that element first, which may itself be such a
+// search.
+CElement* CStartTag::getElement() {
+    if (m_bElementComputed)
+        return m_pElement;
+    std::vector<COptionalSearch> vStack;
+    CStartTag* pTag = this;
+    try {
+        for (;;) {
+            if (const COptionalEndTagEntry* pEntry = pTag->getOptionalEndTagEntry()) {
+                vStack.push_back(COptionalSearch{pTag, pEntry, pTag->m_nEnd});
             } else {
-                scan.logAt(" Contains attribute name with invalid first character at <", nPos, ">.");
-                if (scan.countError())
-                    return nullptr;
-                nNameBegin = nPos;
-                nState = CAttributeScanner::IN_NAME;
+                pTag->completeElement(pTag->findEndTagInternal());
+                if (!vStack.empty())
+                    vStack.back().nPos = pTag->m_pElement ? pTag->m_pElement->getEnd() : pTag->getEnd();
             }
-            ++nPos;
-            break;
-
-        case CAttributeScanner::IN_NAME:
-            if (!bAtEnd && IsNameChar(c)) {
-                ++nPos;
-                break;
-            }
-            if (bAtEnd || bSpace || c == '=') {
-                nNameEnd = nPos;
-                if (bAtEnd) {
-                    if (!scan.add(nNameBegin, nNameEnd, INVALID_POS, INVALID_POS, INVALID_POS, INVALID_POS,
-                                  nPos))
-                        return nullptr;
-                    goto complete;
-                }
-                nState = c == '=' ? CAttributeScanner::AFTER_EQUALS : CAttributeScanner::AFTER_NAME;
-                ++nPos;
-                break;
-            }
-            if (c == '<') {
-                scan.logAt(" Rejected because of '<' character in attribute name at <", nPos, ">.");
-                return nullptr;
-            }
-            if (scan.isIgnorableSlash(nPos, bClosingSlashIgnored)) {
-                // The slash ends the name; what follows is the closing '>'.
-                nNameEnd = nPos;
-                nState = CAttributeScanner::AFTER_NAME;
-                ++nPos;
-                break;
-            }
-            scan.logAt(" Contains attribute name with invalid character at <", nPos, ">");
-            if (scan.countError())
-                return nullptr;
-            ++nPos;
-            break;
-
-        case CAttributeScanner::AFTER_NAME:
-            if (!bAtEnd && c == '=') {
-                nState = CAttributeScanner::AFTER_EQUALS;
-                ++nPos;
-                break;
-            }
-            if (bSpace) {
-                ++nPos;
-                break;
-            }
-            if (!scan.add(nNameBegin, nNameEnd, INVALID_POS, INVALID_POS, INVALID_POS, INVALID_POS, nPos))
-                return nullptr;
-            if (bAtEnd)
-                goto complete;
-            nState = CAttributeScanner::BETWEEN; // the same byte again, between attributes
-            break;
-
-        case CAttributeScanner::AFTER_EQUALS:
-            nValueBegin = nPos;
-            if (bAtEnd) {
-                scan.logAt(" Has missing attribute value after '=' sign at <", nPos, ">.");
-                if (!scan.add(nNameBegin, nNameEnd, nPos, nPos, nPos, nPos, nPos))
-                    return nullptr;
-                goto complete;
-            }
-            if (bSpace) {
-                ++nPos;
-                break;
-            }
-            if (c == '<') {
-                scan.logAt(" Rejected because of '<' character at start of attribute value at <", nPos, ">.");
-                return nullptr;
-            }
-            if (c == '\'' || c == '"') {
-                cQuote = static_cast<char>(c);
-                nValueBegin = nPos + 1;
-            } else {
-                cQuote = ' ';
-            }
-            nState = CAttributeScanner::IN_VALUE;
-            ++nPos;
-            break;
-
-        case CAttributeScanner::IN_VALUE:
-            if (cQuote == ' ') {
-                if (bAtEnd || bSpace) {
-                    if (!scan.add(nNameBegin, nNameEnd, nValueBegin, nPos, nValueBegin, nPos, nPos))
-                        return nullptr;
-                    if (bAtEnd)
-                        goto complete;
-                    nState = CAttributeScanner::BETWEEN;
-                    ++nPos;
+            CStartTag* pNeed = nullptr;
+            while (!vStack.empty()) {
+                COptionalSearch& search = vStack.back();
+                CEndTag* pResult = nullptr;
+                if (!search.pStartTag->stepOptionalSearch(search, pResult, pNeed))
                     break;
-                }
-                if (c == '<') {
-                    scan.logAt(" Rejected because of '<' character in unquoted attribute value at <", nPos,
-                               ">.");
-                    return nullptr;
-                }
-                ++nPos;
+                CStartTag* pDone = search.pStartTag;
+                if (!pResult)
+                    LogMessage("[CStartTag::findEndTagInternal] findOptionalEndTag failed. Start tag <%s> "
+                               "nBegin <%d> "
+                               "nEnd <%d>.",
+                               pDone->m_csName.c_str(), LogPos(pDone->m_nBegin), LogPos(pDone->m_nEnd));
+                pDone->completeElement(pResult);
+                vStack.pop_back();
+                if (!vStack.empty())
+                    vStack.back().nPos = pDone->m_pElement ? pDone->m_pElement->getEnd() : pDone->getEnd();
+            }
+            if (vStack.empty())
                 break;
-            }
-            if (bAtEnd) {
-                // Only an explicit limit ends the scan inside quotes.
-                scan.logAt(". Tag terminated in the middle of a quoted attribute value at <", nPos, ">. ");
-                if (scan.countError())
-                    return nullptr;
-                if (!scan.add(nNameBegin, nNameEnd, nValueBegin, nPos, nValueBegin - 1, nPos, nPos))
-                    return nullptr;
-                goto complete;
-            }
-            if (c == static_cast<unsigned char>(cQuote)) {
-                if (!scan.add(nNameBegin, nNameEnd, nValueBegin, nPos, nValueBegin - 1, nPos + 1, nPos))
-                    return nullptr;
-                nState = CAttributeScanner::BETWEEN; // the quote stays pending for the whitespace warning
-            }
-            ++nPos;
-            break;
-
-        default:
-            scan.logAt(" Rejected because name contains invalid character at <", nPos, ">.");
-            return nullptr;
+            pTag = pNeed;
         }
+    } catch (...) {
+        // Out of memory: whatever is unfinished gets no element.
+        if (!m_bElementComputed)
+            m_bElementComputed = true;
     }
-
-complete:
-    TPos nListEnd = scan.m_nLastEnd == INVALID_POS ? nAttributesBegin : scan.m_nLastEnd;
-    CAttributes* pAttributes =
-        CAttributes::CREATE_NEW_INST(pSource, nAttributesBegin, nListEnd, &scan.m_vAttributes);
-    if (!pAttributes)
-        scan.log("construct", " Rejected because CAttributes::CREATE_NEW_INST failed.");
-    return pAttributes;
+    return m_pElement;
 }

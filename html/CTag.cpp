@@ -6,6 +6,22 @@
 #include <algorithm>
 
 // ---------------------------------------------------------------------------------------------------------------
+// Creation
+
+CTag::CTag(CSource* pSource, TPos nBegin, TPos nEnd, const std::string& csName, int nNameIndex)
+    : CSegment(pSource, nBegin, nEnd), m_csName(csName), m_nNameIndex(nNameIndex) {}
+
+bool CTag::checkConstructorArgs(const CSource* pSource, TPos nBegin, TPos nEnd) {
+    if (!CSegment::checkConstructorArgs(pSource, nBegin, nEnd)) {
+        LogMessage(
+            "[CTag::checkConstructorArgs] CSegment::checkConstructorArgs() failed. nBegin <%d> nEnd <%d> .",
+            LogPos(nBegin), LogPos(nEnd));
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
 // Tag at a position
 
 CTag* CTag::getTagAt(CSource* pSource, TPos nPos) {
@@ -215,242 +231,4 @@ CTag* CTag::findHidingTag(CSource* pSource, TPos nPos, const CTagType* pTagType,
     CStartTag* pTag = *(it - 1);
     TPos nLower = (nLimit == INVALID_POS) ? pSource->getBegin() : nLimit;
     return pTag->getBegin() >= nLower ? pTag : nullptr;
-}
-
-// ---------------------------------------------------------------------------------------------------------------
-// Start tags by name
-
-CStartTag* CStartTag::findPreviousOrNext(CSource* pSource, TPos nPos, const std::string& csSearchName,
-                                         bool bNext, TPos nLimit) {
-    if (!pSource) {
-        LogMessage("[CStartTag::findPreviousOrNext] pSource is 0. nPos <%d>.", LogPos(nPos));
-        return nullptr;
-    }
-    if (!pSource->contains(nPos))
-        return nullptr;
-    if (csSearchName.empty()) {
-        // Any start tag: walk the nearest tags, passing over end tags.
-        for (;;) {
-            CTag* pTag = (pSource->isAllTypesCacheOn() && pSource->getCache())
-                             ? findPreviousOrNextTag(pSource, nPos, bNext)
-                             : findPreviousOrNextTagUncached(pSource, nPos, bNext, nLimit);
-            if (!pTag)
-                return nullptr;
-            if (bNext ? (nLimit != INVALID_POS && pTag->getBegin() >= nLimit)
-                      : (nLimit != INVALID_POS && pTag->getBegin() < nLimit))
-                return nullptr;
-            if (pTag->isStartTag())
-                return static_cast<CStartTag*>(pTag);
-            if (bNext)
-                nPos = pTag->getBegin() + 1;
-            else if (pTag->getBegin() == pSource->getBegin())
-                return nullptr;
-            else
-                nPos = pTag->getBegin() - 1;
-            if (!pSource->contains(nPos))
-                return nullptr;
-        }
-    }
-    if (csSearchName[0] == '/') {
-        LogMessage(
-            "[CStartTag::findPreviousOrNext] csSearchName argument \"%s\" must not start with '/' character.",
-            csSearchName.c_str());
-        return nullptr;
-    }
-    std::string csPattern;
-    try {
-        csPattern = "<" + csSearchName;
-    } catch (...) {
-        return nullptr;
-    }
-    const bool bValidName = IsValidName(csSearchName);
-    const unsigned char cLast = static_cast<unsigned char>(csSearchName.back());
-    const bool bPrefixSearch = cLast == ':' || !IsNameChar(cLast);
-    TPos nLower = (nLimit == INVALID_POS || nLimit < pSource->getBegin()) ? pSource->getBegin() : nLimit;
-    for (;;) {
-        TPos nHit = bNext ? pSource->findCaselessBefore(csPattern, nPos, nLimit)
-                          : pSource->findCaselessReverse(csPattern, nPos, nLower);
-        if (nHit == INVALID_POS || (bNext && nLimit != INVALID_POS && nHit >= nLimit))
-            return nullptr;
-        CTag* pTag = getTagAt(pSource, nHit);
-        if (pTag && pTag->isStartTag() && !(bValidName && pTag->isUnregistered())) {
-            CStartTag* pStart = static_cast<CStartTag*>(pTag);
-            if (!pStart->getStartTagType()->isNameAfterPrefixRequired() ||
-                pStart->getName().size() <= csSearchName.size() || bPrefixSearch)
-                return pStart;
-        }
-        if (bNext) {
-            nPos = nHit + 1;
-        } else {
-            if (nHit == nLower)
-                return nullptr;
-            nPos = nHit - 1;
-        }
-    }
-}
-
-// ---------------------------------------------------------------------------------------------------------------
-// End tags
-
-CEndTag::CEndTag(CSource* pSource, TPos nBegin, TPos nEnd, const std::string& csName, int nNameIndex,
-                 const CEndTagType* pEndTagType)
-    : CTag(pSource, nBegin, nEnd, csName, nNameIndex), m_pEndTagType(pEndTagType) {}
-
-bool CEndTag::checkConstructorArgs(const CSource* pSource, TPos nBegin, TPos nEnd,
-                                   const CEndTagType* pEndTagType, const std::string& csName) {
-    if (!CTag::checkConstructorArgs(pSource, nBegin, nEnd)) {
-        LogMessage("[CEndTag::checkConstructorArgs] CTag::checkConstructorArgs() failed. nBegin <%d> nEnd "
-                   "<%d> csName "
-                   "<%s> .",
-                   LogPos(nBegin), LogPos(nEnd), csName.c_str());
-        return false;
-    }
-    if (!pEndTagType) {
-        LogMessage("[CEndTag::checkConstructorArgs] pEndTagType is 0. nBegin <%d> nEnd <%d> csName <%s> .",
-                   LogPos(nBegin), LogPos(nEnd), csName.c_str());
-        return false;
-    }
-    return true;
-}
-
-CEndTag* CEndTag::CREATE_NEW_INST(CSource* pSource, TPos nBegin, TPos nEnd, const CEndTagType* pEndTagType,
-                                  const std::string& csName) {
-    CEndTag* pTag = nullptr;
-    if (checkConstructorArgs(pSource, nBegin, nEnd, pEndTagType, csName))
-        pTag = pSource->createOwned<CEndTag>(pSource, nBegin, nEnd, csName, GetHTMLNameIndex(csName),
-                                             pEndTagType);
-    if (!pTag)
-        LogMessage("[CTag::CREATE_NEW_INST] checkConstructorArgs() failed. nBegin <%d> nEnd <%d> csName <%s>",
-                   LogPos(nBegin), LogPos(nEnd), csName.c_str());
-    return pTag;
-}
-
-bool CEndTag::isUnregistered() const {
-    const CEndTagTypeSingletonData* pTypes = EndTagTypes();
-    return pTypes && m_pEndTagType == &pTypes->m_unregistered;
-}
-
-CEndTag* CEndTagType::constructEndTag(CSource* pSource, TPos nBegin, TPos nEnd,
-                                      const std::string& csName) const {
-    CEndTag* pTag = CEndTag::CREATE_NEW_INST(pSource, nBegin, nEnd, this, csName);
-    if (!pTag)
-        LogMessage(
-            "[CEndTagType::constructEndTag] CEndTag::CREATE_NEW_INST() failed. nBegin <%d> nEnd <%d>, csName "
-            "<%s>.",
-            LogPos(nBegin), LogPos(nEnd), csName.c_str());
-    return pTag;
-}
-
-CTag* CEndTagTypeGenericImplementation::constructTagAt(CSource* pSource, TPos nPos) const {
-    if (!pSource) {
-        LogMessage("[CEndTagTypeGenericImplementation::constructTagAt] pSource is 0. nPos <%d>. ",
-                   LogPos(nPos));
-        return nullptr;
-    }
-    if (!pSource->contains(nPos) || !pSource->startsWithCaseless(nPos, m_csStartDelimiter))
-        return nullptr;
-    TPos nNamePos = nPos + m_csStartDelimiter.size();
-    if (nNamePos >= pSource->getEnd() || !IsNameStartChar(pSource->byteAt(nNamePos)))
-        return nullptr;
-    TPos nNameEnd = nNamePos + 1;
-    while (nNameEnd < pSource->getEnd() && IsNameChar(pSource->byteAt(nNameEnd)))
-        ++nNameEnd;
-    std::string csName(pSource->view(nNamePos, nNameEnd));
-    if (!pSource->startsWithCaseless(nNameEnd, m_csClosingDelimiter)) {
-        LogMessage(
-            "[CEndTagGenericImplementation::constructTagAt] EndTag <%s> at <%d> not recognized as type <%s> "
-            "because its closing delimiter does not immediately follow its name.",
-            csName.c_str(), LogPos(nPos), m_csDescription.c_str());
-        return nullptr;
-    }
-    TPos nEnd = nNameEnd + m_csClosingDelimiter.size();
-    CEndTag* pTag = constructEndTag(pSource, nPos, nEnd, csName);
-    if (!pTag)
-        LogMessage("[CEndTagGenericImplementation::constructTagAt] constructEndTag failed. nPos <%d> nEnd "
-                   "<%d> csName "
-                   "<%s>",
-                   LogPos(nPos), LogPos(nEnd), csName.c_str());
-    return pTag;
-}
-
-CTag* CEndTagTypeUnregistered::constructTagAt(CSource* pSource, TPos nPos) const {
-    if (!pSource) {
-        LogMessage("[CEndTagTypeUnregistered::constructTagAt] pSource is 0. nPos <%d>. ", LogPos(nPos));
-        return nullptr;
-    }
-    if (!pSource->contains(nPos) || !pSource->startsWithCaseless(nPos, m_csStartDelimiter))
-        return nullptr;
-    TPos nClose = pSource->findCaselessToEnd(">", nPos + 2);
-    if (nClose == INVALID_POS) {
-        LogMessage("[CEndTagTypeUnregistered::getTagAt] Tag at <%d> not recognized as type <%s> because it "
-                   "has no end "
-                   "delimiter.",
-                   LogPos(nPos), m_csDescription.c_str());
-        return nullptr;
-    }
-    std::string csName(pSource->view(nPos + 2, nClose));
-    CEndTag* pTag = constructEndTag(pSource, nPos, nClose + 1, csName);
-    if (pTag)
-        LogMessage("[CEndTagTypeUnregistered::constructTagAt] Encountered possible EndTag <%s> at <%d> whose "
-                   "content "
-                   "does not match a registered EndTagType.",
-                   csName.c_str(), LogPos(nPos));
-    else
-        LogMessage("[CEndTagTypeUnregistered::constructTagAt] Encountered possible EndTag <%s> at <%d> whose "
-                   "content "
-                   "does not match a registered EndTagType. constructEndTag failed.",
-                   csName.c_str(), LogPos(nPos));
-    return pTag;
-}
-
-CEndTag* CEndTag::findPreviousOrNext(CSource* pSource, TPos nPos, const std::string& csName,
-                                     const CEndTagType* pEndTagType, bool bNext, TPos nLimit) {
-    if (!pSource || !pEndTagType) {
-        LogMessage("[CEndTag::findPreviousOrNext] pSource or pEndTagType is 0. nPos <%d>.", LogPos(nPos));
-        return nullptr;
-    }
-    if (!pSource->contains(nPos))
-        return nullptr;
-    TPos nLower = (nLimit == INVALID_POS || nLimit < pSource->getBegin()) ? pSource->getBegin() : nLimit;
-    if (csName.empty()) {
-        for (;;) {
-            CTag* pTag = findPreviousOrNextTag(pSource, nPos, pEndTagType, bNext);
-            if (!pTag)
-                return nullptr;
-            if (bNext ? (nLimit != INVALID_POS && pTag->getBegin() >= nLimit) : pTag->getBegin() < nLower)
-                return nullptr;
-            if (!pTag->isStartTag() && pTag->getTagType() == pEndTagType)
-                return static_cast<CEndTag*>(pTag);
-            if (bNext)
-                nPos = pTag->getBegin() + 1;
-            else if (pTag->getBegin() == nLower)
-                return nullptr;
-            else
-                nPos = pTag->getBegin() - 1;
-            if (!pSource->contains(nPos))
-                return nullptr;
-        }
-    }
-    std::string csPattern;
-    try {
-        csPattern = pEndTagType->getStartDelimiter() + csName + pEndTagType->getClosingDelimiter();
-    } catch (...) {
-        return nullptr;
-    }
-    for (;;) {
-        TPos nHit = bNext ? pSource->findCaselessToEnd(csPattern, nPos)
-                          : pSource->findCaselessReverse(csPattern, nPos, nLower);
-        if (nHit == INVALID_POS || (bNext && nLimit != INVALID_POS && nHit >= nLimit))
-            return nullptr;
-        CTag* pTag = getTagAt(pSource, nHit);
-        if (pTag && !pTag->isStartTag() && pTag->getTagType() == pEndTagType)
-            return static_cast<CEndTag*>(pTag);
-        if (bNext) {
-            nPos = nHit + 1;
-        } else {
-            if (nHit == nLower)
-                return nullptr;
-            nPos = nHit - 1;
-        }
-    }
 }

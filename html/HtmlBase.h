@@ -40,8 +40,9 @@ inline bool IsNameChar(unsigned char c) {
 inline bool IsHtmlWhitespace(unsigned char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
+// The byte with an ASCII lower-case letter made upper case, as the caseless text compares it.
 inline unsigned char FoldCase(unsigned char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+    return static_cast<unsigned char>(CCaselessTraits::Upper(static_cast<char>(c)));
 }
 // True when the text is a whole name: a name-start character followed by name characters.
 inline bool IsValidName(std::string_view csName) {
