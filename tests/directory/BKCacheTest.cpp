@@ -3,8 +3,8 @@
 #include "host/testing/TestHost.h"
 #include "platform/CEventLog.h"
 #include "platform/CPlatform.h"
+#include "tests/TableFile.h"
 #include "tests/directory/CacheTestSupport.h"
-#include "tests/settings/TableFile.h"
 
 #include <functional>
 #include <map>

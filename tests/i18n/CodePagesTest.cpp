@@ -1,7 +1,7 @@
 // The system's code-page conversion: exact bytes of each code page the charset table names, the default
 // character for what a code page lacks, broken UTF-16, and many threads at once.
 #include "platform/CPlatform.h"
-#include "tests/settings/TableFile.h"
+#include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "i18n/CPageCharSet.h"
 
 #include "platform/CPlatform.h"
-#include "tests/settings/TableFile.h"
+#include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
 

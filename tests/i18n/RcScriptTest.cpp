@@ -2,8 +2,8 @@
 #include "tools/rescompile/RcScript.h"
 
 #include "i18n/ResourceModuleData.h"
+#include "tests/TableFile.h"
 #include "tests/i18n/ResourceTestSupport.h"
-#include "tests/settings/TableFile.h"
 
 #include <gtest/gtest.h>
 

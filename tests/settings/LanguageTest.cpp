@@ -3,7 +3,7 @@
 #include "filter/EntryPoints.h"
 #include "host/testing/TestHost.h"
 #include "settings/CWKGeneralSettings.h"
-#include "tests/settings/TableFile.h"
+#include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "settings/SettingIds.h"
-#include "tests/settings/TableFile.h"
+#include "tests/TableFile.h"
 #include "tests/settings/store/StoreTestSupport.h"
 
 #include <gtest/gtest.h>
