@@ -207,16 +207,19 @@ bool ConfigureLog(ILogSettingsReader& reader, const CLogEnvironment& env) {
     const int64_t nLevel = ReadInteger(reader, LOG_SETTING_LEVEL, LOG_DEFAULT_LEVEL_VALUE);
     const int64_t nMode = ReadInteger(reader, LOG_SETTING_MODE, LOG_DEFAULT_MODE_VALUE);
     const int64_t nSizeKB = ReadInteger(reader, LOG_SETTING_MAX_SIZE_KB, LOG_DEFAULT_SIZE_KB);
+    bool bSizeRaised = false;
     SetLogLevel(nLevel == 1 || nLevel == 10 ? LOG_LEVEL_ON : LOG_LEVEL_OFF);
     if (nLevel != 10) {
         if (nMode == 1)
             SetLogSink(&LogSharedMemoryWriter);
         else if (nMode == 2)
             SetLogSink(&LogFileWriter);
-        // A size that does not fit the 32-bit maximum is ignored rather than cut.
+        // A size that does not fit the 32-bit maximum is ignored rather than cut; one too small for the
+        // layout is raised, or the file would grow without bound and the section hold nothing.
         if (nSizeKB > 0 && nSizeKB <= INT32_MAX / 1024) {
+            bSizeRaised = nSizeKB * 1024 < LOG_MIN_MAX_SIZE;
             CAutoLock lock(state.csWriters);
-            state.nMaxSize = static_cast<int32_t>(nSizeKB * 1024);
+            state.nMaxSize = std::max(static_cast<int32_t>(nSizeKB * 1024), LOG_MIN_MAX_SIZE);
         }
     }
 
@@ -274,6 +277,10 @@ bool ConfigureLog(ILogSettingsReader& reader, const CLogEnvironment& env) {
     }
 
     SetLogLevel(dwKeptLevel);
+    if (bSizeRaised)
+        LogMessage(
+            "[ConfigureLog] Log maximum size %lld KB is below the least the log works with; using %d KB",
+            static_cast<long long>(nSizeKB), LOG_MIN_MAX_SIZE / 1024);
     return true;
 }
 

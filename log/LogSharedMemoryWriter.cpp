@@ -41,13 +41,39 @@ bool OpenExistingSection(CLogState& state, const std::string& csName, DWORD& dwE
     return true;
 }
 
+// A new section goes on from the log file a previous last user left, so that the lines of processes that ran
+// one after another all stay in the file. A file that does not hold the layout is not continued.
+void ContinueFromLogFile(CLogState& state, ISharedSection& section) {
+    DWORD dwError = ERROR_SUCCESS;
+    std::unique_ptr<IFile> spFile = CPlatform::Files().Open(state.szPath, EFileOpen::ReadExisting, dwError);
+    size_t cbRead = 0;
+    if (!spFile || !spFile->ReadAt(0, section.Data(), static_cast<size_t>(state.nMaxSize), cbRead))
+        cbRead = 0;
+    int32_t anFile[4] = {};
+    if (cbRead > static_cast<size_t>(LOG_HEADER_SIZE))
+        ParseLogHeader(section.Data(), LOG_HEADER_SIZE, anFile, 4);
+    const int32_t nRead = static_cast<int32_t>(cbRead);
+    const bool bLayout =
+        anFile[0] >= LOG_HEADER_SIZE && anFile[0] <= nRead && anFile[1] >= anFile[0] && anFile[1] <= nRead;
+    if (!bLayout) {
+        std::memset(section.Data(), 0, cbRead);
+        anFile[0] = anFile[1] = LOG_HEADER_SIZE;
+    }
+    // The writer moves to the wrap offset when the next entry would not fit.
+    int32_t anHeader[4] = {anFile[0], anFile[1], state.nWrapOffset, state.nMaxSize};
+    FormatLogHeader(section.Data(), anHeader, 4, false);
+}
+
 bool CreateSection(CLogState& state, const std::string& csName, DWORD& dwError) {
     std::unique_ptr<ISharedSection> spSection =
         CPlatform::SharedMemory().Create(csName, static_cast<size_t>(state.nMaxSize), dwError);
-    if (!spSection || spSection->MappedSize() < static_cast<size_t>(state.nMaxSize))
+    if (!spSection || spSection->MappedSize() < static_cast<size_t>(state.nMaxSize)) {
+        if (dwError == ERROR_DISK_FULL)
+            OutputDebugText(
+                "\nThe log section cannot be reserved (shared memory is full): no shared-memory log");
         return false;
-    int32_t anHeader[4] = {LOG_HEADER_SIZE, LOG_HEADER_SIZE, state.nWrapOffset, state.nMaxSize};
-    FormatLogHeader(spSection->Data(), anHeader, 4, false);
+    }
+    ContinueFromLogFile(state, *spSection);
     state.spSection = std::move(spSection);
     state.bSectionCreatedHere = true;
     return true;
@@ -80,6 +106,12 @@ char* CopyBounded(char* pchTo, const char* pchLimit, const char* pchFrom, size_t
 
 void WriteEntry(CLogState& state, const char* pszStamp, size_t cchStamp, const char* pszText) {
     ISharedSection& section = *state.spSection;
+    // A section shrunk under the view would fault on the first byte past its end: let it go instead (the
+    // next line opens it again as it is now).
+    if (!section.IsIntact()) {
+        ReleaseLogSectionLocked(state);
+        return;
+    }
     char* pchView = section.Data();
     // Every value read from the header is checked against the mapping: another process may have left it
     // damaged, and a write outside the view would take this process down.

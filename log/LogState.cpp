@@ -121,22 +121,32 @@ void CloseLogFileLocked(CLogState& state) {
     state.qwFilePos = 0;
 }
 
+namespace {
+
+void WriteSectionToFile(CLogState& state) {
+    const char* pchView = state.spSection->Data();
+    size_t cbView = state.spSection->MappedSize();
+    size_t cbText = pchView && state.spSection->IsIntact() ? ::strnlen(pchView, cbView) : 0;
+    DWORD dwError = ERROR_SUCCESS;
+    std::unique_ptr<IFile> spFile = CPlatform::Files().Open(state.szPath, EFileOpen::CreateAlways, dwError);
+    if (spFile && cbText > 0)
+        spFile->WriteAt(0, pchView, cbText);
+}
+
+} // namespace
+
 void FlushLogLocked(CLogState& state, bool bReleaseView) {
-    if (state.spSection && (state.bSectionCreatedHere || state.bProductLog)) {
-        const char* pchView = state.spSection->Data();
-        size_t cbView = state.spSection->MappedSize();
-        size_t cbText = pchView ? ::strnlen(pchView, cbView) : 0;
-        DWORD dwError = ERROR_SUCCESS;
-        std::unique_ptr<IFile> spFile =
-            CPlatform::Files().Open(state.szPath, EFileOpen::CreateAlways, dwError);
-        if (spFile && cbText > 0)
-            spFile->WriteAt(0, pchView, cbText);
+    if (state.spSection) {
+        // Letting go, the last user saves the section and removes it, as a Windows section ends with its last
+        // handle; a flush that keeps the view writes what the section holds so far.
+        const bool bSave = bReleaseView ? state.spSection->TakeOverIfLast() || state.bProductLog
+                                        : state.bSectionCreatedHere || state.bProductLog;
+        if (bSave)
+            WriteSectionToFile(state);
         if (bReleaseView)
             ReleaseLogSectionLocked(state);
         return;
     }
-    if (state.spSection && bReleaseView)
-        ReleaseLogSectionLocked(state);
     if (state.bBufferedWrites && state.spFile) {
         if (!state.csBuffer.empty() &&
             state.spFile->WriteAt(state.qwFilePos, state.csBuffer.data(), state.csBuffer.size()))

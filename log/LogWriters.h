@@ -11,6 +11,9 @@ class CSync;
 
 constexpr int32_t LOG_DEFAULT_MAX_SIZE = 10485760;
 constexpr int32_t LOG_DEFAULT_WRAP_OFFSET = 20480;
+// The least maximum size the circular layout works with: the kept head up to the wrap offset and room for
+// the largest entry (time stamp, prefix, a 4096-byte message and the writers' margins) behind it.
+constexpr int32_t LOG_MIN_MAX_SIZE = LOG_DEFAULT_WRAP_OFFSET + 8192;
 constexpr int32_t LOG_DEFAULT_BUFFER_RESERVE = 51200;
 // Bytes 0 to 99 of a section or unbuffered log file hold the header text.
 constexpr int32_t LOG_HEADER_SIZE = 100;

@@ -15,15 +15,23 @@ public:
     // Maps the first cb bytes of the section (cb may exceed the current mapping, up to the section size).
     virtual bool Remap(size_t cb) = 0;
     virtual size_t SectionSize() const = 0;
+    // False once the section no longer backs the whole view (something shrank it): touching the view then
+    // would fault, so the caller lets the section go instead.
+    virtual bool IsIntact() const = 0;
+    // Called just before letting go: true when no other process holds the section. The name is then
+    // removed (the view stays valid until this object goes), so the caller is the one to save what it holds.
+    virtual bool TakeOverIfLast() = 0;
 };
 
 class ISharedMemory {
 public:
     virtual ~ISharedMemory() = default;
-    // Opens an existing section mapping its first cbMap bytes. Null and ERROR_FILE_NOT_FOUND when absent.
+    // Opens an existing section mapping its first cbMap bytes. Null and ERROR_FILE_NOT_FOUND when absent;
+    // ERROR_ACCESS_DENIED for a section another account owns or that is not a plain section.
     virtual std::unique_ptr<ISharedSection> Open(const std::string& csName, size_t cbMap, DWORD& dwError) = 0;
-    // Creates a new zero-filled section of cbSize bytes readable and writable by everyone, mapped whole.
-    // Fails with ERROR_ALREADY_EXISTS when another process created it first.
+    // Creates a new zero-filled section of cbSize bytes that only this account can open, with its memory
+    // reserved (ERROR_DISK_FULL when it cannot be), mapped whole. Fails with ERROR_ALREADY_EXISTS when
+    // another process created it first.
     virtual std::unique_ptr<ISharedSection> Create(const std::string& csName, size_t cbSize,
                                                    DWORD& dwError) = 0;
     // Removes the name (existing mappings stay valid).

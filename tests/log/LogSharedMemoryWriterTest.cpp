@@ -121,16 +121,20 @@ TEST_F(LogSharedMemoryWriterTest, SecondProcessAdoptsSizeAndContinuesTheLog) {
     EXPECT_EQ(ParseHeader(csView).nNext, static_cast<int>(csView.find('\0')));
     EXPECT_FALSE(std::filesystem::exists(m_log.Path()));
 
+    // The last process to let go saves the section and removes it; a process after it goes on from the file.
     FlushLog(true);
-    CPlatform::SharedMemory().Unlink(m_log.Section());
-    ASSERT_EQ(RunProbe({"write", m_log.Path(), "3", "ending"}, &csOutput), 0);
-    csView = View();
+    EXPECT_TRUE(View().empty());
     EXPECT_EQ(ReadFile(m_log.Path()), csView.substr(0, csView.find('\0')));
-    EXPECT_THAT(ReadFile(m_log.Path()), EndsWith("probe ending line 2 "));
+    ASSERT_EQ(RunProbe({"write", m_log.Path(), "3", "ending"}, &csOutput), 0);
+    EXPECT_TRUE(View().empty());
+    const std::string csFile = ReadFile(m_log.Path());
+    EXPECT_EQ(csFile.find("parent before"), nBefore);
+    EXPECT_LT(csFile.find("parent after"), csFile.find("probe ending line 0"));
+    EXPECT_THAT(csFile, EndsWith("probe ending line 2 "));
 }
 
-// A section another process left: its size is adopted, damaged header values never lead outside it, and it is
-// not this process's to write to the file.
+// A section another process left: its size is adopted, damaged header values never lead outside it, and as
+// its creator has gone, this process is its last user: it saves the section to the file and removes it.
 class LogSharedMemoryForeignTest : public LogSharedMemoryWriterTest,
                                    public testing::WithParamInterface<testtable::CRow> {};
 
@@ -153,7 +157,8 @@ TEST_P(LogSharedMemoryForeignTest, ForeignSectionIsUsedWithinItsBounds) {
     EXPECT_EQ(csView[99], ' ');
     EXPECT_FALSE(IsLogSectionCreatedHere());
     FlushLog(true);
-    EXPECT_FALSE(std::filesystem::exists(m_log.Path()));
+    EXPECT_EQ(ReadFile(m_log.Path()), csView.substr(0, csView.find('\0')));
+    EXPECT_TRUE(View().empty());
     EXPECT_FALSE(IsLogSectionOpen());
 }
 
@@ -195,10 +200,11 @@ TEST_F(LogSharedMemoryWriterTest, FlushLogWritesCreatedSectionToTheFile) {
     EXPECT_EQ(ReadFile(m_log.Path()), csView.substr(0, csView.find('\0')));
 
     LogMessage("three");
+    const std::string csHeader = View().substr(0, 100);
     FlushLog(true);
     EXPECT_FALSE(IsLogSectionOpen());
     std::string csFile = ReadFile(m_log.Path());
-    EXPECT_EQ(csFile.substr(0, 100), View().substr(0, 100));
+    EXPECT_EQ(csFile.substr(0, 100), csHeader);
     EXPECT_THAT(csFile, HasSubstr("one"));
     EXPECT_THAT(csFile, EndsWith("three "));
 }
