@@ -97,10 +97,9 @@ TEST(RcScript, ConsistencyAgainstTheReferenceLanguage) {
         ASSERT_TRUE(compiler.AddScript(
             "en.rc", c_csHead + "    108 \"press %sReturn%s\"\n    109 \"Press\"\nEND\n", csError))
             << csError;
-        ASSERT_TRUE(compiler.AddScript("fr.rc",
-                                       "LANGUAGE 0x0C, 0x01\nSTRINGTABLE\nBEGIN\n" +
-                                           tabletest::Bytes(row.at(0)) + "END\n",
-                                       csError))
+        ASSERT_TRUE(compiler.AddScript(
+            "fr.rc", "LANGUAGE 0x0C, 0x01\nSTRINGTABLE\nBEGIN\n" + tabletest::Bytes(row.at(0)) + "END\n",
+            csError))
             << csError;
         std::string csErrors;
         EXPECT_EQ(compiler.CheckConsistency(csErrors), row.at(1).empty()) << row.at(0);
@@ -152,7 +151,8 @@ TEST_F(CRcToolTest, FailuresExitWithTheirMessageAndWriteNothing) {
         int nExit;
         std::string csMessage;
     } aCases[] = {
-        {csOut + Quoted("en.rc") + " " + Quoted("open.rc"), 1, m_folder.Path("open.rc") + ":5: unterminated string"},
+        {csOut + Quoted("en.rc") + " " + Quoted("open.rc"), 1,
+         m_folder.Path("open.rc") + ":5: unterminated string"},
         {"--check-consistency " + csOut + Quoted("en.rc") + " " + Quoted("fr.rc"), 1,
          m_folder.Path("fr.rc") + ":4: string 104 is not in the reference language 0x1009"},
         {csOut + Quoted("missing.rc"), 1, m_folder.Path("missing.rc") + ": cannot read"},
