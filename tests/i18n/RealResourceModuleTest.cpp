@@ -1,14 +1,11 @@
 // The module the build made from resources/: what the guard's dialog and script block rely on.
 #include "i18n/CResource.h"
 
-#include "i18n/ResourceModuleData.h"
-#include "platform/ModuleNames.h"
 #include "tests/i18n/ResourceTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 
 namespace {
 
@@ -95,22 +92,6 @@ TEST(RealResourceModule, SentencesAreTranslatedRatherThanCopied) {
             EXPECT_NE(wsText, wsEnglish) << csName << " " << nId;
         }
     }
-}
-
-TEST(RealResourceModule, CarriesExactlyTheTwentyLanguagesInTwoBlocksEach) {
-    EXPECT_EQ(std::filesystem::path(WK_RESOURCE_MODULE_PATH).filename().string(), WK_RESOURCE_MODULE_NAME);
-    DWORD dwError = 0;
-    std::string csReason;
-    auto spData = CResourceModuleData::Parse(ReadFileBytes(WK_RESOURCE_MODULE_PATH), dwError, csReason);
-    ASSERT_TRUE(spData) << csReason;
-    std::vector<LANGID> vExpected;
-    const CResource resource;
-    for (const auto& language : resource.GetLanguages())
-        vExpected.push_back(language.second);
-    std::sort(vExpected.begin(), vExpected.end());
-    EXPECT_EQ(spData->GetLanguages(), vExpected);
-    // 102 to 111 lie in block 7, 114 to 116 in block 8.
-    EXPECT_EQ(spData->GetBlockCount(), 2 * vExpected.size());
 }
 
 } // namespace

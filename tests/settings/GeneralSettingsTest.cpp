@@ -8,7 +8,6 @@
 #include <fstream>
 #include <mutex>
 #include <stdexcept>
-#include <utime.h>
 
 namespace {
 
@@ -137,29 +136,6 @@ TEST_F(GeneralSettings, BrokenOrMissingSettingsFailInitWithTheReason) {
         EXPECT_EQ(m_sysLog.m_vEvents.back().dwEventId, 0x6000007Eu) << c.pszName;
         settings.Terminate();
     }
-}
-
-TEST_F(GeneralSettings, AnEditedSettingIsReadAfterTheCheckInterval) {
-    const std::string csFile = m_installation.SettingsDir() + "/SWSettings.xml";
-    auto write = [&](const char* pszGuard, long lTime) {
-        std::ofstream(csFile, std::ios::trunc)
-            << "<SETTINGS><GENERALSETTINGS><ITEM ID=\"81\" DESCR=\"d\" VALUE=\"0\"/>"
-            << "<ITEM ID=\"110\" DESCR=\"d\" VALUE=\"" << pszGuard << "\"/></GENERALSETTINGS></SETTINGS>";
-        struct utimbuf times {
-            lTime, lTime
-        };
-        ::utime(csFile.c_str(), &times);
-    };
-    write("1", 1000000000);
-    ASSERT_EQ(Init(), 1u);
-    int32_t nGuard = -1;
-    EXPECT_TRUE(m_settings.GetSettingFromID(ID_GUARD_ENABLED, nGuard, 0));
-    EXPECT_EQ(nGuard, 1);
-    write("0", 1000000100);
-    bool bChanged = false;
-    EXPECT_TRUE(m_settings.RefreshSettingsIfChanged(bChanged));
-    EXPECT_TRUE(m_settings.GetSettingFromID(ID_GUARD_ENABLED, nGuard, 0));
-    EXPECT_EQ(nGuard, 0);
 }
 
 TEST_F(GeneralSettings, ReportHelpersLimitSkipEmptyAndAppendTheSystemText) {

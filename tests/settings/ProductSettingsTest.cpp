@@ -3,11 +3,13 @@
 #include "platform/CPlatform.h"
 #include "platform/posix/PosixServices.h"
 #include "platform/posix/RegistryFile.h"
+#include "tests/TableFile.h"
 #include "tests/settings/SettingsTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -195,25 +197,15 @@ TEST_F(ProductSettings, SslOffloadingComesFromTheInstallationKeyFile) {
 }
 
 TEST(RegistryFile, FindsAValueUnderItsKeyIgnoringCase) {
-    const std::string csText =
-        "; comment\n[Other]\nSSLOffloaded=7\n[A\\B]\r\n  Flag = 12 \r\nHex=0x10\nNeg=-1\n"
-        "Big=4294967296\nText=yes\nEmpty=\n[C]\nFlag=3\n";
-    struct {
-        const char* pszKey;
-        const char* pszName;
-        LONG lResult;
-        DWORD dwValue;
-    } aCases[] = {
-        {"a\\b", "flag", 0, 12},         {"A\\B", "Hex", 0, 16},    {"C", "Flag", 0, 3},
-        {"Other", "SSLOffloaded", 0, 7}, {"A\\B", "Missing", 2, 0}, {"Missing", "Flag", 2, 0},
-        {"A\\B", "Neg", 13, 0},          {"A\\B", "Big", 13, 0},    {"A\\B", "Text", 13, 0},
-        {"A\\B", "Empty", 13, 0},        {"A", "Flag", 2, 0},
-    };
-    for (const auto& c : aCases) {
+    std::stringstream text;
+    text << std::ifstream(std::string(WK_TEST_DATA_DIR) + "/settings/registry-sample.ini", std::ios::binary)
+                .rdbuf();
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/registry-text.txt")) {
         DWORD dwValue = 0;
-        EXPECT_EQ(QueryRegistryText(csText, c.pszKey, c.pszName, dwValue), c.lResult)
-            << c.pszKey << " " << c.pszName;
-        EXPECT_EQ(dwValue, c.dwValue) << c.pszKey << " " << c.pszName;
+        EXPECT_EQ(QueryRegistryText(text.str(), tabletest::Bytes(row.at(0)), row.at(1), dwValue),
+                  tabletest::Number(row.at(2)))
+            << row.at(0) << " " << row.at(1);
+        EXPECT_EQ(dwValue, tabletest::Number(row.at(3))) << row.at(0) << " " << row.at(1);
     }
 }
 

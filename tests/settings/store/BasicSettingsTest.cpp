@@ -24,55 +24,25 @@ TEST(SettingsAtoi, FollowsTheCLibraryRules) {
 }
 
 TEST(BasicSettings, ItemConversionRules) {
-    typedef CSettingValue V;
-    const struct {
-        const char* pszName;
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/item-slots.txt")) {
+        SCOPED_TRACE(row.at(0));
         CAttributeSlots slots;
-        bool bAccepted;
-        int32_t nId;
-        bool bHasDescr;
-    } cases[] = {
-        {"Complete",
-         {{"ID", V::Text("12")}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}},
-         true,
-         12,
-         true},
-        {"TwoSlots", {{"ID", V::Text("12")}, {"DESCR", V::Text("d")}}, false, 0, false},
-        {"FourSlots",
-         {{"ID", V::Text("1")}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}, {"X", V::Text("x")}},
-         false,
-         0,
-         false},
-        {"IntegerId",
-         {{"ID", V::Integer(77)}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}},
-         true,
-         77,
-         true},
-        {"EmptyIdSlot", {{"ID", V()}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}}, true, 0, true},
-        {"NonTextDescr",
-         {{"ID", V::Text("3")}, {"DESCR", V::Integer(1)}, {"VALUE", V::Text("v")}},
-         true,
-         3,
-         false},
-        {"NineteenChars",
-         {{"ID", V::Text("0000000000000000042")}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}},
-         true,
-         42,
-         true},
-        {"TwentyChars",
-         {{"ID", V::Text("00000000000000000042")}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}},
-         false,
-         0,
-         false},
-    };
-    for (const auto& c : cases) {
+        std::istringstream words(row.at(1));
+        for (std::string csWord; words >> csWord;) {
+            const std::string csValue = csWord.substr(csWord.find('=') + 1);
+            slots.emplace_back(csWord.substr(0, csWord.find('=')),
+                               csValue == "-" ? CSettingValue()
+                               : csValue.rfind("i:", 0) == 0
+                                   ? CSettingValue::Integer(std::stoi(csValue.substr(2)))
+                                   : CSettingValue::Text(csValue));
+        }
         CBasicSettings::TAGITEM item;
-        EXPECT_EQ(c.bAccepted, CBasicSettings::_functBaseTrans()(c.slots, item)) << c.pszName;
-        if (!c.bAccepted)
-            continue;
-        EXPECT_EQ(c.nId, item.ID) << c.pszName;
-        EXPECT_EQ(c.bHasDescr, item.DESCR.has_value()) << c.pszName;
-        EXPECT_EQ(c.slots[2].second, item.VALUE) << c.pszName;
+        EXPECT_EQ(row.at(2) == "1", CBasicSettings::_functBaseTrans()(slots, item));
+        if (row.at(2) == "1") {
+            EXPECT_EQ(tabletest::Number(row.at(3)), item.ID);
+            EXPECT_EQ(row.at(4) == "1", item.DESCR.has_value());
+            EXPECT_EQ(slots[2].second, item.VALUE);
+        }
     }
 }
 
