@@ -32,23 +32,11 @@ TEST(RcScript, StringLiteralsAndEscapes) {
 }
 
 TEST(RcScript, LanguagesCommentsAndTableForms) {
-    const std::string csScript = "\xEF\xBB\xBF// header\n"
-                                 "#pragma code_page(65001) // UTF-8\n"
-                                 "/* a comment\n   over two lines */\n"
-                                 "LANGUAGE 12, 1\n"
-                                 "stringtable discardable\n"
-                                 "{\n"
-                                 "    0x10L \"sixteen\"\n"
-                                 "}\n"
-                                 "STRINGTABLE LANGUAGE 0x04, 0x02 VERSION 3 CHARACTERISTICS 0\n"
-                                 "begin 1 \"chs\" end\n"
-                                 "STRINGTABLE\n"
-                                 "BEGIN\n"
-                                 "    65535, \"last\"\n"
-                                 "END\n";
+    const std::vector<BYTE> vScript = ReadFileBytes(std::string(WK_TEST_DATA_DIR) + "/i18n/rc-forms.rc");
     std::vector<CRcString> vStrings;
     std::string csError;
-    ASSERT_TRUE(ParseResourceScript("t.rc", csScript, vStrings, csError)) << csError;
+    ASSERT_TRUE(ParseResourceScript("t.rc", std::string(vScript.begin(), vScript.end()), vStrings, csError))
+        << csError;
     ASSERT_EQ(vStrings.size(), 3u);
     EXPECT_EQ(vStrings[0].wLangId, 0x040C);
     EXPECT_EQ(vStrings[0].nId, 16u);
@@ -97,56 +85,25 @@ TEST(RcScript, DuplicateIdsInOneLanguageAreRefused) {
 }
 
 TEST(RcScript, FormatConversions) {
-    const struct {
-        std::u16string wsText;
-        std::vector<std::string> vExpected;
-    } aCases[] = {
-        {u"no format", {}},
-        {u"%sL%sog off", {"%s", "%s"}},
-        {u"100%% sure", {}},
-        {u"%-5d of %ls", {"%-5d", "%ls"}},
-        {u"%.*s and %08.3f", {"%.*s", "%08.3f"}},
-        {u"ends with %", {"%"}},
-        {u"%I64u", {"%I64u"}},
-        {u"%\u00e9", {"%?"}},
-    };
-    for (const auto& c : aCases)
-        EXPECT_EQ(FormatConversions(c.wsText), c.vExpected);
+    for (const tabletest::TRow& row : tabletest::ReadTable("i18n/rc-formats.txt"))
+        EXPECT_EQ(FormatConversions(tabletest::Units(row.at(0))), tabletest::TRow(row.begin() + 1, row.end()))
+            << row.at(0);
 }
 
 TEST(RcScript, ConsistencyAgainstTheReferenceLanguage) {
-    const std::string csEnglish = c_csHead + "    108 \"press %sReturn%s\"\n    109 \"Press\"\nEND\n";
-    auto french = [](const std::string& csBody) {
-        return "LANGUAGE 0x0C, 0x01\nSTRINGTABLE\nBEGIN\n" + csBody + "END\n";
-    };
-    const struct {
-        std::string csFrench;
-        std::string csErrors;
-    } aCases[] = {
-        {french("    108 \"appuyez sur %sRetour%s\"\n    109 \"Appuyez sur\"\n"), ""},
-        {french("    108 \"appuyez sur %sRetour\"\n    109 \"Appuyez sur\"\n"),
-         "fr.rc:4: string 108 has the conversions \"%s\" where the reference language 0x1009 has \"%s\" "
-         "\"%s\" "
-         "(en.rc:4)"},
-        {french("    108 \"%d%sRetour\"\n    109 \"100 %% sur\"\n"),
-         "fr.rc:4: string 108 has the conversions \"%d\" \"%s\" where the reference language 0x1009 has "
-         "\"%s\" "
-         "\"%s\" (en.rc:4)"},
-        {french("    109 \"Appuyez sur %s\"\n"),
-         "fr.rc: language 0x040C has no string 108 (the reference language 0x1009 has it at en.rc:4)\n"
-         "fr.rc:4: string 109 has the conversions \"%s\" where the reference language 0x1009 has none "
-         "(en.rc:5)"},
-        {french("    108 \"%sRetour%s\"\n    109 \"Appuyez\"\n    110 \"en trop\"\n"),
-         "fr.rc:6: string 110 is not in the reference language 0x1009"},
-    };
-    for (const auto& c : aCases) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("i18n/rc-consistency.txt")) {
         CRcCompiler compiler;
         std::string csError;
-        ASSERT_TRUE(compiler.AddScript("en.rc", csEnglish, csError)) << csError;
-        ASSERT_TRUE(compiler.AddScript("fr.rc", c.csFrench, csError)) << csError;
+        ASSERT_TRUE(compiler.AddScript(
+            "en.rc", c_csHead + "    108 \"press %sReturn%s\"\n    109 \"Press\"\nEND\n", csError))
+            << csError;
+        ASSERT_TRUE(compiler.AddScript(
+            "fr.rc", "LANGUAGE 0x0C, 0x01\nSTRINGTABLE\nBEGIN\n" + tabletest::Bytes(row.at(0)) + "END\n",
+            csError))
+            << csError;
         std::string csErrors;
-        EXPECT_EQ(compiler.CheckConsistency(csErrors), c.csErrors.empty()) << c.csFrench;
-        EXPECT_EQ(csErrors, c.csErrors);
+        EXPECT_EQ(compiler.CheckConsistency(csErrors), row.at(1).empty()) << row.at(0);
+        EXPECT_EQ(csErrors, tabletest::Bytes(row.at(1)));
     }
 }
 
@@ -183,33 +140,33 @@ TEST_F(CRcToolTest, GoodScriptsMakeAModule) {
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path("out.dat.tmp")));
 }
 
-TEST_F(CRcToolTest, BadInputFailsWithFileAndLineAndWritesNothing) {
-    const std::string csBad = m_folder.Path("bad.rc");
+// Each failure exits 1 (bad input) or 2 (bad command line) with its message, and writes no module.
+TEST_F(CRcToolTest, FailuresExitWithTheirMessageAndWriteNothing) {
     WriteFileText(m_folder.Path("en.rc"), c_csHead + "    102 \"Leaving\"\nEND\n");
-    WriteFileText(csBad, c_csHead + "    102 \"ok\"\n    103 \"open\nEND\n");
-    EXPECT_EQ(Run("-o " + Quoted("out.dat") + " " + Quoted("en.rc") + " " + Quoted("bad.rc")), 1);
-    EXPECT_EQ(m_csStderr, csBad + ":5: unterminated string\n");
-    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("out.dat")));
-
-    WriteFileText(csBad, "LANGUAGE 12, 1\nSTRINGTABLE\nBEGIN\n 104 \"autre\"\nEND\n");
-    EXPECT_EQ(
-        Run("--check-consistency -o " + Quoted("out.dat") + " " + Quoted("en.rc") + " " + Quoted("bad.rc")),
-        1);
-    EXPECT_NE(m_csStderr.find("has no string 102"), std::string::npos) << m_csStderr;
-    EXPECT_NE(m_csStderr.find(csBad + ":4: string 104 is not in the reference language 0x1009"),
-              std::string::npos)
-        << m_csStderr;
-    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("out.dat")));
-
-    EXPECT_EQ(Run("-o " + Quoted("out.dat") + " " + Quoted("missing.rc")), 1);
-    EXPECT_EQ(m_csStderr.rfind(m_folder.Path("missing.rc") + ": cannot read", 0), 0u) << m_csStderr;
-}
-
-TEST_F(CRcToolTest, BadCommandLinesShowTheUsage) {
-    for (const char* pszArguments :
-         {"", "-o", "-o x.dat", "x.rc", "--unknown -o x.dat x.rc", "-o a -o b x.rc"}) {
-        EXPECT_EQ(Run(pszArguments), 2) << pszArguments;
-        EXPECT_EQ(m_csStderr.rfind("usage: wk_rescompile", 0), 0u) << pszArguments;
+    WriteFileText(m_folder.Path("open.rc"), c_csHead + "    102 \"ok\"\n    103 \"open\nEND\n");
+    WriteFileText(m_folder.Path("fr.rc"), "LANGUAGE 12, 1\nSTRINGTABLE\nBEGIN\n 104 \"autre\"\nEND\n");
+    const std::string csOut = "-o " + Quoted("out.dat") + " ";
+    const struct {
+        std::string csArguments;
+        int nExit;
+        std::string csMessage;
+    } aCases[] = {
+        {csOut + Quoted("en.rc") + " " + Quoted("open.rc"), 1,
+         m_folder.Path("open.rc") + ":5: unterminated string"},
+        {"--check-consistency " + csOut + Quoted("en.rc") + " " + Quoted("fr.rc"), 1,
+         m_folder.Path("fr.rc") + ":4: string 104 is not in the reference language 0x1009"},
+        {csOut + Quoted("missing.rc"), 1, m_folder.Path("missing.rc") + ": cannot read"},
+        {"", 2, "usage: wk_rescompile"},
+        {"-o", 2, "usage: wk_rescompile"},
+        {"-o x.dat", 2, "usage: wk_rescompile"},
+        {"x.rc", 2, "usage: wk_rescompile"},
+        {"--unknown -o x.dat x.rc", 2, "usage: wk_rescompile"},
+        {"-o a -o b x.rc", 2, "usage: wk_rescompile"},
+    };
+    for (const auto& c : aCases) {
+        EXPECT_EQ(Run(c.csArguments), c.nExit) << c.csArguments;
+        EXPECT_NE(m_csStderr.find(c.csMessage), std::string::npos) << m_csStderr;
+        EXPECT_FALSE(std::filesystem::exists(m_folder.Path("out.dat"))) << c.csArguments;
     }
 }
 

@@ -2,90 +2,46 @@
 #include "platform/LastError.h"
 #include "platform/ThreadIdentity.h"
 #include "settings/ByPassList.h"
+#include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstring>
 #include <new>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
-const char* const PARSE_PREFIX = "[CSWSettings::ParseBuildByPassList] ";
+const std::string PARSE_PREFIX = "[CSWSettings::ParseBuildByPassList] ";
 const char* const CHECK_PREFIX = "[CSWSettings::CheckByPassList] ";
 
-struct CParseCase {
-    const char* pszName;
-    std::optional<std::string> users;  // setting 48, none when missing
-    std::optional<std::string> groups; // setting 49
-    std::vector<std::string> vExpected;
-    DWORD dwResult;
-    std::vector<std::string> vLog; // after the prefix
-};
-
-void PrintTo(const CParseCase& c, std::ostream* pOut) {
-    *pOut << c.pszName;
-}
-
-class ByPassParseTest : public testing::TestWithParam<CParseCase> {};
+class ByPassParseTest : public testing::TestWithParam<tabletest::TRow> {};
 
 TEST_P(ByPassParseTest, BuildsTheListAndLogsBadPieces) {
-    const CParseCase& c = GetParam();
+    const tabletest::TRow& row = GetParam();
     CLogCapture log;
     std::vector<CSid> vSids{CSid(5, {99})}; // a previous load's list is replaced
-    EXPECT_EQ(ParseBuildByPassList(c.users ? &*c.users : nullptr, c.groups ? &*c.groups : nullptr, vSids),
-              c.dwResult);
-    std::vector<std::string> vTexts;
+    const std::string& csUsers = row.at(1);
+    const std::string& csGroups = row.at(2);
+    EXPECT_EQ(ParseBuildByPassList(csUsers == "(missing)" ? nullptr : &csUsers,
+                                   csGroups == "(missing)" ? nullptr : &csGroups, vSids),
+              tabletest::Number(row.at(4)));
+    std::string csTexts;
     for (const CSid& sid : vSids) {
         std::string csText;
         sid.ToString(csText);
-        vTexts.push_back(csText);
+        csTexts += (csTexts.empty() ? "" : " ") + csText;
     }
-    EXPECT_EQ(vTexts, c.vExpected);
-    std::vector<std::string> vExpectedLog;
-    for (const std::string& cs : c.vLog)
-        vExpectedLog.push_back(PARSE_PREFIX + cs);
-    EXPECT_EQ(log.Lines(), vExpectedLog);
+    EXPECT_EQ(csTexts, row.at(3));
+    EXPECT_EQ(log.Lines(), row.size() > 5 ? std::vector<std::string>{PARSE_PREFIX + row.at(5)}
+                                          : std::vector<std::string>{});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Settings, ByPassParseTest,
-    testing::Values(
-        CParseCase{"neither", std::nullopt, std::nullopt, {}, 0, {}},
-        CParseCase{"both empty", std::string(), std::string(), {}, 0, {}},
-        CParseCase{"users and groups", "S-1-5-32-544", "S-1-5-11", {"S-1-5-32-544", "S-1-5-11"}, 0, {}},
-        CParseCase{"users ending with separator",
-                   "S-1-5-21-1-2-3-1105;",
-                   "S-1-5-11",
-                   {"S-1-5-21-1-2-3-1105", "S-1-5-11"},
-                   0,
-                   {}},
-        CParseCase{"groups only", std::nullopt, "S-1-5-11;S-1-5-32-545", {"S-1-5-11", "S-1-5-32-545"}, 0, {}},
-        CParseCase{"empty pieces", ";;S-1-5-11;;", std::nullopt, {"S-1-5-11"}, 0, {}},
-        CParseCase{
-            "bad piece skipped",
-            "S-1-5-11;not-a-sid;S-1-1-0",
-            std::nullopt,
-            {"S-1-5-11", "S-1-1-0"},
-            ERROR_INVALID_SID,
-            {"Reading Groups from Global settings got an error 1337 . This group not-a-sid will be ignored"}},
-        CParseCase{
-            "format characters in a piece",
-            "%s%n%d",
-            "S-1-5-11",
-            {"S-1-5-11"},
-            ERROR_INVALID_SID,
-            {"Reading Groups from Global settings got an error 1337 . This group %s%n%d will be ignored"}}),
-    [](const testing::TestParamInfo<CParseCase>& info) {
-        std::string cs = info.param.pszName;
-        for (char& ch : cs)
-            if (!std::isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return cs;
-    });
+INSTANTIATE_TEST_SUITE_P(Settings, ByPassParseTest,
+                         testing::ValuesIn(tabletest::ReadTable("settings/bypass-lists.txt")),
+                         tabletest::RowName);
 
 bool ThrowingConvert(const char* pszText, CSid& sid) {
     if (std::strcmp(pszText, "S-1-5-7") == 0)
@@ -101,7 +57,7 @@ TEST(ByPassParseExceptionTest, ThrowingConversionIsLoggedWithTheLonePercent) {
     ASSERT_EQ(vSids.size(), 1u);
     EXPECT_TRUE(vSids[0] == AuthenticatedUsersSid());
     EXPECT_EQ(log.Lines(),
-              std::vector<std::string>{std::string(PARSE_PREFIX) +
+              std::vector<std::string>{PARSE_PREFIX +
                                        "ParseBuildByPassList got an EXCEPTION for user/group %S-1-5-7"});
 }
 

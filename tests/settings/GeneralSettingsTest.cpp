@@ -1,9 +1,6 @@
-#include "filter/EntryPoints.h"
-#include "host/testing/TestHost.h"
 #include "platform/CPlatform.h"
-#include "platform/ModuleNames.h"
-#include "settings/CWKGeneralSettings.h"
 #include "tests/filter/PlatformDoubles.h"
+#include "tests/settings/SettingsTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +8,6 @@
 #include <fstream>
 #include <mutex>
 #include <stdexcept>
-#include <utime.h>
 
 namespace {
 
@@ -43,27 +39,25 @@ public:
     std::mutex m_lock;
 };
 
-class GeneralSettings : public ::testing::Test {
+class GeneralSettings : public CInstallationTest {
 protected:
     void SetUp() override {
         CPlatform::SetSysLog(&m_sysLog);
-        ASSERT_TRUE(m_installation.CopySampleInstallation());
-        m_installation.PointProcessHere();
+        CInstallationTest::SetUp();
     }
     void TearDown() override {
         m_settings.Terminate();
-        m_installation.StopPointing();
+        CInstallationTest::TearDown();
         CPlatform::SetSysLog(nullptr);
     }
-    DWORD Init() {
-        m_settings.SetEventIds(WK_EVENT_INIT_SUCCEEDED, WK_EVENT_INIT_FAILED, WK_EVENT_ERROR_TEXT);
-        m_settings.SetProductNumber(WK_PRODUCT_NUMBER);
-        return m_settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY,
-                               1);
+    DWORD Init(CWKGeneralSettings& settings) {
+        settings.SetEventIds(WK_EVENT_INIT_SUCCEEDED, WK_EVENT_INIT_FAILED, WK_EVENT_ERROR_TEXT);
+        settings.SetProductNumber(WK_PRODUCT_NUMBER);
+        return InitProductSettings(settings);
     }
+    DWORD Init() { return Init(m_settings); }
 
     CRecordingSysLog m_sysLog;
-    CTempInstallation m_installation;
     CWKGeneralSettings m_settings;
 };
 
@@ -131,11 +125,7 @@ TEST_F(GeneralSettings, BrokenOrMissingSettingsFailInitWithTheReason) {
             std::remove(c.csFile.c_str());
         m_sysLog.m_vEvents.clear();
         CWKGeneralSettings settings;
-        settings.SetEventIds(WK_EVENT_INIT_SUCCEEDED, WK_EVENT_INIT_FAILED, WK_EVENT_ERROR_TEXT);
-        EXPECT_EQ(
-            settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY, 1),
-            0u)
-            << c.pszName;
+        EXPECT_EQ(Init(settings), 0u) << c.pszName;
         ASSERT_GE(m_sysLog.m_vEvents.size(), 2u) << c.pszName;
         const CRecordedEvent& reason = m_sysLog.m_vEvents[m_sysLog.m_vEvents.size() - 2];
         EXPECT_EQ(reason.dwEventId, 0x6000006Fu) << c.pszName;
@@ -146,29 +136,6 @@ TEST_F(GeneralSettings, BrokenOrMissingSettingsFailInitWithTheReason) {
         EXPECT_EQ(m_sysLog.m_vEvents.back().dwEventId, 0x6000007Eu) << c.pszName;
         settings.Terminate();
     }
-}
-
-TEST_F(GeneralSettings, AnEditedSettingIsReadAfterTheCheckInterval) {
-    const std::string csFile = m_installation.SettingsDir() + "/SWSettings.xml";
-    auto write = [&](const char* pszGuard, long lTime) {
-        std::ofstream(csFile, std::ios::trunc)
-            << "<SETTINGS><GENERALSETTINGS><ITEM ID=\"81\" DESCR=\"d\" VALUE=\"0\"/>"
-            << "<ITEM ID=\"110\" DESCR=\"d\" VALUE=\"" << pszGuard << "\"/></GENERALSETTINGS></SETTINGS>";
-        struct utimbuf times {
-            lTime, lTime
-        };
-        ::utime(csFile.c_str(), &times);
-    };
-    write("1", 1000000000);
-    ASSERT_EQ(Init(), 1u);
-    int32_t nGuard = -1;
-    EXPECT_TRUE(m_settings.GetSettingFromID(ID_GUARD_ENABLED, nGuard, 0));
-    EXPECT_EQ(nGuard, 1);
-    write("0", 1000000100);
-    bool bChanged = false;
-    EXPECT_TRUE(m_settings.RefreshSettingsIfChanged(bChanged));
-    EXPECT_TRUE(m_settings.GetSettingFromID(ID_GUARD_ENABLED, nGuard, 0));
-    EXPECT_EQ(nGuard, 0);
 }
 
 TEST_F(GeneralSettings, ReportHelpersLimitSkipEmptyAndAppendTheSystemText) {
@@ -186,10 +153,6 @@ TEST_F(GeneralSettings, ReportHelpersLimitSkipEmptyAndAppendTheSystemText) {
     EXPECT_EQ(m_sysLog.m_vEvents[0].vTexts[0], std::string(2048, 'x'));
     EXPECT_EQ(m_sysLog.m_vEvents[1].vTexts[0], "Loading x.xml failed The parameter is incorrect.");
     EXPECT_EQ(m_sysLog.m_vEvents[2].vTexts[0], "agent %n%s%d");
-}
-
-TEST_F(GeneralSettings, ReportHelpersSwallowJournalFailures) {
-    ASSERT_EQ(Init(), 1u);
     m_sysLog.m_bThrow = true;
     EXPECT_NO_THROW(m_settings.ReportErrorText(EVENT_TYPE_ERROR, "%s", "text"));
     EXPECT_NO_THROW(m_settings.ReportErrorTextHr(EVENT_TYPE_ERROR, E_FAIL, "%s", "text"));
@@ -197,15 +160,14 @@ TEST_F(GeneralSettings, ReportHelpersSwallowJournalFailures) {
 
 TEST_F(GeneralSettings, SettingsMissingFromTheStoreAreLoggedAndKeepTheDefault) {
     ASSERT_EQ(Init(), 1u);
-    CLogCapture capture;
     std::string csValue = "default";
     int32_t nValue = 42;
     EXPECT_FALSE(m_settings.GetSettingFromID(9999, csValue, SETTINGS_GROUP_GENERAL));
     EXPECT_FALSE(m_settings.GetSettingFromID(9998, nValue, 3));
     EXPECT_EQ(csValue, "default");
     EXPECT_EQ(nValue, 42);
-    EXPECT_TRUE(capture.Contains("GetSettingFromID string failed ID 9999, Criteria -1"));
-    EXPECT_TRUE(capture.Contains("GetSettingFromID string failed ID 9998, Criteria 3"));
+    EXPECT_TRUE(m_log.Contains("GetSettingFromID string failed ID 9999, Criteria -1"));
+    EXPECT_TRUE(m_log.Contains("GetSettingFromID string failed ID 9998, Criteria 3"));
 }
 
 } // namespace

@@ -121,16 +121,6 @@ TEST_F(HandleSWSettingsFiles, EditsAreReadAfterTheIntervalAndRefreshCanBeSwitche
     EXPECT_EQ(Read(110), 5);
 }
 
-TEST_F(HandleSWSettingsFiles, TheDefaultIntervalDefersTheCheck) {
-    WriteSettings(Item(110, "1"));
-    ASSERT_EQ(Load(), S_OK);
-    WriteSettings(Item(110, "0"));
-    bool bChanged = true;
-    EXPECT_EQ(m_handler.CheckRefresh(bChanged), S_OK);
-    EXPECT_FALSE(bChanged); // 15 minutes have not passed
-    EXPECT_EQ(Read(110), 1);
-}
-
 // A change met while another thread holds the lock is reloaded by the next check, not dropped.
 TEST_F(HandleSWSettingsFiles, AReloadSkippedForABusyLockIsNotLost) {
     WriteSettings(Item(81, "0") + Item(110, "1"));

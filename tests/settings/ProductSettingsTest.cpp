@@ -1,58 +1,41 @@
 // What the product's settings make of the installation: browser lists, the no-redirect mode, the machine's
 // names, the optional cookie library, the SSL offloading value and the four caches.
-#include "filter/EntryPoints.h"
-#include "host/testing/TestHost.h"
 #include "platform/CPlatform.h"
-#include "platform/ModuleNames.h"
 #include "platform/posix/PosixServices.h"
 #include "platform/posix/RegistryFile.h"
-#include "settings/CWKGeneralSettings.h"
+#include "tests/TableFile.h"
 #include "tests/settings/SettingsTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 namespace {
 
-class ProductSettings : public ::testing::Test {
+const std::vector<std::pair<std::string, std::string>> DEFAULT_ALLOW_LIST = {
+    {"Firefox", "1.8"}, {"IEMAC", "5.0"},    {"IEWIN", "5.0"},
+    {"Mozilla", "1.7"}, {"Netscape", "7.1"}, {"Safari", "312"}};
+
+std::vector<std::pair<std::string, std::string>> AllowList(const CWKGeneralSettings& settings) {
+    std::vector<std::pair<std::string, std::string>> vList;
+    for (const auto& entry : settings.GetAllowBrowsers())
+        vList.emplace_back(ToPlain(entry.first), entry.second);
+    return vList;
+}
+
+class ProductSettings : public CInstallationTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_installation.CopySampleInstallation());
-        ASSERT_TRUE(KeepLogCapture(m_installation));
-        m_installation.PointProcessHere();
-    }
     void TearDown() override {
         m_settings.Terminate();
-        m_installation.StopPointing();
+        CInstallationTest::TearDown();
     }
-    void SetSetting(int nId, const char* pszValue) {
-        ASSERT_TRUE(SetInstallationSetting(m_installation, nId, pszValue));
-    }
-    DWORD Init() {
-        return m_settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY,
-                               1);
-    }
-    std::vector<std::pair<std::string, std::string>> AllowList() const {
-        std::vector<std::pair<std::string, std::string>> vList;
-        for (const auto& entry : m_settings.GetAllowBrowsers())
-            vList.emplace_back(ToPlain(entry.first), entry.second);
-        return vList;
-    }
-
-    CLogCapture m_log;
-    CTempInstallation m_installation;
     CWKGeneralSettings m_settings;
 };
 
 TEST_F(ProductSettings, SampleInstallationInitialisesCompletely) {
-    ASSERT_EQ(Init(), 1u);
-    const std::vector<std::pair<std::string, std::string>> vExpected = {
-        {"Firefox", "1.8"}, {"IEMAC", "5.0"},    {"IEWIN", "5.0"},
-        {"Mozilla", "1.7"}, {"Netscape", "7.1"}, {"Safari", "312"}};
-    EXPECT_EQ(AllowList(), vExpected);
+    ASSERT_EQ(InitProductSettings(m_settings), 1u);
+    EXPECT_EQ(AllowList(m_settings), DEFAULT_ALLOW_LIST);
     EXPECT_EQ(m_settings.GetKnownBrowsers().size(), 6u);
     EXPECT_EQ(m_settings.GetKnownBrowsers().at("iewin"), "5.0");
     EXPECT_EQ(m_settings.GetNoRedirectMode(), 0);
@@ -86,22 +69,9 @@ TEST_F(ProductSettings, AllowListItemsAreCheckedAgainstTheKnownBrowsers) {
          {{"Safari", "312"}},
          "[CWKGeneralSettings::InitializeAllowBrowserList] unsupported browser: Opera"},
         {" Firefox / 2.0 ; firefox/3.0;IEWin", {{"Firefox", "2.0"}, {"IEWin", "5.0"}}, nullptr},
-        {"",
-         {{"Firefox", "1.8"},
-          {"IEMAC", "5.0"},
-          {"IEWIN", "5.0"},
-          {"Mozilla", "1.7"},
-          {"Netscape", "7.1"},
-          {"Safari", "312"}},
-         "[CWKGeneralSettings::InitializeAllowBrowserList] Browser allow list: "},
+        {"", DEFAULT_ALLOW_LIST, "[CWKGeneralSettings::InitializeAllowBrowserList] Browser allow list: "},
         {";;Safari", {}, "[CWKGeneralSettings::InitializeAllowBrowserList] empty allow list"},
-        {nullptr,
-         {{"Firefox", "1.8"},
-          {"IEMAC", "5.0"},
-          {"IEWIN", "5.0"},
-          {"Mozilla", "1.7"},
-          {"Netscape", "7.1"},
-          {"Safari", "312"}},
+        {nullptr, DEFAULT_ALLOW_LIST,
          "[CWKGeneralSettings::InitializeAllowBrowserList] Failed!: Read browser allow list from settings, "
          "use default"},
     };
@@ -111,13 +81,8 @@ TEST_F(ProductSettings, AllowListItemsAreCheckedAgainstTheKnownBrowsers) {
         m_log.Rearm();
         m_log.Clear();
         CWKGeneralSettings settings;
-        ASSERT_EQ(
-            settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY, 1),
-            1u);
-        std::vector<std::pair<std::string, std::string>> vList;
-        for (const auto& entry : settings.GetAllowBrowsers())
-            vList.emplace_back(ToPlain(entry.first), entry.second);
-        EXPECT_EQ(vList, c.vExpected) << (c.pszValue ? c.pszValue : "(missing)");
+        ASSERT_EQ(InitProductSettings(settings), 1u);
+        EXPECT_EQ(AllowList(settings), c.vExpected) << (c.pszValue ? c.pszValue : "(missing)");
         if (c.pszLogLine) {
             EXPECT_TRUE(m_log.Contains(c.pszLogLine)) << c.pszLogLine;
         }
@@ -134,9 +99,7 @@ TEST_F(ProductSettings, NoRedirectModeIsZeroOrOne) {
         SetSetting(ID_NO_REDIRECT_MODE, c.first);
         SetSetting(ID_BLOCKED_BROWSERS, "*Opera*|*Lynx*");
         CWKGeneralSettings settings;
-        ASSERT_EQ(
-            settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY, 1),
-            1u);
+        ASSERT_EQ(InitProductSettings(settings), 1u);
         EXPECT_EQ(settings.GetNoRedirectMode(), c.second) << (c.first ? c.first : "(missing)");
         EXPECT_EQ(settings.GetBlockedBrowsers(), "*Opera*|*Lynx*");
         settings.Terminate();
@@ -206,8 +169,7 @@ TEST_F(ProductSettings, ComputerNamesAreReadWithTheBufferProtocol) {
         CPlatform::SetSystem(&system);
         m_log.Clear();
         CWKGeneralSettings settings;
-        DWORD dwResult =
-            settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY, 1);
+        DWORD dwResult = InitProductSettings(settings);
         settings.Terminate();
         CPlatform::SetSystem(nullptr);
         EXPECT_EQ(dwResult, 1u) << "missing names never fail the initialisation";
@@ -222,39 +184,28 @@ TEST_F(ProductSettings, SslOffloadingComesFromTheInstallationKeyFile) {
     const std::string csKeyFile = m_installation.SettingsDir() + "/Registry.ini";
     std::ofstream(csKeyFile, std::ios::trunc)
         << "[system\\CurrentControlSet\\Services\\MSExchange OWA]\nsslOFFLOADED = 0x1\n";
-    ASSERT_EQ(Init(), 1u);
+    ASSERT_EQ(InitProductSettings(m_settings), 1u);
     EXPECT_TRUE(m_log.Contains("GetRegistryInfo SSLOffloaded 1"));
     m_settings.Terminate();
 
     std::remove(csKeyFile.c_str());
     m_log.Clear();
     CWKGeneralSettings settings;
-    ASSERT_EQ(
-        settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY, 1), 1u);
+    ASSERT_EQ(InitProductSettings(settings), 1u);
     EXPECT_TRUE(m_log.Contains("GetRegistryInfo can not read SSLOffloaded error 2"));
     settings.Terminate();
 }
 
 TEST(RegistryFile, FindsAValueUnderItsKeyIgnoringCase) {
-    const std::string csText =
-        "; comment\n[Other]\nSSLOffloaded=7\n[A\\B]\r\n  Flag = 12 \r\nHex=0x10\nNeg=-1\n"
-        "Big=4294967296\nText=yes\nEmpty=\n[C]\nFlag=3\n";
-    struct {
-        const char* pszKey;
-        const char* pszName;
-        LONG lResult;
-        DWORD dwValue;
-    } aCases[] = {
-        {"a\\b", "flag", 0, 12},         {"A\\B", "Hex", 0, 16},    {"C", "Flag", 0, 3},
-        {"Other", "SSLOffloaded", 0, 7}, {"A\\B", "Missing", 2, 0}, {"Missing", "Flag", 2, 0},
-        {"A\\B", "Neg", 13, 0},          {"A\\B", "Big", 13, 0},    {"A\\B", "Text", 13, 0},
-        {"A\\B", "Empty", 13, 0},        {"A", "Flag", 2, 0},
-    };
-    for (const auto& c : aCases) {
+    std::stringstream text;
+    text << std::ifstream(std::string(WK_TEST_DATA_DIR) + "/settings/registry-sample.ini", std::ios::binary)
+                .rdbuf();
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/registry-text.txt")) {
         DWORD dwValue = 0;
-        EXPECT_EQ(QueryRegistryText(csText, c.pszKey, c.pszName, dwValue), c.lResult)
-            << c.pszKey << " " << c.pszName;
-        EXPECT_EQ(dwValue, c.dwValue) << c.pszKey << " " << c.pszName;
+        EXPECT_EQ(QueryRegistryText(text.str(), tabletest::Bytes(row.at(0)), row.at(1), dwValue),
+                  tabletest::Number(row.at(2)))
+            << row.at(0) << " " << row.at(1);
+        EXPECT_EQ(dwValue, tabletest::Number(row.at(3))) << row.at(0) << " " << row.at(1);
     }
 }
 

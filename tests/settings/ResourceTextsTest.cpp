@@ -1,10 +1,6 @@
 // The settings' text lookups: the user's language first, English (4105) where it lacks a text, and the
 // conversion into the page's charset.
-#include "filter/EntryPoints.h"
-#include "host/testing/TestHost.h"
 #include "i18n/ResourceModuleData.h"
-#include "platform/ModuleNames.h"
-#include "settings/CWKGeneralSettings.h"
 #include "tests/settings/SettingsTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,11 +12,10 @@ namespace {
 constexpr LANGID FRENCH = 0x040C;
 constexpr LANGID GREEK = 0x0408;
 
-class ResourceTexts : public ::testing::Test {
+class ResourceTexts : public CInstallationTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_installation.CopySampleInstallation());
-        ASSERT_TRUE(KeepLogCapture(m_installation));
+        CInstallationTest::SetUp();
         // English has 102 to 105; French has 102, an empty 103, and 106 that English lacks; Greek has 104.
         CResourceModuleWriter writer;
         ASSERT_TRUE(writer.AddString(LANGID_RESOURCE_ENGLISH, 102, u"Leave \"now\" <b>?</b>"));
@@ -36,19 +31,14 @@ protected:
         std::ofstream(m_installation.ResourceDir() + "/" + WK_RESOURCE_MODULE_NAME,
                       std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(vImage.data()), static_cast<std::streamsize>(vImage.size()));
-        m_installation.PointProcessHere();
-        ASSERT_EQ(m_settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME,
-                                  WK_REGISTRY_KEY, 1),
-                  1u);
+        ASSERT_EQ(InitProductSettings(m_settings), 1u);
         m_log.Clear();
     }
     void TearDown() override {
         m_settings.Terminate();
-        m_installation.StopPointing();
+        CInstallationTest::TearDown();
     }
 
-    CLogCapture m_log;
-    CTempInstallation m_installation;
     CWKGeneralSettings m_settings;
 };
 

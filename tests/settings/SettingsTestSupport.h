@@ -1,7 +1,12 @@
 // Editing the settings of a test installation.
 #pragma once
 
+#include "filter/EntryPoints.h"
 #include "host/testing/TestHost.h"
+#include "platform/ModuleNames.h"
+#include "settings/CWKGeneralSettings.h"
+
+#include <gtest/gtest.h>
 
 #include <fstream>
 #include <regex>
@@ -33,3 +38,26 @@ inline bool SetInstallationSetting(const CTempInstallation& installation, int nI
 inline bool KeepLogCapture(const CTempInstallation& installation) {
     return SetInstallationSetting(installation, 14, "10");
 }
+
+// The product's settings over the installation the process points at.
+inline DWORD InitProductSettings(CWKGeneralSettings& settings) {
+    return settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY, 1);
+}
+
+// A copy of the sample installation that the process points at, with a log capture that sees the lines the
+// settings write.
+class CInstallationTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_installation.CopySampleInstallation());
+        ASSERT_TRUE(KeepLogCapture(m_installation));
+        m_installation.PointProcessHere();
+    }
+    void TearDown() override { m_installation.StopPointing(); }
+    void SetSetting(int nId, const char* pszValue) {
+        ASSERT_TRUE(SetInstallationSetting(m_installation, nId, pszValue));
+    }
+
+    CLogCapture m_log;
+    CTempInstallation m_installation;
+};

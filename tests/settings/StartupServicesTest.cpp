@@ -1,11 +1,7 @@
 // The optional cookie library and the caches at start-up: what is missing is logged, and only the caches
 // can fail the initialisation.
-#include "filter/EntryPoints.h"
-#include "host/testing/TestHost.h"
 #include "platform/CPlatform.h"
-#include "platform/ModuleNames.h"
 #include "settings/CRSALoader.h"
-#include "settings/CWKGeneralSettings.h"
 #include "tests/directory/CacheTestSupport.h"
 #include "tests/settings/SettingsTestSupport.h"
 
@@ -96,21 +92,18 @@ TEST(RSALoader, AvailableOnlyWithTheLibraryAndAllFiveEntryPoints) {
     }
 }
 
-class StartupCaches : public ::testing::Test {
+class StartupCaches : public CInstallationTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_installation.CopySampleInstallation());
-        ASSERT_TRUE(KeepLogCapture(m_installation));
-        m_installation.PointProcessHere();
+        CInstallationTest::SetUp();
         CPlatform::SetCacheComponents(&m_caches);
     }
     void TearDown() override {
         CPlatform::SetCacheComponents(nullptr);
-        m_installation.StopPointing();
+        CInstallationTest::TearDown();
     }
-    DWORD Init(CWKGeneralSettings& settings) {
-        DWORD dwResult =
-            settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY, 1);
+    static DWORD Init(CWKGeneralSettings& settings) {
+        const DWORD dwResult = InitProductSettings(settings);
         settings.Terminate();
         return dwResult;
     }
@@ -124,8 +117,6 @@ protected:
         return v;
     }
 
-    CLogCapture m_log;
-    CTempInstallation m_installation;
     cachetest::CFakeComponents m_caches;
 };
 
@@ -139,7 +130,7 @@ TEST_F(StartupCaches, FourCachesAreCreatedWithTheirSettings) {
 TEST_F(StartupCaches, MissingOrBrokenCacheSettingsFallBackToTheStatedDefaults) {
     // The items are removed from the general section: the readers fall back to their defaults.
     for (int nId : {16, 17, 62, 65})
-        ASSERT_TRUE(SetInstallationSetting(m_installation, nId, nullptr));
+        SetSetting(nId, nullptr);
 
     CWKGeneralSettings settings;
     ASSERT_EQ(Init(settings), 1u);

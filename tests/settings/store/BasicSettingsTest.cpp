@@ -24,55 +24,25 @@ TEST(SettingsAtoi, FollowsTheCLibraryRules) {
 }
 
 TEST(BasicSettings, ItemConversionRules) {
-    typedef CSettingValue V;
-    const struct {
-        const char* pszName;
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/item-slots.txt")) {
+        SCOPED_TRACE(row.at(0));
         CAttributeSlots slots;
-        bool bAccepted;
-        int32_t nId;
-        bool bHasDescr;
-    } cases[] = {
-        {"Complete",
-         {{"ID", V::Text("12")}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}},
-         true,
-         12,
-         true},
-        {"TwoSlots", {{"ID", V::Text("12")}, {"DESCR", V::Text("d")}}, false, 0, false},
-        {"FourSlots",
-         {{"ID", V::Text("1")}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}, {"X", V::Text("x")}},
-         false,
-         0,
-         false},
-        {"IntegerId",
-         {{"ID", V::Integer(77)}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}},
-         true,
-         77,
-         true},
-        {"EmptyIdSlot", {{"ID", V()}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}}, true, 0, true},
-        {"NonTextDescr",
-         {{"ID", V::Text("3")}, {"DESCR", V::Integer(1)}, {"VALUE", V::Text("v")}},
-         true,
-         3,
-         false},
-        {"NineteenChars",
-         {{"ID", V::Text("0000000000000000042")}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}},
-         true,
-         42,
-         true},
-        {"TwentyChars",
-         {{"ID", V::Text("00000000000000000042")}, {"DESCR", V::Text("d")}, {"VALUE", V::Text("v")}},
-         false,
-         0,
-         false},
-    };
-    for (const auto& c : cases) {
+        std::istringstream words(row.at(1));
+        for (std::string csWord; words >> csWord;) {
+            const std::string csValue = csWord.substr(csWord.find('=') + 1);
+            slots.emplace_back(csWord.substr(0, csWord.find('=')),
+                               csValue == "-" ? CSettingValue()
+                               : csValue.rfind("i:", 0) == 0
+                                   ? CSettingValue::Integer(std::stoi(csValue.substr(2)))
+                                   : CSettingValue::Text(csValue));
+        }
         CBasicSettings::TAGITEM item;
-        EXPECT_EQ(c.bAccepted, CBasicSettings::_functBaseTrans()(c.slots, item)) << c.pszName;
-        if (!c.bAccepted)
-            continue;
-        EXPECT_EQ(c.nId, item.ID) << c.pszName;
-        EXPECT_EQ(c.bHasDescr, item.DESCR.has_value()) << c.pszName;
-        EXPECT_EQ(c.slots[2].second, item.VALUE) << c.pszName;
+        EXPECT_EQ(row.at(2) == "1", CBasicSettings::_functBaseTrans()(slots, item));
+        if (row.at(2) == "1") {
+            EXPECT_EQ(tabletest::Number(row.at(3)), item.ID);
+            EXPECT_EQ(row.at(4) == "1", item.DESCR.has_value());
+            EXPECT_EQ(slots[2].second, item.VALUE);
+        }
     }
 }
 
@@ -130,22 +100,28 @@ TEST(BasicSettings, DipatchSaveItemActsOnlyOnWrite) {
     EXPECT_EQ("6", csValue);
 }
 
+class CheckFileDate : public CStoreFileTest {
+protected:
+    // One check with the clock at llNow: its result, whether it asks for a reload, and whether it logged one.
+    void Check(int64_t llNow, HRESULT hrExpected, bool bReload, const char* pszStep = "") {
+        m_settings.m_ftNow = FileTimeOfUnixSeconds(llNow);
+        bool bAsked = false;
+        m_log.Clear();
+        EXPECT_EQ(hrExpected, m_settings.CheckFileDate(bAsked)) << pszStep;
+        EXPECT_EQ(bReload, bAsked) << pszStep;
+        EXPECT_EQ(bReload, m_log.Contains("Reload Settings " + m_csPath + ". Curent LastModifiedDate"))
+            << pszStep;
+    }
+    CLogCapture m_log;
+};
+
 // Date checks at given minutes after the load, against a file whose date the test moves.
-TEST(BasicSettings, CheckFileDateIsGatedByTheInterval) {
-    CTempInstallation temp;
-    ASSERT_TRUE(temp.IsValid());
-    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
-    WriteText(csPath, ReadText(StoreFixture("SWSettingsSmall.xml")));
+TEST_F(CheckFileDate, IsGatedByTheInterval) {
     constexpr int64_t llFileTime = 1700000000;
-    SetFileTimeOfUnixSeconds(csPath, llFileTime);
-
-    CClockedStore<CSWSettings> settings;
     constexpr int64_t llLoadTime = 1700001000;
-    settings.m_ftNow = FileTimeOfUnixSeconds(llLoadTime);
-    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
-    ASSERT_EQ(30, settings.GetRefreshInterval());
-    ASSERT_EQ(FileTimeOfUnixSeconds(llFileTime), settings.GetLastWriteTime());
-
+    LoadAt(llLoadTime, llFileTime);
+    ASSERT_EQ(30, m_settings.GetRefreshInterval());
+    ASSERT_EQ(FileTimeOfUnixSeconds(llFileTime), m_settings.GetLastWriteTime());
     const struct {
         const char* pszStep;
         int64_t llNowSeconds;
@@ -162,62 +138,33 @@ TEST(BasicSettings, CheckFileDateIsGatedByTheInterval) {
     };
     for (const auto& step : steps) {
         if (step.llFileSeconds)
-            SetFileTimeOfUnixSeconds(csPath, step.llFileSeconds);
-        settings.m_ftNow = FileTimeOfUnixSeconds(step.llNowSeconds);
-        bool bReload = false;
-        CLogCapture log;
-        EXPECT_EQ(S_OK, settings.CheckFileDate(bReload)) << step.pszStep;
-        EXPECT_EQ(step.bReload, bReload) << step.pszStep;
-        EXPECT_EQ(FileTimeOfUnixSeconds(step.llLastCheckSeconds), settings.GetLastCheckTime())
-            << step.pszStep;
-        EXPECT_EQ(step.bReload, log.Contains("Reload Settings " + csPath + ". Curent LastModifiedDate"))
+            SetFileTimeOfUnixSeconds(m_csPath, step.llFileSeconds);
+        Check(step.llNowSeconds, S_OK, step.bReload, step.pszStep);
+        EXPECT_EQ(FileTimeOfUnixSeconds(step.llLastCheckSeconds), m_settings.GetLastCheckTime())
             << step.pszStep;
     }
 }
 
-TEST(BasicSettings, CheckFileDateLogsBothDates) {
-    CTempInstallation temp;
-    ASSERT_TRUE(temp.IsValid());
-    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
-    WriteText(csPath, ReadText(StoreFixture("SWSettingsSmall.xml")));
+TEST_F(CheckFileDate, LogsBothDates) {
     // 2023-11-14 22:13:20 UTC, then 2024-02-29 01:02:03 UTC.
-    SetFileTimeOfUnixSeconds(csPath, 1700000000);
-    CClockedStore<CSWSettings> settings;
-    settings.m_ftNow = FileTimeOfUnixSeconds(1700000000);
-    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
-    SetFileTimeOfUnixSeconds(csPath, 1709168523);
-    settings.m_ftNow = FileTimeOfUnixSeconds(1709168600);
-
-    CLogCapture log;
-    bool bReload = false;
-    ASSERT_EQ(S_OK, settings.CheckFileDate(bReload));
-    EXPECT_TRUE(bReload);
-    EXPECT_TRUE(log.Contains("Reload Settings " + csPath +
-                             ". Curent LastModifiedDate 29.2.2024 - 1:2:3:0 Interval: 30 minutes"));
-    EXPECT_TRUE(log.Contains("Previous LastModifiedDate 14.11.2023 - 22:13:20:0"));
-    EXPECT_EQ(FileTimeOfUnixSeconds(1709168523), settings.GetLastWriteTime());
+    LoadAt(1700000000, 1700000000);
+    SetFileTimeOfUnixSeconds(m_csPath, 1709168523);
+    Check(1709168600, S_OK, true);
+    EXPECT_TRUE(m_log.Contains("Reload Settings " + m_csPath +
+                               ". Curent LastModifiedDate 29.2.2024 - 1:2:3:0 Interval: 30 minutes"));
+    EXPECT_TRUE(m_log.Contains("Previous LastModifiedDate 14.11.2023 - 22:13:20:0"));
+    EXPECT_EQ(FileTimeOfUnixSeconds(1709168523), m_settings.GetLastWriteTime());
 }
 
-TEST(BasicSettings, CheckFileDateFailureDoesNotAdvance) {
-    CTempInstallation temp;
-    ASSERT_TRUE(temp.IsValid());
-    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
-    WriteText(csPath, ReadText(StoreFixture("SWSettingsSmall.xml")));
-    CClockedStore<CSWSettings> settings;
-    settings.m_ftNow = FileTimeOfUnixSeconds(1700000000);
-    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
-    std::filesystem::remove(csPath);
-    settings.m_ftNow = FileTimeOfUnixSeconds(1700000000 + 31 * 60);
-
-    CLogCapture log;
-    bool bReload = false;
-    EXPECT_EQ(static_cast<HRESULT>(0x80070002), settings.CheckFileDate(bReload));
-    EXPECT_FALSE(bReload);
-    EXPECT_TRUE(log.Contains("GetFileDate " + csPath));
-    EXPECT_EQ(FileTimeOfUnixSeconds(1700000000), settings.GetLastCheckTime());
+TEST_F(CheckFileDate, FailureDoesNotAdvance) {
+    LoadAt(1700000000);
+    std::filesystem::remove(m_csPath);
+    Check(1700000000 + 31 * 60, static_cast<HRESULT>(0x80070002), false);
+    EXPECT_TRUE(m_log.Contains("GetFileDate " + m_csPath));
+    EXPECT_EQ(FileTimeOfUnixSeconds(1700000000), m_settings.GetLastCheckTime());
 }
 
-TEST(BasicSettings, CheckFileDateWithoutPathDoesNothing) {
+TEST_F(CheckFileDate, WithoutPathDoesNothing) {
     CClockedStore<CSWSettings> settings;
     settings.m_ftNow = FileTimeOfUnixSeconds(1700000000);
     bool bReload = false;
@@ -226,22 +173,13 @@ TEST(BasicSettings, CheckFileDateWithoutPathDoesNothing) {
     EXPECT_EQ(0u, settings.GetLastCheckTime());
 }
 
-TEST(BasicSettings, IntervalZeroChecksEveryCall) {
-    CTempInstallation temp;
-    ASSERT_TRUE(temp.IsValid());
-    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
-    WriteText(
-        csPath,
+TEST_F(CheckFileDate, IntervalZeroChecksEveryCall) {
+    LoadAt(
+        1700000100, 1700000000,
         "<SETTINGS><GENERALSETTINGS><ITEM ID=\"81\" DESCR=\"i\" VALUE=\"0\"/></GENERALSETTINGS></SETTINGS>");
-    SetFileTimeOfUnixSeconds(csPath, 1700000000);
-    CClockedStore<CSWSettings> settings;
-    settings.m_ftNow = FileTimeOfUnixSeconds(1700000100);
-    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
-    ASSERT_EQ(0, settings.GetRefreshInterval());
-    SetFileTimeOfUnixSeconds(csPath, 1700000050);
-    bool bReload = false;
-    EXPECT_EQ(S_OK, settings.CheckFileDate(bReload));
-    EXPECT_TRUE(bReload);
+    ASSERT_EQ(0, m_settings.GetRefreshInterval());
+    SetFileTimeOfUnixSeconds(m_csPath, 1700000050);
+    Check(1700000100, S_OK, true);
 }
 
 } // namespace

@@ -82,101 +82,61 @@ TEST(SWSettings, MissingFileIsLoggedAndKeepsContent) {
     EXPECT_EQ(csHash, settings.GetVersionHash());
 }
 
-struct CBrokenCase {
-    const char* pszName;
-    const char* pszText;
-    long nLine; // 0: not checked
-    long nPos;
-};
-
-const CBrokenCase g_brokenCases[] = {
-    {"Empty", "", 0, 0},
-    {"Truncated", "<SETTINGS>\n  <GENERALSETTINGS>\n    <ITEM ID=\"81\" DESCR=\"x\" VAL", 3, 0},
-    {"MismatchedTag", "<SETTINGS>\n<GENERALSETTINGS>\n</SETTINGS>\n", 3, 3},
-    {"NotXml", "this is not a settings file", 0, 0},
-    {"UnclosedAttribute", "<SETTINGS><GENERALSETTINGS><ITEM ID=\"81 DESCR=/></GENERALSETTINGS></SETTINGS>", 1,
-     0},
-    {"ByteOrderMarkNotCounted", "\xEF\xBB\xBF<SETTINGS></SETTING>", 1, 13},
-    {"MultiByteCharacterCountsOnce", "<SETTINGS DESCR=\"\xC3\xBC\xE2\x82\xAC\"></SETTING>", 1, 24},
-    {"BinaryGarbage", "\x01\x02\xff\xfe<\x00>", 0, 0},
-};
-
-void PrintTo(const CBrokenCase& c, std::ostream* pOut) {
-    *pOut << c.pszName;
-}
-
-class SWSettingsBroken : public testing::TestWithParam<CBrokenCase> {};
+class SWSettingsBroken : public CStoreFileTest, public testing::WithParamInterface<tabletest::TRow> {};
 
 TEST_P(SWSettingsBroken, ParseErrorKeepsContentHashAndInterval) {
-    const CBrokenCase& c = GetParam();
-    CTempInstallation temp;
-    ASSERT_TRUE(temp.IsValid());
-    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
-    WriteText(csPath, ReadText(StoreFixture("SWSettingsSmall.xml")));
-
+    const tabletest::TRow& row = GetParam();
     CLogCapture log;
-    CSWSettings settings;
-    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
-    const std::string csHash = settings.GetVersionHash();
-    const FILETIME64 ftWrite = settings.GetLastWriteTime();
-    ASSERT_EQ(30, settings.GetRefreshInterval());
+    LoadAt(0);
+    const std::string csHash = m_settings.GetVersionHash();
+    const FILETIME64 ftWrite = m_settings.GetLastWriteTime();
+    ASSERT_EQ(30, m_settings.GetRefreshInterval());
 
-    WriteText(csPath, std::string(c.pszText, c.pszText + std::char_traits<char>::length(c.pszText)));
+    WriteText(m_csPath, tabletest::Bytes(row.at(1)));
     testing::internal::CaptureStderr();
-    const HRESULT hr = settings.LoadSettings(csPath);
+    const HRESULT hr = m_settings.LoadSettings(m_csPath);
     const std::string csStderr = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(FAILED(hr));
-    EXPECT_NE(std::string::npos, csStderr.find("Error on line ")) << csStderr;
-    EXPECT_NE(std::string::npos, csStderr.find(" in \"" + csPath + "\".\n")) << csStderr;
+    EXPECT_NE(std::string::npos, csStderr.find(" in \"" + m_csPath + "\".\n")) << csStderr;
     EXPECT_EQ(std::string::npos, csStderr.find("loaded successfully"));
-    if (c.nLine) {
-        const std::string csWhere = "Error on line " + std::to_string(c.nLine) + ", position ";
-        EXPECT_NE(std::string::npos, csStderr.find(csWhere)) << csStderr;
-    }
-    if (c.nPos) {
-        const std::string csWhere = ", position " + std::to_string(c.nPos) + " in";
-        EXPECT_NE(std::string::npos, csStderr.find(csWhere)) << csStderr;
-    }
+    const std::string csLine = row.at(2) == "0" ? "" : row.at(2);
+    const std::string csPos = row.at(3) == "0" ? "" : row.at(3) + " in";
+    EXPECT_NE(std::string::npos, csStderr.find("Error on line " + csLine)) << csStderr;
+    EXPECT_NE(std::string::npos, csStderr.find(", position " + csPos)) << csStderr;
     char szCode[32];
     std::snprintf(szCode, sizeof(szCode), "%x", static_cast<unsigned>(hr));
     EXPECT_TRUE(log.Contains(std::string("LoadSettings HRESULT exception ") + szCode));
 
     int32_t nValue = 0;
-    EXPECT_TRUE(settings.GetSettingFromID(ID_LOG_OUTPUT, nValue, SETTINGS_GROUP_GENERAL));
+    EXPECT_TRUE(m_settings.GetSettingFromID(ID_LOG_OUTPUT, nValue, SETTINGS_GROUP_GENERAL));
     EXPECT_EQ(1, nValue);
-    EXPECT_EQ(csHash, settings.GetVersionHash());
-    EXPECT_EQ(ftWrite, settings.GetLastWriteTime());
-    EXPECT_EQ(30, settings.GetRefreshInterval());
+    EXPECT_EQ(csHash, m_settings.GetVersionHash());
+    EXPECT_EQ(ftWrite, m_settings.GetLastWriteTime());
+    EXPECT_EQ(30, m_settings.GetRefreshInterval());
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, SWSettingsBroken, testing::ValuesIn(g_brokenCases),
-                         [](const testing::TestParamInfo<CBrokenCase>& info) { return info.param.pszName; });
+INSTANTIATE_TEST_SUITE_P(Files, SWSettingsBroken,
+                         testing::ValuesIn(tabletest::ReadTable("settings/broken-settings.txt")),
+                         tabletest::RowName);
 
-TEST(SWSettings, ByteOrderMarkLoads) {
-    CTempInstallation temp;
-    ASSERT_TRUE(temp.IsValid());
-    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
-    WriteText(csPath, "\xEF\xBB\xBF<SETTINGS><GENERALSETTINGS><ITEM ID=\"23\" DESCR=\"Name\" "
-                      "VALUE=\"Gr\xC3\xBC\xC3\x9F\"/></GENERALSETTINGS></SETTINGS>");
-    CSWSettings settings;
-    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
+class SWSettingsFile : public CStoreFileTest {};
+
+TEST_F(SWSettingsFile, ByteOrderMarkLoads) {
+    LoadAt(0, 0,
+           "\xEF\xBB\xBF<SETTINGS><GENERALSETTINGS><ITEM ID=\"23\" DESCR=\"Name\" "
+           "VALUE=\"Gr\xC3\xBC\xC3\x9F\"/></GENERALSETTINGS></SETTINGS>");
     std::string csValue;
-    EXPECT_TRUE(settings.GetSettingFromID(ID_LOG_PRODUCT_NAME, csValue, SETTINGS_GROUP_GENERAL));
+    EXPECT_TRUE(m_settings.GetSettingFromID(ID_LOG_PRODUCT_NAME, csValue, SETTINGS_GROUP_GENERAL));
     EXPECT_EQ("Gr\xC3\xBC\xC3\x9F", csValue);
 }
 
-TEST(SWSettings, OtherRootLoadsEmpty) {
-    CTempInstallation temp;
-    ASSERT_TRUE(temp.IsValid());
-    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
-    WriteText(csPath, "<SERVICEWORKERS><SW ID=\"4\" DESCR=\"x\"/></SERVICEWORKERS>");
-    CSWSettings settings;
-    ASSERT_EQ(S_OK, settings.LoadSettings(StoreFixture("SWSettingsSmall.xml")));
-    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
-    EXPECT_TRUE(settings.GetGeneralItems().empty());
-    EXPECT_TRUE(settings.GetGroups().empty());
+TEST_F(SWSettingsFile, OtherRootLoadsEmpty) {
+    LoadAt(0);
+    LoadAt(0, 0, "<SERVICEWORKERS><SW ID=\"4\" DESCR=\"x\"/></SERVICEWORKERS>");
+    EXPECT_TRUE(m_settings.GetGeneralItems().empty());
+    EXPECT_TRUE(m_settings.GetGroups().empty());
     // The interval of the previous file stays: the new file has no setting 81.
-    EXPECT_EQ(30, settings.GetRefreshInterval());
+    EXPECT_EQ(30, m_settings.GetRefreshInterval());
 }
 
 TEST(SWSettings, NullTextAndIntegerValues) {
@@ -218,37 +178,31 @@ bool SameContent(const CSWSettings& a, const CSWSettings& b) {
     return true;
 }
 
-TEST(SWSettings, SaveThenLoadGivesTheSameContent) {
-    CTempInstallation temp;
-    ASSERT_TRUE(temp.IsValid());
+TEST_F(SWSettingsFile, SaveThenLoadGivesTheSameContent) {
     CSWSettings original;
     ASSERT_EQ(S_OK, original.LoadSettings(StoreFixture("SWSettings.xml")));
-    const std::string csSaved = temp.SettingsDir() + "/Saved.xml";
-    ASSERT_EQ(S_OK, original.SaveSettings(csSaved));
-
+    ASSERT_EQ(S_OK, original.SaveSettings(m_csPath));
     CSWSettings reloaded;
-    ASSERT_EQ(S_OK, reloaded.LoadSettings(csSaved));
+    ASSERT_EQ(S_OK, reloaded.LoadSettings(m_csPath));
     EXPECT_TRUE(SameContent(original, reloaded));
     EXPECT_EQ(original.GetRefreshInterval(), reloaded.GetRefreshInterval());
     EXPECT_EQ(original.GetHighestGroupId(), reloaded.GetHighestGroupId());
 
     // Saving what was read back writes the same file again.
-    const std::string csSavedTwice = temp.SettingsDir() + "/SavedTwice.xml";
+    const std::string csSavedTwice = m_temp.SettingsDir() + "/SavedTwice.xml";
     ASSERT_EQ(S_OK, reloaded.SaveSettings(csSavedTwice));
-    EXPECT_EQ(ReadText(csSaved), ReadText(csSavedTwice));
+    EXPECT_EQ(ReadText(m_csPath), ReadText(csSavedTwice));
+    EXPECT_TRUE(FAILED(reloaded.SaveSettings("/nonexistent-folder/for/sure/SWSettings.xml")));
 }
 
-TEST(SWSettings, SaveKeepsItemsWithoutDescriptionAndIntegers) {
-    CTempInstallation temp;
-    ASSERT_TRUE(temp.IsValid());
+TEST_F(SWSettingsFile, SaveKeepsItemsWithoutDescriptionAndIntegers) {
     CSWSettings settings;
     settings.SetItem(std::nullopt, {ID_LOG_LEVEL, std::nullopt, CSettingValue::Integer(10)});
     settings.SetItem(2, {ID_GUARD_ENABLED, std::string("Guard <&\"'>"), CSettingValue::Text("0")});
-    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
-    ASSERT_EQ(S_OK, settings.SaveSettings(csPath));
+    ASSERT_EQ(S_OK, settings.SaveSettings(m_csPath));
 
     CSWSettings reloaded;
-    ASSERT_EQ(S_OK, reloaded.LoadSettings(csPath));
+    ASSERT_EQ(S_OK, reloaded.LoadSettings(m_csPath));
     int32_t nValue = 0;
     EXPECT_TRUE(reloaded.GetSettingFromID(ID_LOG_LEVEL, nValue, SETTINGS_GROUP_GENERAL));
     EXPECT_EQ(10, nValue);
@@ -257,61 +211,36 @@ TEST(SWSettings, SaveKeepsItemsWithoutDescriptionAndIntegers) {
     EXPECT_EQ("Guard <&\"'>", reloaded.GetGroups().at(2)->spItems->at(ID_GUARD_ENABLED).DESCR.value_or(""));
 }
 
-TEST(SWSettings, SaveToUnwritablePathFails) {
-    CSWSettings settings;
-    ASSERT_EQ(S_OK, settings.LoadSettings(StoreFixture("SWSettingsSmall.xml")));
-    EXPECT_TRUE(FAILED(settings.SaveSettings("/nonexistent-folder/for/sure/SWSettings.xml")));
-}
-
-TEST(SWSettings, ReloadReplacesWholeContent) {
-    CTempInstallation temp;
-    ASSERT_TRUE(temp.IsValid());
-    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
-    WriteText(csPath, ReadText(StoreFixture("SWSettings.xml")));
-    CSWSettings settings;
-    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
-    WriteText(csPath, ReadText(StoreFixture("SWSettingsSmall.xml")));
-    ASSERT_EQ(S_OK, settings.Refresh());
+// A reload replaces the whole content; a reload of a vanished file logs and keeps it.
+TEST_F(SWSettingsFile, ReloadReplacesWholeContentOrKeepsItOnFailure) {
+    LoadAt(0, 0, ReadText(StoreFixture("SWSettings.xml")));
+    WriteText(m_csPath, ReadText(StoreFixture("SWSettingsSmall.xml")));
+    ASSERT_EQ(S_OK, m_settings.Refresh());
     std::string csValue;
-    EXPECT_FALSE(settings.GetSettingFromID(ID_EWS_URL, csValue, 0));
-    EXPECT_TRUE(settings.GetGroups().empty());
-    EXPECT_EQ(30, settings.GetRefreshInterval());
+    EXPECT_FALSE(m_settings.GetSettingFromID(ID_EWS_URL, csValue, 0));
+    EXPECT_TRUE(m_settings.GetGroups().empty());
+    EXPECT_EQ(30, m_settings.GetRefreshInterval());
     // The highest group ID only ever rises.
-    EXPECT_EQ(7, settings.GetHighestGroupId());
-}
+    EXPECT_EQ(7, m_settings.GetHighestGroupId());
 
-TEST(SWSettings, RefreshOfVanishedFileLogsAndKeepsContent) {
-    CTempInstallation temp;
-    ASSERT_TRUE(temp.IsValid());
-    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
-    WriteText(csPath, ReadText(StoreFixture("SWSettingsSmall.xml")));
-    CSWSettings settings;
-    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
-    const std::string csHash = settings.GetVersionHash();
-    std::filesystem::remove(csPath);
-
+    const std::string csHash = m_settings.GetVersionHash();
+    std::filesystem::remove(m_csPath);
     CLogCapture log;
-    EXPECT_EQ(static_cast<HRESULT>(0x80070002), settings.Refresh());
-    EXPECT_TRUE(log.Contains("Refresh failed to load " + csPath + " HR= 0x80070002"));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070002), m_settings.Refresh());
+    EXPECT_TRUE(log.Contains("Refresh failed to load " + m_csPath + " HR= 0x80070002"));
     EXPECT_TRUE(
-        log.Contains("CBasicSettings::HashFileDate failed to read filedate " + csPath + ". HR 0x80070002"));
-    EXPECT_EQ(csHash, settings.GetVersionHash());
+        log.Contains("CBasicSettings::HashFileDate failed to read filedate " + m_csPath + ". HR 0x80070002"));
+    EXPECT_EQ(csHash, m_settings.GetVersionHash());
     int32_t nValue = 0;
-    EXPECT_TRUE(settings.GetSettingFromID(ID_REFRESH_INTERVAL, nValue, SETTINGS_GROUP_GENERAL));
+    EXPECT_TRUE(m_settings.GetSettingFromID(ID_REFRESH_INTERVAL, nValue, SETTINGS_GROUP_GENERAL));
     EXPECT_EQ(30, nValue);
 }
-
-} // namespace
-
-namespace {
 
 // A writer replaces the file (a new file renamed over it, as editors and deployments do) between two
 // versions while the store reloads it: every load gives one version whole, never a mixture. (A file
 // rewritten in place can be read half old, half new; that is the writer's fault and no reader can tell.)
-TEST(SWSettings, FileRewrittenDuringLoadsGivesOneVersionWhole) {
-    CTempInstallation temp;
-    ASSERT_TRUE(temp.IsValid());
-    const std::string csPath = temp.SettingsDir() + "/SWSettings.xml";
+TEST_F(SWSettingsFile, FileRewrittenDuringLoadsGivesOneVersionWhole) {
+    const std::string& csPath = m_csPath;
     auto version = [](int n) {
         std::string csText = "<SETTINGS><GENERALSETTINGS>";
         for (int i = 0; i < 200; ++i)

@@ -6,6 +6,8 @@
 #include "settings/CLinkCriteria.h"
 #include "settings/CSWSettings.h"
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -47,4 +49,23 @@ protected:
     FILETIME64 GetSystemTimeAsFileTime() const override {
         return m_ftNow ? m_ftNow : TStore::GetSystemTimeAsFileTime();
     }
+};
+
+// SWSettings.xml in a throwaway installation, and a store of it whose clock the test sets.
+class CStoreFileTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_temp.IsValid()); }
+    // Writes the file (the small fixture's content unless told), dates it llFileTime when given, and loads it
+    // with the clock at llNow.
+    void LoadAt(int64_t llNow, int64_t llFileTime = 0, const std::string& csText = std::string()) {
+        WriteText(m_csPath, csText.empty() ? ReadText(StoreFixture("SWSettingsSmall.xml")) : csText);
+        if (llFileTime)
+            SetFileTimeOfUnixSeconds(m_csPath, llFileTime);
+        m_settings.m_ftNow = llNow ? FileTimeOfUnixSeconds(llNow) : 0;
+        ASSERT_EQ(S_OK, m_settings.LoadSettings(m_csPath));
+    }
+
+    CTempInstallation m_temp;
+    const std::string m_csPath = m_temp.SettingsDir() + "/SWSettings.xml";
+    CClockedStore<CSWSettings> m_settings;
 };
