@@ -4,40 +4,43 @@
 
 #include "platform/Immortal.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cstdio>
-#include <mutex>
+#include <cstring>
+#include <ctime>
 #include <string>
 
 namespace {
 
 struct CSysLogSource {
     std::string csIdent;
-    // An empty name takes the program's name, as syslog does for no ident.
-    const char* Ident() const { return csIdent.empty() ? nullptr : csIdent.c_str(); }
 };
 
+// Sends each record as one datagram in the local syslog format, with the source's own ident, instead of
+// calling openlog: that would change the ident and facility of the host's own syslog lines. Where no system
+// log listens (a container without a daemon), the record goes to standard error, so that a start-up failure
+// is never lost.
 class CPosixSysLog : public ISysLog {
 public:
+    explicit CPosixSysLog(std::string csSocketPath = "/dev/log") : m_csSocketPath(std::move(csSocketPath)) {}
+
     void* Open(const std::string& csSource) override { return new CSysLogSource{csSource}; }
 
     DWORD Report(void* hSource, EEventType eType, WORD wCategory, DWORD dwEventId,
                  const std::vector<std::string>& vTexts, const void* pData, DWORD cbData) override {
         if (!hSource)
             return ERROR_INVALID_HANDLE;
-        const auto* pSource = static_cast<const CSysLogSource*>(hSource);
-        std::string csMessage = FormatSysLogMessage(wCategory, dwEventId, vTexts, pData, cbData);
-        // The ident is process-wide state and openlog keeps only the pointer, so reports take turns. closelog
-        // forgets the pointer (a syslog() call by the host waits for it inside the C library), so the source
-        // may be closed and its name freed afterwards; it also puts the host back on the default ident
-        // instead of leaving ours on its lines. A source is never closed during its own report (the event
-        // log's lock).
-        std::lock_guard<std::mutex> guard(m_lock);
-        ::openlog(pSource->Ident(), LOG_PID, LOG_USER);
-        ::syslog(SysLogPriorityOf(eType), "%s", csMessage.c_str());
-        ::closelog();
-        return ERROR_SUCCESS;
+        const std::string& csIdent = static_cast<const CSysLogSource*>(hSource)->csIdent;
+        const std::string csMessage = FormatSysLogMessage(wCategory, dwEventId, vTexts, pData, cbData);
+        if (Send(FormatSysLogRecord(LOG_USER | SysLogPriorityOf(eType), csIdent, csMessage)))
+            return ERROR_SUCCESS;
+        const std::string csLine = csIdent + ": " + csMessage + "\n";
+        return std::fwrite(csLine.data(), 1, csLine.size(), stderr) == csLine.size() ? ERROR_SUCCESS
+                                                                                     : ERROR_WRITE_FAULT;
     }
 
     bool Close(void* hSource) override {
@@ -46,7 +49,23 @@ public:
     }
 
 private:
-    std::mutex m_lock;
+    bool Send(const std::string& csRecord) const {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (m_csSocketPath.size() >= sizeof(address.sun_path))
+            return false;
+        std::memcpy(address.sun_path, m_csSocketPath.c_str(), m_csSocketPath.size() + 1);
+        const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return false;
+        const bool bSent = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+                           ::send(fd, csRecord.data(), csRecord.size(), MSG_NOSIGNAL) ==
+                               static_cast<ssize_t>(csRecord.size());
+        ::close(fd);
+        return bSent;
+    }
+
+    std::string m_csSocketPath;
 };
 
 } // namespace
@@ -85,6 +104,20 @@ int SysLogPriorityOf(EEventType eType) {
     default:
         return LOG_INFO;
     }
+}
+
+std::string FormatSysLogRecord(int nPriority, const std::string& csIdent, const std::string& csMessage) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char szStamp[32];
+    std::strftime(szStamp, sizeof(szStamp), "%b %e %H:%M:%S", &local);
+    return "<" + std::to_string(nPriority) + ">" + szStamp + " " + csIdent + "[" +
+           std::to_string(::getpid()) + "]: " + csMessage;
+}
+
+std::unique_ptr<ISysLog> MakePosixSysLog(const std::string& csSocketPath) {
+    return std::make_unique<CPosixSysLog>(csSocketPath);
 }
 
 ISysLog& PosixSysLog() {

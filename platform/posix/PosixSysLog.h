@@ -1,9 +1,10 @@
-// The text of an event as the POSIX backend writes it to syslog(3).
+// The text of an event as the POSIX backend writes it to the system log.
 #pragma once
 
 #include "platform/ISysLog.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,3 +18,9 @@ std::string FormatSysLogMessage(WORD wCategory, DWORD dwEventId, const std::vect
 
 // The syslog priority of an event type.
 int SysLogPriorityOf(EEventType eType);
+
+// "<PRI>Mmm dd hh:mm:ss IDENT[PID]: MESSAGE", the local syslog record.
+std::string FormatSysLogRecord(int nPriority, const std::string& csIdent, const std::string& csMessage);
+
+// A system log that sends its records to the datagram socket at the path (the machine's is /dev/log).
+std::unique_ptr<ISysLog> MakePosixSysLog(const std::string& csSocketPath);
