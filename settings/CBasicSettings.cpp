@@ -215,11 +215,15 @@ void CBasicSettings::CommitLoad() {
     HashFileDate();
 }
 
-std::unique_ptr<IXmlDocument> CBasicSettings::OpenDocument(const std::string& csPath) {
+std::unique_ptr<IXmlDocument> CBasicSettings::OpenDocument(const std::string& csPath, const char* pszRoot) {
     m_csPath = csPath;
     std::unique_ptr<IXmlDocument> spDocument = CreateXmlDocument();
     if (!spDocument)
         throw CHResultException(E_OUTOFMEMORY);
     LoadDocument(*spDocument, csPath);
+    if (!spDocument->SelectSingleNode(CXmlNode(), pszRoot)) {
+        std::fprintf(stderr, "The root element of \"%s\" is not %s.\n", csPath.c_str(), pszRoot);
+        throw CHResultException(HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+    }
     return spDocument;
 }

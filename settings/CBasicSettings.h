@@ -115,7 +115,9 @@ protected:
     // Throws CHResultException on failure.
     // Remembers the path, then creates and loads the document; failures are thrown as CHResultException
     // and caught at the edge of the load.
-    std::unique_ptr<IXmlDocument> OpenDocument(const std::string& csPath);
+    // Also refuses a well-formed document whose root element is not pszRoot (a file of another kind would
+    // otherwise load as "every setting at its default").
+    std::unique_ptr<IXmlDocument> OpenDocument(const std::string& csPath, const char* pszRoot);
     static void LoadDocument(IXmlDocument& document, const std::string& csPath);
     // Fills the slots named in vecNames from the element's attributes, stopping at the first missing one.
     static CAttributeSlots ReadAttributes(const IXmlDocument& document, CXmlNode element,

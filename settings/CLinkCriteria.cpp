@@ -47,7 +47,7 @@ HRESULT CLinkCriteria::LoadSettings(const std::string& csPath) {
     }
     HRESULT hr = S_OK;
     try {
-        std::unique_ptr<IXmlDocument> spDocument = OpenDocument(csPath);
+        std::unique_ptr<IXmlDocument> spDocument = OpenDocument(csPath, "SERVICEWORKERS");
 
         CTransTarget target;
         const _functTrans<CLinkCriteria> transWorker(this, &CLinkCriteria::TransWorker);

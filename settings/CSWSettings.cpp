@@ -32,7 +32,7 @@ HRESULT CSWSettings::LoadSettings(const std::string& csPath) {
     }
     HRESULT hr = S_OK;
     try {
-        std::unique_ptr<IXmlDocument> spDocument = OpenDocument(csPath);
+        std::unique_ptr<IXmlDocument> spDocument = OpenDocument(csPath, "SETTINGS");
 
         CItemMap mapGeneral;
         ReadItems(*spDocument, spDocument->SelectSingleNode(CXmlNode(), "SETTINGS/GENERALSETTINGS"),

@@ -130,15 +130,6 @@ TEST_F(SWSettingsFile, ByteOrderMarkLoads) {
     EXPECT_EQ("Gr\xC3\xBC\xC3\x9F", csValue);
 }
 
-TEST_F(SWSettingsFile, OtherRootLoadsEmpty) {
-    LoadAt(0);
-    LoadAt(0, 0, "<SERVICEWORKERS><SW ID=\"4\" DESCR=\"x\"/></SERVICEWORKERS>");
-    EXPECT_TRUE(m_settings.GetGeneralItems().empty());
-    EXPECT_TRUE(m_settings.GetGroups().empty());
-    // The interval of the previous file stays: the new file has no setting 81.
-    EXPECT_EQ(30, m_settings.GetRefreshInterval());
-}
-
 TEST(SWSettings, NullTextAndIntegerValues) {
     CSWSettings settings;
     settings.SetItem(std::nullopt, {401, std::string("null"), CSettingValue::NullText()});
