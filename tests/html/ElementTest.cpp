@@ -2,24 +2,9 @@
 // parents, and start tags by name.
 #include "HtmlTestSupport.h"
 
-#include <chrono>
-
 using namespace htmltest;
 
 namespace {
-
-// The n-th start tag with the name (0-based), searched from the page start.
-CStartTag* NthStartTag(CSource* pSource, const std::string& csName, int n) {
-    TPos nPos = pSource->getBegin();
-    CStartTag* pTag = nullptr;
-    for (int i = 0; i <= n; ++i) {
-        pTag = CStartTag::findPreviousOrNext(pSource, nPos, csName, SEARCH_NEXT);
-        if (!pTag)
-            return nullptr;
-        nPos = pTag->getEnd();
-    }
-    return pTag;
-}
 
 struct CMatchCase {
     const char* pszName;
@@ -91,63 +76,51 @@ INSTANTIATE_TEST_SUITE_P(
         CMatchCase{"OptionAtNextOption", "<select><option>a<option>b</select>", "option", 0, 17, 2, 17},
         CMatchCase{"HeadEndsAtBody", "<head><title>t</title><body>", "head", 0, 22, 2, 22},
         CMatchCase{"CommentElement", "<!-- x -->y", "!--", 0, 10, 0, 10}),
-    [](const auto& info) { return std::string(info.param.pszName); });
+    CRowName());
 
-TEST(EndTagMatchingLog, MissingEndTagsAreLogged) {
+TEST(EndTagMatchingLog, MissingAndTwiceClaimedEndTagsAreLogged) {
     CLogCapture log;
     CPage page("<a>x<a>y</a><div>");
-    ASSERT_NE(NthStartTag(page.get(), "a", 0)->getElement(), nullptr);
-    EXPECT_TRUE(
-        log.contains("[CStartTag::findEndTagInternal] StartTag <a> at <0> missing required end tag - invalid "
-                     "nested start tag encountered before and tag."));
-    ASSERT_NE(NthStartTag(page.get(), "div", 0)->getElement(), nullptr);
-    EXPECT_TRUE(
-        log.contains("[CStartTag::findEndTagInternal] StartTag <div> at <12> missing required end tag."));
-}
+    ASSERT_NE(NthStartTag(page.get(), "a")->getElement(), nullptr);
+    EXPECT_TRUE(log.Contains("StartTag <a> at <0> missing required end tag - invalid nested start tag"));
+    ASSERT_NE(NthStartTag(page.get(), "div")->getElement(), nullptr);
+    EXPECT_TRUE(log.Contains("StartTag <div> at <12> missing required end tag."));
 
-TEST(EndTagMatchingLog, AnEndTagClaimedTwiceIsLogged) {
-    CPage page("<b>x</b>");
-    CSource* p = page.get();
-    CStartTag* pStart = NthStartTag(p, "b", 0);
-    CEndTag* pEnd = CEndTag::findPreviousOrNext(p, 0, "b", &EndTagTypes()->m_normal, SEARCH_NEXT);
+    CPage bold("<b>x</b>");
+    CStartTag* pStart = NthStartTag(bold.get(), "b");
+    CEndTag* pEnd = CEndTag::findPreviousOrNext(bold.get(), 0, "b", &EndTagTypes()->m_normal, SEARCH_NEXT);
     ASSERT_NE(pEnd, nullptr);
-    CElement* pFirst = CElement::CREATE_NEW_INST(p, pStart, pEnd);
+    CElement* pFirst = CElement::CREATE_NEW_INST(bold.get(), pStart, pEnd);
     ASSERT_NE(pFirst, nullptr);
     pEnd->setElement(pFirst);
-    CLogCapture log;
     CElement* pElement = pStart->getElement();
     ASSERT_NE(pElement, nullptr);
     EXPECT_NE(pElement, pFirst);
     EXPECT_TRUE(
-        log.contains("[CStartTag::getElement] EndTag <b> at pos <4> terminates more than one element."));
+        log.Contains("[CStartTag::getElement] EndTag <b> at pos <4> terminates more than one element."));
     EXPECT_EQ(pEnd->getElement(), pElement);
 }
 
-TEST(EndTagElement, WalksBackToItsStartTag) {
-    CPage page("<div><i>a</i><b>x</b></div><span>");
+TEST(EndTagElement, WalksBackToItsStartTagOrHasNone) {
+    CPage page("<div><i>a</i><b>x</b></div><span></u>");
     CEndTag* pEnd = CEndTag::findPreviousOrNext(page.get(), 0, "div", &EndTagTypes()->m_normal, SEARCH_NEXT);
     ASSERT_NE(pEnd, nullptr);
-    CElement* pElement = pEnd->getElement();
-    ASSERT_NE(pElement, nullptr);
-    EXPECT_EQ(pElement->getName(), "div");
-    EXPECT_EQ(pElement->getBegin(), 0u);
+    ASSERT_NE(pEnd->getElement(), nullptr);
+    EXPECT_EQ(pEnd->getElement()->getName(), "div");
+    EXPECT_EQ(pEnd->getElement()->getBegin(), 0u);
     CTag* pItalicEnd = CTag::getTagAt(page.get(), 9);
     ASSERT_NE(pItalicEnd, nullptr);
     ASSERT_FALSE(pItalicEnd->isStartTag());
-    EXPECT_EQ(pItalicEnd->getName(), "i");
     ASSERT_NE(pItalicEnd->getElement(), nullptr);
     EXPECT_EQ(pItalicEnd->getElement()->getBegin(), 5u);
-}
-
-TEST(EndTagElement, UnmatchedEndTagHasNoElement) {
-    CPage page("x</b>");
-    CTag* pEnd = CTag::getTagAt(page.get(), 1);
-    ASSERT_NE(pEnd, nullptr);
-    EXPECT_EQ(pEnd->getElement(), nullptr);
+    CTag* pUnmatched = CTag::getTagAt(page.get(), 33);
+    ASSERT_NE(pUnmatched, nullptr);
+    EXPECT_EQ(pUnmatched->getElement(), nullptr);
 }
 
 TEST(EndTagChecks, CreationArgumentsAndEmptyEndTags) {
     CPage page("<b>x</b>");
+    CPage other("<b>y</b>");
     CLogCapture log;
     const CEndTagType* pNormal = &EndTagTypes()->m_normal;
     CEndTag* pEmpty = CEndTag::CREATE_NEW_INST(page.get(), 8, 8, pNormal, "b");
@@ -155,26 +128,14 @@ TEST(EndTagChecks, CreationArgumentsAndEmptyEndTags) {
     EXPECT_TRUE(pEmpty->isEmpty());
     EXPECT_EQ(pEmpty->getNameIndex(), GetHTMLNameIndex("b"));
     EXPECT_EQ(CEndTag::CREATE_NEW_INST(page.get(), 4, 8, nullptr, "b"), nullptr);
-    EXPECT_TRUE(
-        log.contains("[CEndTag::checkConstructorArgs] pEndTagType is 0. nBegin <4> nEnd <8> csName <b> ."));
     EXPECT_EQ(CEndTag::CREATE_NEW_INST(page.get(), 4, 9, pNormal, "b"), nullptr);
-    EXPECT_TRUE(
-        log.contains("[CEndTag::checkConstructorArgs] CTag::checkConstructorArgs() failed. nBegin <4> nEnd "
-                     "<9> csName <b> ."));
-    EXPECT_TRUE(log.contains(
-        "[CTag::CREATE_NEW_INST] checkConstructorArgs() failed. nBegin <4> nEnd <9> csName <b>"));
+    EXPECT_EQ(log.Count("[CEndTag::checkConstructorArgs] "), 2u);
     EXPECT_EQ(pNormal->constructEndTag(page.get(), 4, 9, "b"), nullptr);
-    EXPECT_TRUE(
-        log.contains("[CEndTagType::constructEndTag] CEndTag::CREATE_NEW_INST() failed. nBegin <4> nEnd <9>, "
-                     "csName <b>."));
+    EXPECT_TRUE(log.Contains("[CEndTagType::constructEndTag] CEndTag::CREATE_NEW_INST() failed."));
     EXPECT_EQ(CElement::CREATE_NEW_INST(page.get(), nullptr, nullptr), nullptr);
-    EXPECT_TRUE(log.contains("[CElement::checkConstructorArgs] pStartTag is 0"));
-    EXPECT_TRUE(log.contains("[CElement::CREATE_NEW_INST] checkConstructorArgs failed."));
-    CPage other("<b>y</b>");
-    CStartTag* pForeign = NthStartTag(other.get(), "b", 0);
-    EXPECT_EQ(CElement::CREATE_NEW_INST(page.get(), pForeign, nullptr), nullptr);
-    EXPECT_TRUE(log.contains("[CElement::checkConstructorArgs] pStartTag's source differs from pSource."));
-    EXPECT_EQ(CElement::CREATE_NEW_INST(page.get(), NthStartTag(page.get(), "b", 0), pEmpty)->getEnd(), 8u);
+    EXPECT_EQ(CElement::CREATE_NEW_INST(page.get(), NthStartTag(other.get(), "b"), nullptr), nullptr);
+    EXPECT_EQ(log.Count("[CElement::CREATE_NEW_INST] checkConstructorArgs failed."), 2u);
+    EXPECT_EQ(CElement::CREATE_NEW_INST(page.get(), NthStartTag(page.get(), "b"), pEmpty)->getEnd(), 8u);
 }
 
 struct CChildCase {
@@ -222,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
         CChildCase{"CommentIsAnElement", "<div><!-- c --><i></i></div>", {"div@0<-", "!--@1<div", "i@1<div"}},
         CChildCase{"EmptyContent", "<div></div><br>", {"div@0<-", "br@0<-"}},
         CChildCase{"TextOnly", "just text", {}}),
-    [](const auto& info) { return std::string(info.param.pszName); });
+    CRowName());
 
 TEST(ChildElementsEdge, ChildBeyondParentIsLoggedAndKept) {
     // The inner <a> is implied to end at the second <a>, which lies after the <b> element's end.
@@ -235,8 +196,7 @@ TEST(ChildElementsEdge, ChildBeyondParentIsLoggedAndKept) {
     EXPECT_EQ(v[0]->getName(), "a");
     EXPECT_GT(v[0]->getEnd(), pB->getEnd());
     EXPECT_TRUE(
-        log.contains("[CElement::getChildElements] ChildElement <a> (ends at <12>) extends beyond end of "
-                     "parent <b> (ending at <11>)."));
+        log.Contains("ChildElement <a> (ends at <12>) extends beyond end of parent <b> (ending at <11>)."));
 }
 
 TEST(ChildElementsEdge, PlainSegmentChildrenHaveNoParents) {
@@ -250,54 +210,38 @@ TEST(ChildElementsEdge, PlainSegmentChildrenHaveNoParents) {
     EXPECT_FALSE(v[0]->isParentComputed());
 }
 
-TEST(ChildElementsEdge, DeepUnclosedNestingUsesNoDeepRecursion) {
-    std::string csText;
-    const int nDepth = 50000;
-    csText.reserve(nDepth * 5);
-    for (int i = 0; i < nDepth; ++i)
-        csText += "<div>";
-    CPage page(csText);
-    const auto& v = page.get()->getChildElements();
-    // Every div misses its end tag, so each ends at its own start tag and all are top level.
-    ASSERT_EQ(v.size(), static_cast<size_t>(nDepth));
-    EXPECT_EQ(v.back()->getBegin(), csText.size() - 5);
-    EXPECT_EQ(v.back()->getDepth(), 0);
+std::string Repeated(const std::string& csText, int nTimes) {
+    std::string cs;
+    while (nTimes-- > 0)
+        cs += csText;
+    return cs;
 }
 
-TEST(ChildElementsEdge, DeepClosedNestingGivesDeepTree) {
-    std::string csText;
+TEST(ChildElementsEdge, DeepNestingUsesNoDeepRecursion) {
     const int nDepth = 50000;
-    for (int i = 0; i < nDepth; ++i)
-        csText += "<div>";
-    for (int i = 0; i < nDepth; ++i)
-        csText += "</div>";
-    CPage page(csText);
-    const auto& v = page.get()->getChildElements();
+    // Every unclosed div ends at its own start tag, so all are top level.
+    CPage unclosed(Repeated("<div>", nDepth));
+    const auto& vFlat = unclosed.get()->getChildElements();
+    ASSERT_EQ(vFlat.size(), static_cast<size_t>(nDepth));
+    EXPECT_EQ(vFlat.back()->getBegin(), unclosed.m_csText.size() - 5);
+    EXPECT_EQ(vFlat.back()->getDepth(), 0);
+    // Optional end tags: the first element runs to the source end.
+    CPage optional(Repeated("<html>", nDepth));
+    ASSERT_NE(NthStartTag(optional.get(), "html")->getElement(), nullptr);
+    EXPECT_EQ(NthStartTag(optional.get(), "html")->getElement()->getEnd(), optional.m_csText.size());
+    CPage closed(Repeated("<div>", nDepth) + Repeated("</div>", nDepth));
+    const auto& v = closed.get()->getChildElements();
     ASSERT_EQ(v.size(), 1u);
-    EXPECT_EQ(v[0]->getEnd(), csText.size());
+    EXPECT_EQ(v[0]->getEnd(), closed.m_csText.size());
     CElement* p = v[0];
     int nLevels = 1;
-    while (!p->getChildElements().empty()) {
+    for (; !p->getChildElements().empty(); ++nLevels) {
         ASSERT_EQ(p->getChildElements().size(), 1u);
         p = p->getChildElements()[0];
-        ++nLevels;
     }
     EXPECT_EQ(nLevels, nDepth);
     EXPECT_EQ(p->getDepth(), nDepth - 1);
     EXPECT_EQ(p->getParentElement()->getDepth(), nDepth - 2);
-}
-
-TEST(ChildElementsEdge, DeeplyNestedOptionalEndTagsUseNoDeepRecursion) {
-    std::string csText;
-    const int nDepth = 50000;
-    for (int i = 0; i < nDepth; ++i)
-        csText += "<html>";
-    CPage page(csText);
-    CStartTag* pFirst = NthStartTag(page.get(), "html", 0);
-    ASSERT_NE(pFirst, nullptr);
-    CElement* pElement = pFirst->getElement();
-    ASSERT_NE(pElement, nullptr);
-    EXPECT_EQ(pElement->getEnd(), csText.size());
 }
 
 TEST(StartTagsByName, CollectsNestedMatchesInOrder) {
@@ -351,19 +295,15 @@ INSTANTIATE_TEST_SUITE_P(Table, StartTagByName,
                              CFinderCase{"AnyStartTag", "</b>x<i>", 0, "", true, 5},
                              CFinderCase{"AnyStartTagBackward", "<i>x</b>", 7, "", false, 0},
                              CFinderCase{"OutsideSource", "<i>", 3, "i", true, INVALID_POS}),
-                         [](const auto& info) { return std::string(info.param.pszName); });
+                         CRowName());
 
-TEST(StartTagByNameLog, SlashNameAndMissingSourceAreLogged) {
+TEST(StartTagByNameLog, SlashNameOrMissingTypeFindsNothing) {
     CPage page("<b>");
     CLogCapture log;
     EXPECT_EQ(CStartTag::findPreviousOrNext(page.get(), 0, "/b", SEARCH_NEXT), nullptr);
-    EXPECT_TRUE(
-        log.contains("[CStartTag::findPreviousOrNext] csSearchName argument \"/b\" must not start with '/' "
-                     "character."));
-    EXPECT_EQ(CStartTag::findPreviousOrNext(nullptr, 2, "b", SEARCH_NEXT), nullptr);
-    EXPECT_TRUE(log.contains("[CStartTag::findPreviousOrNext] pSource is 0. nPos <2>."));
+    EXPECT_TRUE(log.Contains("csSearchName argument \"/b\" must not start with '/' character."));
     EXPECT_EQ(CEndTag::findPreviousOrNext(page.get(), 0, "b", nullptr, SEARCH_NEXT), nullptr);
-    EXPECT_TRUE(log.contains("[CEndTag::findPreviousOrNext] pSource or pEndTagType is 0. nPos <0>."));
+    EXPECT_TRUE(log.Contains("[CEndTag::findPreviousOrNext] pSource or pEndTagType is 0. nPos <0>."));
 }
 
 TEST(EndTagByName, FindsOnlyEndTagsOfTheType) {
@@ -385,49 +325,37 @@ TEST(EndTagByName, FindsOnlyEndTagsOfTheType) {
     EXPECT_EQ(pAny->getBegin(), 0u);
 }
 
-TEST(ElementNames, SortedListAndIndices) {
+TEST(ElementNames, SortedForLookupAndCaseless) {
     const CHTMLElementNameSingletonData* pNames = HTMLElementNames();
     ASSERT_NE(pNames, nullptr);
-    for (int i = 1; i < CHTMLElementNameSingletonData::NAME_COUNT; ++i)
-        EXPECT_LT(std::string(pNames->getName(i - 1)), std::string(pNames->getName(i)));
-    for (int i = 0; i < CHTMLElementNameSingletonData::NAME_COUNT; ++i)
+    for (int i = 0; i < CHTMLElementNameSingletonData::NAME_COUNT; ++i) {
+        if (i > 0) {
+            EXPECT_LT(std::string(pNames->getName(i - 1)), std::string(pNames->getName(i)));
+        }
         EXPECT_EQ(pNames->getIndex(pNames->getName(i)), i);
-    EXPECT_EQ(GetHTMLNameIndex("HTML"), 42);
-    EXPECT_EQ(GetHTMLNameIndex("head"), 40);
-    EXPECT_EQ(GetHTMLNameIndex("Body"), 12);
-    EXPECT_EQ(GetHTMLNameIndex("var"), 90);
-    EXPECT_EQ(GetHTMLNameIndex("a"), 0);
-    EXPECT_EQ(GetHTMLNameIndex("blink"), INVALID_NAME_INDEX);
-    EXPECT_EQ(GetHTMLNameIndex(""), INVALID_NAME_INDEX);
-    EXPECT_EQ(GetHTMLNameIndex("!--"), INVALID_NAME_INDEX);
+    }
+    EXPECT_EQ(GetHTMLNameIndex("HTML"), GetHTMLNameIndex("html"));
+    EXPECT_NE(GetHTMLNameIndex("Body"), INVALID_NAME_INDEX);
+    for (const char* pszUnknown : {"blink", "", "!--", "zzz"})
+        EXPECT_EQ(GetHTMLNameIndex(pszUnknown), INVALID_NAME_INDEX) << pszUnknown;
 }
 
-TEST(ElementSets, MembershipAndPartition) {
+TEST(ElementSets, EveryNameHasExactlyOneEndTagRule) {
     const CHTMLElementsSingletonData* p = HTMLElements();
     ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->m_endTagForbidden.count(), 13u);
-    EXPECT_EQ(p->m_nonNesting.count(), 15u);
-    EXPECT_EQ(p->m_optionalEndTag.count(), 15u);
-    EXPECT_EQ(p->m_block.count(), 24u);
-    EXPECT_EQ(p->m_endTagRequired.count(), 91u - 13u - 15u);
-    EXPECT_EQ(p->m_cannotBeEmptyElementTags.count(), 91u - 13u);
     for (int i = 0; i < CHTMLElementNameSingletonData::NAME_COUNT; ++i) {
-        int nIn = p->m_endTagForbidden.contains(i) + p->m_optionalEndTag.contains(i) +
-                  p->m_endTagRequired.contains(i);
-        EXPECT_EQ(nIn, 1) << i;
+        EXPECT_EQ(p->m_endTagForbidden.contains(i) + p->m_optionalEndTag.contains(i) +
+                      p->m_endTagRequired.contains(i),
+                  1)
+            << i;
         EXPECT_EQ(p->getOptionalEndTagEntry(i) != nullptr, p->m_optionalEndTag.contains(i));
     }
     EXPECT_FALSE(p->m_endTagForbidden.contains(INVALID_NAME_INDEX));
-    EXPECT_TRUE(p->getOptionalEndTagEntry(GetHTMLNameIndex("p"))
-                    ->m_terminatingStartTags.contains(GetHTMLNameIndex("li")));
-    EXPECT_TRUE(p->getOptionalEndTagEntry(GetHTMLNameIndex("p"))
-                    ->m_terminatingEndTags.contains(GetHTMLNameIndex("div")));
     EXPECT_EQ(p->getOptionalEndTagEntry(INVALID_NAME_INDEX), nullptr);
     CHTMLElementSet set;
     set.add(200);
     EXPECT_TRUE(set.contains(200));
     set.remove(200);
-    EXPECT_FALSE(set.contains(200));
     EXPECT_EQ(set.count(), 0u);
 }
 

@@ -1,60 +1,10 @@
 #include "HtmlTestSupport.h"
 
-#include "log/Log.h"
-
+#include <cctype>
 #include <fstream>
-#include <mutex>
-#include <sstream>
+#include <iterator>
 
 namespace htmltest {
-
-namespace {
-std::mutex g_mutex;
-std::vector<std::string> g_vLines;
-
-void CaptureSink(const char* pszText) {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    g_vLines.emplace_back(pszText ? pszText : "");
-}
-
-PFN_LOG_SINK g_pfnPreviousSink = nullptr;
-DWORD g_dwPreviousLevel = 0;
-} // namespace
-
-CLogCapture::CLogCapture() {
-    g_pfnPreviousSink = GetLogSink();
-    g_dwPreviousLevel = GetLogLevel();
-    clear();
-    SetLogSink(&CaptureSink);
-    SetLogLevel(LOG_LEVEL_ON);
-}
-
-CLogCapture::~CLogCapture() {
-    SetLogLevel(g_dwPreviousLevel);
-    SetLogSink(g_pfnPreviousSink);
-}
-
-const std::vector<std::string>& CLogCapture::lines() const {
-    return g_vLines;
-}
-
-bool CLogCapture::contains(const std::string& csText) const {
-    return count(csText) > 0;
-}
-
-size_t CLogCapture::count(const std::string& csText) const {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    size_t n = 0;
-    for (const std::string& csLine : g_vLines)
-        if (csLine.find(csText) != std::string::npos)
-            ++n;
-    return n;
-}
-
-void CLogCapture::clear() {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    g_vLines.clear();
-}
 
 CPage::CPage(std::string csText, TPos nBegin) : m_csText(std::move(csText)) {
     m_pSource = CSource::CREATE_NEW_INST(m_csText.data(), nBegin, m_csText.size());
@@ -62,13 +12,48 @@ CPage::CPage(std::string csText, TPos nBegin) : m_csText(std::move(csText)) {
 
 std::string ReadFixture(const std::string& csName) {
     std::ifstream in(std::string(WK_TEST_DATA_DIR) + "/html/" + csName, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-CStartTag* FirstStartTag(CSource* pSource, const std::string& csName, TPos nFrom) {
-    return CStartTag::findPreviousOrNext(pSource, nFrom, csName, SEARCH_NEXT);
+CStartTag* NthStartTag(CSource* pSource, const std::string& csName, int n) {
+    CStartTag* pTag = nullptr;
+    for (TPos nPos = pSource->getBegin(); n-- >= 0; nPos = pTag->getEnd())
+        if (!(pTag = CStartTag::findPreviousOrNext(pSource, nPos, csName, SEARCH_NEXT)))
+            return nullptr;
+    return pTag;
+}
+
+std::string TestName(const std::string& csDescription) {
+    std::string csName;
+    bool bUpper = true;
+    for (char c : csDescription) {
+        const bool bAlnum = std::isalnum(static_cast<unsigned char>(c)) != 0;
+        if (bAlnum)
+            csName += bUpper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+        bUpper = !bAlnum;
+    }
+    return csName;
+}
+
+std::string FragmentPage(std::mt19937& rng, size_t nMaxPieces) {
+    static const char* const s_rgFragments[] = {
+        "<",      ">",       "</",       "/>",       "<div",      "<div>",     "</div>",    "<p>",   "<li>",
+        "<ul>",   "</ul>",   "<td>",     "<table>",  "</table>",  "<a",        "<a>",       "</a>",  " href=",
+        "'",      "\"",      "=",        " x",       "<!--",      "-->",       "<![cdata[", "]]>",   "<%",
+        "%>",     "<?xml",   "<?",       "?>",       "<!doctype", "<!ELEMENT", "[",         "]",     "<html>",
+        "<body>", "</body>", "<br/>",    "<input ",  "\t",        "\n",        "text",      "<<",    "!",
+        "#",      "$",       "<select>", "<option>", "</ b>",     "<head>",    "</head>",   "<o:p>", "<tr>",
+        "--",     "<!",      "t",        "<html"};
+    const size_t nFragments = std::size(s_rgFragments);
+    std::string csText;
+    for (size_t i = 0, nPieces = rng() % (nMaxPieces + 1); i < nPieces; ++i) {
+        const size_t k = rng() % (nFragments + 1);
+        if (k == nFragments)
+            csText.push_back('\0');
+        else
+            csText += s_rgFragments[k];
+    }
+    return csText;
 }
 
 } // namespace htmltest

@@ -1,27 +1,16 @@
-// Helpers of the parser tests: a source over a text, and a capture of the diagnostic log's lines.
+// Helpers of the parser tests: a source over a text, fixtures, and pages made of random tag fragments.
 #pragma once
 
+#include "host/testing/TestHost.h"
 #include "html/CElement.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <string>
-#include <vector>
 
 namespace htmltest {
-
-// Turns the log on and collects its lines for the life of the object.
-class CLogCapture {
-public:
-    CLogCapture();
-    ~CLogCapture();
-    const std::vector<std::string>& lines() const;
-    // True when some line contains the text.
-    bool contains(const std::string& csText) const;
-    size_t count(const std::string& csText) const;
-    void clear();
-};
 
 // A page and the source over it; the page text lives as long as the source.
 struct CPage {
@@ -31,10 +20,23 @@ struct CPage {
     CSource* get() const { return m_pSource.get(); }
 };
 
-// Reads a fixture from tests/data/html.
+// Reads a file of tests/data/html.
 std::string ReadFixture(const std::string& csName);
 
-// The first start tag at or after the position (any name), or null.
-CStartTag* FirstStartTag(CSource* pSource, const std::string& csName, TPos nFrom = 0);
+// The n-th start tag with the name (0-based) from the source begin, or null.
+CStartTag* NthStartTag(CSource* pSource, const std::string& csName, int n = 0);
+
+// Up to nMaxPieces fragments that mean something to the parser (delimiters, names, quotes, NUL bytes).
+std::string FragmentPage(std::mt19937& rng, size_t nMaxPieces);
+
+// A row description as a test name: letters and digits, each word capitalised ("no head" gives "NoHead").
+std::string TestName(const std::string& csDescription);
+
+// Names the rows of a table test after their pszName.
+struct CRowName {
+    template <class T> std::string operator()(const ::testing::TestParamInfo<T>& info) const {
+        return TestName(info.param.pszName);
+    }
+};
 
 } // namespace htmltest

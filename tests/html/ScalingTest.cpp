@@ -184,7 +184,7 @@ TEST_P(NestedDivTest, UnclosedTagsAreWalkedOnce) {
     const TPos nLastClose = csText.size();
     csText += "</body></html>";
     CPage page(csText);
-    CStartTag* pBody = htmltest::FirstStartTag(page.get(), "body");
+    CStartTag* pBody = htmltest::NthStartTag(page.get(), "body");
     ASSERT_NE(pBody, nullptr);
     CElement* pBodyElement = pBody->getElement();
     ASSERT_NE(pBodyElement, nullptr);
