@@ -6,32 +6,25 @@ using namespace htmltest;
 
 namespace {
 
-struct CAttributesCase {
-    const char* pszName;
-    const char* pszText;
-    bool bList; // the tag at 0 has an attribute list (a rejected list leaves an unregistered tag)
-    const char* pszAttributes; // "key=value;key" (a key alone has no value)
-    TPos nEnd;                 // end of the tag (any type); INVALID_POS: no tag at all
-    const char* pszLog;        // must appear in the log
-};
-
-class StartTagAttributes : public ::testing::TestWithParam<CAttributesCase> {};
+// Row: page, 1 when the tag at 0 keeps an attribute list (a rejected list leaves an unregistered tag),
+// the attributes as "key=value;key", the tag end ("-": no tag at all), a text the log must hold ("-": none).
+class StartTagAttributes : public ::testing::TestWithParam<CRow> {};
 
 TEST_P(StartTagAttributes, ParsesAsExpected) {
-    const CAttributesCase& c = GetParam();
-    CPage page(c.pszText);
+    const CRow& r = GetParam();
+    CPage page(r[1]);
     CLogCapture log;
     CTag* pTag = CTag::getTagAt(page.get(), 0);
-    if (c.pszLog) {
-        EXPECT_TRUE(log.Contains(c.pszLog)) << c.pszLog;
+    if (r[5] != "-") {
+        EXPECT_TRUE(log.Contains(r[5])) << r[5];
     }
-    ASSERT_EQ(pTag == nullptr, c.nEnd == INVALID_POS);
+    ASSERT_EQ(pTag == nullptr, r.pos(4) == INVALID_POS);
     if (!pTag)
         return;
-    EXPECT_EQ(pTag->getEnd(), c.nEnd);
+    EXPECT_EQ(pTag->getEnd(), r.pos(4));
     ASSERT_TRUE(pTag->isStartTag());
     CAttributes* pList = static_cast<CStartTag*>(pTag)->getAttributes();
-    ASSERT_EQ(pList != nullptr, c.bList);
+    ASSERT_EQ(pList != nullptr, r[2] == "1");
     std::string csSeen;
     for (CAttribute* pAttribute : pList ? pList->getAttributes() : std::vector<CAttribute*>()) {
         EXPECT_EQ(pAttribute->getNameSegment()->getText(), pAttribute->getKey());
@@ -40,46 +33,11 @@ TEST_P(StartTagAttributes, ParsesAsExpected) {
         csSeen += (csSeen.empty() ? "" : ";") + pAttribute->getKey() +
                   (pAttribute->hasValue() ? "=" + pAttribute->getValue() : "");
     }
-    EXPECT_EQ(csSeen, c.pszAttributes);
+    EXPECT_EQ(csSeen, r[3]);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, StartTagAttributes,
-    ::testing::Values(
-        CAttributesCase{"None", "<div>", true, "", 5, nullptr},
-        CAttributesCase{"Quoting", "<a b='1' c=\"2\" d=3 e>", true, "b=1;c=2;d=3;e", 21, nullptr},
-        CAttributesCase{"GreaterThanInQuotes", "<a href='x>y'>", true, "href=x>y", 14, nullptr},
-        CAttributesCase{"DoubleQuotedGreaterThan", "<a href=\"x>y\">", true, "href=x>y", 14, nullptr},
-        CAttributesCase{"QuoteInsideUnquoted", "<p a=1'b=2>", true, "a=1'b=2", 11, nullptr},
-        CAttributesCase{"MissingWhitespaceAfterQuote", "<td a='1'b='2'>", true, "a=1;b=2", 15,
-                        "missing whitespace after quoted attribute value at <9>"},
-        CAttributesCase{"TwoCountedErrors", "<x ! #>", true, "!;#", 7, "invalid first character at <3>"},
-        CAttributesCase{"ThirdCountedErrorRejects", "<x ! # $>", false, "", 9, "contains too many errors"},
-        CAttributesCase{"InvalidCharactersInNameCount", "<x a!b#c$>", false, "", 10,
-                        "invalid character at <4>"},
-        CAttributesCase{"EmptyValueBeforeClose", "<input value=>", true, "value=", 14,
-                        "missing attribute value after '=' sign at <13>"},
-        CAttributesCase{"SpacesAroundEquals", "<a b = 'c' >", true, "b=c", 12, nullptr},
-        CAttributesCase{"LessThanInUnquotedValueRejects", "<a href=x<b>", false, "", 12,
-                        "'<' character in unquoted attribute value at <9>"},
-        CAttributesCase{"LessThanStartsValueRejects", "<a href=<b>", false, "", 11,
-                        "'<' character at start of attribute value at <8>"},
-        CAttributesCase{"LessThanInNameRejects", "<a hr<ef>", false, "", 9,
-                        "'<' character in attribute name at <5>"},
-        CAttributesCase{"LessThanBetweenRejects", "<a <b>", false, "", 6, "'<' character at <3>"},
-        CAttributesCase{"BadCharacterAfterName", "<a\"b>", false, "", 5,
-                        "name contains invalid character at <2>"},
-        CAttributesCase{"UnclosedQuote", "<a href='x", false, "", INVALID_POS,
-                        "has no closing '>' character"},
-        CAttributesCase{"EmptyElementSlash", "<br/>", true, "", 5, nullptr},
-        CAttributesCase{"UnknownEmptyElement", "<foo/>", true, "", 6, nullptr},
-        CAttributesCase{"IgnoredSlash", "<div/>", true, "", 6, "which is ignored because tags of this name"},
-        CAttributesCase{"IgnoredSlashAfterName", "<div a/>", true, "a", 8, "isInvalidEmptyElementTag"},
-        CAttributesCase{"SlashAfterValue", "<br a=b/>", true, "a=b", 9, nullptr},
-        CAttributesCase{"DuplicateNamesKept", "<a x=1 X=2 x=3>", true, "x=1;X=2;x=3", 15, nullptr},
-        CAttributesCase{"XmlDeclaration", "<?xml version='1.0' encoding=\"utf-8\"?>", true,
-                        "version=1.0;encoding=utf-8", 38, nullptr}),
-    CRowName());
+INSTANTIATE_TEST_SUITE_P(Table, StartTagAttributes, ::testing::ValuesIn(ReadTable("attributes.txt")),
+                         CRowName());
 
 TEST(StartTagAttributesEdge, ValuePositionsPointIntoThePage) {
     //          0123456789012345678901

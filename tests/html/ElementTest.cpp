@@ -6,77 +6,34 @@ using namespace htmltest;
 
 namespace {
 
-struct CMatchCase {
-    const char* pszName;
-    const char* pszText;
-    const char* pszTag; // name of the start tag
-    int nIndex;         // which one
-    TPos nElementEnd;
-    int nEndTagKind; // 0: none, 1: real end tag, 2: implied (empty) end tag
-    TPos nContentEnd;
-};
-
-class EndTagMatching : public ::testing::TestWithParam<CMatchCase> {};
+// Row: page, start tag name, which one, element end, end tag (0 none, 1 its own, 2 implied), content end.
+class EndTagMatching : public ::testing::TestWithParam<CRow> {};
 
 TEST_P(EndTagMatching, ElementSpansAsHtmlImplies) {
-    const CMatchCase& c = GetParam();
-    CPage page(c.pszText);
-    CStartTag* pStart = NthStartTag(page.get(), c.pszTag, c.nIndex);
+    const CRow& r = GetParam();
+    CPage page(r[1]);
+    CStartTag* pStart = NthStartTag(page.get(), r[2], std::stoi(r[3]));
     ASSERT_NE(pStart, nullptr);
     CElement* pElement = pStart->getElement();
     ASSERT_NE(pElement, nullptr);
     EXPECT_EQ(pStart->getElement(), pElement);
     EXPECT_EQ(pElement->getBegin(), pStart->getBegin());
-    EXPECT_EQ(pElement->getEnd(), c.nElementEnd);
-    EXPECT_EQ(pElement->getContentEnd(), c.nContentEnd);
-    if (c.nEndTagKind == 1) {
+    EXPECT_EQ(pElement->getEnd(), r.pos(4));
+    EXPECT_EQ(pElement->getContentEnd(), r.pos(6));
+    if (r[5] == "1") {
         ASSERT_NE(pElement->getEndTag(), nullptr);
-        EXPECT_EQ(pElement->getEndTag()->getEnd(), c.nElementEnd);
+        EXPECT_EQ(pElement->getEndTag()->getEnd(), r.pos(4));
         EXPECT_EQ(pElement->getEndTag()->getElement(), pElement);
     } else {
         EXPECT_EQ(pElement->getEndTag(), nullptr);
     }
-    if (c.nEndTagKind == 0) {
+    if (r[5] == "0") {
         EXPECT_EQ(pElement->getEnd(), pStart->getEnd());
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, EndTagMatching,
-    ::testing::Values(
-        //                                    0         1         2         3
-        //                                    0123456789012345678901234567890123456789
-        CMatchCase{"Simple", "<b>x</b>", "b", 0, 8, 1, 4},
-        CMatchCase{"CaselessName", "<B>x</b>", "b", 0, 8, 1, 4},
-        CMatchCase{"NestedOuter", "<div><div></div></div>", "div", 0, 22, 1, 16},
-        CMatchCase{"NestedInner", "<div><div></div></div>", "div", 1, 16, 1, 10},
-        CMatchCase{"NestedSiblings", "<div><div></div><div></div></div>", "div", 0, 33, 1, 27},
-        CMatchCase{"NestedUnbalanced", "<div><div></div>", "div", 0, 5, 0, 5},
-        CMatchCase{"NonNestingImpliedEnd", "<a>x<a>y</a>", "a", 0, 4, 2, 4},
-        CMatchCase{"NonNestingSecond", "<a>x<a>y</a>", "a", 1, 12, 1, 8},
-        CMatchCase{"NonNestingPlain", "<a>x</a><a>y</a>", "a", 0, 8, 1, 4},
-        CMatchCase{"ParagraphAtNextParagraph", "<p>a<p>b", "p", 0, 4, 2, 4},
-        CMatchCase{"ParagraphAtSourceEnd", "<p>a<p>b", "p", 1, 8, 2, 8},
-        CMatchCase{"ParagraphClosedByDiv", "<p>a<div>b</div>", "p", 0, 4, 2, 4},
-        CMatchCase{"ParagraphOwnEnd", "<p>a<b>x</b></p>", "p", 0, 16, 1, 12},
-        CMatchCase{"ListItemSkipsNestedList", "<ul><li>a<ul><li>b</ul><li>c</ul>", "li", 0, 23, 2, 23},
-        CMatchCase{"NestedListItemAtListEnd", "<ul><li>a<ul><li>b</ul><li>c</ul>", "li", 1, 18, 2, 18},
-        CMatchCase{"OuterList", "<ul><li>a<ul><li>b</ul><li>c</ul>", "ul", 0, 33, 1, 28},
-        CMatchCase{"CellAtTableEnd", "<td>x</table>", "td", 0, 5, 2, 5},
-        CMatchCase{"CellSkipsNestedTable", "<td><table><td>y</table>z<td>", "td", 0, 25, 2, 25},
-        CMatchCase{"BreakHasNoEnd", "<br></br>", "br", 0, 4, 0, 4},
-        CMatchCase{"UnknownEmptyElement", "<foo/></foo>", "foo", 0, 6, 0, 6},
-        CMatchCase{"UnknownMatchesEndTag", "<foo>x</foo>", "foo", 0, 12, 1, 6},
-        CMatchCase{"DivSlashLooksForEnd", "<div/>x</div>", "div", 0, 13, 1, 7},
-        CMatchCase{"EndTagWithBlankClosesNothing", "<div>x</div >", "div", 0, 5, 0, 5},
-        CMatchCase{"EmptyElementsSkippedWhenNotRequired", "<foo><foo/></foo>", "foo", 0, 17, 1, 11},
-        CMatchCase{"CommentedEndTagIgnored", "<b>x<!-- </b> --></b>", "b", 0, 21, 1, 17},
-        CMatchCase{"HtmlImpliedAtEnd", "<html><body>x", "html", 0, 13, 2, 13},
-        CMatchCase{"BodyEndsAtHtmlEnd", "<html><body>x</html>", "body", 0, 13, 2, 13},
-        CMatchCase{"OptionAtNextOption", "<select><option>a<option>b</select>", "option", 0, 17, 2, 17},
-        CMatchCase{"HeadEndsAtBody", "<head><title>t</title><body>", "head", 0, 22, 2, 22},
-        CMatchCase{"CommentElement", "<!-- x -->y", "!--", 0, 10, 0, 10}),
-    CRowName());
+INSTANTIATE_TEST_SUITE_P(Table, EndTagMatching, ::testing::ValuesIn(ReadTable("end-tag-matching.txt")),
+                         CRowName());
 
 TEST(EndTagMatchingLog, MissingAndTwiceClaimedEndTagsAreLogged) {
     CLogCapture log;
@@ -138,52 +95,30 @@ TEST(EndTagChecks, CreationArgumentsAndEmptyEndTags) {
     EXPECT_EQ(CElement::CREATE_NEW_INST(page.get(), NthStartTag(page.get(), "b"), pEmpty)->getEnd(), 8u);
 }
 
-struct CChildCase {
-    const char* pszName;
-    const char* pszText;
-    // Each element in document order of the walk: "name@depth<parent" (parent "-" for top level).
-    std::vector<std::string> vExpected;
-};
+class ChildElements : public ::testing::TestWithParam<CRow> {};
 
-class ChildElements : public ::testing::TestWithParam<CChildCase> {};
-
-void Describe(CElement* pElement, std::vector<std::string>& vOut) {
-    // Iterative, as the pages may be deep.
-    std::vector<CElement*> vStack{pElement};
+// Each element in the order of the walk as "name@depth<parent" (parent "-" at top level).
+void Describe(CElement* pElement, std::string& csOut) {
+    std::vector<CElement*> vStack{pElement}; // iterative, as the pages may be deep
     while (!vStack.empty()) {
         CElement* p = vStack.back();
         vStack.pop_back();
-        vOut.push_back(p->getName() + "@" + std::to_string(p->getDepth()) + "<" +
-                       (p->getParentElement() ? p->getParentElement()->getName() : std::string("-")));
-        const auto& v = p->getChildElements();
-        for (auto it = v.rbegin(); it != v.rend(); ++it)
-            vStack.push_back(*it);
+        csOut += (csOut.empty() ? "" : ",") + p->getName() + "@" + std::to_string(p->getDepth()) + "<" +
+                 (p->getParentElement() ? p->getParentElement()->getName() : std::string("-"));
+        vStack.insert(vStack.end(), p->getChildElements().rbegin(), p->getChildElements().rend());
     }
 }
 
 TEST_P(ChildElements, TreeWithDepthAndParents) {
-    const CChildCase& c = GetParam();
-    CPage page(c.pszText);
-    std::vector<std::string> vSeen;
+    CPage page(GetParam()[1]);
+    std::string csSeen;
     for (CElement* p : page.get()->getChildElements())
-        Describe(p, vSeen);
-    EXPECT_EQ(vSeen, c.vExpected);
+        Describe(p, csSeen);
+    EXPECT_EQ(csSeen, GetParam()[2]);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ChildElements,
-    ::testing::Values(
-        CChildCase{"Flat", "<b>x</b><i>y</i>", {"b@0<-", "i@0<-"}},
-        CChildCase{"Nested", "<div><p>a<b>x</b></p><br></div>", {"div@0<-", "p@1<div", "b@2<p", "br@1<div"}},
-        CChildCase{"ImpliedParagraphs", "<body><p>a<p>b</body>", {"body@0<-", "p@1<body", "p@1<body"}},
-        CChildCase{"List",
-                   "<ul><li>a<ul><li>b</ul><li>c</ul>",
-                   {"ul@0<-", "li@1<ul", "ul@2<li", "li@3<ul", "li@1<ul"}},
-        CChildCase{"ServerTagsSkipped", "<div><% x %><i>y</i></div>", {"div@0<-", "i@1<div"}},
-        CChildCase{"CommentIsAnElement", "<div><!-- c --><i></i></div>", {"div@0<-", "!--@1<div", "i@1<div"}},
-        CChildCase{"EmptyContent", "<div></div><br>", {"div@0<-", "br@0<-"}},
-        CChildCase{"TextOnly", "just text", {}}),
-    CRowName());
+INSTANTIATE_TEST_SUITE_P(Table, ChildElements, ::testing::ValuesIn(ReadTable("child-elements.txt")),
+                         CRowName());
 
 TEST(ChildElementsEdge, ChildBeyondParentIsLoggedAndKept) {
     // The inner <a> is implied to end at the second <a>, which lies after the <b> element's end.
@@ -257,44 +192,17 @@ TEST(StartTagsByName, CollectsNestedMatchesInOrder) {
     EXPECT_TRUE(pForm->getStartTagsByTagName("table").empty());
 }
 
-struct CFinderCase {
-    const char* pszName;
-    const char* pszText;
-    TPos nFrom;
-    const char* pszSearch;
-    bool bNext;
-    TPos nExpected; // INVALID_POS: none
-};
-
-class StartTagByName : public ::testing::TestWithParam<CFinderCase> {};
+// Row: page, from, name searched, 1 forward or 0 backward, begin of the tag found.
+class StartTagByName : public ::testing::TestWithParam<CRow> {};
 
 TEST_P(StartTagByName, FindsTheNearestQualifyingTag) {
-    const CFinderCase& c = GetParam();
-    CPage page(c.pszText);
-    CStartTag* pTag = CStartTag::findPreviousOrNext(page.get(), c.nFrom, c.pszSearch, c.bNext);
-    if (c.nExpected == INVALID_POS) {
-        EXPECT_EQ(pTag, nullptr);
-    } else {
-        ASSERT_NE(pTag, nullptr);
-        EXPECT_EQ(pTag->getBegin(), c.nExpected);
-    }
+    const CRow& r = GetParam();
+    CPage page(r[1]);
+    CStartTag* pTag = CStartTag::findPreviousOrNext(page.get(), r.pos(2), r[3], r[4] == "1");
+    EXPECT_EQ(pTag ? pTag->getBegin() : INVALID_POS, r.pos(5));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, StartTagByName,
-                         ::testing::Values(
-                             //                               0123456789012345678901234
-                             CFinderCase{"Forward", "<inputx><input><input>", 0, "input", true, 8},
-                             CFinderCase{"Backward", "<inputx><input><input>", 21, "input", false, 15},
-                             CFinderCase{"BackwardSkipsLonger", "<input><inputx>", 14, "input", false, 0},
-                             CFinderCase{"CaseIgnored", "<DIV>", 0, "div", true, 0},
-                             CFinderCase{"NamespacePrefix", "<o:p>", 0, "o:", true, 0},
-                             CFinderCase{"CommentByPrefix", "<b><!-- x -->", 0, "!--", true, 3},
-                             CFinderCase{"HiddenInComment", "<!-- <b> --><b>", 0, "b", true, 12},
-                             CFinderCase{"EndTagNotAStartTag", "</b><b>", 0, "b", true, 4},
-                             CFinderCase{"None", "<i>", 0, "b", true, INVALID_POS},
-                             CFinderCase{"AnyStartTag", "</b>x<i>", 0, "", true, 5},
-                             CFinderCase{"AnyStartTagBackward", "<i>x</b>", 7, "", false, 0},
-                             CFinderCase{"OutsideSource", "<i>", 3, "i", true, INVALID_POS}),
+INSTANTIATE_TEST_SUITE_P(Table, StartTagByName, ::testing::ValuesIn(ReadTable("start-tag-by-name.txt")),
                          CRowName());
 
 TEST(StartTagByNameLog, SlashNameOrMissingTypeFindsNothing) {

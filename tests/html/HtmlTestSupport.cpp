@@ -3,6 +3,7 @@
 #include <cctype>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 namespace htmltest {
 
@@ -13,6 +14,34 @@ CPage::CPage(std::string csText, TPos nBegin) : m_csText(std::move(csText)) {
 std::string ReadFixture(const std::string& csName) {
     std::ifstream in(std::string(WK_TEST_DATA_DIR) + "/html/" + csName, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TPos CRow::pos(size_t n) const {
+    return operator[](n) == "-" ? INVALID_POS : static_cast<TPos>(std::stoull(operator[](n)));
+}
+
+std::vector<CRow> ReadTable(const std::string& csName) {
+    std::vector<CRow> vRows;
+    std::istringstream in(ReadFixture(csName));
+    for (std::string csLine; std::getline(in, csLine);) {
+        if (csLine.empty() || csLine[0] == '#')
+            continue;
+        CRow row;
+        std::istringstream fields(csLine);
+        for (std::string csField; std::getline(fields, csField, '|');) {
+            std::string csDecoded;
+            for (size_t i = 0; i < csField.size(); ++i) {
+                const bool bBreak = csField[i] == '\\' && i + 1 < csField.size() && csField[i + 1] == 'n';
+                csDecoded += bBreak ? '\n' : csField[i];
+                i += bBreak ? 1 : 0;
+            }
+            row.m_vFields.push_back(csDecoded);
+        }
+        if (csLine.back() == '|')
+            row.m_vFields.emplace_back();
+        vRows.push_back(std::move(row));
+    }
+    return vRows;
 }
 
 CStartTag* NthStartTag(CSource* pSource, const std::string& csName, int n) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace htmltest {
 
@@ -29,13 +30,29 @@ CStartTag* NthStartTag(CSource* pSource, const std::string& csName, int n = 0);
 // Up to nMaxPieces fragments that mean something to the parser (delimiters, names, quotes, NUL bytes).
 std::string FragmentPage(std::mt19937& rng, size_t nMaxPieces);
 
+// A row of a table read from tests/data/html: fields separated by '|', the first the row's name, "\n" a line
+// break. Lines that are empty or start with '#' are skipped.
+struct CRow {
+    std::vector<std::string> m_vFields;
+    const std::string& operator[](size_t n) const { return m_vFields.at(n); }
+    // A number; "-" is INVALID_POS.
+    TPos pos(size_t n) const;
+};
+std::vector<CRow> ReadTable(const std::string& csName);
+
 // A row description as a test name: letters and digits, each word capitalised ("no head" gives "NoHead").
 std::string TestName(const std::string& csDescription);
 
-// Names the rows of a table test after their pszName.
+// Names the rows of a table test after their first field or their pszName.
+inline std::string RowName(const CRow& row) {
+    return row[0];
+}
+template <class T> std::string RowName(const T& row) {
+    return row.pszName;
+}
 struct CRowName {
     template <class T> std::string operator()(const ::testing::TestParamInfo<T>& info) const {
-        return TestName(info.param.pszName);
+        return TestName(RowName(info.param));
     }
 };
 

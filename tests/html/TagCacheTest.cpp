@@ -174,33 +174,14 @@ void ExpectSameAnswers(const std::string& csText, TPos nBegin) {
     }
 }
 
-struct CPageCase {
-    std::string csName;
-    TPos nBegin;
-    std::string csText;
-};
-
-// One page a line: name|begin|text.
-std::vector<CPageCase> CachePages() {
-    std::vector<CPageCase> v;
-    std::istringstream in(ReadFixture("cache-pages.txt"));
-    for (std::string csLine; std::getline(in, csLine);) {
-        const size_t nBar = csLine.find('|'), nText = csLine.find('|', nBar + 1);
-        if (nText != std::string::npos)
-            v.push_back({csLine.substr(0, nBar), static_cast<TPos>(std::stoul(csLine.substr(nBar + 1))),
-                         csLine.substr(nText + 1)});
-    }
-    return v;
-}
-
-class SameAnswers : public ::testing::TestWithParam<CPageCase> {};
+// Row: begin of the source, page.
+class SameAnswers : public ::testing::TestWithParam<CRow> {};
 
 TEST_P(SameAnswers, WithAndWithoutTheCache) {
-    ExpectSameAnswers(GetParam().csText, GetParam().nBegin);
+    ExpectSameAnswers(GetParam()[2], GetParam().pos(1));
 }
 
-INSTANTIATE_TEST_SUITE_P(Pages, SameAnswers, ::testing::ValuesIn(CachePages()),
-                         [](const auto& info) { return info.param.csName; });
+INSTANTIATE_TEST_SUITE_P(Pages, SameAnswers, ::testing::ValuesIn(ReadTable("cache-pages.txt")), CRowName());
 
 TEST(TagCache, FixturePageGivesTheSameAnswers) {
     std::string csText = ReadFixture("mailbox.html");
