@@ -6,6 +6,8 @@ using namespace htmltest;
 
 namespace {
 
+using htmltest::PrintTo;
+
 // Row: page, 1 when the tag at 0 keeps an attribute list (a rejected list leaves an unregistered tag),
 // the attributes as "key=value;key", the tag end ("-": no tag at all), a text the log must hold ("-": none).
 class StartTagAttributes : public ::testing::TestWithParam<CRow> {};

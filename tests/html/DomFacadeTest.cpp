@@ -15,6 +15,8 @@ using namespace htmltest;
 
 namespace {
 
+using htmltest::PrintTo;
+
 // A page in its own buffer and the host's record over it.
 struct CDomPage {
     std::string m_csText;

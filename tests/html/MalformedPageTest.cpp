@@ -6,6 +6,8 @@ using namespace htmltest;
 
 namespace {
 
+using htmltest::PrintTo;
+
 // A segment the parser returned must lie inside its source.
 void ExpectInside(const CSource* pSource, const CSegment* pSegment) {
     if (!pSegment)

@@ -15,6 +15,8 @@ using htmltest::CPage;
 
 namespace {
 
+using htmltest::PrintTo;
+
 // ---------------------------------------------------------------------------------------------------------------
 // The record array with a hole, against a plain vector doing the same.
 

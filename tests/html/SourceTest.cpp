@@ -8,6 +8,8 @@ using namespace htmltest;
 
 namespace {
 
+using htmltest::PrintTo;
+
 struct CSourceArgsCase {
     const char* pszName;
     TPos nBegin;

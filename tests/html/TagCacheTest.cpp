@@ -14,6 +14,8 @@ using namespace htmltest;
 
 namespace {
 
+using htmltest::PrintTo;
+
 enum class ECacheMode { On, Off, AllTypesOnly, TypedOnly };
 
 void ApplyMode(CSource* pSource, ECacheMode eMode) {
