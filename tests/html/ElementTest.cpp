@@ -233,6 +233,35 @@ TEST(EndTagByName, FindsOnlyEndTagsOfTheType) {
     EXPECT_EQ(pAny->getBegin(), 0u);
 }
 
+TEST(MalformedPages, FixturePageParsesIntoTheExpectedTree) {
+    std::string csText = ReadFixture("mailbox.html");
+    ASSERT_FALSE(csText.empty());
+    CPage page(csText);
+    CStartTag* pHtml = NthStartTag(page.get(), "html");
+    ASSERT_NE(pHtml, nullptr);
+    CElement* pHtmlElement = pHtml->getElement();
+    ASSERT_NE(pHtmlElement, nullptr);
+    ASSERT_NE(pHtmlElement->getEndTag(), nullptr);
+    EXPECT_EQ(pHtmlElement->getEnd(), csText.rfind("</html>") + 7);
+    CElement* pForm = NthStartTag(page.get(), "form")->getElement();
+    ASSERT_NE(pForm, nullptr);
+    // The input inside the CDATA section is hidden.
+    std::vector<CStartTag*> vInputs = pForm->getStartTagsByTagName("input");
+    ASSERT_EQ(vInputs.size(), 2u);
+    EXPECT_EQ(vInputs[0]->getAttributes()->get("name")->getValue(), "hidpnst");
+    EXPECT_TRUE(vInputs[1]->getAttributes()->get("disabled") != nullptr);
+    // The script's text hides nothing from the tag finder, but its element ends at </script>.
+    CElement* pScript = NthStartTag(page.get(), "script")->getElement();
+    ASSERT_NE(pScript, nullptr);
+    ASSERT_NE(pScript->getEndTag(), nullptr);
+    EXPECT_EQ(pScript->getEndTag()->getName(), "script");
+    CElement* pHead = NthStartTag(page.get(), "head")->getElement();
+    ASSERT_NE(pHead->getEndTag(), nullptr);
+    CTag* pDoctype = CTag::getTagAt(page.get(), 0);
+    ASSERT_NE(pDoctype, nullptr);
+    EXPECT_TRUE(pDoctype->isUnregistered()); // upper-case DOCTYPE
+}
+
 TEST(ElementNames, SortedForLookupAndCaseless) {
     const CHTMLElementNameSingletonData* pNames = HTMLElementNames();
     ASSERT_NE(pNames, nullptr);
