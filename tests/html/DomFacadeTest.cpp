@@ -178,67 +178,38 @@ TEST(DomSourceConstruction, HtmlDataBeginSetsTheSourceBeginAndHidesWhatLiesBefor
 // ---------------------------------------------------------------------------------------------------------------
 // Elements: where each one's content ends, found lazily or from the host's addresses
 
-namespace {
-
-struct CElementCase {
-    const char* pszName;
-    std::string csPage;
-    EWhich eWhich;
-    const char* pszBefore; // the append lands just before this text's first occurrence; null: at the end
-    bool bDefined = true;
-    const char* pszLocatedBefore = nullptr; // where the append lands when the host's addresses say otherwise
-};
-
-class DomElementTest : public ::testing::TestWithParam<std::tuple<CElementCase, bool>> {};
-
-} // namespace
+// Row: page, element, the text the append lands before ("-": the end), 1 when defined, where the append lands
+// instead when the host's addresses say otherwise ("-": nowhere else).
+class DomElementTest : public ::testing::TestWithParam<std::tuple<CRow, bool>> {};
 
 TEST_P(DomElementTest, AppendLandsAtTheContentEnd) {
-    const auto& [c, bLocate] = GetParam();
-    CDomPage page(c.csPage);
+    const auto& [r, bLocate] = GetParam();
+    CDomPage page(r[1]);
     if (bLocate)
         page.Locate();
     CDOMSource dom(page.m_pointers);
     ASSERT_FALSE(dom.isUndefined());
-    CDOMElement element = Get(dom, c.eWhich);
-    const bool bHostSays = bLocate && c.pszLocatedBefore;
-    ASSERT_EQ(element.isUndefined(), !c.bDefined && !bHostSays);
+    const EWhich eWhich = r[2] == "html" ? HTML : r[2] == "head" ? HEAD : BODY;
+    CDOMElement element = Get(dom, eWhich);
+    const bool bHostSays = bLocate && r[5] != "-";
+    ASSERT_EQ(element.isUndefined(), r[4] == "0" && !bHostSays);
     if (element.isUndefined())
         return;
     CBufferInstructionList list;
     EXPECT_EQ(element.appendContentData("@@", &list), ERROR_SUCCESS);
-    EXPECT_EQ(page.Apply(list), Inserted(c.csPage, bHostSays ? c.pszLocatedBefore : c.pszBefore, "@@"));
+    const std::string& csBefore = bHostSays ? r[5] : r[3];
+    EXPECT_EQ(page.Apply(list), Inserted(r[1], csBefore == "-" ? nullptr : csBefore.c_str(), "@@"));
     // The begin is the '<' of the start tag.
-    const std::string csName = c.eWhich == HTML ? "<html" : c.eWhich == HEAD ? "<head" : "<body";
-    EXPECT_TRUE(EqualsCaseless(page.m_csText.substr(element.getBeginPos(), csName.size()), csName));
+    EXPECT_TRUE(EqualsCaseless(page.m_csText.substr(element.getBeginPos(), r[2].size() + 1), "<" + r[2]));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pages, DomElementTest,
-    ::testing::Combine(
-        ::testing::Values(
-            CElementCase{"html", FULL_PAGE, HTML, "</html>"},
-            CElementCase{"head", FULL_PAGE, HEAD, "</head>"},
-            CElementCase{"body", FULL_PAGE, BODY, "</body>"},
-            CElementCase{"upper case", "<HTML><HEAD></HEAD><BODY></BODY></HTML>", HEAD, "</HEAD>"},
-            CElementCase{"no head", "<html><body><p>x</p></body></html>", HEAD, nullptr, false},
-            CElementCase{"no body", "<html><head></head></html>", BODY, nullptr, false},
-            CElementCase{"no html", "<head></head><body></body>", HTML, nullptr, false},
-            CElementCase{"html without end tag: the source end", "<html><head></head><body>x", HTML, nullptr},
-            CElementCase{"body without </body>: ends at </html>", "<html><body><div>x</div></html>", BODY,
-                         "</html>"},
-            CElementCase{"body without </body> and </html>: the source end", "<html><body><p>x", BODY,
-                         nullptr},
-            CElementCase{"head without </head>: ends at <body>", "<html><head><title>t</title><body>", HEAD,
-                         "<body>"},
-            CElementCase{"the last </html> counts", "<html><p></html>x</HTML>", HTML, "</HTML>"},
-            CElementCase{"tags inside a comment are elements only by the host's address",
-                         "<!-- <head></head> --><p>", HEAD, nullptr, false, "</head>"}),
-        ::testing::Bool()),
-    [](const auto& info) {
-        return TestName(std::get<0>(info.param).pszName) +
-               (std::get<1>(info.param) ? "_HostLocated" : "_Lazy");
-    });
+INSTANTIATE_TEST_SUITE_P(Pages, DomElementTest,
+                         ::testing::Combine(::testing::ValuesIn(ReadTable("dom-elements.txt")),
+                                            ::testing::Bool()),
+                         [](const auto& info) {
+                             return TestName(std::get<0>(info.param)[0]) +
+                                    (std::get<1>(info.param) ? "_HostLocated" : "_Lazy");
+                         });
 
 TEST(DomElementOrder, HeadEndDependsOnWhetherTheBodyWasLookedAtFirst) {
     // A </head> inside a script before the real one: with the body known, the last </head> before it counts.
@@ -387,113 +358,58 @@ TEST(DomStartTags, ByNameInsideTheContentOnlyInDocumentOrder) {
     }
 }
 
-namespace {
-
-struct CAttributeCase {
-    const char* pszName;
-    std::string csTag;
-    const char* pszAttribute;
-    bool bDefined;
-    bool bHasValue;
-    std::string csValue;
-    TPos nValueBegin; // offset in the tag text
-};
-
-class DomAttributeTest : public ::testing::TestWithParam<CAttributeCase> {};
-
-} // namespace
+// Row: tag, attribute, 1 when defined, 1 when it has a value, the value, the value's begin inside the tag.
+class DomAttributeTest : public ::testing::TestWithParam<CRow> {};
 
 TEST_P(DomAttributeTest, ValueAsWrittenAndItsBounds) {
-    const CAttributeCase& c = GetParam();
-    CDomPage page("<body>" + c.csTag + "</body>");
+    const CRow& r = GetParam();
+    CDomPage page("<body>" + r[1] + "</body>");
     CDOMSource dom(page.m_pointers);
     CDOMStartTagVector tags = dom.getBody().getStartTagsByTagName("");
     ASSERT_GE(tags.size(), 1u);
-    CDOMAttribute attribute = tags.at(0).getAttribute(c.pszAttribute);
-    ASSERT_EQ(attribute.isUndefined(), !c.bDefined);
-    if (!c.bDefined)
+    CDOMAttribute attribute = tags.at(0).getAttribute(r[2]);
+    ASSERT_EQ(attribute.isUndefined(), r[3] == "0");
+    if (attribute.isUndefined())
         return;
-    EXPECT_EQ(attribute.hasValue(), c.bHasValue);
-    EXPECT_EQ(attribute.getValue(), c.csValue);
-    EXPECT_EQ(attribute.getValueBeginPos(), c.bHasValue ? 6 + c.nValueBegin : INVALID_POS);
-    EXPECT_EQ(attribute.getValueEndPos(), c.bHasValue ? 6 + c.nValueBegin + c.csValue.size() : INVALID_POS);
+    EXPECT_EQ(attribute.hasValue(), r[4] == "1");
+    EXPECT_EQ(attribute.getValue(), r[5]);
+    const TPos nBegin = r.pos(6) == INVALID_POS ? INVALID_POS : 6 + r.pos(6);
+    EXPECT_EQ(attribute.getValueBeginPos(), nBegin);
+    EXPECT_EQ(attribute.getValueEndPos(), nBegin == INVALID_POS ? INVALID_POS : nBegin + r[5].size());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lookups, DomAttributeTest,
-    ::testing::Values(
-        CAttributeCase{"caseless name", "<a HREF=\"x.htm\">", "href", true, true, "x.htm", 9},
-        CAttributeCase{"first of two", "<a href=1 href=2>", "href", true, true, "1", 8},
-        CAttributeCase{"valueless", "<a href>", "href", true, false, "", 0},
-        CAttributeCase{"empty value", "<input value=>", "value", true, true, "", 13},
-        CAttributeCase{"empty quoted value", "<input value=''>", "value", true, true, "", 14},
-        CAttributeCase{"single quotes keep >", "<a href='x>y'>", "href", true, true, "x>y", 9},
-        CAttributeCase{"no entity decoding", "<a title=\"a&amp;b\">", "title", true, true, "a&amp;b", 10},
-        CAttributeCase{"unquoted", "<p a=1'b=2>", "a", true, true, "1'b=2", 5},
-        CAttributeCase{"missing", "<a href=x>", "src", false, false, "", 0},
-        CAttributeCase{"prefix of a name", "<a hrefx=1>", "href", false, false, "", 0},
-        CAttributeCase{"no attribute list (comment)", "<!-- href=x -->", "href", false, false, "", 0}),
-    CRowName());
+INSTANTIATE_TEST_SUITE_P(Lookups, DomAttributeTest, ::testing::ValuesIn(ReadTable("dom-attributes.txt")),
+                         CRowName());
 
 // ---------------------------------------------------------------------------------------------------------------
 // Edits: insertValueData and appendContentData
 
-namespace {
-
-struct CInsertCase {
-    const char* pszName;
-    std::string csTag;
-    const char* pszAttribute;
-    uint64_t nOffset;
-    std::string csExpectedTag;      // empty: an exception
-    const char* pszExceptionDetail; // with the attribute's begin as code
-};
-
-class DomInsertValueTest : public ::testing::TestWithParam<CInsertCase> {};
-
-} // namespace
+// Row: tag, attribute, offset, the tag after inserting "P" ("-": refused), the refusal's detail.
+class DomInsertValueTest : public ::testing::TestWithParam<CRow> {};
 
 TEST_P(DomInsertValueTest, EditOrException) {
-    const CInsertCase& c = GetParam();
+    const CRow& r = GetParam();
     const std::string csPrefix = "<html><body>";
-    CDomPage page(csPrefix + c.csTag + "</body></html>");
+    CDomPage page(csPrefix + r[1] + "</body></html>");
     CDOMSource dom(page.m_pointers);
-    CDOMAttribute attribute = dom.getBody().getStartTagsByTagName("").at(0).getAttribute(c.pszAttribute);
+    CDOMAttribute attribute = dom.getBody().getStartTagsByTagName("").at(0).getAttribute(r[2]);
     ASSERT_FALSE(attribute.isUndefined());
     CBufferInstructionList list;
-    if (c.pszExceptionDetail) {
-        const int64_t nBegin = static_cast<int64_t>(attribute.getParserAttribute()->getBegin());
-        EXPECT_EQ(page.m_csText.substr(nBegin, std::strlen(c.pszAttribute)), c.pszAttribute);
+    if (r[5] != "-") {
+        const int64_t nBegin = static_cast<int64_t>(attribute.getParserAttribute()->getBegin()); // the code
+        EXPECT_TRUE(EqualsCaseless(page.m_csText.substr(nBegin, r[2].size()), r[2]));
         ExpectThrows<CDOMParserIllegalArgumentException>(
-            [&] { attribute.insertValueData(c.nOffset, "P", &list); },
-            std::string("Illegal argument.[") + c.pszExceptionDetail + "]", nBegin);
+            [&] { attribute.insertValueData(r.pos(3), "P", &list); }, "Illegal argument.[" + r[5] + "]",
+            nBegin);
         EXPECT_EQ(list.Count(), 0u);
         return;
     }
-    EXPECT_EQ(attribute.insertValueData(c.nOffset, "P", &list), ERROR_SUCCESS);
-    EXPECT_EQ(page.Apply(list), csPrefix + c.csExpectedTag + "</body></html>");
+    EXPECT_EQ(attribute.insertValueData(r.pos(3), "P", &list), ERROR_SUCCESS);
+    EXPECT_EQ(page.Apply(list), csPrefix + r[4] + "</body></html>");
 }
 
-const char* const INVALID_OFFSET = "CDOMAttribute::insertValueData() : invalid nOffset value";
-
-INSTANTIATE_TEST_SUITE_P(
-    Edits, DomInsertValueTest,
-    ::testing::Values(CInsertCase{"offset 0", "<a href='ab'>", "href", 0, "<a href='Pab'>", nullptr},
-                      CInsertCase{"offset at the value end: before the quote", "<a href='ab'>", "href", 2,
-                                  "<a href='abP'>", nullptr},
-                      CInsertCase{"offset past the value", "<a href='ab'>", "href", 3, "", INVALID_OFFSET},
-                      CInsertCase{"negative offset reads as huge", "<a href='ab'>", "href",
-                                  static_cast<uint64_t>(-1), "", INVALID_OFFSET},
-                      CInsertCase{"unquoted", "<a href=ab>", "href", 1, "<a href=aPb>", nullptr},
-                      CInsertCase{"empty value", "<a href=\"\">", "href", 0, "<a href=\"P\">", nullptr},
-                      CInsertCase{"valueless rewritten", "<a href>", "href", 0, "<a href=\"P\" >", nullptr},
-                      CInsertCase{"valueless keeps the name as written", "<a x HREF y>", "href", 0,
-                                  "<a x HREF=\"P\"  y>", nullptr},
-                      CInsertCase{"valueless before />", "<input disabled/>", "disabled", 0,
-                                  "<input disabled=\"P\" />", nullptr},
-                      CInsertCase{"valueless with an offset", "<a href>", "href", 1, "",
-                                  "CDOMAttribute::insertValueData() : ValueSegment is 0 and nOffset > 0 "}),
-    CRowName());
+INSTANTIATE_TEST_SUITE_P(Edits, DomInsertValueTest, ::testing::ValuesIn(ReadTable("dom-inserts.txt")),
+                         CRowName());
 
 TEST(DomEdits, SeveralInsertsIntoOneValueKeepTheirOrder) {
     CDomPage page("<body><script src=\"/owa/x.js\"></script></body>");
