@@ -11,9 +11,13 @@ CPage::CPage(std::string csText, TPos nBegin) : m_csText(std::move(csText)) {
     m_pSource = CSource::CREATE_NEW_INST(m_csText.data(), nBegin, m_csText.size());
 }
 
-std::string ReadFixture(const std::string& csName) {
-    std::ifstream in(std::string(WK_TEST_DATA_DIR) + "/html/" + csName, std::ios::binary);
+std::string ReadFile(const std::string& csPath) {
+    std::ifstream in(csPath, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string ReadFixture(const std::string& csName) {
+    return ReadFile(std::string(WK_TEST_DATA_DIR) + "/html/" + csName);
 }
 
 TPos CRow::pos(size_t n) const {

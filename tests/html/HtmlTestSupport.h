@@ -22,7 +22,8 @@ struct CPage {
     CSource* get() const { return m_pSource.get(); }
 };
 
-// Reads a file of tests/data/html.
+// Reads a file, or a file of tests/data/html.
+std::string ReadFile(const std::string& csPath);
 std::string ReadFixture(const std::string& csName);
 
 // The n-th start tag with the name (0-based) from the source begin, or null.
