@@ -1,60 +1,32 @@
 // The page edits: how the list orders them, what it refuses, and what the host makes of them.
+#include "HtmlTestSupport.h"
+
 #include "host/common/BufferApply.h"
-#include "host/testing/TestHost.h"
 #include "html/CBufferInstruction.h"
 
-#include <gtest/gtest.h>
+#include <sstream>
 
 namespace {
 
 constexpr uint64_t BEGIN = 0x10000; // where the test page's data begins
 
-struct CEdit {
-    char chKind; // 'i' insert, 'd' delete
-    uint64_t qwOffset;
-    const char* pszText;
-    uint32_t dwLength;
-};
-
-std::string Apply(const std::string& csPage, const std::vector<CEdit>& vEdits, CBufferInstructionList& list) {
-    for (const CEdit& edit : vEdits) {
-        if (edit.chKind == 'i')
-            EXPECT_EQ(InsertHtmlStringAtPosition(BEGIN + edit.qwOffset, edit.pszText, &list), 0u);
-        else
-            EXPECT_EQ(DeleteHtmlStringAtPosition(BEGIN + edit.qwOffset, edit.dwLength, &list), 0u);
-    }
-    std::string csOut;
-    std::string csError;
-    EXPECT_TRUE(ApplyBufferInstructions(csPage, BEGIN, list, csOut, csError)) << csError;
-    return csOut;
-}
-
 TEST(BufferInstructionList, OrdersByPositionInsertsBeforeDeletesNewestInsertFirst) {
-    struct {
-        const char* pszName;
-        std::vector<CEdit> vEdits;
-        const char* pszExpected;
-    } aCases[] = {
-        {"two inserts at one position reach the host newest first",
-         {{'i', 3, "A", 0}, {'i', 3, "B", 0}},
-         "abcBAdef"},
-        {"insert and delete at one position: insert first",
-         {{'d', 3, nullptr, 2}, {'i', 3, "X", 0}},
-         "abcXf"},
-        {"delete added before insert still applies after it",
-         {{'i', 1, "<", 0}, {'d', 1, nullptr, 1}, {'i', 1, ">", 0}},
-         "a><cdef"},
-        {"out of order positions are sorted",
-         {{'i', 5, "5", 0}, {'i', 1, "1", 0}, {'d', 3, nullptr, 1}},
-         "a1bce5f"},
-        {"insert at the very end", {{'i', 6, "END", 0}}, "abcdefEND"},
-        {"delete everything but the first byte", {{'d', 1, nullptr, 5}}, "a"},
-        {"empty insert text keeps the page", {{'i', 2, "", 0}}, "abcdef"},
-    };
-    for (const auto& c : aCases) {
+    for (const htmltest::CRow& r : htmltest::ReadTable("buffer-orders.txt")) {
         CBufferInstructionList list;
-        EXPECT_EQ(Apply("abcdef", c.vEdits, list), c.pszExpected) << c.pszName;
-        EXPECT_EQ(list.Count(), list.Instructions().size()) << c.pszName;
+        std::istringstream edits(r[1]);
+        for (std::string csEdit; edits >> csEdit;) {
+            const size_t nColon = csEdit.find(':');
+            const uint64_t qwAt = BEGIN + std::stoull(csEdit.substr(1, nColon - 1));
+            const std::string csArgument = csEdit.substr(nColon + 1);
+            EXPECT_EQ(csEdit[0] == 'i' ? InsertHtmlStringAtPosition(qwAt, csArgument.c_str(), &list)
+                                       : DeleteHtmlStringAtPosition(qwAt, std::stoul(csArgument), &list),
+                      0u)
+                << r[0];
+        }
+        std::string csOut, csError;
+        EXPECT_TRUE(ApplyBufferInstructions("abcdef", BEGIN, list, csOut, csError)) << r[0] << csError;
+        EXPECT_EQ(csOut, r[2]) << r[0];
+        EXPECT_EQ(list.Count(), list.Instructions().size()) << r[0];
     }
 }
 

@@ -3,6 +3,7 @@
 #include "HtmlTestSupport.h"
 
 #include "abi/HostAbi.h"
+#include "fuzz/html/DomFuzzHarness.h"
 #include "host/common/BufferApply.h"
 #include "html/CBufferInstruction.h"
 #include "html/CDOMSource.h"
@@ -27,23 +28,14 @@ struct CDomPage {
         m_pointers.m_pDataLast = AddressAt(static_cast<int64_t>(m_csText.size()) - 1);
     }
     // An address at any offset, also outside the buffer (never dereferenced by the test).
-    const char* AddressAt(int64_t nOffset) const {
-        return reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(m_csText.data()) +
-                                             static_cast<uintptr_t>(nOffset));
-    }
-    // The host's addresses where the texts first occur (caseless, as the host searches).
+    const char* AddressAt(int64_t nOffset) const { return domfuzz::AddressAt(m_csText.data(), nOffset); }
+    // The host's addresses where the texts first occur.
     CDomPage& Locate() {
-        auto find = [this](const char* pszText) -> const char* {
-            for (size_t n = 0; n + std::strlen(pszText) <= m_csText.size(); ++n)
-                if (EqualsCaseless(std::string_view(m_csText).substr(n, std::strlen(pszText)), pszText))
-                    return m_csText.data() + n;
-            return nullptr;
-        };
-        m_pointers.m_pHtmlStartTag = find("<html");
-        m_pointers.m_pHeadStartTag = find("<head");
-        m_pointers.m_pHeadEndTag = find("</head");
-        m_pointers.m_pBodyStartTag = find("<body");
-        m_pointers.m_pBodyEndTag = find("</body");
+        m_pointers.m_pHtmlStartTag = domfuzz::Locate(m_csText, m_csText.data(), "<html");
+        m_pointers.m_pHeadStartTag = domfuzz::Locate(m_csText, m_csText.data(), "<head");
+        m_pointers.m_pHeadEndTag = domfuzz::Locate(m_csText, m_csText.data(), "</head");
+        m_pointers.m_pBodyStartTag = domfuzz::Locate(m_csText, m_csText.data(), "<body");
+        m_pointers.m_pBodyEndTag = domfuzz::Locate(m_csText, m_csText.data(), "</body");
         return *this;
     }
     uint64_t Base() const { return reinterpret_cast<uintptr_t>(m_csText.data()); }
@@ -289,31 +281,11 @@ TEST(DomHostAddresses, WrongAddressesFallBackOrLeaveTheElementUndefined) {
 // scanForString and substringData
 
 TEST(DomScanForString, RangesAndMisses) {
-    //                          0         1         2         3
-    //                          0123456789012345678901234567890123456789
-    const std::string csPage = "xx<!-- OwaPage = premium -->abc OWAPAGE";
-    CDomPage page(csPage);
+    CDomPage page("xx<!-- OwaPage = premium -->abc OWAPAGE");
     page.m_pointers.m_pHtmlDataBegin = page.AddressAt(2);
     CDOMSource dom(page.m_pointers);
-    const std::tuple<const char*, const char*, TPos, TPos, TPos> rgCases[] = {
-        {"ignores case", "owapage", 0, INVALID_POS, 7},
-        {"from below the begin is clamped", "xx", 0, INVALID_POS, INVALID_POS},
-        {"from after the first", "owapage", 8, INVALID_POS, 32},
-        {"length limits where a match may start", "owapage", 8, 24, INVALID_POS},
-        {"a match may start at the last position of the range", "owapage", 8, 25, 32},
-        {"a length past the end searches to the end", "owapage", 8, 1000, 32},
-        {"a length that overflows searches to the end", "owapage", 8, INVALID_POS - 3, 32},
-        {"length zero finds nothing", "abc", 28, 0, INVALID_POS},
-        {"from at the end", "e", csPage.size(), INVALID_POS, INVALID_POS},
-        {"from past the end", "e", csPage.size() + 10, 5, INVALID_POS},
-        {"from none", "e", INVALID_POS, INVALID_POS, INVALID_POS},
-        {"a match cannot run past the end", "owapage!", 0, INVALID_POS, INVALID_POS},
-        {"empty text", "", 2, INVALID_POS, INVALID_POS},
-        {"length counted from a from below the begin", "<!--", 0, 2, INVALID_POS},
-        {"length from below the begin reaching the match", "<!--", 0, 3, 2},
-    };
-    for (const auto& [pszName, pszText, nFrom, nLength, nExpected] : rgCases)
-        EXPECT_EQ(dom.scanForString(pszText, nFrom, nLength), nExpected) << pszName;
+    for (const CRow& r : ReadTable("dom-scans.txt"))
+        EXPECT_EQ(dom.scanForString(r[1], r.pos(2), r.pos(3)), r.pos(4)) << r[0];
 }
 
 TEST(DomSubstringData, NeverPastTheEndAndEmptyOutside) {
@@ -410,17 +382,6 @@ TEST_P(DomInsertValueTest, EditOrException) {
 
 INSTANTIATE_TEST_SUITE_P(Edits, DomInsertValueTest, ::testing::ValuesIn(ReadTable("dom-inserts.txt")),
                          CRowName());
-
-TEST(DomEdits, SeveralInsertsIntoOneValueKeepTheirOrder) {
-    CDomPage page("<body><script src=\"/owa/x.js\"></script></body>");
-    CDOMSource dom(page.m_pointers);
-    CDOMAttribute src = dom.getBody().getStartTagsByTagName("script").at(0).getAttribute("src");
-    CBufferInstructionList list;
-    ASSERT_EQ(src.insertValueData(5, "A/", &list), ERROR_SUCCESS);
-    ASSERT_EQ(src.insertValueData(0, "http://h", &list), ERROR_SUCCESS);
-    ASSERT_EQ(src.insertValueData(5, "B/", &list), ERROR_SUCCESS); // at one position the newest comes first
-    EXPECT_EQ(page.Apply(list), "<body><script src=\"http://h/owa/B/A/x.js\"></script></body>");
-}
 
 TEST(DomEdits, MissingArgumentsAddNothing) {
     CLogCapture log;
