@@ -145,13 +145,6 @@ TEST(ChildElementsEdge, PlainSegmentChildrenHaveNoParents) {
     EXPECT_FALSE(v[0]->isParentComputed());
 }
 
-std::string Repeated(const std::string& csText, int nTimes) {
-    std::string cs;
-    while (nTimes-- > 0)
-        cs += csText;
-    return cs;
-}
-
 TEST(ChildElementsEdge, DeepNestingUsesNoDeepRecursion) {
     const int nDepth = 50000;
     // Every unclosed div ends at its own start tag, so all are top level.

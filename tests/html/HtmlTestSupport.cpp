@@ -68,6 +68,13 @@ std::string TestName(const std::string& csDescription) {
     return csName;
 }
 
+std::string Repeated(const std::string& csText, int nTimes) {
+    std::string cs;
+    while (nTimes-- > 0)
+        cs += csText;
+    return cs;
+}
+
 std::string FragmentPage(std::mt19937& rng, size_t nMaxPieces) {
     static const char* const s_rgFragments[] = {
         "<",      ">",       "</",       "/>",       "<div",      "<div>",     "</div>",    "<p>",   "<li>",

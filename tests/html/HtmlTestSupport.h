@@ -29,6 +29,9 @@ std::string ReadFixture(const std::string& csName);
 // The n-th start tag with the name (0-based) from the source begin, or null.
 CStartTag* NthStartTag(CSource* pSource, const std::string& csName, int n = 0);
 
+// The text nTimes over.
+std::string Repeated(const std::string& csText, int nTimes);
+
 // Up to nMaxPieces fragments that mean something to the parser (delimiters, names, quotes, NUL bytes).
 std::string FragmentPage(std::mt19937& rng, size_t nMaxPieces);
 
