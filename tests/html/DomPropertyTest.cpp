@@ -87,7 +87,7 @@ public:
 
     uint32_t Next(uint32_t nBound) { return std::uniform_int_distribution<uint32_t>(0, nBound - 1)(m_rng); }
     bool Chance(uint32_t nPercent) { return Next(100) < nPercent; }
-    template <size_t N> const char* Pick(const char* const (&rg)[N]) { return rg[Next(N)]; }
+    template <class T, size_t N> const T& Pick(const T (&rg)[N]) { return rg[Next(N)]; }
 
 private:
     void AddHeadContent(CGenPage& page) {
@@ -102,70 +102,43 @@ private:
         };
         static const char* const s_rgValues[] = {"/owa/8.1.240.5/scripts/premium/uglobal.js", "x.js",
                                                  "a&amp;b.js", "", "/owa/scripts/basic/startpage.js"};
-        const uint32_t nItems = Next(8);
-        for (uint32_t i = 0; i < nItems; ++i) {
+        // A script: its opening, the src name as written (null: none), the value's quote ("": unquoted, null:
+        // no value), its closing. The unclosed one needs nothing after it closed for the head to end where it
+        // does.
+        static const std::tuple<const char*, const char*, const char*, const char*> s_rgForms[] = {
+            {"<script type=\"text/javascript\" ", "src", "\"", "></script>"},
+            {"<SCRIPT ", "SRC", "'", "></SCRIPT>"},
+            {"<script ", "src", "", "></script>"},
+            {"<script defer ", "src", nullptr, "></script>"},
+            {"<script defer ", "Src", nullptr, " ></script>"},
+            {"<Script language=javascript>var a = 1;", nullptr, nullptr, "</Script>"},
+            {"<script>", nullptr, nullptr, ""}};
+        for (uint32_t i = 0, nItems = Next(8); i < nItems; ++i) {
             if (Chance(40)) {
                 s += Pick(s_rgFillers);
                 continue;
             }
+            const auto& [pszOpen, pszName, pszQuote, pszClose] = Pick(s_rgForms);
             CGenScript script;
-            std::string csValue = Pick(s_rgValues);
-            switch (Next(6)) {
-            case 0:
-                s += "<script type=\"text/javascript\" ";
-                script = WithSrc(s, "src", "\"", csValue);
-                s += "></script>";
-                break;
-            case 1:
-                s += "<SCRIPT ";
-                script = WithSrc(s, "SRC", "'", csValue);
-                s += "></SCRIPT>";
-                break;
-            case 2:
-                s += "<script ";
-                script = WithSrc(s, "src", "", csValue.empty() ? "y.js" : csValue);
-                s += "></script>";
-                break;
-            case 3:
-                s += "<script defer ";
-                script = Valueless(s, Chance(50) ? "src" : "Src");
-                s += Chance(50) ? "></script>" : " ></script>";
-                break;
-            case 4:
-                s += "<Script language=javascript>var a = 1;</Script>";
-                break;
-            default:
-                s += "<script>";
-                break; // unclosed: nothing after it needs it closed for the head to end where it does
+            s += pszOpen;
+            if (pszName) {
+                script.bHasSrc = true;
+                script.csNameAsWritten = pszName;
+                script.nAttributeBegin = s.size();
+                s += pszName;
             }
+            if (pszName && pszQuote) {
+                script.bHasValue = true;
+                script.csValue = Pick(s_rgValues);
+                if (!*pszQuote && script.csValue.empty())
+                    script.csValue = "y.js";
+                s += std::string("=") + pszQuote;
+                script.nValueBegin = s.size();
+                s += script.csValue + pszQuote;
+            }
+            s += pszClose;
             page.vScripts.push_back(script);
         }
-    }
-
-    static CGenScript WithSrc(std::string& s, const char* pszName, const char* pszQuote,
-                              const std::string& csValue) {
-        CGenScript script;
-        script.bHasSrc = true;
-        script.bHasValue = true;
-        script.csValue = csValue;
-        script.csNameAsWritten = pszName;
-        script.nAttributeBegin = s.size();
-        s += pszName;
-        s += "=";
-        s += pszQuote;
-        script.nValueBegin = s.size();
-        s += csValue;
-        s += pszQuote;
-        return script;
-    }
-
-    static CGenScript Valueless(std::string& s, const char* pszName) {
-        CGenScript script;
-        script.bHasSrc = true;
-        script.csNameAsWritten = pszName;
-        script.nAttributeBegin = s.size();
-        s += pszName;
-        return script;
     }
 
     void AddBodyContent(std::string& s) {
