@@ -211,48 +211,36 @@ TEST(EndTagByName, FindsOnlyEndTagsOfTheType) {
     //          012345678901234567890123
     CPage page("</b ></B><!-- </b> --></b>");
     const CEndTagType* pNormal = &EndTagTypes()->m_normal;
-    CEndTag* pEnd = CEndTag::findPreviousOrNext(page.get(), 0, "b", pNormal, SEARCH_NEXT);
-    ASSERT_NE(pEnd, nullptr);
-    EXPECT_EQ(pEnd->getBegin(), 5u);
-    pEnd = CEndTag::findPreviousOrNext(page.get(), 6, "b", pNormal, SEARCH_NEXT);
-    ASSERT_NE(pEnd, nullptr);
-    EXPECT_EQ(pEnd->getBegin(), 22u);
-    pEnd = CEndTag::findPreviousOrNext(page.get(), 21, "b", pNormal, SEARCH_PREVIOUS);
-    ASSERT_NE(pEnd, nullptr);
-    EXPECT_EQ(pEnd->getBegin(), 5u);
-    CEndTag* pAny =
-        CEndTag::findPreviousOrNext(page.get(), 0, "", &EndTagTypes()->m_unregistered, SEARCH_NEXT);
-    ASSERT_NE(pAny, nullptr);
-    EXPECT_EQ(pAny->getBegin(), 0u);
+    const std::tuple<TPos, const char*, const CEndTagType*, bool, TPos> rgCases[] = {
+        {0, "b", pNormal, SEARCH_NEXT, 5},
+        {6, "b", pNormal, SEARCH_NEXT, 22},
+        {21, "b", pNormal, SEARCH_PREVIOUS, 5},
+        {0, "", &EndTagTypes()->m_unregistered, SEARCH_NEXT, 0}};
+    for (const auto& [nFrom, pszName, pType, bNext, nExpected] : rgCases) {
+        CEndTag* pEnd = CEndTag::findPreviousOrNext(page.get(), nFrom, pszName, pType, bNext);
+        EXPECT_EQ(pEnd ? pEnd->getBegin() : INVALID_POS, nExpected) << nFrom;
+    }
 }
 
 TEST(MalformedPages, FixturePageParsesIntoTheExpectedTree) {
-    std::string csText = ReadFixture("mailbox.html");
-    ASSERT_FALSE(csText.empty());
+    const std::string csText = ReadFixture("mailbox.html");
     CPage page(csText);
-    CStartTag* pHtml = NthStartTag(page.get(), "html");
-    ASSERT_NE(pHtml, nullptr);
-    CElement* pHtmlElement = pHtml->getElement();
-    ASSERT_NE(pHtmlElement, nullptr);
-    ASSERT_NE(pHtmlElement->getEndTag(), nullptr);
-    EXPECT_EQ(pHtmlElement->getEnd(), csText.rfind("</html>") + 7);
-    CElement* pForm = NthStartTag(page.get(), "form")->getElement();
-    ASSERT_NE(pForm, nullptr);
+    for (const char* pszName : {"html", "head", "form", "script"}) {
+        ASSERT_NE(NthStartTag(page.get(), pszName), nullptr) << pszName;
+        ASSERT_NE(NthStartTag(page.get(), pszName)->getElement(), nullptr) << pszName;
+        ASSERT_NE(NthStartTag(page.get(), pszName)->getElement()->getEndTag(), nullptr) << pszName;
+    }
+    EXPECT_EQ(NthStartTag(page.get(), "html")->getElement()->getEnd(), csText.rfind("</html>") + 7);
     // The input inside the CDATA section is hidden.
-    std::vector<CStartTag*> vInputs = pForm->getStartTagsByTagName("input");
+    std::vector<CStartTag*> vInputs =
+        NthStartTag(page.get(), "form")->getElement()->getStartTagsByTagName("input");
     ASSERT_EQ(vInputs.size(), 2u);
     EXPECT_EQ(vInputs[0]->getAttributes()->get("name")->getValue(), "hidpnst");
-    EXPECT_TRUE(vInputs[1]->getAttributes()->get("disabled") != nullptr);
+    EXPECT_NE(vInputs[1]->getAttributes()->get("disabled"), nullptr);
     // The script's text hides nothing from the tag finder, but its element ends at </script>.
-    CElement* pScript = NthStartTag(page.get(), "script")->getElement();
-    ASSERT_NE(pScript, nullptr);
-    ASSERT_NE(pScript->getEndTag(), nullptr);
-    EXPECT_EQ(pScript->getEndTag()->getName(), "script");
-    CElement* pHead = NthStartTag(page.get(), "head")->getElement();
-    ASSERT_NE(pHead->getEndTag(), nullptr);
-    CTag* pDoctype = CTag::getTagAt(page.get(), 0);
-    ASSERT_NE(pDoctype, nullptr);
-    EXPECT_TRUE(pDoctype->isUnregistered()); // upper-case DOCTYPE
+    EXPECT_EQ(NthStartTag(page.get(), "script")->getElement()->getEndTag()->getName(), "script");
+    ASSERT_NE(CTag::getTagAt(page.get(), 0), nullptr);
+    EXPECT_TRUE(CTag::getTagAt(page.get(), 0)->isUnregistered()); // upper-case DOCTYPE
 }
 
 TEST(ElementNames, SortedForLookupAndCaseless) {
