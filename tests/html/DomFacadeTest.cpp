@@ -8,6 +8,7 @@
 #include "html/CBufferInstruction.h"
 #include "html/CDOMSource.h"
 
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -223,49 +224,35 @@ TEST(DomElementOrder, HeadEndDependsOnWhetherTheBodyWasLookedAtFirst) {
 }
 
 TEST(DomHostAddresses, WrongAddressesFallBackOrLeaveTheElementUndefined) {
-    const std::string csPage = FULL_PAGE;
-    const auto at = [&](const char* pszText, int64_t nShift = 0) {
-        return static_cast<int64_t>(csPage.find(pszText)) + nShift;
+    const auto address = [](const CDomPage& page, const std::string& csSpec) -> const char* {
+        if (csSpec == "-")
+            return nullptr;
+        if (csSpec[0] == '-' || std::isdigit(static_cast<unsigned char>(csSpec[0])))
+            return page.AddressAt(std::stoll(csSpec));
+        const size_t nShift = csSpec.find_first_of("+-", 1);
+        const std::string csBase = csSpec.substr(0, nShift);
+        return page.AddressAt(
+            (nShift == std::string::npos ? 0 : std::stoll(csSpec.substr(nShift))) +
+            static_cast<int64_t>(csBase == "end" ? page.m_csText.size() : page.m_csText.find(csBase)));
     };
-    const int64_t nSize = static_cast<int64_t>(csPage.size()), NONE = INT64_MIN;
-    struct CCase {
-        const char* pszName;
-        EWhich eWhich;
-        int64_t nStart;        // offset of the start-tag address (NONE: none)
-        int64_t nEnd;          // offset of the end-tag address
-        const char* pszBefore; // null: the element stays undefined
-    };
-    const CCase rgCases[] = {
-        {"head at text: lazy search", HEAD, at("<title>t", 7), at("</head>"), "</head>"},
-        {"head below the data: lazy search", HEAD, -7, -1, "</head>"},
-        {"head past the end: lazy search", HEAD, nSize + 3, nSize + 9, "</head>"},
-        {"body at the last byte: lazy search", BODY, nSize - 1, NONE, "</body>"},
-        {"body end at text: the start tag's own element", BODY, at("<body"), at("<title>t", 7), "</body>"},
-        {"body end before body start: undefined", BODY, at("<body"), at("</head>"), nullptr},
-        {"head end at </body>: the name is not checked", HEAD, at("<head>"), at("</body>"), "</body>"},
-        {"head at a div: the div stands for the head", HEAD, at("<div>"), NONE, "</div>"},
-        {"body end exact", BODY, at("<body"), at("</body>"), "</body>"},
-    };
-    for (const CCase& c : rgCases) {
-        SCOPED_TRACE(c.pszName);
+    for (const CRow& r : ReadTable("dom-host-addresses.txt")) {
+        SCOPED_TRACE(r[0]);
         CLogCapture log;
-        CDomPage page(csPage);
+        CDomPage page(FULL_PAGE);
         CCommonPointers& p = page.m_pointers;
-        (c.eWhich == HEAD ? p.m_pHeadStartTag : p.m_pBodyStartTag) =
-            c.nStart == NONE ? nullptr : page.AddressAt(c.nStart);
-        (c.eWhich == HEAD ? p.m_pHeadEndTag : p.m_pBodyEndTag) =
-            c.nEnd == NONE ? nullptr : page.AddressAt(c.nEnd);
+        (r[1] == "head" ? p.m_pHeadStartTag : p.m_pBodyStartTag) = address(page, r[2]);
+        (r[1] == "head" ? p.m_pHeadEndTag : p.m_pBodyEndTag) = address(page, r[3]);
         CDOMSource dom(page.m_pointers);
         ASSERT_FALSE(dom.isUndefined());
-        CDOMElement element = Get(dom, c.eWhich);
-        ASSERT_EQ(element.isUndefined(), c.pszBefore == nullptr);
-        if (!c.pszBefore) {
+        CDOMElement element = r[1] == "head" ? dom.getHead() : dom.getBody();
+        ASSERT_EQ(element.isUndefined(), r[4] == "-");
+        if (element.isUndefined()) {
             EXPECT_TRUE(log.Contains("BODY element initialization: CElement::CREATE_NEW_INST() failed"));
             continue;
         }
         CBufferInstructionList list;
         ASSERT_EQ(element.appendContentData("@", &list), ERROR_SUCCESS);
-        EXPECT_EQ(page.Apply(list), Inserted(csPage, c.pszBefore, "@"));
+        EXPECT_EQ(page.Apply(list), Inserted(FULL_PAGE, r[4].c_str(), "@"));
     }
     // An <html> address without an end tag: the source end, without complaint.
     CLogCapture log;

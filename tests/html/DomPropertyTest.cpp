@@ -220,11 +220,12 @@ struct CHostRecord {
             m_pointers.m_pHtmlDataBegin = csText.data() + nHtmlBegin;
         if (!bLocate)
             return;
-        m_pointers.m_pHtmlStartTag = FindOutsideComments(csText, "<html", nHtmlBegin);
-        m_pointers.m_pHeadStartTag = FindOutsideComments(csText, "<head", nHtmlBegin);
-        m_pointers.m_pHeadEndTag = FindOutsideComments(csText, "</head", nHtmlBegin);
-        m_pointers.m_pBodyStartTag = FindOutsideComments(csText, "<body", nHtmlBegin);
-        m_pointers.m_pBodyEndTag = FindOutsideComments(csText, "</body", nHtmlBegin);
+        for (auto [ppAddress, pszText] : {std::pair{&m_pointers.m_pHtmlStartTag, "<html"},
+                                          {&m_pointers.m_pHeadStartTag, "<head"},
+                                          {&m_pointers.m_pHeadEndTag, "</head"},
+                                          {&m_pointers.m_pBodyStartTag, "<body"},
+                                          {&m_pointers.m_pBodyEndTag, "</body"}})
+            *ppAddress = FindOutsideComments(csText, pszText, nHtmlBegin);
     }
 };
 
@@ -254,7 +255,6 @@ TEST(DomProperty, RandomPagesWithRandomEditsGiveTheExpectedText) {
         ASSERT_EQ(head.isUndefined(), !page.bHead) << page.csText;
         ASSERT_EQ(body.isUndefined(), !page.bBody) << page.csText;
 
-        std::vector<CGenScript> vScripts;
         if (page.bHead) {
             CDOMStartTagVector tags = head.getStartTagsByTagName("SCRIPT");
             ASSERT_EQ(tags.size(), page.vScripts.size()) << page.csText;
@@ -278,15 +278,15 @@ TEST(DomProperty, RandomPagesWithRandomEditsGiveTheExpectedText) {
         for (uint32_t nEdit = 0; nEdit < nEdits; ++nEdit) {
             const std::string csText = "[" + std::to_string(nEdit) + "]";
             const uint32_t nKind = gen.Next(4);
-            if (nKind == 0 && page.bHead) {
-                ASSERT_EQ(head.appendContentData(csText.c_str(), &list), ERROR_SUCCESS);
-                vModel.push_back({page.nHeadContentEnd, BUFFER_INSTRUCTION_INSERT, csText, 0, vModel.size()});
-            } else if (nKind == 1 && page.bBody) {
-                ASSERT_EQ(body.appendContentData(csText.c_str(), &list), ERROR_SUCCESS);
-                vModel.push_back({page.nBodyContentEnd, BUFFER_INSTRUCTION_INSERT, csText, 0, vModel.size()});
-            } else if (nKind == 2 && page.bHtml) {
-                ASSERT_EQ(html.appendContentData(csText.c_str(), &list), ERROR_SUCCESS);
-                vModel.push_back({page.nHtmlContentEnd, BUFFER_INSTRUCTION_INSERT, csText, 0, vModel.size()});
+            const std::tuple<CDOMElement*, size_t, bool> rgElements[] = {
+                {&head, page.nHeadContentEnd, page.bHead},
+                {&body, page.nBodyContentEnd, page.bBody},
+                {&html, page.nHtmlContentEnd, page.bHtml}};
+            if (nKind < 3 && std::get<2>(rgElements[nKind])) {
+                ASSERT_EQ(std::get<0>(rgElements[nKind])->appendContentData(csText.c_str(), &list),
+                          ERROR_SUCCESS);
+                vModel.push_back(
+                    {std::get<1>(rgElements[nKind]), BUFFER_INSTRUCTION_INSERT, csText, 0, vModel.size()});
             } else if (nKind == 3 && !page.vScripts.empty()) {
                 const size_t nScript = gen.Next(static_cast<uint32_t>(page.vScripts.size()));
                 const CGenScript& script = page.vScripts[nScript];
