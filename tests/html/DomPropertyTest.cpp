@@ -31,6 +31,15 @@ struct CGenPage {
     std::vector<CGenScript> vScripts; // in the head, in order
 };
 
+// The pieces of a kind ("filler" of the head, "body") that generated pages are made of.
+std::vector<std::string> Pieces(const char* pszKind) {
+    std::vector<std::string> v;
+    for (const htmltest::CRow& r : htmltest::ReadTable("generated-pieces.txt"))
+        if (r[0] == pszKind)
+            v.push_back(r[1]);
+    return v;
+}
+
 class CGenerator {
 public:
     explicit CGenerator(uint32_t nSeed) : m_rng(nSeed) {}
@@ -88,18 +97,14 @@ public:
     uint32_t Next(uint32_t nBound) { return std::uniform_int_distribution<uint32_t>(0, nBound - 1)(m_rng); }
     bool Chance(uint32_t nPercent) { return Next(100) < nPercent; }
     template <class T, size_t N> const T& Pick(const T (&rg)[N]) { return rg[Next(N)]; }
+    const std::string& Pick(const std::vector<std::string>& v) {
+        return v[Next(static_cast<uint32_t>(v.size()))];
+    }
 
 private:
     void AddHeadContent(CGenPage& page) {
         std::string& s = page.csText;
-        static const char* const s_rgFillers[] = {
-            "<title>Mail</title>",
-            "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">",
-            "<link type=\"text/css\" rel=\"stylesheet\" href=\"/owa/8.1.240.5/themes/base/premium.css\">",
-            "<!-- <script src=\"hidden.js\"></script> </head> <body> -->",
-            "\n  ",
-            "<style>p { color: red }</style>",
-        };
+        static const std::vector<std::string> s_vFillers = Pieces("filler");
         static const char* const s_rgValues[] = {"/owa/8.1.240.5/scripts/premium/uglobal.js", "x.js",
                                                  "a&amp;b.js", "", "/owa/scripts/basic/startpage.js"};
         // A script: its opening, the src name as written (null: none), the value's quote ("": unquoted, null:
@@ -115,7 +120,7 @@ private:
             {"<script>", nullptr, nullptr, ""}};
         for (uint32_t i = 0, nItems = Next(8); i < nItems; ++i) {
             if (Chance(40)) {
-                s += Pick(s_rgFillers);
+                s += Pick(s_vFillers);
                 continue;
             }
             const auto& [pszOpen, pszName, pszQuote, pszClose] = Pick(s_rgForms);
@@ -142,22 +147,10 @@ private:
     }
 
     void AddBodyContent(std::string& s) {
-        static const char* const s_rgPieces[] = {
-            "<div id=\"divTop\">",
-            "</div>",
-            "<a href=\"?ae=Item\">New</a>",
-            "<p>text &amp; more",
-            "<table><tr><td>one<td>two</table>",
-            "<!-- c -->",
-            "<br>",
-            "plain text ",
-            "<input type=hidden value>",
-            "<img src=\"x.gif\" alt=''>",
-            "<span>x</span>",
-        };
+        static const std::vector<std::string> s_vPieces = Pieces("body");
         const uint32_t nItems = Next(12);
         for (uint32_t i = 0; i < nItems; ++i)
-            s += Pick(s_rgPieces);
+            s += Pick(s_vPieces);
     }
 
     std::mt19937 m_rng;

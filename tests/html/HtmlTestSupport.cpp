@@ -28,7 +28,7 @@ std::vector<CRow> ReadTable(const std::string& csName) {
     std::vector<CRow> vRows;
     std::istringstream in(ReadFixture(csName));
     for (std::string csLine; std::getline(in, csLine);) {
-        if (csLine.empty() || csLine[0] == '#')
+        if (csLine.empty() || csLine.starts_with("# "))
             continue;
         CRow row;
         std::istringstream fields(csLine);
@@ -76,22 +76,15 @@ std::string Repeated(const std::string& csText, int nTimes) {
 }
 
 std::string FragmentPage(std::mt19937& rng, size_t nMaxPieces) {
-    static const char* const s_rgFragments[] = {
-        "<",      ">",       "</",       "/>",       "<div",      "<div>",     "</div>",    "<p>",   "<li>",
-        "<ul>",   "</ul>",   "<td>",     "<table>",  "</table>",  "<a",        "<a>",       "</a>",  " href=",
-        "'",      "\"",      "=",        " x",       "<!--",      "-->",       "<![cdata[", "]]>",   "<%",
-        "%>",     "<?xml",   "<?",       "?>",       "<!doctype", "<!ELEMENT", "[",         "]",     "<html>",
-        "<body>", "</body>", "<br/>",    "<input ",  "\t",        "\n",        "text",      "<<",    "!",
-        "#",      "$",       "<select>", "<option>", "</ b>",     "<head>",    "</head>",   "<o:p>", "<tr>",
-        "--",     "<!",      "t",        "<html"};
-    const size_t nFragments = std::size(s_rgFragments);
+    static const std::vector<CRow> s_vFragments = ReadTable("fragments.txt");
+    const size_t nFragments = s_vFragments.size();
     std::string csText;
     for (size_t i = 0, nPieces = rng() % (nMaxPieces + 1); i < nPieces; ++i) {
         const size_t k = rng() % (nFragments + 1);
         if (k == nFragments)
             csText.push_back('\0');
         else
-            csText += s_rgFragments[k];
+            csText += s_vFragments[k][0];
     }
     return csText;
 }

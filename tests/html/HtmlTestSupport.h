@@ -36,7 +36,7 @@ std::string Repeated(const std::string& csText, int nTimes);
 std::string FragmentPage(std::mt19937& rng, size_t nMaxPieces);
 
 // A row of a table read from tests/data/html: fields separated by '|', the first the row's name, "\n" a line
-// break. Lines that are empty or start with '#' are skipped.
+// break. Lines that are empty or start with "# " are skipped.
 struct CRow {
     std::vector<std::string> m_vFields;
     const std::string& operator[](size_t n) const { return m_vFields.at(n); }
