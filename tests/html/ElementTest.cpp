@@ -70,9 +70,13 @@ TEST(EndTagElement, WalksBackToItsStartTagOrHasNone) {
     ASSERT_FALSE(pItalicEnd->isStartTag());
     ASSERT_NE(pItalicEnd->getElement(), nullptr);
     EXPECT_EQ(pItalicEnd->getElement()->getBegin(), 5u);
-    CTag* pUnmatched = CTag::getTagAt(page.get(), 33);
-    ASSERT_NE(pUnmatched, nullptr);
-    EXPECT_EQ(pUnmatched->getElement(), nullptr);
+    CPage lone("x</b>");
+    for (CPage* pPage : {&page, &lone}) {
+        CTag* pUnmatched =
+            CTag::findPreviousOrNextTag(pPage->get(), pPage->get()->getEnd() - 1, SEARCH_PREVIOUS);
+        ASSERT_NE(pUnmatched, nullptr);
+        EXPECT_EQ(pUnmatched->getElement(), nullptr);
+    }
 }
 
 TEST(EndTagChecks, CreationArgumentsAndEmptyEndTags) {

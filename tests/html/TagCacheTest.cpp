@@ -61,17 +61,11 @@ void ExpectInside(const CSource* pSource, const CSegment* pSegment) {
 }
 
 std::vector<const CTagType*> FinderTypes() {
-    const CStartTagTypeSingletonData* pStart = StartTagTypes();
-    const CEndTagTypeSingletonData* pEnd = EndTagTypes();
-    return {nullptr,
-            &pStart->m_comment,
-            &pStart->m_cdataSection,
-            &pStart->m_normal,
-            &pStart->m_unregistered,
-            &pStart->m_markupDeclaration,
-            &pStart->m_serverCommon,
-            &pEnd->m_normal,
-            &pEnd->m_unregistered};
+    const CStartTagTypeSingletonData& s = *StartTagTypes();
+    const CEndTagTypeSingletonData& e = *EndTagTypes();
+    return {nullptr,           &s.m_comment,      &s.m_cdataSection,
+            &s.m_normal,       &s.m_unregistered, &s.m_markupDeclaration,
+            &s.m_serverCommon, &e.m_normal,       &e.m_unregistered};
 }
 
 // The positions in the order the questions are asked: forward, backward, or shuffled.
@@ -296,21 +290,16 @@ TEST(TagCache, WalksDropRecordsThatTellNothing) {
     ExpectWellFormed(page.get());
 }
 
-struct CBookendCase {
-    const char* pszName;
-    const char* pszText;
-    TPos nBegin;
-};
-
-class Bookends : public ::testing::TestWithParam<CBookendCase> {};
+class Bookends : public ::testing::TestWithParam<std::tuple<std::string, TPos>> {};
 
 TEST_P(Bookends, NewCacheHoldsOnlyItsBookends) {
-    CPage page(GetParam().pszText, GetParam().nBegin);
+    const auto [pszText, nBegin] = GetParam();
+    CPage page(pszText, nBegin);
     CCache* pCache = CacheOf(page.get());
     ASSERT_NE(pCache, nullptr);
     CSubCache& all = pCache->getAllTypesSubCache();
     ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all.getEntry(0).m_nPos, GetParam().nBegin == 0 ? INVALID_POS : GetParam().nBegin - 1);
+    EXPECT_EQ(all.getEntry(0).m_nPos, nBegin == 0 ? INVALID_POS : nBegin - 1);
     EXPECT_EQ(all.getEntry(1).m_nPos, page.get()->getEnd());
     const bool bEmpty = page.get()->getBegin() == page.get()->getEnd();
     EXPECT_EQ(all.getEntry(0).m_bNextCompleted, bEmpty);
@@ -319,8 +308,8 @@ TEST_P(Bookends, NewCacheHoldsOnlyItsBookends) {
     EXPECT_EQ(CTag::getTagAt(page.get(), page.get()->getEnd()), nullptr);
     EXPECT_EQ(all.findPreviousOrNextTag(page.get()->getEnd(), SEARCH_NEXT), nullptr);
     EXPECT_EQ(all.findPreviousOrNextTag(INVALID_POS, SEARCH_PREVIOUS), nullptr);
-    if (GetParam().nBegin > 0) {
-        EXPECT_EQ(CTag::getTagAt(page.get(), GetParam().nBegin - 1), nullptr);
+    if (nBegin > 0) {
+        EXPECT_EQ(CTag::getTagAt(page.get(), nBegin - 1), nullptr);
         EXPECT_EQ(all.getTagAt(0), nullptr);
     }
     EXPECT_EQ(all.size(), 2u);
@@ -329,11 +318,14 @@ TEST_P(Bookends, NewCacheHoldsOnlyItsBookends) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Bookends,
-                         ::testing::Values(CBookendCase{"EmptyAtZero", "", 0},
-                                           CBookendCase{"TextAtZero", "<p>x</p>", 0},
-                                           CBookendCase{"LaterBegin", "xx<p>x</p>", 2},
-                                           CBookendCase{"EmptyAtEnd", "xyz", 3}),
-                         CRowName());
+                         ::testing::Values(std::tuple{std::string(), 0},
+                                           std::tuple{std::string("<p>x</p>"), 0},
+                                           std::tuple{std::string("xx<p>x</p>"), 2},
+                                           std::tuple{std::string("xyz"), 3}),
+                         [](const auto& info) {
+                             return "Begin" + std::to_string(std::get<1>(info.param)) + "Of" +
+                                    std::to_string(std::get<0>(info.param).size());
+                         });
 
 TEST(TagCache, BackwardSearchClampsToTheLastByteAndNoCacheWithoutASource) {
     CPage page("<p>a</p>");

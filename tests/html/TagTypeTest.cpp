@@ -8,6 +8,22 @@ using namespace htmltest;
 
 namespace {
 
+TEST(TagTypes, StartAndEndTypesPairUpAndSayWhatTheirTagsHold) {
+    const CStartTagTypeSingletonData& s = *StartTagTypes();
+    const CEndTagTypeSingletonData& e = *EndTagTypes();
+    EXPECT_EQ(s.m_normal.getCorrespondingEndTagType(), &e.m_normal);
+    EXPECT_EQ(e.m_normal.getCorrespondingStartTagType(), &s.m_normal);
+    EXPECT_EQ(e.m_unregistered.getCorrespondingStartTagType(), nullptr);
+    EXPECT_TRUE(s.m_serverCommon.isServerTag() && !s.m_comment.isServerTag());
+    EXPECT_TRUE(s.m_normal.hasAttributes() && s.m_xmlDeclaration.hasAttributes() &&
+                !s.m_comment.hasAttributes());
+    EXPECT_TRUE(s.m_markupDeclaration.isNameAfterPrefixRequired() &&
+                !s.m_doctypeDeclaration.isNameAfterPrefixRequired());
+    EXPECT_TRUE(s.m_comment.prefixEndsWithoutLetter() && !s.m_doctypeDeclaration.prefixEndsWithoutLetter());
+    EXPECT_EQ(s.m_cdataSection.getNamePrefix() + s.m_cdataSection.getClosingDelimiter(), "![cdata[]]>");
+    EXPECT_EQ(e.m_normal.getStartDelimiterPrefix() + e.m_normal.getStartDelimiter(), "<</");
+}
+
 // The candidate types at a '<': longest delimiter first, then the latest registered.
 class CandidateOrder : public ::testing::TestWithParam<CRow> {};
 
@@ -103,24 +119,20 @@ TEST(TagTypes, EveryOperationWithoutASourceAnswersNothingAndLogs) {
 TEST(TagFinders, NearestTagSkipsUnregisteredAndHiddenTags) {
     //          0123456789012345678901234567
     CPage page("< x><!-- <b> --><i></i>< y>");
-    CTag* pNext = CTag::findPreviousOrNextTag(page.get(), 0, SEARCH_NEXT);
-    ASSERT_NE(pNext, nullptr);
-    EXPECT_EQ(pNext->getTagType()->getDescription(), "comment");
-    pNext = CTag::findPreviousOrNextTag(page.get(), 5, SEARCH_NEXT);
-    ASSERT_NE(pNext, nullptr);
-    EXPECT_EQ(pNext->getName(), "i");
-    CTag* pPrevious = CTag::findPreviousOrNextTag(page.get(), 26, SEARCH_PREVIOUS);
-    ASSERT_NE(pPrevious, nullptr);
-    EXPECT_EQ(pPrevious->getBegin(), 19u);
-    EXPECT_EQ(CTag::findPreviousOrNextTag(page.get(), 2, SEARCH_PREVIOUS), nullptr);
-    CTag* pComment =
-        CTag::findPreviousOrNextTag(page.get(), 20, &StartTagTypes()->m_comment, SEARCH_PREVIOUS);
-    ASSERT_NE(pComment, nullptr);
-    EXPECT_EQ(pComment->getBegin(), 4u);
-    EXPECT_EQ(CTag::findPreviousOrNextTag(page.get(), 5, &StartTagTypes()->m_comment, SEARCH_NEXT), nullptr);
-    CTag* pEnd = CTag::findPreviousOrNextTag(page.get(), 0, &EndTagTypes()->m_normal, SEARCH_NEXT);
-    ASSERT_NE(pEnd, nullptr);
-    EXPECT_EQ(pEnd->getBegin(), 19u);
+    const CTagType* pComment = &StartTagTypes()->m_comment;
+    const std::tuple<TPos, const CTagType*, bool, TPos> rgCases[] = {
+        {0, nullptr, SEARCH_NEXT, 4},
+        {5, nullptr, SEARCH_NEXT, 16},
+        {26, nullptr, SEARCH_PREVIOUS, 19},
+        {2, nullptr, SEARCH_PREVIOUS, INVALID_POS},
+        {20, pComment, SEARCH_PREVIOUS, 4},
+        {5, pComment, SEARCH_NEXT, INVALID_POS},
+        {0, &EndTagTypes()->m_normal, SEARCH_NEXT, 19},
+        {27, nullptr, SEARCH_NEXT, INVALID_POS}};
+    for (const auto& [nFrom, pType, bNext, nExpected] : rgCases) {
+        CTag* pTag = CTag::findPreviousOrNextTag(page.get(), nFrom, pType, bNext);
+        EXPECT_EQ(pTag ? pTag->getBegin() : INVALID_POS, nExpected) << nFrom;
+    }
 }
 
 } // namespace
