@@ -221,6 +221,13 @@ TEST(DomElementOrder, HeadEndDependsOnWhetherTheBodyWasLookedAtFirst) {
         EXPECT_EQ(page.Apply(list),
                   csExpected.insert(bBodyFirst ? csPage.rfind("</head>") : csPage.find("</head>"), "@"));
     }
+    // A body at the very begin: no </head> can lie before it, so the head's own element counts.
+    CDomPage early("<body><head>x</head></body>");
+    CDOMSource dom(early.m_pointers);
+    ASSERT_FALSE(dom.getBody().isUndefined());
+    CBufferInstructionList list;
+    ASSERT_EQ(dom.getHead().appendContentData("@", &list), ERROR_SUCCESS);
+    EXPECT_EQ(early.Apply(list), "<body><head>x@</head></body>");
 }
 
 TEST(DomHostAddresses, WrongAddressesFallBackOrLeaveTheElementUndefined) {

@@ -91,7 +91,13 @@ TEST(SourceSearch, CaselessSearchesAgreeWithAPlainScan) {
         const TPos nBegin = csText.empty() ? 0 : rng() % (csText.size() / 3 + 1);
         CPage page(csText, nBegin);
         ASSERT_NE(page.get(), nullptr);
-        for (const std::string csPattern : s_rgPatterns) {
+        std::vector<std::string> vPatterns(std::begin(s_rgPatterns), std::end(s_rgPatterns));
+        for (size_t nLength : {1 + rng() % 11, 1 + rng() % 5}) { // short alphabets give long borders
+            vPatterns.emplace_back();
+            while (vPatterns.back().size() < nLength)
+                vPatterns.back() += "aAbB<>-"[rng() % 7];
+        }
+        for (const std::string& csPattern : vPatterns) {
             for (TPos nFrom = nBegin; nFrom <= csText.size(); ++nFrom) {
                 const TPos nLength = rng() % 12;
                 const TPos nLimit = std::min<TPos>(nFrom + nLength, csText.size());
