@@ -6,10 +6,6 @@ using namespace htmltest;
 
 namespace {
 
-std::string Describe(const CSegment* pSegment) {
-    return pSegment ? std::to_string(pSegment->getBegin()) + ":" + std::to_string(pSegment->getEnd()) : "-";
-}
-
 using htmltest::PrintTo;
 
 // Row: page, 1 when the tag at 0 keeps an attribute list (a rejected list leaves an unregistered tag),
@@ -44,27 +40,6 @@ TEST_P(StartTagAttributes, ParsesAsExpected) {
 
 INSTANTIATE_TEST_SUITE_P(Table, StartTagAttributes, ::testing::ValuesIn(ReadTable("attributes.txt")),
                          CRowName());
-
-TEST(StartTagAttributesEdge, ValuePositionsPointIntoThePage) {
-    //          0123456789012345678901
-    CPage page("<a href='abc' t=x u>");
-    CStartTag* pTag = static_cast<CStartTag*>(CTag::getTagAt(page.get(), 0));
-    ASSERT_NE(pTag, nullptr);
-    CAttributes* pList = pTag->getAttributes();
-    ASSERT_NE(pList, nullptr);
-    EXPECT_EQ(Describe(pList), "2:19");
-    ASSERT_TRUE(pList->get("HREF") && pList->get("t") && pList->get("u"));
-    // Attribute, value, value with its quotes.
-    for (const auto& [pszName, pszExpected] :
-         {std::pair{"href", "3:13 9:12 8:13"}, {"t", "14:17 16:17 16:17"}, {"u", "18:19 - -"}}) {
-        CAttribute* p = pList->get(pszName);
-        EXPECT_EQ(Describe(p) + " " + Describe(p->getValueSegment()) + " " +
-                      Describe(p->getValueSegmentIncludingQuotes()),
-                  pszExpected)
-            << pszName;
-    }
-    EXPECT_EQ(pList->get("missing"), nullptr);
-}
 
 TEST(StartTagAttributesEdge, HugeAttributeListIsLinearAndComplete) {
     std::string csText = "<div";

@@ -72,38 +72,25 @@ TEST(BufferInstruction, OwnsACopyOfItsText) {
 }
 
 TEST(BufferApply, RefusesEditsItCannotApplySafely) {
-    struct {
-        const char* pszName;
-        uint64_t qwPosition;
-        int32_t nType;
-        uint32_t dwLength;
-    } aCases[] = {
-        {"before the page", BEGIN - 1, 0, 0},
-        {"after the page", BEGIN + 7, 0, 0},
-        {"delete past the end", BEGIN + 4, 1, 3},
-    };
-    for (const auto& c : aCases) {
+    // Before the page, after it, a delete past its end, and overlapping deletes.
+    const std::vector<std::pair<uint64_t, uint32_t>> rgCases[] = {
+        {{BEGIN - 1, 0}}, {{BEGIN + 7, 0}}, {{BEGIN + 4, 3}}, {{BEGIN + 1, 3}, {BEGIN + 2, 1}}};
+    for (const auto& vEdits : rgCases) {
         CBufferInstructionList list;
-        auto sp = std::make_shared<CBufferInstruction>();
-        sp->m_nType = c.nType;
-        sp->m_qwPosition = c.qwPosition;
-        sp->m_dwLength = c.dwLength;
-        if (c.nType == 0)
-            sp->SetData("x");
-        ASSERT_EQ(list.Add(sp), 0u) << c.pszName;
-        std::string csOut = "stale";
-        std::string csError;
-        EXPECT_FALSE(ApplyBufferInstructions("abcdef", BEGIN, list, csOut, csError)) << c.pszName;
-        EXPECT_TRUE(csOut.empty()) << c.pszName;
-        EXPECT_FALSE(csError.empty()) << c.pszName;
+        for (const auto& [qwAt, dwLength] : vEdits) {
+            auto sp = std::make_shared<CBufferInstruction>();
+            sp->m_nType = dwLength ? BUFFER_INSTRUCTION_DELETE : BUFFER_INSTRUCTION_INSERT;
+            sp->m_qwPosition = qwAt;
+            sp->m_dwLength = dwLength;
+            sp->SetData(dwLength ? nullptr : "x");
+            ASSERT_EQ(list.Add(sp), 0u);
+        }
+        std::string csOut = "stale", csError;
+        EXPECT_FALSE(ApplyBufferInstructions("abcdef", BEGIN, list, csOut, csError))
+            << vEdits[0].first - BEGIN;
+        EXPECT_TRUE(csOut.empty());
+        EXPECT_FALSE(csError.empty());
     }
-    // Overlapping deletes: the second starts inside what the first removed.
-    CBufferInstructionList list;
-    DeleteHtmlStringAtPosition(BEGIN + 1, 3, &list);
-    DeleteHtmlStringAtPosition(BEGIN + 2, 1, &list);
-    std::string csOut;
-    std::string csError;
-    EXPECT_FALSE(ApplyBufferInstructions("abcdef", BEGIN, list, csOut, csError));
 }
 
 } // namespace

@@ -162,16 +162,13 @@ void ExpectWellFormed(CSource* pSource) {
                 EXPECT_LT(pSub->getEntry(i - 1).m_nPos + 1, entry.m_nPos + 1) << "unsorted at " << i;
                 EXPECT_FALSE(!entry.m_pTag && entry.m_bPreviousCompleted && entry.m_bNextCompleted)
                     << "idle record at " << entry.m_nPos;
-                if (entry.m_pTag) {
-                    EXPECT_EQ(entry.m_pTag->getBegin(), entry.m_nPos);
-                    if (pSub->getTagType()) {
-                        EXPECT_EQ(entry.m_pTag->getTagType(), pSub->getTagType());
-                    }
-                }
+                EXPECT_TRUE(!entry.m_pTag || entry.m_pTag->getBegin() == entry.m_nPos) << entry.m_nPos;
+                EXPECT_TRUE(!entry.m_pTag || !pSub->getTagType() ||
+                            entry.m_pTag->getTagType() == pSub->getTagType());
             }
-            if (i + 1 < pSub->size()) {
-                EXPECT_EQ(entry.m_bNextCompleted, pSub->getEntry(i + 1).m_bPreviousCompleted) << "gap " << i;
-            }
+            EXPECT_TRUE(i + 1 == pSub->size() ||
+                        entry.m_bNextCompleted == pSub->getEntry(i + 1).m_bPreviousCompleted)
+                << "gap " << i;
         }
     }
 }
@@ -188,9 +185,7 @@ void ExpectSameAnswers(const std::string& csText, TPos nBegin) {
             std::vector<std::string> vActual = Answers(page.get(), nOrder);
             SCOPED_TRACE("cache mode " + std::to_string(static_cast<int>(eMode)) + ", order " +
                          std::to_string(nOrder));
-            ASSERT_EQ(vActual.size(), vExpected.size());
-            for (size_t i = 0; i < vActual.size(); ++i)
-                ASSERT_EQ(vActual[i], vExpected[i]);
+            ASSERT_EQ(vActual, vExpected);
             ExpectWellFormed(page.get());
         }
     }
@@ -255,19 +250,6 @@ TEST(TagCache, SearchedStretchesAreNotScannedAgain) {
     CTag* pPrevious = CTag::findPreviousOrNextTag(page.get(), pNext->getBegin() - 1, SEARCH_PREVIOUS);
     ASSERT_NE(pPrevious, nullptr);
     EXPECT_EQ(pPrevious->getBegin(), 4u);
-}
-
-TEST(TagCache, RecordedUnregisteredTagsArePassedOver) {
-    CPage page("x </ b> y <p>z");
-    CTag* pOdd = CTag::getTagAt(page.get(), 2);
-    ASSERT_NE(pOdd, nullptr);
-    ASSERT_TRUE(pOdd->isUnregistered());
-    CTag* pNext = CTag::findPreviousOrNextTag(page.get(), 0, SEARCH_NEXT);
-    ASSERT_NE(pNext, nullptr);
-    EXPECT_EQ(pNext->getBegin(), 10u);
-    EXPECT_EQ(CTag::findPreviousOrNextTag(page.get(), 9, SEARCH_PREVIOUS), nullptr);
-    // The record of the odd tag survives the walks that passed it: the same object answers again.
-    EXPECT_EQ(CTag::getTagAt(page.get(), 2), pOdd);
 }
 
 TEST(TagCache, WalksDropRecordsThatTellNothing) {
