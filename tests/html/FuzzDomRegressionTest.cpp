@@ -11,9 +11,7 @@
 namespace {
 
 void ReplayAll(const std::filesystem::path& dir, size_t nMinimum) {
-    std::vector<std::filesystem::path> vFiles;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        vFiles.push_back(entry.path());
+    std::vector<std::filesystem::path> vFiles{std::filesystem::directory_iterator(dir), {}};
     std::sort(vFiles.begin(), vFiles.end());
     ASSERT_GE(vFiles.size(), nMinimum) << dir;
     for (const auto& path : vFiles) {

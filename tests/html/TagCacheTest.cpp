@@ -16,15 +16,6 @@ namespace {
 
 using htmltest::PrintTo;
 
-enum class ECacheMode { On, Off, AllTypesOnly, TypedOnly };
-
-void ApplyMode(CSource* pSource, ECacheMode eMode) {
-    if (eMode == ECacheMode::Off)
-        pSource->setCache(nullptr);
-    else if (eMode != ECacheMode::On)
-        pSource->setCacheSwitches(eMode == ECacheMode::AllTypesOnly, eMode == ECacheMode::TypedOnly);
-}
-
 CCache* CacheOf(CSource* pSource) {
     return static_cast<CCache*>(pSource->getCache());
 }
@@ -173,19 +164,19 @@ void ExpectWellFormed(CSource* pSource) {
     }
 }
 
+// The cache on, with only one of its switches on, and off, in several orders of questions.
 void ExpectSameAnswers(const std::string& csText, TPos nBegin) {
     for (int nOrder = 0; nOrder < 3; ++nOrder) {
         CPage reference(csText, nBegin);
         ASSERT_NE(reference.get(), nullptr);
-        ApplyMode(reference.get(), ECacheMode::Off);
+        reference.get()->setCache(nullptr);
         const std::vector<std::string> vExpected = Answers(reference.get(), nOrder);
-        for (ECacheMode eMode : {ECacheMode::On, ECacheMode::AllTypesOnly, ECacheMode::TypedOnly}) {
+        for (const auto& [bAllTypes, bTyped] : {std::pair{true, true}, {true, false}, {false, true}}) {
             CPage page(csText, nBegin);
-            ApplyMode(page.get(), eMode);
-            std::vector<std::string> vActual = Answers(page.get(), nOrder);
-            SCOPED_TRACE("cache mode " + std::to_string(static_cast<int>(eMode)) + ", order " +
+            page.get()->setCacheSwitches(bAllTypes, bTyped);
+            SCOPED_TRACE("switches " + std::to_string(bAllTypes) + std::to_string(bTyped) + ", order " +
                          std::to_string(nOrder));
-            ASSERT_EQ(vActual, vExpected);
+            ASSERT_EQ(Answers(page.get(), nOrder), vExpected);
             ExpectWellFormed(page.get());
         }
     }
