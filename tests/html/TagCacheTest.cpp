@@ -238,9 +238,8 @@ TEST(TagCache, SearchedStretchesAreNotScannedAgain) {
     EXPECT_EQ(pCache->getUncachedSearchCount(), nSearches);
     EXPECT_EQ(pCache->getUncachedLookupCount(), nLookups);
     // And backward over the same stretch: the tag before is found from the records of the first tags.
-    CTag* pPrevious = CTag::findPreviousOrNextTag(page.get(), pNext->getBegin() - 1, SEARCH_PREVIOUS);
-    ASSERT_NE(pPrevious, nullptr);
-    EXPECT_EQ(pPrevious->getBegin(), 4u);
+    EXPECT_EQ(Describe(CTag::findPreviousOrNextTag(page.get(), pNext->getBegin() - 1, SEARCH_PREVIOUS)),
+              "4:8:/normal:b");
 }
 
 TEST(TagCache, WalksDropRecordsThatTellNothing) {
@@ -303,10 +302,8 @@ INSTANTIATE_TEST_SUITE_P(Table, Bookends,
 TEST(TagCache, BackwardSearchClampsToTheLastByteAndNoCacheWithoutASource) {
     CPage page("<p>a</p>");
     CSubCache& all = CacheOf(page.get())->getAllTypesSubCache();
-    ASSERT_NE(all.findPreviousOrNextTag(100, SEARCH_PREVIOUS), nullptr);
-    EXPECT_EQ(all.findPreviousOrNextTag(100, SEARCH_PREVIOUS)->getBegin(), 4u);
-    ASSERT_NE(all.findPreviousOrNextTag(0, SEARCH_NEXT), nullptr);
-    EXPECT_EQ(all.findPreviousOrNextTag(0, SEARCH_NEXT)->getBegin(), 0u);
+    EXPECT_EQ(Describe(all.findPreviousOrNextTag(100, SEARCH_PREVIOUS)), "4:8:/normal:p");
+    EXPECT_EQ(Describe(all.findPreviousOrNextTag(0, SEARCH_NEXT)), "0:3:normal:p");
     CLogCapture log;
     EXPECT_EQ(CCache::CREATE_NEW_INST(nullptr), nullptr);
     EXPECT_TRUE(log.Contains("[CCache::CREATE_NEW_INST] pSource is 0."));
