@@ -21,6 +21,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace domfuzz {
 
@@ -50,15 +51,10 @@ inline const char* AddressAt(const char* pBegin, int64_t nOffset) {
 
 // Where the host would find the text (caseless), or none.
 inline const char* Locate(const std::string& csPage, const char* pBegin, const char* pszText) {
-    const size_t n = std::strlen(pszText);
-    for (size_t i = 0; i + n <= csPage.size(); ++i) {
-        size_t j = 0;
-        while (j < n && FoldCase(static_cast<unsigned char>(csPage[i + j])) ==
-                            FoldCase(static_cast<unsigned char>(pszText[j])))
-            ++j;
-        if (j == n)
+    const std::string_view svText(pszText);
+    for (size_t i = 0; i + svText.size() <= csPage.size(); ++i)
+        if (EqualsCaseless(std::string_view(csPage).substr(i, svText.size()), svText))
             return pBegin + i;
-    }
     return nullptr;
 }
 
@@ -170,19 +166,15 @@ inline void Run(const std::string& csPage, const CInput& in, bool bHeader) {
     CCommonPointers pointers;
     pointers.m_pDataBegin = pBegin;
     pointers.m_pDataLast = AddressAt(pBegin, nSize - 1);
-    if (bHeader && (in.m_nFlags & 0x80)) {
-        pointers.m_pHtmlStartTag = Locate(csPage, pBegin, "<html");
-        pointers.m_pHeadStartTag = Locate(csPage, pBegin, "<head");
-        pointers.m_pHeadEndTag = Locate(csPage, pBegin, "</head");
-        pointers.m_pBodyStartTag = Locate(csPage, pBegin, "<body");
-        pointers.m_pBodyEndTag = Locate(csPage, pBegin, "</body");
-    } else if (bHeader) {
-        const char** rgTargets[6] = {&pointers.m_pHtmlDataBegin, &pointers.m_pHtmlStartTag,
-                                     &pointers.m_pHeadStartTag,  &pointers.m_pHeadEndTag,
-                                     &pointers.m_pBodyStartTag,  &pointers.m_pBodyEndTag};
-        for (int i = 0; i < 6; ++i)
-            if (in.m_nFlags & (1 << i))
-                *rgTargets[i] = AddressAt(pBegin, static_cast<int64_t>(in.m_rgOffsets[i] % (nSize + 8)) - 4);
+    const char** rgTargets[6] = {&pointers.m_pHtmlDataBegin, &pointers.m_pHtmlStartTag,
+                                 &pointers.m_pHeadStartTag,  &pointers.m_pHeadEndTag,
+                                 &pointers.m_pBodyStartTag,  &pointers.m_pBodyEndTag};
+    static const char* const s_rgTexts[6] = {nullptr, "<html", "<head", "</head", "<body", "</body"};
+    for (int i = 0; bHeader && i < 6; ++i) {
+        if (in.m_nFlags & 0x80)
+            *rgTargets[i] = s_rgTexts[i] ? Locate(csPage, pBegin, s_rgTexts[i]) : nullptr;
+        else if (in.m_nFlags & (1 << i))
+            *rgTargets[i] = AddressAt(pBegin, static_cast<int64_t>(in.m_rgOffsets[i] % (nSize + 8)) - 4);
     }
 
     CDOMSource dom(pointers);

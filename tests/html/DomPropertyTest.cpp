@@ -4,19 +4,13 @@
 #include "HtmlTestSupport.h"
 
 #include "abi/HostAbi.h"
+#include "fuzz/html/DomFuzzHarness.h"
 #include "host/common/BufferApply.h"
 #include "html/CBufferInstruction.h"
 #include "html/CDOMSource.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 #include <random>
-#include <string>
-#include <string_view>
-#include <vector>
 
 namespace {
 
@@ -36,6 +30,15 @@ struct CGenPage {
     size_t nHtmlContentEnd = 0, nHeadContentEnd = 0, nBodyContentEnd = 0;
     std::vector<CGenScript> vScripts; // in the head, in order
 };
+
+// The pieces of a kind ("filler" of the head, "body") that generated pages are made of.
+std::vector<std::string> Pieces(const char* pszKind) {
+    std::vector<std::string> v;
+    for (const htmltest::CRow& r : htmltest::ReadTable("generated-pieces.txt"))
+        if (r[0] == pszKind)
+            v.push_back(r[1]);
+    return v;
+}
 
 class CGenerator {
 public:
@@ -93,104 +96,61 @@ public:
 
     uint32_t Next(uint32_t nBound) { return std::uniform_int_distribution<uint32_t>(0, nBound - 1)(m_rng); }
     bool Chance(uint32_t nPercent) { return Next(100) < nPercent; }
-    template <size_t N> const char* Pick(const char* const (&rg)[N]) { return rg[Next(N)]; }
+    template <class T, size_t N> const T& Pick(const T (&rg)[N]) { return rg[Next(N)]; }
+    const std::string& Pick(const std::vector<std::string>& v) {
+        return v[Next(static_cast<uint32_t>(v.size()))];
+    }
 
 private:
     void AddHeadContent(CGenPage& page) {
         std::string& s = page.csText;
-        static const char* const s_rgFillers[] = {
-            "<title>Mail</title>",
-            "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">",
-            "<link type=\"text/css\" rel=\"stylesheet\" href=\"/owa/8.1.240.5/themes/base/premium.css\">",
-            "<!-- <script src=\"hidden.js\"></script> </head> <body> -->",
-            "\n  ",
-            "<style>p { color: red }</style>",
-        };
+        static const std::vector<std::string> s_vFillers = Pieces("filler");
         static const char* const s_rgValues[] = {"/owa/8.1.240.5/scripts/premium/uglobal.js", "x.js",
                                                  "a&amp;b.js", "", "/owa/scripts/basic/startpage.js"};
-        const uint32_t nItems = Next(8);
-        for (uint32_t i = 0; i < nItems; ++i) {
+        // A script: its opening, the src name as written (null: none), the value's quote ("": unquoted, null:
+        // no value), its closing. The unclosed one needs nothing after it closed for the head to end where it
+        // does.
+        static const std::tuple<const char*, const char*, const char*, const char*> s_rgForms[] = {
+            {"<script type=\"text/javascript\" ", "src", "\"", "></script>"},
+            {"<SCRIPT ", "SRC", "'", "></SCRIPT>"},
+            {"<script ", "src", "", "></script>"},
+            {"<script defer ", "src", nullptr, "></script>"},
+            {"<script defer ", "Src", nullptr, " ></script>"},
+            {"<Script language=javascript>var a = 1;", nullptr, nullptr, "</Script>"},
+            {"<script>", nullptr, nullptr, ""}};
+        for (uint32_t i = 0, nItems = Next(8); i < nItems; ++i) {
             if (Chance(40)) {
-                s += Pick(s_rgFillers);
+                s += Pick(s_vFillers);
                 continue;
             }
+            const auto& [pszOpen, pszName, pszQuote, pszClose] = Pick(s_rgForms);
             CGenScript script;
-            std::string csValue = Pick(s_rgValues);
-            switch (Next(6)) {
-            case 0:
-                s += "<script type=\"text/javascript\" ";
-                script = WithSrc(s, "src", "\"", csValue);
-                s += "></script>";
-                break;
-            case 1:
-                s += "<SCRIPT ";
-                script = WithSrc(s, "SRC", "'", csValue);
-                s += "></SCRIPT>";
-                break;
-            case 2:
-                s += "<script ";
-                script = WithSrc(s, "src", "", csValue.empty() ? "y.js" : csValue);
-                s += "></script>";
-                break;
-            case 3:
-                s += "<script defer ";
-                script = Valueless(s, Chance(50) ? "src" : "Src");
-                s += Chance(50) ? "></script>" : " ></script>";
-                break;
-            case 4:
-                s += "<Script language=javascript>var a = 1;</Script>";
-                break;
-            default:
-                s += "<script>";
-                break; // unclosed: nothing after it needs it closed for the head to end where it does
+            s += pszOpen;
+            if (pszName) {
+                script.bHasSrc = true;
+                script.csNameAsWritten = pszName;
+                script.nAttributeBegin = s.size();
+                s += pszName;
             }
+            if (pszName && pszQuote) {
+                script.bHasValue = true;
+                script.csValue = Pick(s_rgValues);
+                if (!*pszQuote && script.csValue.empty())
+                    script.csValue = "y.js";
+                s += std::string("=") + pszQuote;
+                script.nValueBegin = s.size();
+                s += script.csValue + pszQuote;
+            }
+            s += pszClose;
             page.vScripts.push_back(script);
         }
     }
 
-    static CGenScript WithSrc(std::string& s, const char* pszName, const char* pszQuote,
-                              const std::string& csValue) {
-        CGenScript script;
-        script.bHasSrc = true;
-        script.bHasValue = true;
-        script.csValue = csValue;
-        script.csNameAsWritten = pszName;
-        script.nAttributeBegin = s.size();
-        s += pszName;
-        s += "=";
-        s += pszQuote;
-        script.nValueBegin = s.size();
-        s += csValue;
-        s += pszQuote;
-        return script;
-    }
-
-    static CGenScript Valueless(std::string& s, const char* pszName) {
-        CGenScript script;
-        script.bHasSrc = true;
-        script.csNameAsWritten = pszName;
-        script.nAttributeBegin = s.size();
-        s += pszName;
-        return script;
-    }
-
     void AddBodyContent(std::string& s) {
-        static const char* const s_rgPieces[] = {
-            "<div id=\"divTop\">",
-            "</div>",
-            "<a href=\"?ae=Item\">New</a>",
-            "<p>text &amp; more",
-            "<table><tr><td>one<td>two</table>",
-            "<!-- c -->",
-            "<br>",
-            "plain text ",
-            "<input type=hidden value>",
-            "<img src=\"x.gif\" alt=''>",
-            "<span>x</span>",
-        };
+        static const std::vector<std::string> s_vPieces = Pieces("body");
         const uint32_t nItems = Next(12);
         for (uint32_t i = 0; i < nItems; ++i)
-            s += Pick(s_rgPieces);
+            s += Pick(s_vPieces);
     }
 
     std::mt19937 m_rng;
@@ -227,11 +187,6 @@ std::string ApplyModel(const std::string& csPage, std::vector<CModelEdit> vEdits
     return csOut;
 }
 
-const char* AddressAt(const std::string& csText, int64_t nOffset) {
-    return reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(csText.data()) +
-                                         static_cast<uintptr_t>(nOffset));
-}
-
 // Where the host finds the text (caseless), from nFrom on, passing over comments as the parser does.
 const char* FindOutsideComments(const std::string& csText, const char* pszText, size_t nFrom) {
     const std::string_view csNeedle(pszText);
@@ -253,16 +208,17 @@ struct CHostRecord {
     CCommonPointers m_pointers;
     CHostRecord(const std::string& csText, size_t nHtmlBegin, bool bLocate) {
         m_pointers.m_pDataBegin = csText.data();
-        m_pointers.m_pDataLast = AddressAt(csText, static_cast<int64_t>(csText.size()) - 1);
+        m_pointers.m_pDataLast = domfuzz::AddressAt(csText.data(), static_cast<int64_t>(csText.size()) - 1);
         if (nHtmlBegin > 0)
             m_pointers.m_pHtmlDataBegin = csText.data() + nHtmlBegin;
         if (!bLocate)
             return;
-        m_pointers.m_pHtmlStartTag = FindOutsideComments(csText, "<html", nHtmlBegin);
-        m_pointers.m_pHeadStartTag = FindOutsideComments(csText, "<head", nHtmlBegin);
-        m_pointers.m_pHeadEndTag = FindOutsideComments(csText, "</head", nHtmlBegin);
-        m_pointers.m_pBodyStartTag = FindOutsideComments(csText, "<body", nHtmlBegin);
-        m_pointers.m_pBodyEndTag = FindOutsideComments(csText, "</body", nHtmlBegin);
+        for (auto [ppAddress, pszText] : {std::pair{&m_pointers.m_pHtmlStartTag, "<html"},
+                                          {&m_pointers.m_pHeadStartTag, "<head"},
+                                          {&m_pointers.m_pHeadEndTag, "</head"},
+                                          {&m_pointers.m_pBodyStartTag, "<body"},
+                                          {&m_pointers.m_pBodyEndTag, "</body"}})
+            *ppAddress = FindOutsideComments(csText, pszText, nHtmlBegin);
     }
 };
 
@@ -292,7 +248,6 @@ TEST(DomProperty, RandomPagesWithRandomEditsGiveTheExpectedText) {
         ASSERT_EQ(head.isUndefined(), !page.bHead) << page.csText;
         ASSERT_EQ(body.isUndefined(), !page.bBody) << page.csText;
 
-        std::vector<CGenScript> vScripts;
         if (page.bHead) {
             CDOMStartTagVector tags = head.getStartTagsByTagName("SCRIPT");
             ASSERT_EQ(tags.size(), page.vScripts.size()) << page.csText;
@@ -316,15 +271,15 @@ TEST(DomProperty, RandomPagesWithRandomEditsGiveTheExpectedText) {
         for (uint32_t nEdit = 0; nEdit < nEdits; ++nEdit) {
             const std::string csText = "[" + std::to_string(nEdit) + "]";
             const uint32_t nKind = gen.Next(4);
-            if (nKind == 0 && page.bHead) {
-                ASSERT_EQ(head.appendContentData(csText.c_str(), &list), ERROR_SUCCESS);
-                vModel.push_back({page.nHeadContentEnd, BUFFER_INSTRUCTION_INSERT, csText, 0, vModel.size()});
-            } else if (nKind == 1 && page.bBody) {
-                ASSERT_EQ(body.appendContentData(csText.c_str(), &list), ERROR_SUCCESS);
-                vModel.push_back({page.nBodyContentEnd, BUFFER_INSTRUCTION_INSERT, csText, 0, vModel.size()});
-            } else if (nKind == 2 && page.bHtml) {
-                ASSERT_EQ(html.appendContentData(csText.c_str(), &list), ERROR_SUCCESS);
-                vModel.push_back({page.nHtmlContentEnd, BUFFER_INSTRUCTION_INSERT, csText, 0, vModel.size()});
+            const std::tuple<CDOMElement*, size_t, bool> rgElements[] = {
+                {&head, page.nHeadContentEnd, page.bHead},
+                {&body, page.nBodyContentEnd, page.bBody},
+                {&html, page.nHtmlContentEnd, page.bHtml}};
+            if (nKind < 3 && std::get<2>(rgElements[nKind])) {
+                ASSERT_EQ(std::get<0>(rgElements[nKind])->appendContentData(csText.c_str(), &list),
+                          ERROR_SUCCESS);
+                vModel.push_back(
+                    {std::get<1>(rgElements[nKind]), BUFFER_INSTRUCTION_INSERT, csText, 0, vModel.size()});
             } else if (nKind == 3 && !page.vScripts.empty()) {
                 const size_t nScript = gen.Next(static_cast<uint32_t>(page.vScripts.size()));
                 const CGenScript& script = page.vScripts[nScript];
@@ -364,79 +319,27 @@ TEST(DomProperty, RandomPagesWithRandomEditsGiveTheExpectedText) {
     EXPECT_GT(nExceptions, 10u);
 }
 
-TEST(DomProperty, WrongHostAddressesNeverBreakThePage) {
+TEST(DomProperty, GeneratedPagesWithAnyHostAddressesPassTheHarness) {
+    // Random header bytes: host addresses right, wrong, below the data or past its end, or located as the
+    // host does, and any order of the element getters.
     CGenerator gen(4242);
     for (int nRound = 0; nRound < 300; ++nRound) {
-        SCOPED_TRACE("round " + std::to_string(nRound));
-        const CGenPage page = gen.Generate();
-        const std::string& csText = page.csText;
-        const int64_t nSize = static_cast<int64_t>(csText.size());
-        auto address = [&]() -> const char* {
-            int64_t nOffset = 0;
-            switch (gen.Next(5)) {
-            case 0:
-                return nullptr;
-            case 1:
-                nOffset = -1 - static_cast<int64_t>(gen.Next(1000)); // below the data
-                break;
-            case 2:
-                nOffset = nSize + static_cast<int64_t>(gen.Next(1000)); // past the end
-                break;
-            case 3: {
-                size_t n = csText.find('<', gen.Next(static_cast<uint32_t>(csText.size() + 1)));
-                nOffset = n == std::string::npos ? 0 : static_cast<int64_t>(n); // some tag
-                break;
-            }
-            default:
-                nOffset = gen.Next(static_cast<uint32_t>(csText.size() + 1)); // anywhere
-            }
-            return AddressAt(csText, nOffset);
-        };
-        CCommonPointers pointers;
-        pointers.m_pDataBegin = csText.data();
-        pointers.m_pDataLast = AddressAt(csText, nSize - 1);
-        pointers.m_pHtmlDataBegin = gen.Chance(70) ? nullptr : address();
-        pointers.m_pHtmlStartTag = address();
-        pointers.m_pHeadStartTag = address();
-        pointers.m_pHeadEndTag = address();
-        pointers.m_pBodyStartTag = address();
-        pointers.m_pBodyEndTag = address();
-
-        CDOMSource dom(pointers);
-        if (dom.isUndefined()) {
-            // Only an HTML begin past the end can make the source fail.
-            EXPECT_GT(reinterpret_cast<uintptr_t>(pointers.m_pHtmlDataBegin),
-                      reinterpret_cast<uintptr_t>(pointers.m_pDataLast) + 1);
-            EXPECT_THROW(dom.getBody(), CDOMParserUndefinedObjectException);
-            continue;
-        }
-        const TPos nBegin = dom.getBeginPos();
-        CBufferInstructionList list;
-        for (int nWhich : {static_cast<int>(gen.Next(3)), 0, 1, 2}) {
-            CDOMElement element = nWhich == 0 ? dom.getHtml() : nWhich == 1 ? dom.getHead() : dom.getBody();
-            if (element.isUndefined())
-                continue;
-            EXPECT_GE(element.getBeginPos(), nBegin);
-            EXPECT_LT(element.getBeginPos(), csText.size());
-            CDOMStartTagVector scripts = element.getStartTagsByTagName("script");
-            for (size_t i = 0; i < scripts.size(); ++i) {
-                CDOMAttribute src = scripts.at(i).getAttribute("src");
-                if (!src.isUndefined() && src.hasValue()) {
-                    EXPECT_LE(src.getValueEndPos(), csText.size());
-                }
-            }
-            EXPECT_EQ(element.appendContentData("@", &list), ERROR_SUCCESS);
-        }
-        std::string csOut, csError;
-        EXPECT_TRUE(
-            ApplyBufferInstructions(csText, reinterpret_cast<uintptr_t>(csText.data()), list, csOut, csError))
-            << csError;
+        std::string csInput;
+        for (size_t i = 0; i < domfuzz::HEADER_SIZE; ++i)
+            csInput += static_cast<char>(gen.Next(256));
+        csInput += gen.Generate().csText;
+        EXPECT_TRUE(domfuzz::RunInput(reinterpret_cast<const uint8_t*>(csInput.data()), csInput.size()))
+            << "round " << nRound;
     }
 }
 
 TEST(DomFixture, PremiumPageEditsLikeTheForm) {
     const std::string csPage = htmltest::ReadFixture("dom/premium_start.html");
     ASSERT_FALSE(csPage.empty());
+    std::string csExpected = csPage;
+    csExpected.insert(csExpected.find("</body>"), "<div id=\"bkDlg\"></div>");
+    csExpected.insert(csExpected.find("uglobal.js"), "bk/");
+    csExpected.insert(csExpected.find("</head>"), "<script>var g=1;</script>");
     for (bool bLocate : {false, true}) {
         SCOPED_TRACE(bLocate ? "host located" : "lazy");
         CHostRecord host(csPage, 0, bLocate);
@@ -444,30 +347,20 @@ TEST(DomFixture, PremiumPageEditsLikeTheForm) {
         const TPos nTemplate = dom.scanForString("<!-- OwaPage = ", dom.getBeginPos());
         ASSERT_NE(nTemplate, INVALID_POS);
         EXPECT_EQ(dom.substringData(nTemplate + 15, 25), "ASP.auth_owa_premium -->\n");
-
         CBufferInstructionList list;
         CDOMElement head = dom.getHead();
         ASSERT_EQ(head.appendContentData("<script>var g=1;</script>", &list), ERROR_SUCCESS);
         CDOMStartTagVector scripts = head.getStartTagsByTagName("SCRIPT");
         ASSERT_EQ(scripts.size(), 3u);
-        bool bPrefixed = false;
-        for (size_t i = 0; i < scripts.size() && !bPrefixed; ++i) {
+        size_t nPrefixed = 0;
+        for (size_t i = 0; i < scripts.size(); ++i) {
             CDOMAttribute src = scripts.at(i).getAttribute("src");
-            if (src.isUndefined() || !src.hasValue())
-                continue;
-            const size_t nFile = src.getValue().find("uglobal.js");
-            if (nFile == std::string::npos)
-                continue;
-            ASSERT_EQ(src.insertValueData(nFile, "bk/", &list), ERROR_SUCCESS);
-            bPrefixed = true;
+            const size_t nFile = src.isUndefined() ? std::string::npos : src.getValue().find("uglobal.js");
+            if (nFile != std::string::npos && src.insertValueData(nFile, "bk/", &list) == ERROR_SUCCESS)
+                ++nPrefixed;
         }
-        ASSERT_TRUE(bPrefixed);
+        EXPECT_EQ(nPrefixed, 1u);
         ASSERT_EQ(dom.getBody().appendContentData("<div id=\"bkDlg\"></div>", &list), ERROR_SUCCESS);
-
-        std::string csExpected = csPage;
-        csExpected.insert(csExpected.find("</body>"), "<div id=\"bkDlg\"></div>");
-        csExpected.insert(csExpected.find("uglobal.js"), "bk/");
-        csExpected.insert(csExpected.find("</head>"), "<script>var g=1;</script>");
         std::string csOut, csError;
         ASSERT_TRUE(ApplyBufferInstructions(csPage, reinterpret_cast<uintptr_t>(csPage.data()), list, csOut,
                                             csError));

@@ -1,74 +1,92 @@
 #include "HtmlTestSupport.h"
 
-#include "log/Log.h"
-
+#include <cctype>
 #include <fstream>
-#include <mutex>
+#include <iterator>
 #include <sstream>
 
 namespace htmltest {
-
-namespace {
-std::mutex g_mutex;
-std::vector<std::string> g_vLines;
-
-void CaptureSink(const char* pszText) {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    g_vLines.emplace_back(pszText ? pszText : "");
-}
-
-PFN_LOG_SINK g_pfnPreviousSink = nullptr;
-DWORD g_dwPreviousLevel = 0;
-} // namespace
-
-CLogCapture::CLogCapture() {
-    g_pfnPreviousSink = GetLogSink();
-    g_dwPreviousLevel = GetLogLevel();
-    clear();
-    SetLogSink(&CaptureSink);
-    SetLogLevel(LOG_LEVEL_ON);
-}
-
-CLogCapture::~CLogCapture() {
-    SetLogLevel(g_dwPreviousLevel);
-    SetLogSink(g_pfnPreviousSink);
-}
-
-const std::vector<std::string>& CLogCapture::lines() const {
-    return g_vLines;
-}
-
-bool CLogCapture::contains(const std::string& csText) const {
-    return count(csText) > 0;
-}
-
-size_t CLogCapture::count(const std::string& csText) const {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    size_t n = 0;
-    for (const std::string& csLine : g_vLines)
-        if (csLine.find(csText) != std::string::npos)
-            ++n;
-    return n;
-}
-
-void CLogCapture::clear() {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    g_vLines.clear();
-}
 
 CPage::CPage(std::string csText, TPos nBegin) : m_csText(std::move(csText)) {
     m_pSource = CSource::CREATE_NEW_INST(m_csText.data(), nBegin, m_csText.size());
 }
 
-std::string ReadFixture(const std::string& csName) {
-    std::ifstream in(std::string(WK_TEST_DATA_DIR) + "/html/" + csName, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+std::string ReadFile(const std::string& csPath) {
+    std::ifstream in(csPath, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-CStartTag* FirstStartTag(CSource* pSource, const std::string& csName, TPos nFrom) {
-    return CStartTag::findPreviousOrNext(pSource, nFrom, csName, SEARCH_NEXT);
+std::string ReadFixture(const std::string& csName) {
+    return ReadFile(std::string(WK_TEST_DATA_DIR) + "/html/" + csName);
+}
+
+TPos CRow::pos(size_t n) const {
+    return operator[](n) == "-" ? INVALID_POS : static_cast<TPos>(std::stoull(operator[](n)));
+}
+
+std::vector<CRow> ReadTable(const std::string& csName) {
+    std::vector<CRow> vRows;
+    std::istringstream in(ReadFixture(csName));
+    for (std::string csLine; std::getline(in, csLine);) {
+        if (csLine.empty() || csLine.starts_with("# "))
+            continue;
+        CRow row;
+        std::istringstream fields(csLine);
+        for (std::string csField; std::getline(fields, csField, '|');) {
+            std::string csDecoded;
+            for (size_t i = 0; i < csField.size(); ++i) {
+                const bool bBreak = csField[i] == '\\' && i + 1 < csField.size() && csField[i + 1] == 'n';
+                csDecoded += bBreak ? '\n' : csField[i];
+                i += bBreak ? 1 : 0;
+            }
+            row.m_vFields.push_back(csDecoded);
+        }
+        if (csLine.back() == '|')
+            row.m_vFields.emplace_back();
+        vRows.push_back(std::move(row));
+    }
+    return vRows;
+}
+
+CStartTag* NthStartTag(CSource* pSource, const std::string& csName, int n) {
+    CStartTag* pTag = nullptr;
+    for (TPos nPos = pSource->getBegin(); n-- >= 0; nPos = pTag->getEnd())
+        if (!(pTag = CStartTag::findPreviousOrNext(pSource, nPos, csName, SEARCH_NEXT)))
+            return nullptr;
+    return pTag;
+}
+
+std::string TestName(const std::string& csDescription) {
+    std::string csName;
+    bool bUpper = true;
+    for (char c : csDescription) {
+        const bool bAlnum = std::isalnum(static_cast<unsigned char>(c)) != 0;
+        if (bAlnum)
+            csName += bUpper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+        bUpper = !bAlnum;
+    }
+    return csName;
+}
+
+std::string Repeated(const std::string& csText, int nTimes) {
+    std::string cs;
+    while (nTimes-- > 0)
+        cs += csText;
+    return cs;
+}
+
+std::string FragmentPage(std::mt19937& rng, size_t nMaxPieces) {
+    static const std::vector<CRow> s_vFragments = ReadTable("fragments.txt");
+    const size_t nFragments = s_vFragments.size();
+    std::string csText;
+    for (size_t i = 0, nPieces = rng() % (nMaxPieces + 1); i < nPieces; ++i) {
+        const size_t k = rng() % (nFragments + 1);
+        if (k == nFragments)
+            csText.push_back('\0');
+        else
+            csText += s_vFragments[k][0];
+    }
+    return csText;
 }
 
 } // namespace htmltest

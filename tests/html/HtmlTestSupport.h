@@ -1,27 +1,18 @@
-// Helpers of the parser tests: a source over a text, and a capture of the diagnostic log's lines.
+// Helpers of the parser tests: a source over a text, fixtures, and pages made of random tag fragments.
 #pragma once
 
+#include "host/testing/TestHost.h"
 #include "html/CElement.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
 namespace htmltest {
-
-// Turns the log on and collects its lines for the life of the object.
-class CLogCapture {
-public:
-    CLogCapture();
-    ~CLogCapture();
-    const std::vector<std::string>& lines() const;
-    // True when some line contains the text.
-    bool contains(const std::string& csText) const;
-    size_t count(const std::string& csText) const;
-    void clear();
-};
 
 // A page and the source over it; the page text lives as long as the source.
 struct CPage {
@@ -31,10 +22,56 @@ struct CPage {
     CSource* get() const { return m_pSource.get(); }
 };
 
-// Reads a fixture from tests/data/html.
+// Reads a file, or a file of tests/data/html.
+std::string ReadFile(const std::string& csPath);
 std::string ReadFixture(const std::string& csName);
 
-// The first start tag at or after the position (any name), or null.
-CStartTag* FirstStartTag(CSource* pSource, const std::string& csName, TPos nFrom = 0);
+// The n-th start tag with the name (0-based) from the source begin, or null.
+CStartTag* NthStartTag(CSource* pSource, const std::string& csName, int n = 0);
+
+// The text nTimes over.
+std::string Repeated(const std::string& csText, int nTimes);
+
+// Up to nMaxPieces fragments that mean something to the parser (delimiters, names, quotes, NUL bytes).
+std::string FragmentPage(std::mt19937& rng, size_t nMaxPieces);
+
+// A row of a table read from tests/data/html: fields separated by '|', the first the row's name, "\n" a line
+// break. Lines that are empty or start with "# " are skipped.
+struct CRow {
+    std::vector<std::string> m_vFields;
+    const std::string& operator[](size_t n) const { return m_vFields.at(n); }
+    // A number; "-" is INVALID_POS.
+    TPos pos(size_t n) const;
+};
+std::vector<CRow> ReadTable(const std::string& csName);
+
+// A row description as a test name: letters and digits, each word capitalised ("no head" gives "NoHead").
+std::string TestName(const std::string& csDescription);
+
+// Names the rows of a table test after their first field or their pszName.
+inline std::string RowName(const CRow& row) {
+    return row[0];
+}
+template <class T> std::string RowName(const T& row) {
+    return row.pszName;
+}
+// Prints a row as its name, so that the test listing (and the names ctest takes from it) stays readable. A
+// test file whose rows are its own structs brings the template in with "using htmltest::PrintTo;".
+inline void PrintTo(const CRow& row, std::ostream* pOut) {
+    *pOut << row[0];
+}
+template <class T>
+requires requires(const T& row) {
+    row.pszName;
+}
+void PrintTo(const T& row, std::ostream* pOut) {
+    *pOut << row.pszName;
+}
+
+struct CRowName {
+    template <class T> std::string operator()(const ::testing::TestParamInfo<T>& info) const {
+        return TestName(RowName(info.param));
+    }
+};
 
 } // namespace htmltest
