@@ -72,8 +72,8 @@ DWORD CGeneralSettings::Init(const char* pszProductName, const char* pszModuleFi
     m_handler.SetRegistryKey(m_csRegistryKey);
 
     std::string csError;
-    const bool bSucceeded = LoadSettings(pszModuleFileName, pszResourceModuleName, csError, nFolderLevels);
-    if (bSucceeded) {
+    const bool bLoaded = LoadSettings(pszModuleFileName, pszResourceModuleName, csError, nFolderLevels);
+    if (bLoaded) {
         m_csModuleFileName = pszModuleFileName;
         InitLog(pszModuleFileName, SETTINGS_GROUP_GENERAL);
         DWORD dwRsaError = m_rsaLoader.Load();
@@ -84,6 +84,7 @@ DWORD CGeneralSettings::Init(const char* pszProductName, const char* pszModuleFi
         LogModuleVersion();
         LogSslOffloading();
     }
+    const bool bSucceeded = bLoaded && InitProduct(csError);
 
     m_bInitialized = bSucceeded;
     LogMessage("General Settings %s initialization %s", bSucceeded ? "successful" : "failed",

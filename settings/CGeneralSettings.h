@@ -55,6 +55,9 @@ public:
     bool RefreshSettingsIfChanged(bool& bChanged);
     // Re-reads the EWS address (setting 38).
     virtual bool InitEWSUrl() { return true; }
+    // What a product starts beside the general settings, before the start is reported; false with the reason
+    // in csError refuses the start.
+    virtual bool InitProduct(std::string& /*csError*/) { return true; }
     bool GetLinkCriteriaSettingsID(DWORD dwCriteria, DWORD& dwGroup);
     DWORD CheckByPassList(bool& bExcluded);
     std::string GetEwsUrl() { return m_handler.GetEwsUrl(); }

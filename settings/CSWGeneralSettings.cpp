@@ -5,6 +5,7 @@
 #include "settings/SettingIds.h"
 
 #include <algorithm>
+#include <cstdio>
 
 // The log texts of one cache's initialisation.
 struct CSWGeneralSettings::CCacheTexts {
@@ -35,16 +36,15 @@ DWORD CSWGeneralSettings::Init(const char* pszProductName, const char* pszModule
     // Files, the event source, the caches and the log belong to the process, not to whoever the calling
     // thread serves.
     CRevertToSelfScope processIdentity;
-    DWORD dwResult = CGeneralSettings::Init(pszProductName, pszModuleFileName, pszResourceModuleName,
-                                            pszRegistryKey, nFolderLevels);
-    if (dwResult)
-        dwResult = InitEWSUrl() ? TRUE : FALSE;
-    if (dwResult)
-        dwResult = InitializeCaches() ? TRUE : FALSE;
-    return dwResult;
+    return CGeneralSettings::Init(pszProductName, pszModuleFileName, pszResourceModuleName, pszRegistryKey,
+                                  nFolderLevels);
 }
 
-bool CSWGeneralSettings::InitializeCaches() {
+bool CSWGeneralSettings::InitProduct(std::string& csError) {
+    return InitEWSUrl() && InitializeCaches(csError);
+}
+
+bool CSWGeneralSettings::InitializeCaches(std::string& csError) {
     static const CCacheTexts s_core = {CORE_MAX_ITEMS_MISSING, CORE_LIFETIME_MISSING, CORE_INSTANTIATE_FAILED,
                                        CORE_CREATE_FAILED};
     static const CCacheTexts s_commonFolderId = {
@@ -67,20 +67,21 @@ bool CSWGeneralSettings::InitializeCaches() {
         "[CSWGeneralSettings::InitializeRecipientSmtpCache] CreateCache failed"};
 
     return InitializeCache(m_coreCache, m_csCoreCacheName.c_str(), ID_CORE_MAX_CACHE_ITEMS,
-                           ID_CORE_CACHE_LIFETIME, s_core) &&
+                           ID_CORE_CACHE_LIFETIME, s_core, csError) &&
            InitializeCache(m_adUserConfigCache, AD_USER_CONFIG_CACHE_NAME, ID_MAX_CACHE_ITEMS,
-                           ID_CACHE_LIFETIME, s_core) &&
+                           ID_CACHE_LIFETIME, s_core, csError) &&
            InitializeCache(m_commonFolderIdCache, COMMON_FOLDER_ID_CACHE_NAME,
                            ID_COMMONFOLDERID_MAX_CACHE_ITEMS, ID_COMMONFOLDERID_CACHE_LIFETIME,
-                           s_commonFolderId) &&
+                           s_commonFolderId, csError) &&
            InitializeCache(m_recipientSmtpCache, RECIPIENT_SMTP_CACHE_NAME, ID_RECIPIENTSMTP_MAX_CACHE_ITEMS,
-                           ID_RECIPIENTSMTP_CACHE_LIFETIME, s_recipientSmtp);
+                           ID_RECIPIENTSMTP_CACHE_LIFETIME, s_recipientSmtp, csError);
 }
 
 bool CSWGeneralSettings::InitializeCache(CBKCache& cache, const char* pszCacheName, DWORD dwMaxItemsId,
-                                         DWORD dwLifetimeId, const CCacheTexts& texts) {
+                                         DWORD dwLifetimeId, const CCacheTexts& texts, std::string& csError) {
     if (!cache.Init()) {
         LogMessage("%s", texts.pszInstantiateFailed);
+        csError = std::string("The cache ") + pszCacheName + " cannot be instantiated";
         return false;
     }
     int32_t nMaxItems = BKCACHE_DEFAULT_MAX_ITEMS;
@@ -91,6 +92,13 @@ bool CSWGeneralSettings::InitializeCache(CBKCache& cache, const char* pszCacheNa
         LogMessage(texts.pszLifetimeMissing, static_cast<int>(dwLifetimeId));
     if (!cache.CreateCache(pszCacheName, nMaxItems, nLifetime)) {
         LogMessage("%s", texts.pszCreateFailed);
+        char szReason[256];
+        std::snprintf(szReason, sizeof(szReason),
+                      "The cache %s cannot be created with setting %u (maximum items) = %d and setting %u "
+                      "(lifetime in minutes) = %d: both must be 1 or more",
+                      pszCacheName, static_cast<unsigned>(dwMaxItemsId), static_cast<int>(nMaxItems),
+                      static_cast<unsigned>(dwLifetimeId), static_cast<int>(nLifetime));
+        csError = szReason;
         return false;
     }
     return true;

@@ -26,6 +26,8 @@ public:
                const char* pszRegistryKey, int nFolderLevels) override;
     bool InitLog(const char* pszModuleFileName, DWORD dwGroup) override;
     bool InitEWSUrl() override;
+    // The EWS address and the four caches.
+    bool InitProduct(std::string& csError) override;
 
     // The user's language: the directory's culture for the user when it can be read, else the browser's
     // Accept-Language; English when neither names a supported language. Always true; outputs always set.
@@ -57,8 +59,8 @@ public:
 private:
     struct CCacheTexts;
     bool InitializeCache(CBKCache& cache, const char* pszCacheName, DWORD dwMaxItemsId, DWORD dwLifetimeId,
-                         const CCacheTexts& texts);
-    bool InitializeCaches();
+                         const CCacheTexts& texts, std::string& csError);
+    bool InitializeCaches(std::string& csError);
 
     CPageCharSet m_pageCharSet;
     std::string m_csCoreCacheName = CORE_CACHE_NAME;

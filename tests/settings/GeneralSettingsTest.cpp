@@ -138,6 +138,27 @@ TEST_F(GeneralSettings, BrokenOrMissingSettingsFailInitWithTheReason) {
     }
 }
 
+// A cache setting the cache refuses stops the start: the reason names the setting, then the failure event,
+// and never the success event.
+TEST_F(GeneralSettings, RefusedCacheSettingFailsTheStartWithItsReason) {
+    for (const char* pszValue : {"0", "-1", "0x10"}) {
+        SCOPED_TRACE(pszValue);
+        SetUp();
+        SetSetting(60, pszValue);
+        m_sysLog.m_vEvents.clear();
+        CWKGeneralSettings settings;
+        EXPECT_EQ(Init(settings), 0u);
+        EXPECT_FALSE(settings.IsInitialized());
+        ASSERT_EQ(m_sysLog.m_vEvents.size(), 2u);
+        EXPECT_EQ(m_sysLog.m_vEvents[0].dwEventId, 0x6000006Fu);
+        EXPECT_NE(m_sysLog.m_vEvents[0].vTexts.at(0).find("ADUserConfig cannot be created with setting 60 "),
+                  std::string::npos)
+            << m_sysLog.m_vEvents[0].vTexts.at(0);
+        EXPECT_EQ(m_sysLog.m_vEvents[1].dwEventId, 0x6000007Eu);
+        settings.Terminate();
+    }
+}
+
 TEST_F(GeneralSettings, ReportHelpersLimitSkipEmptyAndAppendTheSystemText) {
     ASSERT_EQ(Init(), 1u);
     m_sysLog.m_vEvents.clear();
