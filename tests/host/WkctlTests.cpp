@@ -1,5 +1,6 @@
 #include "host/cli/Wkctl.h"
 #include "host/cli/WkctlOptions.h"
+#include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -45,53 +46,11 @@ Args Split(const std::string& csLine) {
 }
 
 TEST(WkctlOptionsTest, RefusesBadInputWithAPreciseMessage) {
-    const std::vector<std::pair<const char*, const char*>> cases = {
-        {"", "no command given"},
-        {"frobnicate", "unknown command 'frobnicate' (the commands are 'run' and 'texts')"},
-        {"--bogus", "unknown command '--bogus'"},
-        {"run", "run needs --install DIR or --module PATH"},
-        {"texts|--culture|de", "texts needs --install DIR"},
-        {"texts|--install|d|--module|m", "unknown option '--module'"},
-        {"run|--install|d|texts", "unexpected argument 'texts'"},
-        {"run|--install", "option --install needs a value"},
-        {"run|--install|d|--url", "option --url needs a value"},
-        {"run|--install|d|--bogus", "unknown option '--bogus'"},
-        {"run|--install|d|--bogus=1", "unknown option '--bogus'"},
-        {"run|--install|d|-x", "unexpected argument '-x'"},
-        {"run|--install|d|extra", "unexpected argument 'extra'"},
-        {"run|--install|d|--", "unexpected argument '--'"},
-        {"run|--install|d|--json=1", "option --json takes no value"},
-        {"run|--install|d|--install|e", "option --install given more than once"},
-        {"run|--install|d|--json|--json", "option --json given more than once"},
-        {"run|--install|d|--status|99", "option --status expects an HTTP status from 100 to 999, got '99'"},
-        {"run|--install|d|--status|1000", "from 100 to 999, got '1000'"},
-        {"run|--install|d|--status|", "got ''"},
-        {"run|--install|d|--subscription-type|-1", "option --subscription-type expects a number from 0 to "
-                                                   "4294967295 (decimal or 0x hexadecimal), got '-1'"},
-        {"run|--install|d|--subscription-type| 1", "got ' 1'"},
-        {"run|--install|d|--link-criteria|0x", "--link-criteria expects a number"},
-        {"run|--install|d|--link-criteria|0x1FFFFFFFF", "got '0x1FFFFFFFF'"},
-        {"run|--install|d|--header|NoColon", "option --header expects \"Name: value\", got 'NoColon'"},
-        {"run|--install|d|--header|: value", "--header expects"},
-        {"run|--install|d|--header|Bad Name: v", "--header expects"},
-        {"run|--install|d|--server-variable|=v", "option --server-variable expects NAME=VALUE, got '=v'"},
-        {"run|--install|d|--server-variable|NAME", "--server-variable expects NAME=VALUE"},
-        {"run|--install|d|--request-value|A B=1", "option --request-value: the name 'A B' contains a blank"},
-        {"run|--install|d|--url|owa", "--url expects a path beginning with '/'"},
-        {"run|--install|d|--url|/a b", "--url expects"},
-        {"run|--install|d|--method|", "--method expects a method name"},
-        {"run|--install|d|--method|G T", "--method expects"},
-        {"run|--install|d|--user|EXAMPLE\\", "option --user expects DOMAIN\\name or name, got 'EXAMPLE\\'"},
-        {"run|--install|d|--user|EX AMPLE\\u", "--user expects"},
-        {"run|--install|d|--user-sid|S-1-5-x", "--user-sid expects a SID"},
-        {"run|--install|d|--user-sid|S-1-5-1|--user-sid|S-1-5-2", "option --user-sid given more than once"},
-        {"run|--install|d|--group-sid|S-1-5-11|--group-sid|S-2-5", "got 'S-2-5'"},
-    };
-    for (const auto& [pszLine, pszError] : cases) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("host/wkctl-refused.txt")) {
         CWkctlOptions options;
         std::string csError;
-        EXPECT_FALSE(ParseWkctlArguments(Split(pszLine), options, csError)) << pszLine;
-        EXPECT_NE(csError.find(pszError), std::string::npos) << pszLine << " gave: " << csError;
+        EXPECT_FALSE(ParseWkctlArguments(Split(tabletest::Bytes(row[0])), options, csError)) << row[0];
+        EXPECT_NE(csError.find(tabletest::Bytes(row.at(1))), std::string::npos) << row[0] << ": " << csError;
     }
 }
 
@@ -162,17 +121,10 @@ TEST(WkctlOptionsTest, TakesEveryOption) {
     EXPECT_EQ(std::tie(options.m_csCommand, options.m_bCulture, options.m_bAcceptLanguage),
               std::make_tuple("texts", true, false));
     // Help needs nothing else, and is the help of the command it was asked for.
-    const std::vector<std::pair<const char*, const char*>> helps = {
-        {"--help", "Usage: wkctl [OPTIONS] SUBCOMMAND"},
-        {"-h", "  texts "},
-        {"help", "  run "},
-        {"run|--help", "  --install DIR "},
-        {"run|-h|--status|200", "  --group-sid SID "},
-        {"texts|-h", "  --culture TEXT "}};
-    for (const auto& [pszLine, pszPart] : helps) {
-        ASSERT_TRUE(ParseWkctlArguments(Split(pszLine), options, csError)) << csError;
-        EXPECT_TRUE(options.m_bHelp) << pszLine;
-        ExpectParts(options.m_csHelp, {pszPart});
+    for (const tabletest::TRow& row : tabletest::ReadTable("host/wkctl-help.txt")) {
+        ASSERT_TRUE(ParseWkctlArguments(Split(row[0]), options, csError)) << csError;
+        EXPECT_TRUE(options.m_bHelp) << row[0];
+        ExpectParts(options.m_csHelp, {row.at(1)});
     }
 }
 

@@ -3,7 +3,7 @@
 #include "LogTestSupport.h"
 
 #include "platform/posix/PosixServices.h"
-#include "tests/text/TableFile.h"
+#include "tests/TableFile.h"
 
 #include <gmock/gmock.h>
 
@@ -132,7 +132,7 @@ TEST_F(LogSharedMemoryWriterTest, SecondProcessAdoptsSizeAndContinuesTheLog) {
 // A section another process left: its size is adopted, damaged header values never lead outside it, and it is
 // not this process's to write to the file.
 class LogSharedMemoryForeignTest : public LogSharedMemoryWriterTest,
-                                   public testing::WithParamInterface<testtable::CRow> {};
+                                   public testing::WithParamInterface<tabletest::TRow> {};
 
 TEST_P(LogSharedMemoryForeignTest, ForeignSectionIsUsedWithinItsBounds) {
     const int nExpectedAt = std::stoi(GetParam()[2]);
@@ -158,8 +158,8 @@ TEST_P(LogSharedMemoryForeignTest, ForeignSectionIsUsedWithinItsBounds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Headers, LogSharedMemoryForeignTest,
-                         testing::ValuesIn(testtable::ReadTable("log/foreign-headers.tsv")),
-                         testtable::RowName);
+                         testing::ValuesIn(tabletest::ReadTable("log/foreign-headers.txt")),
+                         tabletest::RowName);
 
 // Threads of one process, serialised by the in-process lock alone.
 TEST_F(LogSharedMemoryWriterTest, ThreadsNeverInterleaveLines) {

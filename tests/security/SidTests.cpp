@@ -1,6 +1,6 @@
 #include "platform/LastError.h"
 #include "security/CSid.h"
-#include "tests/text/TableFile.h"
+#include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace testtable;
+using namespace tabletest;
 
 std::vector<BYTE> FromHex(const std::string& csHex) {
     std::vector<BYTE> vBytes;
@@ -19,7 +19,7 @@ std::vector<BYTE> FromHex(const std::string& csHex) {
 }
 
 TEST(SidTextTest, TextToBinaryAndBack) {
-    for (const CRow& row : ReadTable("security/sid-round-trip.tsv")) {
+    for (const TRow& row : ReadTable("security/sid-round-trip.txt")) {
         SCOPED_TRACE(row[0]);
         CSid sid;
         ASSERT_EQ(CSid::FromString(row[0].c_str(), sid), ERROR_SUCCESS);
@@ -34,7 +34,7 @@ TEST(SidTextTest, TextToBinaryAndBack) {
 }
 
 TEST(SidTextTest, BadTextFailsWithInvalidSidAndLeavesTheTargetAlone) {
-    for (const CRow& row : ReadTable("security/sid-bad-texts.tsv")) {
+    for (const TRow& row : ReadTable("security/sid-bad-texts.txt")) {
         SCOPED_TRACE('"' + row[0] + '"');
         CSid sid(5, {18});
         EXPECT_EQ(CSid::FromString(row[0].c_str(), sid), ERROR_INVALID_SID);

@@ -3,7 +3,7 @@
 #include "platform/CPlatform.h"
 #include "platform/VersionBlock.h"
 #include "platform/posix/PosixServices.h"
-#include "tests/text/TableFile.h"
+#include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -287,8 +287,10 @@ TEST_F(CVersionInfoTest, TranslationGivenOrFirst) {
     CFileVersionInfo info;
     ASSERT_TRUE(OpenBytes(info, BuildBlock(), 500));
     EXPECT_EQ(info.GetTranslation(), c_dwEnglish);
-    for (const testtable::CRow& row : testtable::ReadTable("platform/version-strings.tsv"))
-        EXPECT_EQ(info.GetString(row[0].c_str(), static_cast<DWORD>(std::stoul(row[1], nullptr, 16))), row[2])
+    for (const tabletest::TRow& row : tabletest::ReadTable("platform/version-strings.txt"))
+        EXPECT_EQ(info.GetString(tabletest::Bytes(row[0]).c_str(),
+                                 static_cast<DWORD>(std::stoul(row[1], nullptr, 16))),
+                  row[2])
             << row[0] << " " << row[1];
 }
 
