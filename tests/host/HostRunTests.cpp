@@ -1,4 +1,3 @@
-#include "html/CBufferInstruction.h"
 #include "tests/TableFile.h"
 #include "tests/host/FakeModule.h"
 
@@ -21,7 +20,6 @@ constexpr DWORD SEND = SF_NOTIFY_SEND_RESPONSE;
 constexpr DWORD RAW = SF_NOTIFY_SEND_RAW_DATA;
 constexpr DWORD END = SF_NOTIFY_END_OF_REQUEST;
 using Codes = std::vector<DWORD>;
-using Texts = std::vector<std::string>;
 using Answers = std::vector<std::pair<BOOL, DWORD>>; // what callbacks returned, with the last error
 
 class HostRunTest : public ::testing::Test {
@@ -38,9 +36,6 @@ LPSTR Str(const char* psz) {
 }
 BOOL AddHeader(CDLLContext* p, const char* pszName, const char* pszValue) {
     return Callbacks(p)->AddHeader(p->m_pFilterContext, Str(pszName), Str(pszValue));
-}
-BOOL SetHeader(CDLLContext* p, const char* pszName, const char* pszValue) {
-    return Callbacks(p)->SetHeader(p->m_pFilterContext, Str(pszName), Str(pszValue));
 }
 
 // What one call of a read callback answered.
@@ -131,30 +126,6 @@ INSTANTIATE_TEST_SUITE_P(ControlMessages, HostStopRuleTest,
                          }),
                          StopCaseName);
 
-TEST_F(HostRunTest, TheResponseNotificationsGetTheirStatusesAndTheBody) {
-    Codes vSeen; // SEND's statuses, then RAW's status, body size, subscription type and link criteria
-    std::string csBody;
-    bool bEndStructure = true;
-    On(SEND).m_fnAction = [&](CDLLContext* p) {
-        vSeen.push_back(Callbacks(p)->HttpStatus);
-        EXPECT_EQ(p->m_spOutboundContext->m_dwHttpStatus, Callbacks(p)->HttpStatus);
-    };
-    On(RAW).m_fnAction = [&](CDLLContext* p) {
-        auto* pRaw = static_cast<HTTP_FILTER_RAW_DATA*>(p->m_pNotification);
-        EXPECT_EQ(p->m_pFilterContext->cbSize, sizeof(HTTP_FILTER_CONTEXT));
-        csBody.assign(static_cast<const char*>(pRaw->pvInData), pRaw->cbInData);
-        vSeen.insert(vSeen.end(), {p->m_spOutboundContext->m_dwHttpStatus, pRaw->cbInBuffer,
-                                   p->m_dwSubscriptionType, p->m_dwLinkCriteria});
-    };
-    On(END).m_fnAction = [&](CDLLContext* p) { bEndStructure = p->m_pNotification != nullptr; };
-    CHostRequest request;
-    request.InterimStatus(100).ResponseStatus(302).ResponseBody("<p/>").SubscriptionType(15).LinkCriteria(3);
-    Run(request);
-    EXPECT_EQ(vSeen, (Codes{100, 302, 302, 4, 15, 3}));
-    EXPECT_EQ(csBody, "<p/>");
-    EXPECT_FALSE(bEndStructure);
-}
-
 TEST_F(HostRunTest, RecordsResultFlagsAndAWorkerContextLeftBehind) {
     static int s_nWorker = 0;
     On(PREPROC).m_fnAction = [](CDLLContext* p) { p->m_dwClientFlags = CF_BASE_REQUEST; };
@@ -235,33 +206,6 @@ INSTANTIATE_TEST_SUITE_P(Reads, HostReadProtocolTest,
                          ::testing::ValuesIn(tabletest::ReadTable("host/read-protocol.txt")),
                          tabletest::RowName);
 
-TEST_F(HostRunTest, TwoCallReadsGetWholeValuesAndSeeEarlierRequestHeaderChanges) {
-    const std::string csAgent(5000, 'a');
-    Texts vRead;
-    On(PREPROC).m_fnAction = [](CDLLContext* p) {
-        SetHeader(p, "url", "/owa/?x=1");
-        AddHeader(p, "X-Added:", "yes");
-        SetHeader(p, "Referer:", "");
-    };
-    On(AUTH).m_fnAction = [&](CDLLContext* p) {
-        for (const char* pszHeader : {"User-Agent:", "url", "X-Added:", "Referer:"})
-            vRead.push_back(ReadTwoCalls(p, false, pszHeader));
-        vRead.push_back(ReadTwoCalls(p, true, "HTTP_COOKIE"));
-    };
-    // Response headers are not request headers.
-    On(SEND).m_fnAction = [&](CDLLContext* p) {
-        SetHeader(p, "X-Added:", "no");
-        vRead.push_back(ReadTwoCalls(p, false, "X-Added:"));
-    };
-    CHostRunRecord record =
-        Run(CHostRequest().UserAgent(csAgent).Cookie("a=b; UserContext=1").Referer("https://r/"));
-    EXPECT_EQ(vRead, (Texts{csAgent, "/owa/?x=1", "yes", "(failed)", "a=b; UserContext=1", "yes"}));
-    EXPECT_EQ(record.Find(AUTH)->m_vReads[6].m_dwLastError, ERROR_INVALID_INDEX); // the removed referer
-    ASSERT_EQ(record.Find(PREPROC)->m_vHeadersSet.size(), 2u);
-    EXPECT_EQ(record.Find(PREPROC)->m_vHeadersSet[0].m_csName, "url");
-    EXPECT_EQ(record.Find(SEND)->m_vHeadersSet.size(), 1u);
-}
-
 TEST_F(HostRunTest, ANullSizeOrAForeignFilterContextIsRefusedAndRecorded) {
     Answers vAnswers;
     On(SEND).m_fnAction = [&](CDLLContext* p) {
@@ -275,58 +219,6 @@ TEST_F(HostRunTest, ANullSizeOrAForeignFilterContextIsRefusedAndRecorded) {
     EXPECT_EQ(vAnswers, Answers(3, {FALSE, ERROR_INVALID_PARAMETER}));
     EXPECT_EQ(record.m_vAnomalies.size(), 3u);
     EXPECT_TRUE(record.AllHeadersAdded().empty());
-}
-
-TEST_F(HostRunTest, RecordsResponsesSupportCallsAndSubmissions) {
-    CBufferInstructionList list;
-    CBufferInstructionList* pList = &list;
-    Codes vResults; // four responses, two support calls and the last error, one submission
-    On(AUTH).m_fnAction = [&](CDLLContext* p) {
-        auto fnSend = [&](const char* pszText, DWORD cb) {
-            vResults.push_back(
-                p->m_pCoreServices->SendResponse(p, pszText, cb ? &cb : nullptr, p->m_pCoreServices));
-        };
-        fnSend("HTTP/1.1 200 OK\r\n\r\n<html/>", 26);
-        fnSend("short", 4000); // a wrong count is never read past
-        fnSend("short", 2);
-        fnSend("no count", 0);
-        HTTP_FILTER_CONTEXT* pfc = p->m_pFilterContext;
-        vResults.push_back(
-            pfc->ServerSupportFunction(pfc, SF_REQ_SEND_RESPONSE_HEADER, Str("302 Object Moved"),
-                                       reinterpret_cast<ULONG_PTR>("Location: /blocked\r\n\r\n"), 0));
-        vResults.push_back(pfc->ServerSupportFunction(pfc, SF_REQ_GET_CONNID, nullptr, 0, 0));
-        vResults.push_back(PlatformGetLastError());
-    };
-    const CCommonPointers* pPage = nullptr;
-    On(RAW).m_fnAction = [&](CDLLContext* p) {
-        // The page record the host located; the edit goes in at the end of the page.
-        pPage = p->m_spOutboundContext->m_pCommonPointers;
-        ASSERT_NE(pPage, nullptr);
-        EXPECT_EQ(pPage->m_pHtmlStartTag, pPage->m_pDataBegin);
-        EXPECT_EQ(pPage->m_pDataLast - pPage->m_pDataBegin, 6);
-        EXPECT_EQ(pPage->m_pBodyStartTag, nullptr);
-        InsertHtmlStringAtPosition(reinterpret_cast<uintptr_t>(pPage->m_pDataBegin) + 7, "<!--x-->", pList);
-        vResults.push_back(p->m_pCoreServices->SubmitBufferCommands(p, pList));
-    };
-    m_session.SetBufferCommandsHandler(
-        [&](CDLLContext*, CBufferInstructionList* pGiven) -> DWORD { return pGiven == pList ? 7 : 13; });
-    CHostRunRecord record = Run(CHostRequest().ResponseBody("<html/>"));
-    EXPECT_EQ(vResults, (Codes{0, 0, 0, 0, TRUE, FALSE, ERROR_NOT_SUPPORTED, 7}));
-
-    std::vector<std::tuple<std::string, DWORD, bool>> vResponses; // text, byte count, byte count given
-    for (const auto& response : record.AllResponses())
-        vResponses.emplace_back(response.m_csText, response.m_dwByteCount, response.m_bByteCountGiven);
-    EXPECT_EQ(vResponses, (decltype(vResponses){{"HTTP/1.1 200 OK\r\n\r\n<html/>", 26, true},
-                                                {"short", 4000, true},
-                                                {"sh", 2, true},
-                                                {"no count", 0, false}}));
-    EXPECT_EQ(record.m_vAnomalies.size(), 2u); // the two wrong counts
-    ASSERT_EQ(record.Find(AUTH)->m_vSupportCalls.size(), 2u);
-    EXPECT_EQ(record.Find(AUTH)->m_vSupportCalls[0].m_csHeaders, "Location: /blocked\r\n\r\n");
-    ASSERT_EQ(record.Find(RAW)->m_vBufferSubmissions.size(), 1u);
-    const CHostBufferSubmission& submission = record.Find(RAW)->m_vBufferSubmissions[0];
-    EXPECT_TRUE(submission.m_bApplied) << submission.m_csApplyError;
-    EXPECT_EQ(submission.m_csEditedData, "<html/><!--x-->");
 }
 
 TEST_F(HostRunTest, NotificationsRunUnderTheRequestIdentity) {

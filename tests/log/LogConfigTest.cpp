@@ -194,14 +194,6 @@ TEST_F(LogConfigTest, ProductLogWritesEvenAForeignSectionAtFlush) {
     EXPECT_THAT(ReadFile(LogFolder() + Stem() + ".log"), testing::EndsWith("[Test] product line "));
 }
 
-TEST_F(LogConfigTest, WithoutTheLogModuleNoLockIsSupplied) {
-    std::filesystem::create_directories(m_env.csInstallFolder + "bin");
-    m_reader.m_mapValues[LOG_SETTING_LEVEL] = "1";
-    ConfigureLog(m_reader, m_env);
-    EXPECT_EQ(GetLogLock(), nullptr);
-    EXPECT_EQ(GetLogLevel(), LOG_LEVEL_ON);
-}
-
 TEST_F(LogConfigTest, LockComesFromTheLogModuleWithTheChosenNameAndOption) {
     const std::string csInBin = m_env.csInstallFolder + "bin/libLogModule.so";
     const struct {

@@ -45,29 +45,11 @@ TEST(SidTextTest, BadTextFailsWithInvalidSidAndLeavesTheTargetAlone) {
     }
 }
 
-struct CBinaryCase {
-    const char* pszName;
-    std::vector<BYTE> vBytes;
-};
-
 TEST(SidBinaryTest, RejectsMalformedBytes) {
-    const CBinaryCase aCases[] = {
-        {"empty", {}},
-        {"short header", {1, 0, 0, 0, 0, 0, 0}},
-        {"revision 2", {2, 0, 0, 0, 0, 0, 0, 5}},
-        {"count past the end", {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0}},
-        {"bytes after the end", {1, 0, 0, 0, 0, 0, 0, 5, 0}},
-        {"sixteen sub-authorities", std::vector<BYTE>(8 + 64, 0)},
-    };
-    for (const CBinaryCase& c : aCases) {
-        std::vector<BYTE> vBytes = c.vBytes;
-        if (vBytes.size() == 72) {
-            vBytes[0] = 1;
-            vBytes[1] = 16;
-        }
+    for (const TRow& row : ReadTable("security/sid-bad-binaries.txt")) {
         CSid sid;
-        EXPECT_EQ(CSid::FromBinary(vBytes, sid), ERROR_INVALID_SID) << c.pszName;
-        EXPECT_FALSE(sid.IsValid()) << c.pszName;
+        EXPECT_EQ(CSid::FromBinary(FromHex(row.at(1)), sid), ERROR_INVALID_SID) << row[0];
+        EXPECT_FALSE(sid.IsValid()) << row[0];
     }
     CSid sid;
     EXPECT_EQ(CSid::FromBinary(nullptr, 8, sid), ERROR_INVALID_SID);

@@ -3,6 +3,7 @@
 #include "platform/CPlatform.h"
 #include "platform/ThreadIdentity.h"
 #include "platform/posix/PosixSysLog.h"
+#include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -281,23 +282,14 @@ TEST(PosixSysLogTest, ConcurrentReportsOnTheRealJournal) {
 
 TEST(PosixSysLogTest, MessageText) {
     const BYTE abData[70] = {0x00, 0x1F, 0xA0, 0xFF};
-    const std::string csCut =
-        "event 0x00000001 category 0 data (70 bytes): 001FA0FF" + std::string(120, '0') + "...";
-    const struct {
-        WORD wCategory;
-        DWORD dwEventId;
-        std::vector<std::string> vTexts;
-        DWORD cbData;
-        std::string csExpected;
-    } aCases[] = {
-        {0, 0x60000065, {}, 0, "event 0x60000065 category 0"},
-        {65535, 0, {"a", "", "%s%n"}, 0, "event 0x00000000 category 65535: a: : %s%n"},
-        {0, 1, {"x"}, 4, "event 0x00000001 category 0: x data (4 bytes): 001FA0FF"},
-        // Long data is cut after 64 bytes.
-        {0, 1, {}, 70, csCut},
-    };
-    for (const auto& c : aCases)
-        EXPECT_EQ(FormatSysLogMessage(c.wCategory, c.dwEventId, c.vTexts, abData, c.cbData), c.csExpected);
+    for (const tabletest::TRow& row : tabletest::ReadTable("platform/syslog-messages.txt")) {
+        const std::vector<std::string> vTexts(row.begin() + 5, row.end());
+        EXPECT_EQ(FormatSysLogMessage(static_cast<WORD>(tabletest::Number(row.at(1))),
+                                      static_cast<DWORD>(tabletest::Number(row[2])), vTexts, abData,
+                                      static_cast<DWORD>(tabletest::Number(row[3]))),
+                  row[4])
+            << row[0];
+    }
 }
 
 } // namespace
