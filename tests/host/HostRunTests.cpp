@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cctype>
 #include <cstring>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -17,7 +17,6 @@ namespace {
 constexpr DWORD PREPROC = SF_NOTIFY_PREPROC_HEADERS;
 constexpr DWORD AUTH = SF_NOTIFY_AUTH_COMPLETE;
 constexpr DWORD SEND = SF_NOTIFY_SEND_RESPONSE;
-constexpr DWORD RAW = SF_NOTIFY_SEND_RAW_DATA;
 constexpr DWORD END = SF_NOTIFY_END_OF_REQUEST;
 using Codes = std::vector<DWORD>;
 using Answers = std::vector<std::pair<BOOL, DWORD>>; // what callbacks returned, with the last error
@@ -73,58 +72,42 @@ std::string ReadTwoCalls(CDLLContext* p, bool bServerVariable, const char* pszNa
     return second.bResult ? second.csText : "(failed)";
 }
 
-struct CStopCase {
-    DWORD dwAt;
-    DWORD dwControlMessage;
-    Codes vExpected;
-    bool bBody = true;
-};
-std::string StopCaseName(const ::testing::TestParamInfo<CStopCase>& info) {
-    const CStopCase& c = info.param;
-    std::string csName = std::string(HostNotificationName(c.dwAt)) + "_" +
-                         ControlMessageWord(c.dwControlMessage) + (c.bBody ? "" : "_NoBody");
-    for (char& ch : csName)
-        ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-    return csName;
+// Notification codes from their names, separated by blanks.
+Codes CodesOf(const std::string& csNames) {
+    std::istringstream in(csNames);
+    Codes vCodes;
+    for (std::string csName; in >> csName;)
+        for (DWORD dwCode : HOST_NOTIFICATION_ORDER)
+            if (HostNotificationName(dwCode) == csName)
+                vCodes.push_back(dwCode);
+    return vCodes;
 }
 
-class HostStopRuleTest : public HostRunTest, public ::testing::WithParamInterface<CStopCase> {};
+class HostStopRuleTest : public HostRunTest, public ::testing::WithParamInterface<tabletest::TRow> {};
 
 TEST_P(HostStopRuleTest, OnlyEndOfRequestFollowsIgnoreOrCompleted) {
-    const CStopCase& c = GetParam();
+    const tabletest::TRow& c = GetParam();
+    const DWORD dwControlMessage = static_cast<DWORD>(tabletest::Number(c.at(2)));
+    const Codes vExpected = CodesOf(c.at(3));
+    const bool bBody = c.at(4) == "body";
     Codes vSeen; // what the module was called with
     for (DWORD dwCode : HOST_NOTIFICATION_ORDER)
         On(dwCode).m_fnAction = [&](CDLLContext* p) { vSeen.push_back(p->m_dwNotificationType); };
-    On(c.dwAt).m_dwControlMessage = c.dwControlMessage;
-    CHostRunRecord record = Run(c.bBody ? CHostRequest().ResponseBody("body") : CHostRequest());
-    EXPECT_EQ(vSeen, c.vExpected);
-    EXPECT_EQ(record.SentCodes(), c.vExpected);
+    On(CodesOf(c[1]).at(0)).m_dwControlMessage = dwControlMessage;
+    CHostRunRecord record = Run(bBody ? CHostRequest().ResponseBody("body") : CHostRequest());
+    EXPECT_EQ(vSeen, vExpected);
+    EXPECT_EQ(record.SentCodes(), vExpected);
     EXPECT_TRUE(record.m_vAnomalies.empty());
     // Whatever was left out is accounted for, with the reason naming the control message (or the body).
     EXPECT_EQ(record.m_vNotifications.size() + record.m_vSkipped.size(), 5u);
-    const char* pszReason = c.bBody ? ControlMessageWord(c.dwControlMessage) : "no response body";
+    const char* pszReason = bBody ? ControlMessageWord(dwControlMessage) : "no response body";
     for (const auto& skipped : record.m_vSkipped)
         EXPECT_NE(skipped.m_csReason.find(pszReason), std::string::npos) << skipped.m_csReason;
 }
 
-const Codes ALL = {PREPROC, AUTH, SEND, RAW, END};
 INSTANTIATE_TEST_SUITE_P(ControlMessages, HostStopRuleTest,
-                         ::testing::ValuesIn(std::vector<CStopCase>{
-                             {PREPROC, CM_NONE, {PREPROC, AUTH, SEND, END}, false},
-                             {PREPROC, CM_IGNORE, {PREPROC, END}},
-                             {PREPROC, CM_COMPLETED, {PREPROC, END}},
-                             {AUTH, CM_IGNORE, {PREPROC, AUTH, END}},
-                             {AUTH, CM_COMPLETED, {PREPROC, AUTH, END}},
-                             {SEND, CM_IGNORE, {PREPROC, AUTH, SEND, END}},
-                             {SEND, CM_COMPLETED, {PREPROC, AUTH, SEND, END}},
-                             {RAW, CM_IGNORE, ALL},
-                             {END, CM_IGNORE, ALL},
-                             // The other words do not end the module's interest.
-                             {PREPROC, CM_HANDLED_REDIRECTED, ALL},
-                             {PREPROC, CM_REPLACE, ALL},
-                             {PREPROC, 7, ALL},
-                         }),
-                         StopCaseName);
+                         ::testing::ValuesIn(tabletest::ReadTable("host/stop-rules.txt")),
+                         tabletest::RowName);
 
 TEST_F(HostRunTest, RecordsResultFlagsAndAWorkerContextLeftBehind) {
     static int s_nWorker = 0;

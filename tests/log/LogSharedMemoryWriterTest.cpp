@@ -8,8 +8,6 @@
 #include <gmock/gmock.h>
 
 #include <cstring>
-#include <set>
-#include <thread>
 
 using namespace logtest;
 using testing::ElementsAre;
@@ -160,30 +158,6 @@ TEST_P(LogSharedMemoryForeignTest, ForeignSectionIsUsedWithinItsBounds) {
 INSTANTIATE_TEST_SUITE_P(Headers, LogSharedMemoryForeignTest,
                          testing::ValuesIn(tabletest::ReadTable("log/foreign-headers.txt")),
                          tabletest::RowName);
-
-// Threads of one process, serialised by the in-process lock alone.
-TEST_F(LogSharedMemoryWriterTest, ThreadsNeverInterleaveLines) {
-    SetLogMaxSize(4 * 1024 * 1024);
-    constexpr int nThreads = 8;
-    constexpr int nLines = 250;
-    std::vector<std::thread> vThreads;
-    for (int t = 0; t < nThreads; ++t)
-        vThreads.emplace_back([t] {
-            for (int i = 0; i < nLines; ++i)
-                LogMessage("thread %d line %d %s", t, i,
-                           std::string(static_cast<size_t>(i % 90), '.').c_str());
-        });
-    for (std::thread& thread : vThreads)
-        thread.join();
-    const std::string csText = EntriesOf(View());
-    std::set<std::pair<int, int>> setSeen;
-    for (const std::smatch& entry :
-         WholeEntries(csText, R"(\[WK_ServiceWorker\.so\] thread (\d+) line (\d+) (\.*) )")) {
-        EXPECT_EQ(entry[3].length(), std::stoi(entry[2]) % 90);
-        setSeen.insert({std::stoi(entry[1]), std::stoi(entry[2])});
-    }
-    EXPECT_EQ(setSeen.size(), static_cast<size_t>(nThreads * nLines));
-}
 
 TEST_F(LogSharedMemoryWriterTest, FlushLogWritesCreatedSectionToTheFile) {
     SetLogMaxSize(65536);

@@ -87,52 +87,38 @@ protected:
     CRecordingSysLog m_sysLog;
 };
 
-// Without a source nothing is opened or written, before the first Register and after every Deregister,
-// whether the journal closed the source or not.
-TEST_F(CEventLogTest, ReportWithoutASourceIsRefusedAndWritesNothing) {
-    CEventLog log;
-    EXPECT_EQ(ReportOne(log), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(log.Report(EVENTLOG_ERROR_TYPE, 0, 1, 0, nullptr, std::vector<std::string>{"x"}),
-              ERROR_INVALID_PARAMETER);
-    EXPECT_FALSE(log.Deregister());
-    EXPECT_TRUE(m_sysLog.m_vOpened.empty());
-    for (bool bCloses : {false, true}) {
-        m_sysLog.m_bCloseResult = bCloses;
-        ASSERT_TRUE(log.Register(nullptr));
-        EXPECT_EQ(log.Deregister(), bCloses);
-        EXPECT_FALSE(log.IsRegistered());
-        EXPECT_FALSE(log.Deregister());
-        EXPECT_EQ(ReportOne(log), ERROR_INVALID_PARAMETER);
-    }
-    EXPECT_EQ(m_sysLog.m_cClosed, 2);
-    EXPECT_TRUE(m_sysLog.m_vRecords.empty());
-}
-
-// A refused source leaves the log unregistered, to be tried again; a registered source (the default one for
-// null) is kept until Deregister, and destruction closes the last one.
-TEST_F(CEventLogTest, SecondRegisterKeepsTheFirstSource) {
+// Without a source nothing is written: before the first Register, after a refused one and after every
+// Deregister, whether the journal closed the source or not. A second Register keeps the first source (the
+// default one for null); destruction closes the last.
+TEST_F(CEventLogTest, ReportsGoOnlyToTheRegisteredSource) {
     {
         CEventLog log;
+        EXPECT_EQ(ReportOne(log), ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(log.Report(EVENTLOG_ERROR_TYPE, 0, 1, 0, nullptr, std::vector<std::string>{"x"}),
+                  ERROR_INVALID_PARAMETER);
+        EXPECT_FALSE(log.Deregister());
         m_sysLog.m_bFailOpen = true;
         EXPECT_FALSE(log.Register("Refused"));
         EXPECT_FALSE(log.IsRegistered());
         EXPECT_EQ(ReportOne(log), ERROR_INVALID_PARAMETER);
-        EXPECT_FALSE(log.Deregister());
         m_sysLog.m_bFailOpen = false;
-        ASSERT_TRUE(log.Register(nullptr));
-        EXPECT_TRUE(log.IsRegistered());
-        EXPECT_FALSE(log.Register("Second"));
-        EXPECT_FALSE(log.Register(nullptr));
-        ASSERT_EQ(ReportOne(log), ERROR_SUCCESS);
-        EXPECT_EQ(m_sysLog.m_vRecords.back().csSource, "Brindlemark Quillspeck");
-        // After Deregister a new source may follow; destruction closes it.
-        EXPECT_TRUE(log.Deregister());
+        for (bool bCloses : {false, true}) {
+            m_sysLog.m_bCloseResult = bCloses;
+            ASSERT_TRUE(log.Register(nullptr));
+            EXPECT_FALSE(log.Register("Second"));
+            ASSERT_EQ(ReportOne(log), ERROR_SUCCESS);
+            EXPECT_EQ(m_sysLog.m_vRecords.back().csSource, "Brindlemark Quillspeck");
+            EXPECT_EQ(log.Deregister(), bCloses);
+            EXPECT_FALSE(log.IsRegistered());
+            EXPECT_FALSE(log.Deregister());
+            EXPECT_EQ(ReportOne(log), ERROR_INVALID_PARAMETER);
+        }
         ASSERT_TRUE(log.Register("Again"));
-        ASSERT_EQ(ReportOne(log), ERROR_SUCCESS);
-        EXPECT_EQ(m_sysLog.m_vRecords.back().csSource, "Again");
     }
-    EXPECT_EQ(m_sysLog.m_vOpened, (std::vector<std::string>{"Refused", "Brindlemark Quillspeck", "Again"}));
-    EXPECT_EQ(m_sysLog.m_cClosed, 2);
+    EXPECT_EQ(m_sysLog.m_vOpened, (std::vector<std::string>{"Refused", "Brindlemark Quillspeck",
+                                                            "Brindlemark Quillspeck", "Again"}));
+    EXPECT_EQ(m_sysLog.m_cClosed, 3);
+    EXPECT_EQ(m_sysLog.m_vRecords.size(), 2u);
 }
 
 TEST_F(CEventLogTest, AtMostSixInsertionsUpToTheFirstNull) {

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -231,10 +230,8 @@ TEST_F(CVersionInfoTest, DamagedBlocksAreRejected) {
     }
 }
 
-// Every single changed byte is refused. Then random damage with a correct checksum, the worst a broken writer
-// could produce: never a crash or a read outside the block (the sanitizer build watches), and a block is used
-// only when it passes every check.
-TEST_F(CVersionInfoTest, ChangedBytesAndRandomDamage) {
+// Every single changed byte is refused: the checksum covers the whole block, the marker included.
+TEST_F(CVersionInfoTest, ChangedBytesAreRefused) {
     const std::vector<BYTE> vBlock = BuildBlock();
     for (size_t i = 0; i < vBlock.size(); ++i) {
         std::vector<BYTE> vChanged = vBlock;
@@ -243,25 +240,6 @@ TEST_F(CVersionInfoTest, ChangedBytesAndRandomDamage) {
         SCOPED_TRACE("byte " + std::to_string(i));
         ExpectNothingRead(OpenBytes(info, vChanged), info);
     }
-    std::mt19937 random(20240607);
-    int cAccepted = 0;
-    for (int n = 0; n < 1500; ++n) {
-        std::vector<BYTE> vDamaged = vBlock;
-        for (int i = 0, cChanges = 1 + static_cast<int>(random() % 4); i < cChanges; ++i)
-            vDamaged[c_cbMarker + random() % (vDamaged.size() - c_cbMarker)] = static_cast<BYTE>(random());
-        if (random() % 5 == 0)
-            vDamaged.resize(c_cbHeader + random() % (vDamaged.size() - c_cbHeader));
-        vDamaged = Resealed(vDamaged);
-        bool bValid = CheckOf(vDamaged) == ECheck::Valid;
-        CFileVersionInfo info;
-        ASSERT_EQ(OpenBytes(info, vDamaged), bValid) << "round " << n;
-        for (const char* pszName : {"FileVersion", "ProductVersion", "CompanyName"})
-            info.GetString(pszName, n % 2 ? 0 : c_dwGerman);
-        cAccepted += bValid;
-    }
-    // Changes to text bytes keep a block valid; the rest must have been refused.
-    EXPECT_GT(cAccepted, 0);
-    EXPECT_LT(cAccepted, 1500);
 }
 
 TEST_F(CVersionInfoTest, FirstValidBlockWins) {
