@@ -51,7 +51,7 @@ TEST(HostReportJsonTest, SerialisesAReport) {
     report.m_bLogShown = true;
     report.m_csLogFile = "/var/log/x.txt";
     report.m_vLogLines = {"[A::B] Starts."};
-    ExpectParts(HostReportToJson(report, false), ReadTable("host/report-parts.txt", false));
+    ExpectParts(HostReportToJson(report, false), ReadTable("host/report-parts.txt"));
 }
 
 } // namespace

@@ -2,17 +2,13 @@
 
 #include "log/Log.h"
 #include "platform/CPlatform.h"
-#include "tests/host/FakeModule.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <thread>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 void SomeFunctionOfThisProgram() {}
 
