@@ -86,27 +86,16 @@ TEST(WkctlOptionsTest, TakesEveryOption) {
     EXPECT_EQ(request.GetIdentity(), nullptr);
 
     // The request's user, given in part or whole.
-    struct CIdentityCase {
-        const char *pszLine, *pszUser, *pszDomain;
-        std::vector<BYTE> vUserSid;
-        size_t nGroups;
-    };
-    const CIdentityCase aIdentities[] = {
-        {"run|--install|/i|--user|EXAMPLE\\alice|--user-sid|S-1-5-21-1-2-3-1105|--group-sid|S-1-5-32-544",
-         "alice",
-         "EXAMPLE",
-         {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0x51, 4, 0, 0},
-         1},
-        {"run|--install|/i|--user|alice", "alice", "", {}, 0},
-        {"run|--install|/i|--group-sid=S-1-1-0|--group-sid|S-1-5-11", "", "", {}, 2},
-    };
-    for (const CIdentityCase& c : aIdentities) {
-        ASSERT_TRUE(ParseWkctlArguments(Split(c.pszLine), options, csError)) << c.pszLine << ": " << csError;
+    for (const tabletest::TRow& row : tabletest::ReadTable("host/wkctl-identities.txt")) {
+        ASSERT_TRUE(ParseWkctlArguments(Split(tabletest::Bytes(row[0])), options, csError)) << csError;
         CIdentityToken spIdentity = options.BuildRequest(nullptr).GetIdentity();
-        ASSERT_NE(spIdentity, nullptr) << c.pszLine;
+        ASSERT_NE(spIdentity, nullptr) << row[0];
+        std::vector<BYTE> vUserSid;
+        for (size_t n = 0; n + 1 < row.at(3).size(); n += 2)
+            vUserSid.push_back(static_cast<BYTE>(std::stoi(row[3].substr(n, 2), nullptr, 16)));
         EXPECT_EQ(std::tie(spIdentity->csUser, spIdentity->csDomain, spIdentity->vUserSid),
-                  std::make_tuple(c.pszUser, c.pszDomain, c.vUserSid));
-        EXPECT_EQ(spIdentity->vGroupSids.size(), c.nGroups) << c.pszLine;
+                  std::make_tuple(row.at(1), row.at(2), vUserSid));
+        EXPECT_EQ(spIdentity->vGroupSids.size(), std::stoul(row.at(4))) << row[0];
     }
 
     // --module overrides --install; the culture is the texts command's own.
@@ -146,29 +135,6 @@ int Wkctl(const Args& vArgs, const char* pszMode, std::string& csOut, std::strin
     csOut = out.str();
     csErr = err.str();
     return nExit;
-}
-
-TEST(WkctlRunTest, ExitCodesAndMessages) {
-    // Arguments, the fake module's mode, exit status, the start of standard error, a part of standard output
-    // ("": nothing at all).
-    const std::vector<std::tuple<const char*, const char*, int, std::string, std::string>> cases = {
-        {"run|--no", nullptr, WKCTL_EXIT_USAGE, "wkctl: unknown option '--no'\nTry 'wkctl --help'.\n", ""},
-        {"run|--install|/nonexistent/prefix", nullptr, WKCTL_EXIT_MODULE_FAILED,
-         "wkctl: module file not found: /nonexistent/prefix/Wendrake/bin/WK_ServiceWorker.so\n", ""},
-        {"run|--module|" WK_FAKE_MODULE_PATH "|--body-file|/nonexistent/body", nullptr, WKCTL_EXIT_USAGE,
-         "wkctl: cannot read the body file '/nonexistent/body': no such file\n", ""},
-        {"run|--module|" WK_TEST_DATA_DIR "/host/sample-page.html", nullptr, WKCTL_EXIT_MODULE_FAILED,
-         "wkctl: cannot load module", ""},
-        {"run|--module|" WK_FAKE_MODULE_PATH "|--json", "refuse", WKCTL_EXIT_MODULE_FAILED,
-         "wkctl: GetFilterVersion returned 0", "\"request\": null"},
-        {"run|--help", nullptr, WKCTL_EXIT_COMPLETED, "", "Exit status: 0 the run completed"},
-    };
-    for (const auto& [pszLine, pszMode, nExit, csErrStart, csOutPart] : cases) {
-        std::string csOut, csErr;
-        EXPECT_EQ(Wkctl(Split(pszLine), pszMode, csOut, csErr), nExit) << pszLine;
-        EXPECT_EQ(csErr.substr(0, csErrStart.empty() ? std::string::npos : csErrStart.size()), csErrStart);
-        EXPECT_TRUE(csOutPart.empty() ? csOut.empty() : csOut.find(csOutPart) != std::string::npos) << csOut;
-    }
 }
 
 // The report of a run with a page, and of one where the module answers the request itself.
@@ -233,18 +199,28 @@ int RunProgram(const std::string& csCommand, std::string& csOut) {
     return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
 }
 
-TEST(WkctlProgramTest, ExitStatus) {
-    const std::string csProgram = std::string("'") + WKCTL_PATH + "' ";
-    const std::vector<std::pair<std::string, int>> cases = {
-        {"--help", 0},
-        {"", 2},
-        {"run --install /nonexistent --link-criteria x", 2},
-        {"run --install /nonexistent", 1},
-        {std::string("run --module '") + WK_FAKE_MODULE_PATH + "' --json", 0},
-    };
-    for (const auto& [csArgs, nExit] : cases) {
-        std::string csOut;
-        EXPECT_EQ(RunProgram(csProgram + csArgs + " 2>&1", csOut), nExit) << csArgs << "\n" << csOut;
+// Each command line in this process, then as the program a shell runs.
+TEST(WkctlProgramTest, ExitStatusAndMessages) {
+    const std::pair<std::string, std::string> aPaths[] = {{"@FAKE@", WK_FAKE_MODULE_PATH},
+                                                          {"@DATA@", WK_TEST_DATA_DIR}};
+    for (tabletest::TRow row : tabletest::ReadTable("host/wkctl-exits.txt")) {
+        for (const auto& [csName, csPath] : aPaths)
+            for (size_t n; (n = row[0].find(csName)) != std::string::npos;)
+                row[0].replace(n, csName.size(), csPath);
+        SCOPED_TRACE(row[0]);
+        const int nExit = std::stoi(row.at(2));
+        const std::string csErrStart = tabletest::Bytes(row.at(3)), csOutPart = row.at(4);
+        std::string csOut, csErr;
+        EXPECT_EQ(Wkctl(Split(row[0]), row[1] == "-" ? nullptr : row[1].c_str(), csOut, csErr), nExit);
+        EXPECT_EQ(csErr.substr(0, csErrStart.empty() ? std::string::npos : csErrStart.size()), csErrStart);
+        EXPECT_TRUE(csOutPart.empty() ? csOut.empty() : csOut.find(csOutPart) != std::string::npos) << csOut;
+        // The program inherits the fake module's mode from this process.
+        std::string csCommand = std::string("'") + WKCTL_PATH + "'", csProgramOut;
+        for (const std::string& csArg : Split(row[0]))
+            csCommand += " '" + csArg + "'";
+        EXPECT_EQ(RunProgram(csCommand + " 2>&1", csProgramOut), nExit) << csProgramOut;
+        EXPECT_NE(csProgramOut.find(csErrStart), std::string::npos) << csProgramOut;
+        EXPECT_NE(csProgramOut.find(csOutPart), std::string::npos) << csProgramOut;
     }
 }
 

@@ -132,17 +132,6 @@ TEST(PosixModules, OwnPathLoadedModulesAndLibraries) {
     modules.FreeLibrary(hModule);
 }
 
-TEST(LastError, IsPerThreadAndSharedWithTheHost) {
-    PlatformSetLastError(ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(PlatformGetLastError(), ERROR_INSUFFICIENT_BUFFER);
-    std::thread other([] {
-        PlatformSetLastError(ERROR_NO_DATA);
-        EXPECT_EQ(PlatformGetLastError(), ERROR_NO_DATA);
-    });
-    other.join();
-    EXPECT_EQ(PlatformGetLastError(), ERROR_INSUFFICIENT_BUFFER);
-}
-
 TEST(PosixSystem, ThreadNumbersAreTheKernelsPerThreadAndAfterFork) {
     ISystem& system = CPlatform::System();
     const DWORD dwMain = system.GetCurrentThreadId();
