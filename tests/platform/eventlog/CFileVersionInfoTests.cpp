@@ -208,6 +208,8 @@ TEST_F(CVersionInfoTest, DamagedBlocksAreRejected) {
         {"reserved byte set", patched(c_cbHeader + 5, 1, 1), ECheck::BadKind},
         {"control character in a key", RawBlock({translation, {"\\String\x01", VALUE_TEXT, "x"}}),
          ECheck::BadKey},
+        {"byte above 0x7E in a key", RawBlock({translation, {"\\String\x7F", VALUE_TEXT, "x"}}),
+         ECheck::BadKey},
         {"zero byte in a text",
          RawBlock({translation, {fileVersion.csKey, VALUE_TEXT, std::string("1\0", 2)}}), ECheck::BadText},
         {"key without backslash", RawBlock({translation, {"StringFileInfo", VALUE_TEXT, "x"}}),
