@@ -81,44 +81,52 @@ TEST(HttpFilterProc, NullContextAndUnroutedNotificationsCallNoHandler) {
 }
 
 struct CHandlerCase {
-    const char* pszName;
+    const char* pszName; // the handler is CNotifications::Notify<name>
     DWORD dwType;
     DWORD (CNotifications::*pfnHandler)(CDLLContext*);
-    const char* pszNullContextLine;
-    const char* pszHandler;
-    const char* pszMissingObjectLine; // without request objects, or null when the handler does not need them
+    const char* pszNullContext;
+    const char* pszMissingObject; // without request objects, or null when the handler does not need them
 };
+
+void PrintTo(const CHandlerCase& c, std::ostream* pOut) {
+    *pOut << c.pszName;
+}
 
 const CHandlerCase g_aHandlers[] = {
     {"PreProcHeaders", SF_NOTIFY_PREPROC_HEADERS, &CNotifications::NotifyPreProcHeaders,
-     "[CNotifications::NotifyPreProcHeaders] CDLLContext pointer is NULL.",
-     "CNotifications::NotifyPreProcHeaders",
-     "[CNotifications::NotifyPreProcHeaders] CDLLContext.m_spRequestInfo is NULL."},
+     "CDLLContext pointer is NULL.", "CDLLContext.m_spRequestInfo is NULL."},
     {"AuthComplete", SF_NOTIFY_AUTH_COMPLETE, &CNotifications::NotifyAuthComplete,
-     "[CNotifications::NotifyAuthComplete] CDLLContext pointer is NULL.",
-     "CNotifications::NotifyAuthComplete",
-     "[CNotifications::NotifyAuthComplete] CDLLContext.m_spRequestInfo is NULL."},
+     "CDLLContext pointer is NULL.", "CDLLContext.m_spRequestInfo is NULL."},
     {"SendResponse", SF_NOTIFY_SEND_RESPONSE, &CNotifications::NotifySendResponse,
-     "[CNotifications::NotifySendResponse] CDLLcontext pointer is NULL, do nothing.",
-     "CNotifications::NotifySendResponse",
-     "[CNotifications::NotifySendResponse] COutboundContext pointer is NULL, do nothing."},
+     "CDLLcontext pointer is NULL, do nothing.", "COutboundContext pointer is NULL, do nothing."},
     {"SendRawData", SF_NOTIFY_SEND_RAW_DATA, &CNotifications::NotifySendRawData,
-     "[CNotifications::NotifySendRawData] Context not populated for further activity",
-     "CNotifications::NotifySendRawData", nullptr},
+     "Context not populated for further activity", nullptr},
     {"EndOfRequest", SF_NOTIFY_END_OF_REQUEST, &CNotifications::NotifyEndOfRequest,
-     "[CNotifications::NotifyEndOfRequest] pointer to CDLLContext is NULL",
-     "CNotifications::NotifyEndOfRequest", nullptr},
+     "pointer to CDLLContext is NULL", nullptr},
 };
 
-class HandlerShape : public ::testing::TestWithParam<CHandlerCase> {};
+class HandlerShape : public ::testing::TestWithParam<CHandlerCase> {
+protected:
+    std::string Line(const char* pszText) const {
+        return std::string("[CNotifications::Notify") + GetParam().pszName + "] " + pszText;
+    }
+};
 
-TEST_P(HandlerShape, NullContextGivesThirteenAndNotApplicable) {
+// A null context gives 13 and "N/A"; missing request objects make the handler ignore the request.
+TEST_P(HandlerShape, NullContextOrMissingRequestObjects) {
     CLogCapture capture;
     CNotifications notifications;
     EXPECT_EQ((notifications.*GetParam().pfnHandler)(nullptr), ERROR_INVALID_DATA);
-    EXPECT_TRUE(capture.Contains(GetParam().pszNullContextLine));
-    EXPECT_EQ(capture.Lines().back(),
-              std::string("[") + GetParam().pszHandler + "] finished.  Win32 RC=13.  Control Message=<N/A>");
+    EXPECT_TRUE(capture.Contains(Line(GetParam().pszNullContext)));
+    EXPECT_EQ(capture.Lines().back(), Line("finished.  Win32 RC=13.  Control Message=<N/A>"));
+    if (!GetParam().pszMissingObject)
+        return;
+    CDLLContext context;
+    context.m_dwNotificationType = GetParam().dwType;
+    EXPECT_EQ(HttpFilterProc(&context), ERROR_INVALID_DATA);
+    EXPECT_EQ(context.m_dwControlMessage, CM_IGNORE);
+    EXPECT_TRUE(capture.Contains(Line(GetParam().pszMissingObject)));
+    EXPECT_EQ(capture.Lines().back(), Line("finished.  Win32 RC=13.  Control Message=<Ignore>"));
 }
 
 TEST_P(HandlerShape, EveryHandlerEndsWithOneClosingLine) {
@@ -133,8 +141,7 @@ TEST_P(HandlerShape, EveryHandlerEndsWithOneClosingLine) {
     EXPECT_EQ(HttpFilterProc(&context), 0u);
     const auto vLines = capture.Lines();
     ASSERT_FALSE(vLines.empty());
-    EXPECT_EQ(vLines.back(),
-              std::string("[") + GetParam().pszHandler + "] finished.  Win32 RC=0.  Control Message=<None>");
+    EXPECT_EQ(vLines.back(), Line("finished.  Win32 RC=0.  Control Message=<None>"));
     size_t nClosing = 0;
     for (const std::string& csLine : vLines)
         nClosing += csLine.find("] finished.  Win32 RC=") != std::string::npos;
@@ -143,20 +150,6 @@ TEST_P(HandlerShape, EveryHandlerEndsWithOneClosingLine) {
 
 INSTANTIATE_TEST_SUITE_P(Handlers, HandlerShape, ::testing::ValuesIn(g_aHandlers),
                          [](const auto& info) { return std::string(info.param.pszName); });
-
-TEST(HandlerShape, MissingRequestObjectsIgnoreTheRequest) {
-    for (const CHandlerCase& c : g_aHandlers) {
-        if (!c.pszMissingObjectLine)
-            continue;
-        CLogCapture capture;
-        CDLLContext context;
-        context.m_dwNotificationType = c.dwType;
-        EXPECT_EQ(HttpFilterProc(&context), ERROR_INVALID_DATA);
-        EXPECT_EQ(context.m_dwControlMessage, CM_IGNORE);
-        EXPECT_TRUE(capture.Contains(c.pszMissingObjectLine)) << c.pszMissingObjectLine;
-        EXPECT_NE(capture.Lines().back().find("Win32 RC=13.  Control Message=<Ignore>"), std::string::npos);
-    }
-}
 
 TEST(PreProcHeaders, ResetsTheRequestState) {
     CDLLContext context;

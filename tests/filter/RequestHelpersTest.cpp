@@ -1,12 +1,18 @@
 #include "filter/CBaseNotifications.h"
 #include "filter/CNotificationsHelper.h"
-#include "host/common/HostRecord.h"
 #include "host/testing/TestHost.h"
-#include "tests/filter/FakeIis.h"
+#include "tests/host/FakeModule.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
+
+constexpr DWORD PREPROC = SF_NOTIFY_PREPROC_HEADERS;
+constexpr DWORD SEND = SF_NOTIFY_SEND_RESPONSE;
+constexpr DWORD AUTHENTICATION = SF_NOTIFY_AUTHENTICATION;
+using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 TEST(RequestInfo, HeaderLookupRetriesWithColonOnlyWhenNameHasNone) {
     CRequestInfo info;
@@ -26,79 +32,99 @@ TEST(RequestInfo, HeaderLookupRetriesWithColonOnlyWhenNameHasNone) {
     }
 }
 
-TEST(RequestInfo, QueryParametersIgnoreCaseAndEmptyMapFindsNothing) {
+TEST(RequestInfo, QueryParametersIgnoreCase) {
     CRequestInfo info;
     std::string csValue = "kept";
     EXPECT_FALSE(info.GetQueryParameter("Cmd", csValue));
     EXPECT_EQ(csValue, "kept");
     info.m_mapQueryParameters["CMD"] = "logoff";
-    info.m_mapQueryParameters["bkwkbase"] = "1";
-    EXPECT_TRUE(info.GetQueryParameter("Cmd", csValue));
+    EXPECT_TRUE(info.GetQueryParameter("cmd", csValue));
     EXPECT_EQ(csValue, "logoff");
-    EXPECT_TRUE(info.GetQueryParameter("BKWKBASE", csValue));
-    EXPECT_EQ(csValue, "1");
-    EXPECT_FALSE(info.GetQueryParameter("modurl", csValue));
 }
 
-// The header callbacks exist only in the notifications whose structures carry them.
-class HeaderHelpersPerNotification : public ::testing::TestWithParam<std::pair<DWORD, bool>> {};
+// The helpers run inside a notification of the host, against its callbacks.
+class RequestHelpersTest : public ::testing::Test {
+protected:
+    void TearDown() override { CFakeModule::Reset(); }
+    // Runs fnAction during the notification dwCode of the request (which has a body, so that every
+    // notification is sent); the context claims the type dwAs meanwhile, when that is given. The host sends
+    // no AUTHENTICATION notification: SEND_RESPONSE stands in for it.
+    CHostRunRecord RunIn(DWORD dwCode, CHostRequest request,
+                         const std::function<void(CDLLContext*)>& fnAction, DWORD dwAs = 0) {
+        CFakeModule::Reset();
+        CFakeModule::s_script[dwCode == AUTHENTICATION ? SEND : dwCode].m_fnAction = [&](CDLLContext* p) {
+            const DWORD dwType = p->m_dwNotificationType;
+            p->m_dwNotificationType = dwAs ? dwAs : dwType;
+            fnAction(p);
+            p->m_dwNotificationType = dwType;
+        };
+        return m_session.Run(request.ResponseBody("<html/>"));
+    }
+    CHostSession m_session{CFakeModule::EntryPoints()};
+};
 
-TEST_P(HeaderHelpersPerNotification, AddAndSetOnlyWhereTheCallbacksExist) {
-    CFakeIis iis;
-    CDLLContext context;
-    iis.Attach(context, GetParam().first);
-    const bool bCarries = GetParam().second;
-    EXPECT_EQ(CBaseNotifications::AddWorkerHeader(&context, "X-A:", "1"), bCarries ? 1u : 0u);
-    EXPECT_EQ(CBaseNotifications::SetHeader(&context, "URL", "/x"), bCarries ? 1u : 0u);
-    EXPECT_EQ(iis.vAdded.size(), bCarries ? 1u : 0u);
-    EXPECT_EQ(iis.vSet.size(), bCarries ? 1u : 0u);
-    iis.mapHeaders["Referer:"] = "r";
+// The header callbacks exist only in the notifications whose structures carry them.
+class HeaderHelpersPerNotification : public RequestHelpersTest,
+                                     public ::testing::WithParamInterface<std::pair<DWORD, bool>> {};
+
+TEST_P(HeaderHelpersPerNotification, AddSetAndGetOnlyWhereTheCallbacksExist) {
+    const auto [dwType, bCarries] = GetParam();
+    DWORD dwAdded = 9, dwSet = 9;
+    bool bGot = !bCarries;
     std::string csValue;
-    EXPECT_EQ(CBaseNotifications::GetRequestHeader(&context, "Referer:", csValue), bCarries);
+    CHostRunRecord record = RunIn(
+        dwType, CHostRequest().Referer("r"),
+        [&](CDLLContext* p) {
+            dwAdded = CBaseNotifications::AddWorkerHeader(p, "X-A:", "1");
+            dwSet = CBaseNotifications::SetHeader(p, "URL", "/x");
+            bGot = CBaseNotifications::GetRequestHeader(p, "Referer:", csValue);
+        },
+        dwType);
+    EXPECT_EQ(dwAdded, bCarries ? 1u : 0u);
+    EXPECT_EQ(dwSet, bCarries ? 1u : 0u);
+    EXPECT_EQ(record.AllHeadersAdded().size(), bCarries ? 1u : 0u);
+    EXPECT_EQ(bGot, bCarries);
     EXPECT_EQ(csValue, bCarries ? "r" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Notifications, HeaderHelpersPerNotification,
-                         ::testing::Values(std::make_pair(SF_NOTIFY_PREPROC_HEADERS, true),
-                                           std::make_pair(SF_NOTIFY_AUTH_COMPLETE, true),
-                                           std::make_pair(SF_NOTIFY_SEND_RESPONSE, true),
-                                           std::make_pair(SF_NOTIFY_SEND_RAW_DATA, false),
-                                           std::make_pair(SF_NOTIFY_END_OF_REQUEST, false),
-                                           std::make_pair(SF_NOTIFY_AUTHENTICATION, false)),
-                         [](const auto& info) { return HostNotificationName(info.param.first); });
+INSTANTIATE_TEST_SUITE_P(
+    Notifications, HeaderHelpersPerNotification,
+    ::testing::Values(std::make_pair(PREPROC, true), std::make_pair(SF_NOTIFY_AUTH_COMPLETE, true),
+                      std::make_pair(SEND, true), std::make_pair(SF_NOTIFY_SEND_RAW_DATA, false),
+                      std::make_pair(SF_NOTIFY_END_OF_REQUEST, false), std::make_pair(AUTHENTICATION, false)),
+    [](const auto& info) { return HostNotificationName(info.param.first); });
 
-TEST(HeaderHelpers, MissingFilterContextOrCallbackGivesZeroAndLogs) {
+TEST_F(RequestHelpersTest, MissingFilterContextOrCallbackGivesZeroAndLogs) {
     CLogCapture capture;
-    CFakeIis iis;
-    CDLLContext context;
-    iis.Attach(context, SF_NOTIFY_SEND_RESPONSE);
-    context.m_pFilterContext = nullptr;
-    EXPECT_EQ(CBaseNotifications::AddWorkerHeader(&context, "X-A:", "1"), 0u);
-    iis.Attach(context, SF_NOTIFY_SEND_RESPONSE);
-    iis.headers.SetHeader = nullptr;
-    EXPECT_EQ(CBaseNotifications::SetHeader(&context, "URL", "/"), 0u);
-    EXPECT_EQ(CBaseNotifications::AddWorkerHeader(nullptr, "X-B:", "1"), 0u);
+    std::vector<DWORD> vResults;
+    RunIn(SEND, CHostRequest().Without(EHostPart::FilterContext), [&](CDLLContext* p) {
+        vResults.push_back(CBaseNotifications::AddWorkerHeader(p, "X-A:", "1"));
+        vResults.push_back(CBaseNotifications::AddWorkerHeader(nullptr, "X-B:", "1"));
+    });
+    RunIn(SEND, CHostRequest().Without(EHostPart::SetHeader),
+          [&](CDLLContext* p) { vResults.push_back(CBaseNotifications::SetHeader(p, "URL", "/")); });
+    EXPECT_EQ(vResults, std::vector<DWORD>(3, 0));
     EXPECT_TRUE(capture.Contains("[AddWorkerHeader] for header: X-A: return 0"));
     EXPECT_TRUE(capture.Contains("[SetHeader] for header: URL return 0"));
     EXPECT_TRUE(capture.Contains("[AddWorkerHeader] for header: X-B: return 0"));
 }
 
 // The two-call protocol: size query, then a read into size + 1 bytes; what a failure of either call leaves.
-TEST(GetIISParmT, ReadsValuesOfAnyLengthAndFailsCleanly) {
+TEST_F(RequestHelpersTest, GetIISParmTReadsValuesOfAnyLengthAndFailsCleanly) {
     const struct {
         const char* pszName;
-        size_t cbValue; // (size_t)-1: no such value
-        DWORD dwFirstCallError;
+        size_t cbValue;         // (size_t)-1: no such value
+        DWORD dwFirstCallError; // 0: the sizing call answers as the protocol says
         bool bFailSecondRead;
         bool bResult;
-        int nReads;
+        size_t nReads;
         const char* pszLine; // the one line logged, or null for none
     } aCases[] = {
-        {"1 byte", 1, ERROR_INSUFFICIENT_BUFFER, false, true, 2, nullptr},
-        {"4096 bytes", 4096, ERROR_INSUFFICIENT_BUFFER, false, true, 2, nullptr},
-        {"70000 bytes", 70000, ERROR_INSUFFICIENT_BUFFER, false, true, 2, nullptr},
-        {"empty: done at the first call", 0, ERROR_INSUFFICIENT_BUFFER, false, true, 1, nullptr},
-        {"missing: silent", size_t(-1), ERROR_INSUFFICIENT_BUFFER, false, false, 1, nullptr},
+        {"1 byte", 1, 0, false, true, 2, nullptr},
+        {"4096 bytes", 4096, 0, false, true, 2, nullptr},
+        {"70000 bytes", 70000, 0, false, true, 2, nullptr},
+        {"empty: done at the first call", 0, 0, false, true, 1, nullptr},
+        {"missing: silent", size_t(-1), 0, false, false, 1, nullptr},
         {"sizing 87", 5, ERROR_INVALID_PARAMETER, false, false, 1,
          "GetIISParmT  GetServerVariable failed V Error 87"},
         {"sizing 232", 5, ERROR_NO_DATA, false, false, 1,
@@ -107,26 +133,29 @@ TEST(GetIISParmT, ReadsValuesOfAnyLengthAndFailsCleanly) {
          "GetIISParmT  GetServerVariable failed V Error 1413"},
         {"sizing 5: silent", 5, ERROR_ACCESS_DENIED, false, false, 1, nullptr},
         {"sizing 234: silent", 5, ERROR_MORE_DATA, false, false, 1, nullptr},
-        {"second read", 5, ERROR_INSUFFICIENT_BUFFER, true, false, 2, "GetIISParmT V failed Error: 232   "},
+        {"second read", 5, 0, true, false, 2, "GetIISParmT V failed Error: 232   "},
     };
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszName);
-        CLogCapture capture;
-        capture.Clear();
-        CFakeIis iis;
+        CHostRequest request;
         if (c.cbValue != size_t(-1))
-            iis.mapServerVariables["V"] = std::string(c.cbValue, 'x');
-        iis.dwFirstCallError = c.dwFirstCallError;
-        iis.bFailSecondRead = c.bFailSecondRead;
-        iis.dwSecondReadError = ERROR_NO_DATA;
+            request.ServerVariable("V", std::string(c.cbValue, 'x'));
+        if (c.dwFirstCallError || c.bFailSecondRead)
+            request.FailRead(
+                EHostCallback::GetServerVariable,
+                {"V", c.dwFirstCallError ? c.dwFirstCallError : ERROR_NO_DATA, 1, c.bFailSecondRead});
         std::string csValue = "kept";
-        EXPECT_EQ(CBaseNotifications::GetIISParmT(&iis.filterContext, iis.filterContext.GetServerVariable,
-                                                  "V", csValue),
-                  c.bResult);
+        bool bResult = !c.bResult;
+        CLogCapture capture;
+        CHostRunRecord record = RunIn(PREPROC, request, [&](CDLLContext* p) {
+            HTTP_FILTER_CONTEXT* pfc = p->m_pFilterContext;
+            bResult = CBaseNotifications::GetIISParmT(pfc, pfc->GetServerVariable, "V", csValue);
+        });
+        EXPECT_EQ(bResult, c.bResult);
         // A value is replaced only by a read; a failed second read leaves it empty.
         const bool bRead = c.bResult ? c.cbValue > 0 : c.bFailSecondRead;
         EXPECT_EQ(csValue, bRead ? std::string(c.bResult ? c.cbValue : 0, 'x') : "kept");
-        EXPECT_EQ(iis.nReads, c.nReads);
+        EXPECT_EQ(record.Find(PREPROC)->m_vReads.size(), c.nReads);
         ASSERT_EQ(capture.Lines().size(), c.pszLine ? 1u : 0u);
         if (c.pszLine) {
             EXPECT_NE(capture.Lines()[0].find(c.pszLine), std::string::npos) << capture.Lines()[0];
@@ -134,94 +163,77 @@ TEST(GetIISParmT, ReadsValuesOfAnyLengthAndFailsCleanly) {
     }
 }
 
-TEST(GetServerVariable, ReadsInEveryHandledNotificationOnly) {
-    CFakeIis iis;
-    iis.mapServerVariables["LOGON_USER"] = "DOM\\user";
-    for (DWORD dwType : {SF_NOTIFY_PREPROC_HEADERS, SF_NOTIFY_AUTH_COMPLETE, SF_NOTIFY_SEND_RESPONSE,
-                         SF_NOTIFY_SEND_RAW_DATA, SF_NOTIFY_END_OF_REQUEST, SF_NOTIFY_AUTHENTICATION}) {
-        CDLLContext context;
-        iis.Attach(context, dwType);
+TEST_F(RequestHelpersTest, GetServerVariableReadsInEveryHandledNotificationOnly) {
+    for (DWORD dwType : {PREPROC, SF_NOTIFY_AUTH_COMPLETE, SEND, SF_NOTIFY_SEND_RAW_DATA,
+                         SF_NOTIFY_END_OF_REQUEST, AUTHENTICATION}) {
         std::string csValue;
-        EXPECT_EQ(CBaseNotifications::GetServerVariable(&context, "LOGON_USER", csValue), 0u);
-        EXPECT_EQ(csValue, dwType == SF_NOTIFY_AUTHENTICATION ? "" : "DOM\\user") << dwType;
+        DWORD dwResult = 1;
+        RunIn(
+            dwType, CHostRequest().ServerVariable("LOGON_USER", "DOM\\user"),
+            [&](CDLLContext* p) {
+                dwResult = CBaseNotifications::GetServerVariable(p, "LOGON_USER", csValue);
+            },
+            dwType);
+        EXPECT_EQ(dwResult, 0u);
+        EXPECT_EQ(csValue, dwType == AUTHENTICATION ? "" : "DOM\\user") << dwType;
     }
 }
 
-TEST(NoCacheHeaders, NinePairsInOrderDuringSendResponse) {
-    CLogCapture capture;
-    CFakeIis iis;
-    CDLLContext context;
-    iis.Attach(context, SF_NOTIFY_SEND_RESPONSE);
-    EXPECT_TRUE(CNotificationsHelper::AddNoCacheHeaders(&context));
-    const std::vector<std::pair<std::string, std::string>> vExpected = {
-        {"X-BKProduct:", "WK_SW"},
-        {"Pragma:", "no-cache"},
-        {"Cache-control:", "no-cache"},
-        {"Cache-control:", "must-revalidate"},
-        {"Cache-control:", "max-age=0"},
-        {"Cache-control:", "s-maxage=0"},
-        {"Cache-control:", "no-store"},
-        {"Cache-control:", "private"},
-        {"Cache-control:", "proxy-revalidate"}};
-    EXPECT_EQ(iis.vAdded, vExpected);
-    EXPECT_TRUE(capture.Contains("[CNotificationsHelper::AddNoCacheHeaders] returns <TRUE>"));
-}
-
-TEST(NoCacheHeaders, StopsAtTheFirstRefusedHeader) {
-    for (int nFailAt : {0, 1, 8}) {
-        CFakeIis iis;
-        iis.nAddHeaderFailAt = nFailAt;
-        CDLLContext context;
-        iis.Attach(context, SF_NOTIFY_SEND_RESPONSE);
-        EXPECT_FALSE(CNotificationsHelper::AddNoCacheHeaders(&context));
-        EXPECT_EQ(iis.vAdded.size(), static_cast<size_t>(nFailAt));
+// Nine pairs in order during SEND_RESPONSE, up to the first one the server refuses; none at END_OF_REQUEST.
+TEST_F(RequestHelpersTest, NoCacheHeadersUpToTheFirstRefused) {
+    const Pairs vAll = {{"X-BKProduct:", "WK_SW"},
+                        {"Pragma:", "no-cache"},
+                        {"Cache-control:", "no-cache"},
+                        {"Cache-control:", "must-revalidate"},
+                        {"Cache-control:", "max-age=0"},
+                        {"Cache-control:", "s-maxage=0"},
+                        {"Cache-control:", "no-store"},
+                        {"Cache-control:", "private"},
+                        {"Cache-control:", "proxy-revalidate"}};
+    for (int nFailAt : {-1, 0, 1, 8, 99}) {
+        CHostRequest request;
+        if (nFailAt >= 0)
+            request.FailAddHeaderAfter(static_cast<size_t>(nFailAt));
+        const DWORD dwCode = nFailAt == 99 ? SF_NOTIFY_END_OF_REQUEST : SEND;
+        const bool bExpected = nFailAt < 0;
+        bool bResult = !bExpected;
+        CLogCapture capture;
+        CHostRunRecord record = RunIn(
+            dwCode, request, [&](CDLLContext* p) { bResult = CNotificationsHelper::AddNoCacheHeaders(p); });
+        Pairs vAdded;
+        for (const CHostHeader& header : record.AllHeadersAdded())
+            vAdded.emplace_back(header.m_csName, header.m_csValue);
+        EXPECT_EQ(bResult, bExpected) << nFailAt;
+        EXPECT_EQ(vAdded, Pairs(vAll.begin(),
+                                vAll.begin() + (dwCode == SEND ? std::min<size_t>(nFailAt, vAll.size()) : 0)))
+            << nFailAt;
+        EXPECT_TRUE(capture.Contains(std::string("[CNotificationsHelper::AddNoCacheHeaders] returns <") +
+                                     (bExpected ? "TRUE>" : "FALSE>")))
+            << nFailAt;
     }
 }
 
-TEST(NoCacheHeaders, EndOfRequestAddsNothing) {
+// Slot eight of the core services, with the table itself; without it, 7 and the control message unchanged.
+TEST_F(RequestHelpersTest, SendResponseCompletesTheRequestOrGivesSevenWithoutTheService) {
     CLogCapture capture;
-    CFakeIis iis;
-    CDLLContext context;
-    iis.Attach(context, SF_NOTIFY_END_OF_REQUEST);
-    EXPECT_FALSE(CNotificationsHelper::AddNoCacheHeaders(&context));
-    EXPECT_TRUE(iis.vAdded.empty());
-    EXPECT_TRUE(capture.Contains("[CNotificationsHelper::AddNoCacheHeaders] returns <FALSE>"));
-}
-
-struct CSentResponse {
-    std::string csText;
-    DWORD cb = 0;
-    CCoreServices* pTable = nullptr;
-};
-thread_local CSentResponse t_sent;
-
-DWORD RecordResponse(CDLLContext*, const char* pszResponse, DWORD* pcb, CCoreServices* pTable) {
-    t_sent = {pszResponse, *pcb, pTable};
-    return 12345; // the module does not look at it
-}
-
-TEST(SendResponse, CallsSlotEightAndCompletesTheRequest) {
-    CLogCapture capture;
-    CCoreServices services;
-    services.SendResponse = &RecordResponse;
-    CDLLContext context;
-    context.m_pCoreServices = &services;
-    EXPECT_EQ(CBaseNotifications::SendResponse(&context, "HTTP/1.1 200 OK\r\n\r\nbody", "base page", 23), 0u);
-    EXPECT_EQ(context.m_dwControlMessage, CM_COMPLETED);
-    EXPECT_EQ(t_sent.csText, "HTTP/1.1 200 OK\r\n\r\nbody");
-    EXPECT_EQ(t_sent.cb, 23u);
-    EXPECT_EQ(t_sent.pTable, &services);
+    DWORD dwResult = 1, dwControlMessage = 0;
+    auto fnSend = [&](CDLLContext* p) {
+        dwResult = CBaseNotifications::SendResponse(p, "HTTP/1.1 200 OK\r\n\r\nbody", "base page", 23);
+        dwControlMessage = p->m_dwControlMessage;
+    };
+    CHostRunRecord record = RunIn(SF_NOTIFY_AUTH_COMPLETE, CHostRequest(), fnSend);
+    EXPECT_EQ(dwResult, 0u);
+    EXPECT_EQ(dwControlMessage, CM_COMPLETED);
+    ASSERT_EQ(record.AllResponses().size(), 1u);
+    EXPECT_EQ(record.AllResponses()[0].m_csText, "HTTP/1.1 200 OK\r\n\r\nbody");
+    EXPECT_EQ(record.AllResponses()[0].m_dwByteCount, 23u);
+    EXPECT_TRUE(record.m_vAnomalies.empty());
     EXPECT_TRUE(capture.Contains("[CBaseNotifications::SendResponse] SendResponse base page"));
-}
-
-TEST(SendResponse, MissingServiceGivesSevenAndKeepsControlMessage) {
-    CCoreServices services;
-    CDLLContext context;
-    context.m_dwControlMessage = CM_NONE;
-    EXPECT_EQ(CBaseNotifications::SendResponse(&context, "x", "label", 1), ERROR_ARENA_TRASHED);
-    context.m_pCoreServices = &services;
-    EXPECT_EQ(CBaseNotifications::SendResponse(&context, "x", "label", 1), ERROR_ARENA_TRASHED);
-    EXPECT_EQ(context.m_dwControlMessage, CM_NONE);
+    for (EHostPart ePart : {EHostPart::CoreServices, EHostPart::SendResponse}) {
+        RunIn(SF_NOTIFY_AUTH_COMPLETE, CHostRequest().Without(ePart), fnSend);
+        EXPECT_EQ(dwResult, ERROR_ARENA_TRASHED);
+        EXPECT_EQ(dwControlMessage, CM_NONE);
+    }
 }
 
 } // namespace

@@ -2,17 +2,13 @@
 
 #include "log/Log.h"
 #include "platform/CPlatform.h"
-#include "tests/host/FakeModule.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <thread>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 void SomeFunctionOfThisProgram() {}
 
@@ -20,32 +16,6 @@ std::string PathOf(const void* pAddress) {
     std::string csPath;
     EXPECT_TRUE(CPlatform::Modules().GetModulePathOf(pAddress, csPath));
     return csPath;
-}
-
-TEST(TempInstallationTest, CreatesTheTreeCopiesFixturesAndRemovesItAgain) {
-    std::string csPrefix;
-    {
-        CTempInstallation installation;
-        ASSERT_TRUE(installation.IsValid());
-        csPrefix = installation.Prefix();
-        for (const std::string& csDir : {installation.BinDir(), installation.SettingsDir(),
-                                         installation.ResourceDir(), installation.CommonSettingsDir()})
-            EXPECT_TRUE(fs::is_directory(csDir)) << csDir;
-        EXPECT_EQ(installation.CommonSettingsDir(), csPrefix + "/Common Files/Settings");
-        EXPECT_EQ(installation.ModulePath(), csPrefix + "/Wendrake/bin/WK_ServiceWorker.so");
-        EXPECT_NE(CTempInstallation().Prefix(), csPrefix);
-
-        ASSERT_TRUE(installation.CopyFixture("host/sample-page.html", installation.SettingsDir()));
-        EXPECT_TRUE(fs::is_regular_file(installation.SettingsDir() + "/sample-page.html"));
-        ASSERT_TRUE(
-            installation.CopyFixture("host/sample-page.html", installation.CommonSettingsDir(), "R.xml"));
-        EXPECT_EQ(fs::file_size(installation.CommonSettingsDir() + "/R.xml"),
-                  fs::file_size(CTempInstallation::FixturesDir() + "/host/sample-page.html"));
-        EXPECT_FALSE(installation.CopyFixture("host/no-such-fixture.xml", installation.SettingsDir()));
-        EXPECT_FALSE(installation.InstallModule("/nonexistent/WK_ServiceWorker.so"));
-        EXPECT_FALSE(fs::exists(installation.ModulePath()));
-    }
-    EXPECT_FALSE(fs::exists(csPrefix));
 }
 
 TEST(TempInstallationTest, PointsThisProcessAtTheInstallation) {
@@ -94,22 +64,6 @@ TEST(LogCaptureTest, CapturesLinesFromConcurrentWritersAndRestoresTheLog) {
     }
     EXPECT_EQ(GetLogSink(), &RecordingSink);
     EXPECT_EQ(GetLogLevel(), LOG_LEVEL_OFF);
-}
-
-TEST(TestHostTest, RunsAFakeModuleAndCapturesItsLog) {
-    CFakeModule::Reset();
-    CFakeModule::s_script[SF_NOTIFY_PREPROC_HEADERS] = {
-        0, CM_IGNORE, [](CDLLContext* p) {
-            LogMessage("[CFake::Preproc] URL <%s>",
-                       p->m_spRequestInfo->m_mapRequestValues.at("HTTP_URL").c_str());
-        }};
-    CTestHost host(CFakeModule::EntryPoints());
-    EXPECT_EQ(host.GetFilterVersion(), TRUE);
-    CHostRunRecord record = host.Run(CHostRequest().Url("/owa/%s%n"));
-    EXPECT_EQ(record.SentCodes(), (std::vector<DWORD>{SF_NOTIFY_PREPROC_HEADERS, SF_NOTIFY_END_OF_REQUEST}));
-    EXPECT_TRUE(host.LogContains("[CFake::Preproc] URL </owa/%s%n>"));
-    EXPECT_EQ(host.TerminateFilter(), TRUE);
-    CFakeModule::Reset();
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "host/cli/Wkctl.h"
 #include "host/cli/WkctlOptions.h"
+#include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <sys/wait.h>
 #include <tuple>
@@ -45,53 +47,11 @@ Args Split(const std::string& csLine) {
 }
 
 TEST(WkctlOptionsTest, RefusesBadInputWithAPreciseMessage) {
-    const std::vector<std::pair<const char*, const char*>> cases = {
-        {"", "no command given"},
-        {"frobnicate", "unknown command 'frobnicate' (the commands are 'run' and 'texts')"},
-        {"--bogus", "unknown command '--bogus'"},
-        {"run", "run needs --install DIR or --module PATH"},
-        {"texts|--culture|de", "texts needs --install DIR"},
-        {"texts|--install|d|--module|m", "unknown option '--module'"},
-        {"run|--install|d|texts", "unexpected argument 'texts'"},
-        {"run|--install", "option --install needs a value"},
-        {"run|--install|d|--url", "option --url needs a value"},
-        {"run|--install|d|--bogus", "unknown option '--bogus'"},
-        {"run|--install|d|--bogus=1", "unknown option '--bogus'"},
-        {"run|--install|d|-x", "unexpected argument '-x'"},
-        {"run|--install|d|extra", "unexpected argument 'extra'"},
-        {"run|--install|d|--", "unexpected argument '--'"},
-        {"run|--install|d|--json=1", "option --json takes no value"},
-        {"run|--install|d|--install|e", "option --install given more than once"},
-        {"run|--install|d|--json|--json", "option --json given more than once"},
-        {"run|--install|d|--status|99", "option --status expects an HTTP status from 100 to 999, got '99'"},
-        {"run|--install|d|--status|1000", "from 100 to 999, got '1000'"},
-        {"run|--install|d|--status|", "got ''"},
-        {"run|--install|d|--subscription-type|-1", "option --subscription-type expects a number from 0 to "
-                                                   "4294967295 (decimal or 0x hexadecimal), got '-1'"},
-        {"run|--install|d|--subscription-type| 1", "got ' 1'"},
-        {"run|--install|d|--link-criteria|0x", "--link-criteria expects a number"},
-        {"run|--install|d|--link-criteria|0x1FFFFFFFF", "got '0x1FFFFFFFF'"},
-        {"run|--install|d|--header|NoColon", "option --header expects \"Name: value\", got 'NoColon'"},
-        {"run|--install|d|--header|: value", "--header expects"},
-        {"run|--install|d|--header|Bad Name: v", "--header expects"},
-        {"run|--install|d|--server-variable|=v", "option --server-variable expects NAME=VALUE, got '=v'"},
-        {"run|--install|d|--server-variable|NAME", "--server-variable expects NAME=VALUE"},
-        {"run|--install|d|--request-value|A B=1", "option --request-value: the name 'A B' contains a blank"},
-        {"run|--install|d|--url|owa", "--url expects a path beginning with '/'"},
-        {"run|--install|d|--url|/a b", "--url expects"},
-        {"run|--install|d|--method|", "--method expects a method name"},
-        {"run|--install|d|--method|G T", "--method expects"},
-        {"run|--install|d|--user|EXAMPLE\\", "option --user expects DOMAIN\\name or name, got 'EXAMPLE\\'"},
-        {"run|--install|d|--user|EX AMPLE\\u", "--user expects"},
-        {"run|--install|d|--user-sid|S-1-5-x", "--user-sid expects a SID"},
-        {"run|--install|d|--user-sid|S-1-5-1|--user-sid|S-1-5-2", "option --user-sid given more than once"},
-        {"run|--install|d|--group-sid|S-1-5-11|--group-sid|S-2-5", "got 'S-2-5'"},
-    };
-    for (const auto& [pszLine, pszError] : cases) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("host/wkctl-refused.txt")) {
         CWkctlOptions options;
         std::string csError;
-        EXPECT_FALSE(ParseWkctlArguments(Split(pszLine), options, csError)) << pszLine;
-        EXPECT_NE(csError.find(pszError), std::string::npos) << pszLine << " gave: " << csError;
+        EXPECT_FALSE(ParseWkctlArguments(Split(tabletest::Bytes(row[0])), options, csError)) << row[0];
+        EXPECT_NE(csError.find(tabletest::Bytes(row.at(1))), std::string::npos) << row[0] << ": " << csError;
     }
 }
 
@@ -109,9 +69,7 @@ TEST(WkctlOptionsTest, TakesEveryOption) {
                             options, csError))
         << csError;
     EXPECT_EQ(options.ModulePath(), "/opt/wk/Wendrake/bin/WK_ServiceWorker.so");
-    EXPECT_EQ(std::tie(options.m_csMethod, options.m_csUrl, options.m_csUserAgent, options.m_csBodyFile,
-                       options.m_csShowLog),
-              std::make_tuple("POST", "/owa/?Cmd=logoff", "Mozilla/5.0 (X11)", "b.html", "/tmp/l.txt"));
+    EXPECT_EQ(std::tie(options.m_csUrl, options.m_csBodyFile), std::make_tuple("/owa/?Cmd=logoff", "b.html"));
     EXPECT_EQ(
         std::tie(options.m_dwSubscriptionType, options.m_dwLinkCriteria, options.m_dwStatus, options.m_bJson),
         std::make_tuple(14u, 10u, 302u, true));
@@ -125,34 +83,19 @@ TEST(WkctlOptionsTest, TakesEveryOption) {
     EXPECT_EQ(spInfo->m_mapRequestValues.at("BK_USERNAME"), "u=v");
     EXPECT_EQ(spInfo->m_mapQueryParameters.at("cmd"), "logoff");
     EXPECT_EQ(request.BuildExchangeURL()->GetBaseAddress(), "https://m/mail/");
-    EXPECT_FALSE(request.HasResponseBody());
-    std::string csBody = "<html/>";
-    EXPECT_TRUE(options.BuildRequest(&csBody).HasResponseBody());
-
     EXPECT_EQ(request.GetIdentity(), nullptr);
 
     // The request's user, given in part or whole.
-    struct CIdentityCase {
-        const char *pszLine, *pszUser, *pszDomain;
-        std::vector<BYTE> vUserSid;
-        size_t nGroups;
-    };
-    const CIdentityCase aIdentities[] = {
-        {"run|--install|/i|--user|EXAMPLE\\alice|--user-sid|S-1-5-21-1-2-3-1105|--group-sid|S-1-5-32-544",
-         "alice",
-         "EXAMPLE",
-         {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0x51, 4, 0, 0},
-         1},
-        {"run|--install|/i|--user|alice", "alice", "", {}, 0},
-        {"run|--install|/i|--group-sid=S-1-1-0|--group-sid|S-1-5-11", "", "", {}, 2},
-    };
-    for (const CIdentityCase& c : aIdentities) {
-        ASSERT_TRUE(ParseWkctlArguments(Split(c.pszLine), options, csError)) << c.pszLine << ": " << csError;
+    for (const tabletest::TRow& row : tabletest::ReadTable("host/wkctl-identities.txt")) {
+        ASSERT_TRUE(ParseWkctlArguments(Split(tabletest::Bytes(row[0])), options, csError)) << csError;
         CIdentityToken spIdentity = options.BuildRequest(nullptr).GetIdentity();
-        ASSERT_NE(spIdentity, nullptr) << c.pszLine;
+        ASSERT_NE(spIdentity, nullptr) << row[0];
+        std::vector<BYTE> vUserSid;
+        for (size_t n = 0; n + 1 < row.at(3).size(); n += 2)
+            vUserSid.push_back(static_cast<BYTE>(std::stoi(row[3].substr(n, 2), nullptr, 16)));
         EXPECT_EQ(std::tie(spIdentity->csUser, spIdentity->csDomain, spIdentity->vUserSid),
-                  std::make_tuple(c.pszUser, c.pszDomain, c.vUserSid));
-        EXPECT_EQ(spIdentity->vGroupSids.size(), c.nGroups) << c.pszLine;
+                  std::make_tuple(row.at(1), row.at(2), vUserSid));
+        EXPECT_EQ(spIdentity->vGroupSids.size(), std::stoul(row.at(4))) << row[0];
     }
 
     // --module overrides --install; the culture is the texts command's own.
@@ -162,17 +105,10 @@ TEST(WkctlOptionsTest, TakesEveryOption) {
     EXPECT_EQ(std::tie(options.m_csCommand, options.m_bCulture, options.m_bAcceptLanguage),
               std::make_tuple("texts", true, false));
     // Help needs nothing else, and is the help of the command it was asked for.
-    const std::vector<std::pair<const char*, const char*>> helps = {
-        {"--help", "Usage: wkctl [OPTIONS] SUBCOMMAND"},
-        {"-h", "  texts "},
-        {"help", "  run "},
-        {"run|--help", "  --install DIR "},
-        {"run|-h|--status|200", "  --group-sid SID "},
-        {"texts|-h", "  --culture TEXT "}};
-    for (const auto& [pszLine, pszPart] : helps) {
-        ASSERT_TRUE(ParseWkctlArguments(Split(pszLine), options, csError)) << csError;
-        EXPECT_TRUE(options.m_bHelp) << pszLine;
-        ExpectParts(options.m_csHelp, {pszPart});
+    for (const tabletest::TRow& row : tabletest::ReadTable("host/wkctl-help.txt")) {
+        ASSERT_TRUE(ParseWkctlArguments(Split(row[0]), options, csError)) << csError;
+        EXPECT_TRUE(options.m_bHelp) << row[0];
+        ExpectParts(options.m_csHelp, {row.at(1)});
     }
 }
 
@@ -201,55 +137,19 @@ int Wkctl(const Args& vArgs, const char* pszMode, std::string& csOut, std::strin
     return nExit;
 }
 
-TEST(WkctlRunTest, ExitCodesAndMessages) {
-    // Arguments, the fake module's mode, exit status, the start of standard error, a part of standard output
-    // ("": nothing at all).
-    const std::vector<std::tuple<const char*, const char*, int, std::string, std::string>> cases = {
-        {"run|--no", nullptr, WKCTL_EXIT_USAGE, "wkctl: unknown option '--no'\nTry 'wkctl --help'.\n", ""},
-        {"run|--install|/nonexistent/prefix", nullptr, WKCTL_EXIT_MODULE_FAILED,
-         "wkctl: module file not found: /nonexistent/prefix/Wendrake/bin/WK_ServiceWorker.so\n", ""},
-        {"run|--module|" WK_FAKE_MODULE_PATH "|--body-file|/nonexistent/body", nullptr, WKCTL_EXIT_USAGE,
-         "wkctl: cannot read the body file '/nonexistent/body': no such file\n", ""},
-        {"run|--module|" WK_TEST_DATA_DIR "/host/sample-page.html", nullptr, WKCTL_EXIT_MODULE_FAILED,
-         "wkctl: cannot load module", ""},
-        {"run|--module|" WK_FAKE_MODULE_PATH "|--json", "refuse", WKCTL_EXIT_MODULE_FAILED,
-         "wkctl: GetFilterVersion returned 0", "\"request\": null"},
-        {"run|--help", nullptr, WKCTL_EXIT_COMPLETED, "", "Exit status: 0 the run completed"},
-    };
-    for (const auto& [pszLine, pszMode, nExit, csErrStart, csOutPart] : cases) {
-        std::string csOut, csErr;
-        EXPECT_EQ(Wkctl(Split(pszLine), pszMode, csOut, csErr), nExit) << pszLine;
-        EXPECT_EQ(csErr.substr(0, csErrStart.empty() ? std::string::npos : csErrStart.size()), csErrStart);
-        EXPECT_TRUE(csOutPart.empty() ? csOut.empty() : csOut.find(csOutPart) != std::string::npos) << csOut;
-    }
-}
-
+// The report of a run with a page, and of one where the module answers the request itself.
 TEST(WkctlRunTest, PrintsWhatTheModuleDid) {
-    std::string csOut, csErr;
+    std::map<std::string, std::string> mapOut;
+    std::string csErr;
     EXPECT_EQ(Wkctl({"run", "--module", WK_FAKE_MODULE_PATH, "--url", "/owa/?a=1", "--user-agent", "UA",
                      "--body-file", WK_TEST_DATA_DIR "/host/sample-page.html"},
-                    nullptr, csOut, csErr),
+                    nullptr, mapOut["page"], csErr),
               WKCTL_EXIT_COMPLETED)
         << csErr;
-    ExpectParts(csOut,
-                {"GetFilterVersion: 1\n",
-                 "  filter version 0x00060000, flags 0x040264C0 (SEND_RESPONSE|END_OF_REQUEST|"
-                 "SEND_RAW_DATA|AUTHENTICATION|PREPROC_HEADERS|ORDER_LOW|AUTH_COMPLETE)\n",
-                 "  description \"Fake Worker\"\n",
-                 "Request: GET /owa/?a=1, subscription type 0, link criteria 0, response status 200, "
-                 "body 102 bytes\n",
-                 "PREPROC_HEADERS (0x00004000): result 0, control message 0 (None), client flags 0x00000001",
-                 "SEND_RESPONSE (0x00000040) status 200: result 0", "  header added: X-Fake: said \"hi\"\n",
-                 "SEND_RAW_DATA (0x00000400) status 200", "END_OF_REQUEST (0x00000080)",
-                 "TerminateFilter: 1\n"});
-
-    // Skipped notifications and a response, with its control character made readable.
-    EXPECT_EQ(Wkctl({"run", "--module", WK_FAKE_MODULE_PATH}, "answer", csOut, csErr), WKCTL_EXIT_COMPLETED);
-    ExpectParts(csOut,
-                {"AUTH_COMPLETE (0x04000000): result 0, control message 4 (Completed)",
-                 "  response sent (33 bytes):\n    | HTTP/1.1 200 OK\n    | \n    | <html>\\x01</html>\n",
-                 "SEND_RESPONSE: not sent (control message 4 (Completed) after AUTH_COMPLETE)",
-                 "SEND_RAW_DATA: not sent (control message 4 (Completed) after AUTH_COMPLETE)"});
+    EXPECT_EQ(Wkctl({"run", "--module", WK_FAKE_MODULE_PATH}, "answer", mapOut["answer"], csErr),
+              WKCTL_EXIT_COMPLETED);
+    for (const tabletest::TRow& row : tabletest::ReadTable("host/wkctl-report.txt"))
+        ExpectParts(mapOut[row[0]], {tabletest::Bytes(row.at(1))});
     EXPECT_EQ(ReadableText("a\tb\r\n\x1b[0m\\ \xC3\xA9"), "a\\tb\\r\\n\\x1B[0m\\\\ \xC3\xA9");
 }
 
@@ -299,18 +199,28 @@ int RunProgram(const std::string& csCommand, std::string& csOut) {
     return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
 }
 
-TEST(WkctlProgramTest, ExitStatus) {
-    const std::string csProgram = std::string("'") + WKCTL_PATH + "' ";
-    const std::vector<std::pair<std::string, int>> cases = {
-        {"--help", 0},
-        {"", 2},
-        {"run --install /nonexistent --link-criteria x", 2},
-        {"run --install /nonexistent", 1},
-        {std::string("run --module '") + WK_FAKE_MODULE_PATH + "' --json", 0},
-    };
-    for (const auto& [csArgs, nExit] : cases) {
-        std::string csOut;
-        EXPECT_EQ(RunProgram(csProgram + csArgs + " 2>&1", csOut), nExit) << csArgs << "\n" << csOut;
+// Each command line in this process, then as the program a shell runs.
+TEST(WkctlProgramTest, ExitStatusAndMessages) {
+    const std::pair<std::string, std::string> aPaths[] = {{"@FAKE@", WK_FAKE_MODULE_PATH},
+                                                          {"@DATA@", WK_TEST_DATA_DIR}};
+    for (tabletest::TRow row : tabletest::ReadTable("host/wkctl-exits.txt")) {
+        for (const auto& [csName, csPath] : aPaths)
+            for (size_t n; (n = row[0].find(csName)) != std::string::npos;)
+                row[0].replace(n, csName.size(), csPath);
+        SCOPED_TRACE(row[0]);
+        const int nExit = std::stoi(row.at(2));
+        const std::string csErrStart = tabletest::Bytes(row.at(3)), csOutPart = row.at(4);
+        std::string csOut, csErr;
+        EXPECT_EQ(Wkctl(Split(row[0]), row[1] == "-" ? nullptr : row[1].c_str(), csOut, csErr), nExit);
+        EXPECT_EQ(csErr.substr(0, csErrStart.empty() ? std::string::npos : csErrStart.size()), csErrStart);
+        EXPECT_TRUE(csOutPart.empty() ? csOut.empty() : csOut.find(csOutPart) != std::string::npos) << csOut;
+        // The program inherits the fake module's mode from this process.
+        std::string csCommand = std::string("'") + WKCTL_PATH + "'", csProgramOut;
+        for (const std::string& csArg : Split(row[0]))
+            csCommand += " '" + csArg + "'";
+        EXPECT_EQ(RunProgram(csCommand + " 2>&1", csProgramOut), nExit) << csProgramOut;
+        EXPECT_NE(csProgramOut.find(csErrStart), std::string::npos) << csProgramOut;
+        EXPECT_NE(csProgramOut.find(csOutPart), std::string::npos) << csProgramOut;
     }
 }
 

@@ -3,7 +3,7 @@
 #include "LogTestSupport.h"
 
 #include "platform/posix/PosixServices.h"
-#include "tests/text/TableFile.h"
+#include "tests/TableFile.h"
 
 #include <gmock/gmock.h>
 
@@ -86,10 +86,10 @@ TEST_F(LogConfigTest, MissingOrThrowingReadsKeepDefaultsAndLogNothingTwice) {
     }
 }
 
-class LogConfigLevelTest : public LogConfigTest, public testing::WithParamInterface<testtable::CRow> {};
+class LogConfigLevelTest : public LogConfigTest, public testing::WithParamInterface<tabletest::TRow> {};
 
 TEST_P(LogConfigLevelTest, LevelModeAndSizeTakeEffect) {
-    const testtable::CRow& c = GetParam();
+    const tabletest::TRow& c = GetParam();
     for (auto [dwId, nField] : {std::pair(LOG_SETTING_LEVEL, 1), std::pair(LOG_SETTING_MODE, 2),
                                 std::pair(LOG_SETTING_MAX_SIZE_KB, 3)})
         if (c[nField] != "-")
@@ -104,8 +104,8 @@ TEST_P(LogConfigLevelTest, LevelModeAndSizeTakeEffect) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, LogConfigLevelTest,
-                         testing::ValuesIn(testtable::ReadTable("log/level-settings.tsv")),
-                         testtable::RowName);
+                         testing::ValuesIn(tabletest::ReadTable("log/level-settings.txt")),
+                         tabletest::RowName);
 
 TEST_F(LogConfigTest, PathUnderConfiguredFolderOrSystemFolderOrFallback) {
     struct CCase {
@@ -146,16 +146,8 @@ TEST_F(LogConfigTest, PathUnderConfiguredFolderOrSystemFolderOrFallback) {
 
 TEST(LogNameTest, ProductLogNamesAreCleaned) {
     const std::vector<std::string> vReserved = {"AUX", "CON", "NUL", "PRN", "CLOCKS$"};
-    std::vector<std::pair<std::string, std::string>> vCases;
-    for (const testtable::CRow& row : testtable::ReadTable("log/product-log-names.tsv"))
-        vCases.emplace_back(row[0], row[1]);
-    // Up to 260 characters a name is whole; a longer one keeps its last 130.
-    vCases.push_back({std::string(260, 'z'), std::string(260, 'z')});
-    vCases.push_back({std::string(200, 'x') + std::string(130, 'y'), std::string(130, 'y')});
-    vCases.push_back(
-        {std::string(200, 'x') + "COM1." + std::string(125, ':'), "BK_COM1." + std::string(125, '_')});
-    for (const auto& [csName, csExpected] : vCases)
-        EXPECT_EQ(CleanProductLogName(csName, vReserved), csExpected) << csName;
+    for (const tabletest::TRow& row : tabletest::ReadTable("log/product-log-names.txt"))
+        EXPECT_EQ(CleanProductLogName(tabletest::Bytes(row[0]), vReserved), row.at(1)) << row[0];
     // The list comes from the settings; names not on it are ordinary.
     EXPECT_EQ(CleanProductLogName("AUX", {"PRN"}), "AUX");
     EXPECT_TRUE(IsReservedDeviceName("prn", {}));
@@ -192,14 +184,6 @@ TEST_F(LogConfigTest, ProductLogWritesEvenAForeignSectionAtFlush) {
     EXPECT_FALSE(IsLogSectionCreatedHere());
     FlushLog(true);
     EXPECT_THAT(ReadFile(LogFolder() + Stem() + ".log"), testing::EndsWith("[Test] product line "));
-}
-
-TEST_F(LogConfigTest, WithoutTheLogModuleNoLockIsSupplied) {
-    std::filesystem::create_directories(m_env.csInstallFolder + "bin");
-    m_reader.m_mapValues[LOG_SETTING_LEVEL] = "1";
-    ConfigureLog(m_reader, m_env);
-    EXPECT_EQ(GetLogLock(), nullptr);
-    EXPECT_EQ(GetLogLevel(), LOG_LEVEL_ON);
 }
 
 TEST_F(LogConfigTest, LockComesFromTheLogModuleWithTheChosenNameAndOption) {

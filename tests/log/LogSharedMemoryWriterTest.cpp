@@ -3,13 +3,11 @@
 #include "LogTestSupport.h"
 
 #include "platform/posix/PosixServices.h"
-#include "tests/text/TableFile.h"
+#include "tests/TableFile.h"
 
 #include <gmock/gmock.h>
 
 #include <cstring>
-#include <set>
-#include <thread>
 
 using namespace logtest;
 using testing::ElementsAre;
@@ -136,7 +134,7 @@ TEST_F(LogSharedMemoryWriterTest, SecondProcessAdoptsSizeAndContinuesTheLog) {
 // A section another process left: its size is adopted, damaged header values never lead outside it, and as
 // its creator has gone, this process is its last user: it saves the section to the file and removes it.
 class LogSharedMemoryForeignTest : public LogSharedMemoryWriterTest,
-                                   public testing::WithParamInterface<testtable::CRow> {};
+                                   public testing::WithParamInterface<tabletest::TRow> {};
 
 TEST_P(LogSharedMemoryForeignTest, ForeignSectionIsUsedWithinItsBounds) {
     const int nExpectedAt = std::stoi(GetParam()[2]);
@@ -163,32 +161,8 @@ TEST_P(LogSharedMemoryForeignTest, ForeignSectionIsUsedWithinItsBounds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Headers, LogSharedMemoryForeignTest,
-                         testing::ValuesIn(testtable::ReadTable("log/foreign-headers.tsv")),
-                         testtable::RowName);
-
-// Threads of one process, serialised by the in-process lock alone.
-TEST_F(LogSharedMemoryWriterTest, ThreadsNeverInterleaveLines) {
-    SetLogMaxSize(4 * 1024 * 1024);
-    constexpr int nThreads = 8;
-    constexpr int nLines = 250;
-    std::vector<std::thread> vThreads;
-    for (int t = 0; t < nThreads; ++t)
-        vThreads.emplace_back([t] {
-            for (int i = 0; i < nLines; ++i)
-                LogMessage("thread %d line %d %s", t, i,
-                           std::string(static_cast<size_t>(i % 90), '.').c_str());
-        });
-    for (std::thread& thread : vThreads)
-        thread.join();
-    const std::string csText = EntriesOf(View());
-    std::set<std::pair<int, int>> setSeen;
-    for (const std::smatch& entry :
-         WholeEntries(csText, R"(\[WK_ServiceWorker\.so\] thread (\d+) line (\d+) (\.*) )")) {
-        EXPECT_EQ(entry[3].length(), std::stoi(entry[2]) % 90);
-        setSeen.insert({std::stoi(entry[1]), std::stoi(entry[2])});
-    }
-    EXPECT_EQ(setSeen.size(), static_cast<size_t>(nThreads * nLines));
-}
+                         testing::ValuesIn(tabletest::ReadTable("log/foreign-headers.txt")),
+                         tabletest::RowName);
 
 TEST_F(LogSharedMemoryWriterTest, FlushLogWritesCreatedSectionToTheFile) {
     SetLogMaxSize(65536);

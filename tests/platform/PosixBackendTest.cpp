@@ -1,7 +1,7 @@
 #include "platform/CPlatform.h"
 #include "platform/LastError.h"
 #include "platform/SystemMessage.h"
-#include "tests/text/TableFile.h"
+#include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -132,17 +132,6 @@ TEST(PosixModules, OwnPathLoadedModulesAndLibraries) {
     modules.FreeLibrary(hModule);
 }
 
-TEST(LastError, IsPerThreadAndSharedWithTheHost) {
-    PlatformSetLastError(ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(PlatformGetLastError(), ERROR_INSUFFICIENT_BUFFER);
-    std::thread other([] {
-        PlatformSetLastError(ERROR_NO_DATA);
-        EXPECT_EQ(PlatformGetLastError(), ERROR_NO_DATA);
-    });
-    other.join();
-    EXPECT_EQ(PlatformGetLastError(), ERROR_INSUFFICIENT_BUFFER);
-}
-
 TEST(PosixSystem, ThreadNumbersAreTheKernelsPerThreadAndAfterFork) {
     ISystem& system = CPlatform::System();
     const DWORD dwMain = system.GetCurrentThreadId();
@@ -173,11 +162,11 @@ TEST(PosixSystem, ThreadNumbersAreTheKernelsPerThreadAndAfterFork) {
 }
 
 TEST(SystemMessage, KnownCodesAndFallback) {
-    for (const testtable::CRow& row : testtable::ReadTable("platform/system-messages.tsv")) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("platform/system-messages.txt")) {
         std::string csText;
         EXPECT_TRUE(GetSystemMessageText(static_cast<DWORD>(std::stoul(row[0], nullptr, 16)), csText))
             << row[0];
-        EXPECT_EQ(csText, row[1]);
+        EXPECT_EQ(csText, tabletest::Bytes(row[1]));
     }
     std::string csText = "untouched";
     EXPECT_FALSE(GetSystemMessageText(0xDEAD, csText));

@@ -4,6 +4,7 @@
 #include "security/CSecurityAccess.h"
 #include "security/CSid.h"
 #include "security/TokenMembership.h"
+#include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -83,42 +84,28 @@ TEST_F(SecurityContextTest, LookupGivesTheIdentityOrTheFailureAndKeepsTheIdentit
     EXPECT_EQ(access.GetTokenUser(csUser, csDomain, csSid, nullptr), ERROR_INVALID_HANDLE);
 }
 
-struct CMembershipCase {
-    const char* pszName;
-    const char* pszSid;
-    BOOL bExpected;
-};
-
 TEST_F(SecurityContextTest, MembershipOfUserGroupsAndWellKnownSids) {
     CIdentityToken spIdentity =
         MakeIdentity("alice", "EXAMPLE", "S-1-5-21-1-2-3-1105", {"S-1-5-21-1-2-3-513", "S-1-5-32-545"});
-    const CMembershipCase aCases[] = {
-        {"user", "S-1-5-21-1-2-3-1105", TRUE},
-        {"first group", "S-1-5-21-1-2-3-513", TRUE},
-        {"second group", "S-1-5-32-545", TRUE},
-        {"everyone", "S-1-1-0", TRUE},
-        {"authenticated users", "S-1-5-11", TRUE},
-        {"administrators", "S-1-5-32-544", FALSE},
-        {"another user of the domain", "S-1-5-21-1-2-3-1106", FALSE},
-        {"a prefix of the user", "S-1-5-21-1-2-3", FALSE},
-    };
-    for (const CMembershipCase& c : aCases) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("security/membership.txt")) {
+        SCOPED_TRACE(row[0]);
+        const BOOL bExpected = row.at(2) == "member";
         CSid sid;
-        ASSERT_EQ(CSid::FromString(c.pszSid, sid), ERROR_SUCCESS);
-        BOOL bIsMember = !c.bExpected;
-        EXPECT_TRUE(CheckTokenMembership(&spIdentity, sid, bIsMember)) << c.pszName;
-        EXPECT_EQ(bIsMember, c.bExpected) << c.pszName;
+        ASSERT_EQ(CSid::FromString(row[1].c_str(), sid), ERROR_SUCCESS);
+        BOOL bIsMember = !bExpected;
+        EXPECT_TRUE(CheckTokenMembership(&spIdentity, sid, bIsMember));
+        EXPECT_EQ(bIsMember, bExpected);
 
         CThreadIdentity::Impersonate(spIdentity);
-        bIsMember = !c.bExpected;
-        EXPECT_TRUE(CheckTokenMembership(nullptr, sid, bIsMember)) << c.pszName;
-        EXPECT_EQ(bIsMember, c.bExpected) << c.pszName;
+        bIsMember = !bExpected;
+        EXPECT_TRUE(CheckTokenMembership(nullptr, sid, bIsMember));
+        EXPECT_EQ(bIsMember, bExpected);
 
         // The process is no request user, not even one of everyone.
         CThreadIdentity::RevertToSelf();
         bIsMember = TRUE;
-        EXPECT_TRUE(CheckTokenMembership(nullptr, sid, bIsMember)) << c.pszName;
-        EXPECT_FALSE(bIsMember) << c.pszName;
+        EXPECT_TRUE(CheckTokenMembership(nullptr, sid, bIsMember));
+        EXPECT_FALSE(bIsMember);
     }
 }
 

@@ -1,5 +1,5 @@
 #include "settings/ModulePath.h"
-#include "tests/text/TableFile.h"
+#include "tests/TableFile.h"
 #include "text/CaselessString.h"
 
 #include <gtest/gtest.h>
@@ -32,7 +32,7 @@ TEST(CaselessString, ComparisonOrderingAndSearchIgnoreCase) {
 }
 
 TEST(SplitTokens, SplitsUpToTheFirstEmptyItem) {
-    for (const testtable::CRow& row : testtable::ReadTable("text/split-tokens.tsv")) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("text/split-tokens.txt")) {
         std::vector<CaselessString> vItems{"stale"};
         EXPECT_EQ(SplitTokens(row[0].c_str(), row[1].c_str(), vItems, &StripLeadingBlanks), row[2] == "1")
             << row[0];
@@ -53,8 +53,10 @@ TEST(SplitList, StopAtEmptyOrSkipEmpty) {
 }
 
 TEST(ModuleFolder, RemovesTrailingFolders) {
-    for (const testtable::CRow& row : testtable::ReadTable("text/module-folders.tsv"))
-        EXPECT_EQ(ModuleFolderFromPath(row[0], std::stoi(row[1]), '/'), row[2]) << row[0] << " " << row[1];
+    for (const tabletest::TRow& row : tabletest::ReadTable("text/module-folders.txt"))
+        EXPECT_EQ(ModuleFolderFromPath(tabletest::Bytes(row[0]), std::stoi(row[1]), '/'),
+                  tabletest::Bytes(row[2]))
+            << row[0] << " " << row[1];
 }
 
 } // namespace

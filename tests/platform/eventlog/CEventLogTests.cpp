@@ -3,6 +3,7 @@
 #include "platform/CPlatform.h"
 #include "platform/ThreadIdentity.h"
 #include "platform/posix/PosixSysLog.h"
+#include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -86,52 +87,38 @@ protected:
     CRecordingSysLog m_sysLog;
 };
 
-// Without a source nothing is opened or written, before the first Register and after every Deregister,
-// whether the journal closed the source or not.
-TEST_F(CEventLogTest, ReportWithoutASourceIsRefusedAndWritesNothing) {
-    CEventLog log;
-    EXPECT_EQ(ReportOne(log), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(log.Report(EVENTLOG_ERROR_TYPE, 0, 1, 0, nullptr, std::vector<std::string>{"x"}),
-              ERROR_INVALID_PARAMETER);
-    EXPECT_FALSE(log.Deregister());
-    EXPECT_TRUE(m_sysLog.m_vOpened.empty());
-    for (bool bCloses : {false, true}) {
-        m_sysLog.m_bCloseResult = bCloses;
-        ASSERT_TRUE(log.Register(nullptr));
-        EXPECT_EQ(log.Deregister(), bCloses);
-        EXPECT_FALSE(log.IsRegistered());
-        EXPECT_FALSE(log.Deregister());
-        EXPECT_EQ(ReportOne(log), ERROR_INVALID_PARAMETER);
-    }
-    EXPECT_EQ(m_sysLog.m_cClosed, 2);
-    EXPECT_TRUE(m_sysLog.m_vRecords.empty());
-}
-
-// A refused source leaves the log unregistered, to be tried again; a registered source (the default one for
-// null) is kept until Deregister, and destruction closes the last one.
-TEST_F(CEventLogTest, SecondRegisterKeepsTheFirstSource) {
+// Without a source nothing is written: before the first Register, after a refused one and after every
+// Deregister, whether the journal closed the source or not. A second Register keeps the first source (the
+// default one for null); destruction closes the last.
+TEST_F(CEventLogTest, ReportsGoOnlyToTheRegisteredSource) {
     {
         CEventLog log;
+        EXPECT_EQ(ReportOne(log), ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(log.Report(EVENTLOG_ERROR_TYPE, 0, 1, 0, nullptr, std::vector<std::string>{"x"}),
+                  ERROR_INVALID_PARAMETER);
+        EXPECT_FALSE(log.Deregister());
         m_sysLog.m_bFailOpen = true;
         EXPECT_FALSE(log.Register("Refused"));
         EXPECT_FALSE(log.IsRegistered());
         EXPECT_EQ(ReportOne(log), ERROR_INVALID_PARAMETER);
-        EXPECT_FALSE(log.Deregister());
         m_sysLog.m_bFailOpen = false;
-        ASSERT_TRUE(log.Register(nullptr));
-        EXPECT_TRUE(log.IsRegistered());
-        EXPECT_FALSE(log.Register("Second"));
-        EXPECT_FALSE(log.Register(nullptr));
-        ASSERT_EQ(ReportOne(log), ERROR_SUCCESS);
-        EXPECT_EQ(m_sysLog.m_vRecords.back().csSource, "Brindlemark Quillspeck");
-        // After Deregister a new source may follow; destruction closes it.
-        EXPECT_TRUE(log.Deregister());
+        for (bool bCloses : {false, true}) {
+            m_sysLog.m_bCloseResult = bCloses;
+            ASSERT_TRUE(log.Register(nullptr));
+            EXPECT_FALSE(log.Register("Second"));
+            ASSERT_EQ(ReportOne(log), ERROR_SUCCESS);
+            EXPECT_EQ(m_sysLog.m_vRecords.back().csSource, "Brindlemark Quillspeck");
+            EXPECT_EQ(log.Deregister(), bCloses);
+            EXPECT_FALSE(log.IsRegistered());
+            EXPECT_FALSE(log.Deregister());
+            EXPECT_EQ(ReportOne(log), ERROR_INVALID_PARAMETER);
+        }
         ASSERT_TRUE(log.Register("Again"));
-        ASSERT_EQ(ReportOne(log), ERROR_SUCCESS);
-        EXPECT_EQ(m_sysLog.m_vRecords.back().csSource, "Again");
     }
-    EXPECT_EQ(m_sysLog.m_vOpened, (std::vector<std::string>{"Refused", "Brindlemark Quillspeck", "Again"}));
-    EXPECT_EQ(m_sysLog.m_cClosed, 2);
+    EXPECT_EQ(m_sysLog.m_vOpened, (std::vector<std::string>{"Refused", "Brindlemark Quillspeck",
+                                                            "Brindlemark Quillspeck", "Again"}));
+    EXPECT_EQ(m_sysLog.m_cClosed, 3);
+    EXPECT_EQ(m_sysLog.m_vRecords.size(), 2u);
 }
 
 TEST_F(CEventLogTest, AtMostSixInsertionsUpToTheFirstNull) {
@@ -281,23 +268,14 @@ TEST(PosixSysLogTest, ConcurrentReportsOnTheRealJournal) {
 
 TEST(PosixSysLogTest, MessageText) {
     const BYTE abData[70] = {0x00, 0x1F, 0xA0, 0xFF};
-    const std::string csCut =
-        "event 0x00000001 category 0 data (70 bytes): 001FA0FF" + std::string(120, '0') + "...";
-    const struct {
-        WORD wCategory;
-        DWORD dwEventId;
-        std::vector<std::string> vTexts;
-        DWORD cbData;
-        std::string csExpected;
-    } aCases[] = {
-        {0, 0x60000065, {}, 0, "event 0x60000065 category 0"},
-        {65535, 0, {"a", "", "%s%n"}, 0, "event 0x00000000 category 65535: a: : %s%n"},
-        {0, 1, {"x"}, 4, "event 0x00000001 category 0: x data (4 bytes): 001FA0FF"},
-        // Long data is cut after 64 bytes.
-        {0, 1, {}, 70, csCut},
-    };
-    for (const auto& c : aCases)
-        EXPECT_EQ(FormatSysLogMessage(c.wCategory, c.dwEventId, c.vTexts, abData, c.cbData), c.csExpected);
+    for (const tabletest::TRow& row : tabletest::ReadTable("platform/syslog-messages.txt")) {
+        const std::vector<std::string> vTexts(row.begin() + 5, row.end());
+        EXPECT_EQ(FormatSysLogMessage(static_cast<WORD>(tabletest::Number(row.at(1))),
+                                      static_cast<DWORD>(tabletest::Number(row[2])), vTexts, abData,
+                                      static_cast<DWORD>(tabletest::Number(row[3]))),
+                  row[4])
+            << row[0];
+    }
 }
 
 } // namespace
