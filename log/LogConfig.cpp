@@ -3,6 +3,7 @@
 #include "log/LogModuleAbi.h"
 #include "log/LogState.h"
 #include "text/CaselessString.h"
+#include "text/SettingNumber.h"
 
 #include <algorithm>
 #include <cctype>
@@ -64,37 +65,21 @@ std::string Trimmed(const std::string& csValue) {
     return csValue.substr(nFirst, nLast - nFirst + 1);
 }
 
-bool ParseInteger(const std::string& csValue, int64_t& nValue) {
-    std::string csText = Trimmed(csValue);
-    const char* pBegin = csText.data();
-    const char* pEnd = pBegin + csText.size();
-    if (pBegin != pEnd && *pBegin == '+')
-        ++pBegin;
-    auto [pNext, ec] = std::from_chars(pBegin, pEnd, nValue);
-    return ec == std::errc() && pNext == pEnd && pBegin != pEnd;
-}
-
-// A setting that is missing or not a number keeps its default.
+// A missing setting keeps its default; a present one reads as the settings store reads numbers.
 int64_t ReadInteger(ILogSettingsReader& reader, DWORD dwId, int64_t nDefault) {
     std::string csValue;
-    int64_t nValue = 0;
-    if (ReadSetting(reader, dwId, csValue) && ParseInteger(csValue, nValue))
-        return nValue;
-    return nDefault;
+    return ReadSetting(reader, dwId, csValue) ? SettingsAtoi(csValue) : nDefault;
 }
 
 bool ReadSwitch(ILogSettingsReader& reader, DWORD dwId) {
     std::string csValue;
     if (!ReadSetting(reader, dwId, csValue))
         return false;
-    int64_t nValue = 0;
-    if (ParseInteger(csValue, nValue))
-        return nValue != 0;
-    std::string csText = Trimmed(csValue);
+    const std::string csText = Trimmed(csValue);
     for (const char* pszOn : {"TRUE", "YES", "ON", "Y"})
         if (EqualsCaseless(csText, pszOn))
             return true;
-    return false;
+    return SettingsAtoi(csValue) != 0;
 }
 
 std::string ModuleFileName(const CLogEnvironment& env) {

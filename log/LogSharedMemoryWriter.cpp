@@ -86,14 +86,19 @@ bool EnsureSection(CLogState& state) {
     if (csName.size() > LOG_SECTION_NAME_MAX)
         return false;
     DWORD dwError = ERROR_SUCCESS;
-    if (OpenExistingSection(state, csName, dwError))
-        return true;
-    if (dwError != ERROR_FILE_NOT_FOUND)
-        return false;
-    if (CreateSection(state, csName, dwError))
-        return true;
-    // Another process created it between our open and our create.
-    return dwError == ERROR_ALREADY_EXISTS && OpenExistingSection(state, csName, dwError);
+    for (int nTry = 0; nTry < 2; ++nTry) {
+        if (OpenExistingSection(state, csName, dwError))
+            return true;
+        if (dwError != ERROR_FILE_NOT_FOUND)
+            return false;
+        if (CreateSection(state, csName, dwError))
+            return true;
+        // Another process created it between our open and our create, or its last user was saving it: the
+        // open after the save finds it gone and creates it anew.
+        if (dwError != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return false;
 }
 
 // Copies as much of the text as fits before pchLimit; returns the new write position.

@@ -18,8 +18,8 @@ public:
     // False once the section no longer backs the whole view (something shrank it): touching the view then
     // would fault, so the caller lets the section go instead.
     virtual bool IsIntact() const = 0;
-    // Called just before letting go: true when no other process holds the section. The name is then
-    // removed (the view stays valid until this object goes), so the caller is the one to save what it holds.
+    // Called just before letting go: true when no other process holds the section. The caller then saves
+    // what it holds; the name is removed when this object goes, and until then no other process joins.
     virtual bool TakeOverIfLast() = 0;
 };
 

@@ -7,6 +7,7 @@
 #include "platform/IFileSystem.h"
 #include "platform/IXmlDocument.h"
 #include "platform/WinTypes.h"
+#include "text/SettingNumber.h"
 
 #include <cstdint>
 #include <memory>
@@ -39,10 +40,6 @@ private:
     std::string m_csText;
     int32_t m_nValue = 0;
 };
-
-// Leading decimal integer of a text, the C library's atoi way (blanks, sign, digits; anything else stops
-// it; non-numeric text gives 0), saturated at the 32-bit limits.
-int32_t SettingsAtoi(const std::string& csText);
 
 // Ordered (attribute name, value) slots; the reader fills them in order and drops the rest at the first
 // missing attribute, so the slot count tells how many attributes were read.

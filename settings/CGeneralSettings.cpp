@@ -7,12 +7,11 @@
 #include "platform/ComErrorText.h"
 #include "platform/ThreadIdentity.h"
 #include "settings/ModulePath.h"
+#include "text/SettingNumber.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -232,12 +231,7 @@ bool CGeneralSettings::GetSettingFromID(DWORD dwId, int32_t& nValue, DWORD dwGro
     std::string csValue;
     if (!GetSettingFromID(dwId, csValue, dwGroup))
         return false;
-    errno = 0;
-    char* pszEnd = nullptr;
-    long lValue = std::strtol(csValue.c_str(), &pszEnd, 10);
-    if (pszEnd == csValue.c_str() || errno == ERANGE || lValue < INT32_MIN || lValue > INT32_MAX)
-        return false;
-    nValue = static_cast<int32_t>(lValue);
+    nValue = SettingsAtoi(csValue);
     return true;
 }
 

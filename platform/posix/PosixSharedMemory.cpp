@@ -41,6 +41,10 @@ public:
         : m_fd(fd), m_cbSection(cbSection), m_csPosixName(std::move(csPosixName)) {}
     ~CPosixSection() override {
         Unmap();
+        // The name goes only now, after the last user saved what the section held: a process that starts
+        // meanwhile waits for the lock and then makes a new section from the saved file.
+        if (m_bTakenOver)
+            ::shm_unlink(m_csPosixName.c_str());
         ::close(m_fd); // releases this process's lock
     }
 
@@ -64,10 +68,8 @@ public:
 
     bool TakeOverIfLast() override {
         // A failed conversion drops the shared lock too; the caller is letting go anyway.
-        if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0)
-            return false;
-        ::shm_unlink(m_csPosixName.c_str());
-        return true;
+        m_bTakenOver = ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+        return m_bTakenOver;
     }
 
 private:
@@ -87,6 +89,7 @@ private:
     std::string m_csPosixName;
     void* m_pView = nullptr;
     size_t m_cbMapped = 0;
+    bool m_bTakenOver = false;
 };
 
 // Joins the users of the section behind fd. Waits while a last user saves and removes it (briefly), and then

@@ -138,10 +138,10 @@ TEST_F(GeneralSettings, BrokenOrMissingSettingsFailInitWithTheReason) {
     }
 }
 
-// A cache setting the cache refuses stops the start: the reason names the setting, then the failure event,
-// and never the success event.
+// A cache setting the cache refuses stops the start (a text without digits reads as 0, as everywhere else):
+// the reason names the setting, then the failure event, and never the success event.
 TEST_F(GeneralSettings, RefusedCacheSettingFailsTheStartWithItsReason) {
-    for (const char* pszValue : {"0", "-1", "0x10"}) {
+    for (const char* pszValue : {"0", "-1", "0x10", "abc"}) {
         SCOPED_TRACE(pszValue);
         SetUp();
         SetSetting(60, pszValue);
