@@ -22,6 +22,6 @@ for folder in platform abi log text security html i18n directory settings screen
 done
 # Per-file tables of lines (coverage.txt) and branches (coverage-branches.txt); the summary on standard output.
 options=(-r . --object-directory "$build" "${filters[@]}" --exclude-throw-branches --exclude-unreachable-branches
-    --gcov-ignore-parse-errors)
+    --gcov-ignore-parse-errors --gcov-exclude ".*CMakeC.*CompilerId.*")
 gcovr "${options[@]}" --branches -o "$build/coverage-branches.txt"
 gcovr "${options[@]}" --print-summary -o "$build/coverage.txt"
