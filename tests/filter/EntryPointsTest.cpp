@@ -14,6 +14,7 @@
 #include <functional>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -162,11 +163,9 @@ TEST(PreProcHeaders, ResetsTheRequestState) {
     context.m_qwReserved2 = 6;
     context.m_dwControlMessage = CM_REPLACE;
     EXPECT_EQ(HttpFilterProc(&context), 0u);
-    EXPECT_EQ(context.m_dwClientFlags, 0u);
-    EXPECT_EQ(context.m_pMyOwnContext, nullptr);
-    EXPECT_EQ(context.m_dwReserved1, 0u);
-    EXPECT_EQ(context.m_qwReserved2, 0u);
-    EXPECT_EQ(context.m_dwControlMessage, CM_REPLACE);
+    EXPECT_EQ(std::tie(context.m_dwClientFlags, context.m_pMyOwnContext, context.m_dwReserved1,
+                       context.m_qwReserved2, context.m_dwControlMessage),
+              std::make_tuple(0u, nullptr, 0u, 0u, CM_REPLACE));
 }
 
 TEST(EndOfRequest, DeletesTheWorkerContextOnce) {

@@ -136,16 +136,14 @@ TEST_F(SecurityContextTest, ConcurrentChecksSeeOnlyTheirOwnThreadsIdentity) {
             CThreadIdentity::Impersonate(MakeIdentity("user", "EXAMPLE", csOwn.c_str(), {csGroup.c_str()}));
             for (int n = 0; n < nRounds; ++n) {
                 const int nOther = n % nThreads;
-                CSid sid;
-                CSid::FromString(("S-1-5-21-7-7-7-" + std::to_string(1000 + nOther)).c_str(), sid);
-                BOOL bIsMember = FALSE;
-                if (!CheckTokenMembership(nullptr, sid, bIsMember) || (bIsMember != FALSE) != (nOther == t))
-                    ++nWrong;
-                CSid group;
-                CSid::FromString(("S-1-5-21-7-7-7-" + std::to_string(2000 + nOther % 2)).c_str(), group);
-                if (!CheckTokenMembership(nullptr, group, bIsMember) ||
-                    (bIsMember != FALSE) != (nOther % 2 == t % 2))
-                    ++nWrong;
+                // Another thread's user, then its group: a member only of what is this thread's own.
+                for (auto [nRid, bOwn] : {std::pair(1000 + nOther, nOther == t),
+                                          std::pair(2000 + nOther % 2, nOther % 2 == t % 2)}) {
+                    CSid sid;
+                    CSid::FromString(("S-1-5-21-7-7-7-" + std::to_string(nRid)).c_str(), sid);
+                    BOOL bIsMember = FALSE;
+                    nWrong += !CheckTokenMembership(nullptr, sid, bIsMember) || (bIsMember != FALSE) != bOwn;
+                }
                 if (n % 100 == 0) {
                     std::string csUser, csDomain, csSid;
                     CSecurityAccess access;

@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -154,11 +155,11 @@ TEST_F(CEventLogTest, TypeCategoryEventIdAndDataReachTheJournal) {
     ASSERT_TRUE(log.Register(nullptr));
     for (size_t n = 0; n < std::size(awTypes); ++n) {
         ASSERT_EQ(log.Report(awTypes[n], 7, 0x6000007E, sizeof(abData), abData, nullptr), ERROR_SUCCESS);
-        const auto& record = m_sysLog.m_vRecords.back();
-        EXPECT_EQ(record.eType, aeExpected[n]) << "type " << awTypes[n];
-        EXPECT_EQ(record.wCategory, 7);
-        EXPECT_EQ(record.dwEventId, 0x6000007Eu);
-        EXPECT_EQ(record.vData, std::vector<BYTE>(abData, abData + sizeof(abData)));
+        const auto& r = m_sysLog.m_vRecords.back();
+        EXPECT_EQ(std::tie(r.eType, r.wCategory, r.dwEventId, r.vData),
+                  std::make_tuple(aeExpected[n], 7, 0x6000007Eu,
+                                  std::vector<BYTE>(std::begin(abData), std::end(abData))))
+            << "type " << awTypes[n];
     }
     // Data without a size is ignored; a size without data is refused before anything is written.
     ASSERT_EQ(log.Report(EVENTLOG_WARNING_TYPE, 0, 1, 0, abData, nullptr), ERROR_SUCCESS);
