@@ -37,18 +37,8 @@ BOOL AddHeader(CDLLContext* p, const char* pszName, const char* pszValue) {
     return Callbacks(p)->AddHeader(p->m_pFilterContext, Str(pszName), Str(pszValue));
 }
 
-// What one call of a read callback answered.
-struct CReadAnswer {
-    BOOL bResult;
-    DWORD dwLastError;
-    DWORD dwSize;
-    std::string csText;
-    bool operator==(const CReadAnswer&) const = default;
-};
-void PrintTo(const CReadAnswer& a, std::ostream* pOut) {
-    *pOut << "{" << a.bResult << ", error " << a.dwLastError << ", size " << a.dwSize << ", " << a.csText
-          << "}";
-}
+// What one call of a read callback answered: the result, the last error, the size, the text read.
+using CReadAnswer = std::tuple<BOOL, DWORD, DWORD, std::string>;
 
 CReadAnswer CallRead(CDLLContext* p, bool bServerVariable, const char* pszName, DWORD cbBuffer) {
     std::vector<char> vBuffer(cbBuffer + 1, '#');
@@ -65,11 +55,11 @@ CReadAnswer CallRead(CDLLContext* p, bool bServerVariable, const char* pszName, 
 
 // The way a caller reads a value of unknown length: ask for the size, then read with that much room.
 std::string ReadTwoCalls(CDLLContext* p, bool bServerVariable, const char* pszName) {
-    CReadAnswer first = CallRead(p, bServerVariable, pszName, 0);
-    if (first.bResult || first.dwLastError != ERROR_INSUFFICIENT_BUFFER)
-        return first.bResult ? "" : "(failed)";
-    CReadAnswer second = CallRead(p, bServerVariable, pszName, first.dwSize);
-    return second.bResult ? second.csText : "(failed)";
+    const auto [bResult, dwError, dwSize, csText] = CallRead(p, bServerVariable, pszName, 0);
+    if (bResult || dwError != ERROR_INSUFFICIENT_BUFFER)
+        return bResult ? "" : "(failed)";
+    CReadAnswer second = CallRead(p, bServerVariable, pszName, dwSize);
+    return std::get<0>(second) ? std::get<3>(second) : "(failed)";
 }
 
 // Notification codes from their names, separated by blanks.
@@ -179,7 +169,7 @@ TEST_P(HostReadProtocolTest, AnswersAsTheTwoCallProtocolRequires) {
     CHostRunRecord record = Run(request);
     EXPECT_EQ(answer, expected);
     ASSERT_EQ(record.m_vNotifications[0].m_vReads.size(), 1u);
-    EXPECT_EQ(record.m_vNotifications[0].m_vReads[0].m_dwSize, expected.dwSize);
+    EXPECT_EQ(record.m_vNotifications[0].m_vReads[0].m_dwSize, std::get<2>(expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(Reads, HostReadProtocolTest,

@@ -82,13 +82,9 @@ TEST(RealModuleTest, RegistersRunsARequestAndTerminates) {
     ASSERT_EQ(session.GetFilterVersion(), TRUE);
     EXPECT_EQ(session.GetVersionRecord().m_csDescription, "Brindlemark Wendrake");
 
-    CHostRunRecord record =
-        session.Run(CHostRequest()
-                        .Method("GET")
-                        .Url("/owa/")
-                        .UserAgent("Mozilla/5.0 (Windows NT 10.0; Win64; x64) Chrome/120.0")
-                        .SubscriptionType(ST_OWA_FOLDER)
-                        .ResponseStatus(200));
+    CHostRequest request;
+    request.Url("/owa/").UserAgent("Mozilla/5.0 (Windows NT 10.0; Win64; x64) Chrome/120.0");
+    CHostRunRecord record = session.Run(request.SubscriptionType(ST_OWA_FOLDER));
     const CHostNotificationRecord* pEnd = record.Find(SF_NOTIFY_END_OF_REQUEST);
     ASSERT_NE(pEnd, nullptr);
     EXPECT_EQ(pEnd->m_dwResult, 0u);

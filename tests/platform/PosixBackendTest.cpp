@@ -42,10 +42,7 @@ TEST(PosixFiles, OpenModesAndErrors) {
         EXPECT_TRUE(spFile->ReadAt(100, szBuffer, 4, cbRead));
         EXPECT_EQ(cbRead, 0u);
     }
-    {
-        auto spFile = files.Open(csPath, EFileOpen::OpenAlways, dwError);
-        EXPECT_EQ(spFile->Size(), 21u);
-    }
+    EXPECT_EQ(files.Open(csPath, EFileOpen::OpenAlways, dwError)->Size(), 21u);
     {
         // A file the worker may only read (the module's own file, say) still opens for reading.
         auto spFile = files.Open(csPath, EFileOpen::ReadExisting, dwError);
@@ -56,10 +53,7 @@ TEST(PosixFiles, OpenModesAndErrors) {
         EXPECT_TRUE(spFile->ReadAt(0, &ch, 1, cbRead));
         EXPECT_EQ(ch, 'h');
     }
-    {
-        auto spFile = files.Open(csPath, EFileOpen::CreateAlways, dwError);
-        EXPECT_EQ(spFile->Size(), 0u);
-    }
+    EXPECT_EQ(files.Open(csPath, EFileOpen::CreateAlways, dwError)->Size(), 0u);
     EXPECT_EQ(files.Open("/nonexistent-folder-wk/x", EFileOpen::OpenAlways, dwError), nullptr);
     EXPECT_EQ(dwError, ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(files.Remove(csPath));
