@@ -14,6 +14,7 @@
 #include <functional>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -162,31 +163,21 @@ TEST(PreProcHeaders, ResetsTheRequestState) {
     context.m_qwReserved2 = 6;
     context.m_dwControlMessage = CM_REPLACE;
     EXPECT_EQ(HttpFilterProc(&context), 0u);
-    EXPECT_EQ(context.m_dwClientFlags, 0u);
-    EXPECT_EQ(context.m_pMyOwnContext, nullptr);
-    EXPECT_EQ(context.m_dwReserved1, 0u);
-    EXPECT_EQ(context.m_qwReserved2, 0u);
-    EXPECT_EQ(context.m_dwControlMessage, CM_REPLACE);
+    EXPECT_EQ(std::tie(context.m_dwClientFlags, context.m_pMyOwnContext, context.m_dwReserved1,
+                       context.m_qwReserved2, context.m_dwControlMessage),
+              std::make_tuple(0u, nullptr, 0u, 0u, CM_REPLACE));
 }
 
 TEST(EndOfRequest, DeletesTheWorkerContextOnce) {
     CLogCapture capture;
     CDLLContext context;
     context.m_dwNotificationType = SF_NOTIFY_END_OF_REQUEST;
-    auto* pWorker = new CWKSWContext("en", 4105);
-    context.m_pMyOwnContext = pWorker;
-    char szExpected[128];
-    std::snprintf(szExpected, sizeof(szExpected),
-                  "[CNotifications::NotifyEndOfRequest] delete  CWKSWContext instance: %p",
-                  static_cast<void*>(pWorker));
+    context.m_pMyOwnContext = new CWKSWContext("en", 4105);
     EXPECT_EQ(HttpFilterProc(&context), 0u);
     EXPECT_EQ(context.m_pMyOwnContext, nullptr);
-    EXPECT_TRUE(capture.Contains(szExpected));
     // A second END_OF_REQUEST (or one after a logoff freed it) finds nothing to delete.
-    capture.Clear();
     EXPECT_EQ(HttpFilterProc(&context), 0u);
-    for (const std::string& csLine : capture.Lines())
-        EXPECT_EQ(csLine.find("delete"), std::string::npos);
+    EXPECT_EQ(capture.Count("[CNotifications::NotifyEndOfRequest] delete  CWKSWContext instance: 0x"), 1u);
 }
 
 class CThrowingDebugOutput : public IDebugOutput {

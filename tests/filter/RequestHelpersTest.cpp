@@ -1,11 +1,13 @@
 #include "filter/CBaseNotifications.h"
 #include "filter/CNotificationsHelper.h"
 #include "host/testing/TestHost.h"
+#include "tests/TableFile.h"
 #include "tests/host/FakeModule.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 namespace {
 
@@ -67,24 +69,26 @@ protected:
 class HeaderHelpersPerNotification : public RequestHelpersTest,
                                      public ::testing::WithParamInterface<std::pair<DWORD, bool>> {};
 
+// GetServerVariable reads in every handled notification; AUTHENTICATION is not one of them.
 TEST_P(HeaderHelpersPerNotification, AddSetAndGetOnlyWhereTheCallbacksExist) {
     const auto [dwType, bCarries] = GetParam();
-    DWORD dwAdded = 9, dwSet = 9;
+    DWORD dwAdded = 9, dwSet = 9, dwVariable = 9;
     bool bGot = !bCarries;
-    std::string csValue;
+    std::string csValue, csVariable;
     CHostRunRecord record = RunIn(
-        dwType, CHostRequest().Referer("r"),
+        dwType, CHostRequest().Referer("r").ServerVariable("LOGON_USER", "DOM\\user"),
         [&](CDLLContext* p) {
             dwAdded = CBaseNotifications::AddWorkerHeader(p, "X-A:", "1");
             dwSet = CBaseNotifications::SetHeader(p, "URL", "/x");
             bGot = CBaseNotifications::GetRequestHeader(p, "Referer:", csValue);
+            dwVariable = CBaseNotifications::GetServerVariable(p, "LOGON_USER", csVariable);
         },
         dwType);
-    EXPECT_EQ(dwAdded, bCarries ? 1u : 0u);
-    EXPECT_EQ(dwSet, bCarries ? 1u : 0u);
-    EXPECT_EQ(record.AllHeadersAdded().size(), bCarries ? 1u : 0u);
-    EXPECT_EQ(bGot, bCarries);
-    EXPECT_EQ(csValue, bCarries ? "r" : "");
+    EXPECT_EQ(std::make_tuple(dwAdded, dwSet, record.AllHeadersAdded().size(), bGot, csValue),
+              bCarries ? std::make_tuple(1u, 1u, size_t(1), true, std::string("r"))
+                       : std::make_tuple(0u, 0u, size_t(0), false, std::string()));
+    EXPECT_EQ(dwVariable, 0u);
+    EXPECT_EQ(csVariable, dwType == AUTHENTICATION ? "" : "DOM\\user");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -111,85 +115,40 @@ TEST_F(RequestHelpersTest, MissingFilterContextOrCallbackGivesZeroAndLogs) {
 
 // The two-call protocol: size query, then a read into size + 1 bytes; what a failure of either call leaves.
 TEST_F(RequestHelpersTest, GetIISParmTReadsValuesOfAnyLengthAndFailsCleanly) {
-    const struct {
-        const char* pszName;
-        size_t cbValue;         // (size_t)-1: no such value
-        DWORD dwFirstCallError; // 0: the sizing call answers as the protocol says
-        bool bFailSecondRead;
-        bool bResult;
-        size_t nReads;
-        const char* pszLine; // the one line logged, or null for none
-    } aCases[] = {
-        {"1 byte", 1, 0, false, true, 2, nullptr},
-        {"4096 bytes", 4096, 0, false, true, 2, nullptr},
-        {"70000 bytes", 70000, 0, false, true, 2, nullptr},
-        {"empty: done at the first call", 0, 0, false, true, 1, nullptr},
-        {"missing: silent", size_t(-1), 0, false, false, 1, nullptr},
-        {"sizing 87", 5, ERROR_INVALID_PARAMETER, false, false, 1,
-         "GetIISParmT  GetServerVariable failed V Error 87"},
-        {"sizing 232", 5, ERROR_NO_DATA, false, false, 1,
-         "GetIISParmT  GetServerVariable failed V Error 232"},
-        {"sizing 1413", 5, ERROR_INVALID_INDEX, false, false, 1,
-         "GetIISParmT  GetServerVariable failed V Error 1413"},
-        {"sizing 5: silent", 5, ERROR_ACCESS_DENIED, false, false, 1, nullptr},
-        {"sizing 234: silent", 5, ERROR_MORE_DATA, false, false, 1, nullptr},
-        {"second read", 5, 0, true, false, 2, "GetIISParmT V failed Error: 232   "},
-    };
-    for (const auto& c : aCases) {
-        SCOPED_TRACE(c.pszName);
+    for (const tabletest::TRow& c : tabletest::ReadTable("host/iis-parm-reads.txt")) {
+        SCOPED_TRACE(c[0]);
+        const DWORD dwFirstCallError = static_cast<DWORD>(std::stoul(c.at(2)));
+        const bool bFailSecondRead = c.at(3) == "yes", bExpected = c.at(4) == "1";
         CHostRequest request;
-        if (c.cbValue != size_t(-1))
-            request.ServerVariable("V", std::string(c.cbValue, 'x'));
-        if (c.dwFirstCallError || c.bFailSecondRead)
-            request.FailRead(
-                EHostCallback::GetServerVariable,
-                {"V", c.dwFirstCallError ? c.dwFirstCallError : ERROR_NO_DATA, 1, c.bFailSecondRead});
+        if (c[1] != "none")
+            request.ServerVariable("V", std::string(std::stoul(c[1]), 'x'));
+        if (dwFirstCallError || bFailSecondRead)
+            request.FailRead(EHostCallback::GetServerVariable,
+                             {"V", dwFirstCallError ? dwFirstCallError : ERROR_NO_DATA, 1, bFailSecondRead});
         std::string csValue = "kept";
-        bool bResult = !c.bResult;
+        bool bResult = !bExpected;
         CLogCapture capture;
         CHostRunRecord record = RunIn(PREPROC, request, [&](CDLLContext* p) {
             HTTP_FILTER_CONTEXT* pfc = p->m_pFilterContext;
             bResult = CBaseNotifications::GetIISParmT(pfc, pfc->GetServerVariable, "V", csValue);
         });
-        EXPECT_EQ(bResult, c.bResult);
+        EXPECT_EQ(bResult, bExpected);
         // A value is replaced only by a read; a failed second read leaves it empty.
-        const bool bRead = c.bResult ? c.cbValue > 0 : c.bFailSecondRead;
-        EXPECT_EQ(csValue, bRead ? std::string(c.bResult ? c.cbValue : 0, 'x') : "kept");
-        EXPECT_EQ(record.Find(PREPROC)->m_vReads.size(), c.nReads);
-        ASSERT_EQ(capture.Lines().size(), c.pszLine ? 1u : 0u);
-        if (c.pszLine) {
-            EXPECT_NE(capture.Lines()[0].find(c.pszLine), std::string::npos) << capture.Lines()[0];
+        const bool bRead = bExpected ? c[1] != "0" : bFailSecondRead;
+        EXPECT_EQ(csValue, bRead ? std::string(bExpected ? std::stoul(c[1]) : 0, 'x') : "kept");
+        EXPECT_EQ(record.Find(PREPROC)->m_vReads.size(), std::stoul(c.at(5)));
+        ASSERT_EQ(capture.Lines().size(), c.at(6) == "-" ? 0u : 1u);
+        if (c[6] != "-") {
+            EXPECT_NE(capture.Lines()[0].find(c[6]), std::string::npos) << capture.Lines()[0];
         }
-    }
-}
-
-TEST_F(RequestHelpersTest, GetServerVariableReadsInEveryHandledNotificationOnly) {
-    for (DWORD dwType : {PREPROC, SF_NOTIFY_AUTH_COMPLETE, SEND, SF_NOTIFY_SEND_RAW_DATA,
-                         SF_NOTIFY_END_OF_REQUEST, AUTHENTICATION}) {
-        std::string csValue;
-        DWORD dwResult = 1;
-        RunIn(
-            dwType, CHostRequest().ServerVariable("LOGON_USER", "DOM\\user"),
-            [&](CDLLContext* p) {
-                dwResult = CBaseNotifications::GetServerVariable(p, "LOGON_USER", csValue);
-            },
-            dwType);
-        EXPECT_EQ(dwResult, 0u);
-        EXPECT_EQ(csValue, dwType == AUTHENTICATION ? "" : "DOM\\user") << dwType;
     }
 }
 
 // Nine pairs in order during SEND_RESPONSE, up to the first one the server refuses; none at END_OF_REQUEST.
 TEST_F(RequestHelpersTest, NoCacheHeadersUpToTheFirstRefused) {
-    const Pairs vAll = {{"X-BKProduct:", "WK_SW"},
-                        {"Pragma:", "no-cache"},
-                        {"Cache-control:", "no-cache"},
-                        {"Cache-control:", "must-revalidate"},
-                        {"Cache-control:", "max-age=0"},
-                        {"Cache-control:", "s-maxage=0"},
-                        {"Cache-control:", "no-store"},
-                        {"Cache-control:", "private"},
-                        {"Cache-control:", "proxy-revalidate"}};
+    Pairs vAll;
+    for (const tabletest::TRow& row : tabletest::ReadTable("host/no-cache-headers.txt"))
+        vAll.emplace_back(row[0], row.at(1));
     for (int nFailAt : {-1, 0, 1, 8, 99}) {
         CHostRequest request;
         if (nFailAt >= 0)

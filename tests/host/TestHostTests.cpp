@@ -1,5 +1,6 @@
 #include "host/testing/TestHost.h"
 
+#include "host/common/HostSession.h"
 #include "log/Log.h"
 #include "platform/CPlatform.h"
 
@@ -64,6 +65,57 @@ TEST(LogCaptureTest, CapturesLinesFromConcurrentWritersAndRestoresTheLog) {
     }
     EXPECT_EQ(GetLogSink(), &RecordingSink);
     EXPECT_EQ(GetLogLevel(), LOG_LEVEL_OFF);
+}
+
+// The module built with the finished filter core: loaded from its file as a host loads it (it must export its
+// entry points and start in an empty installation), and linked into this program, driven in-process.
+TEST(RealModuleTest, RegistersRunsARequestAndTerminates) {
+    CTempInstallation installation;
+    ASSERT_TRUE(installation.IsValid());
+    ASSERT_TRUE(installation.CopySampleInstallation());
+    ASSERT_TRUE(installation.InstallModule(WK_MODULE_PATH)) << WK_MODULE_PATH;
+    std::string csError;
+    std::unique_ptr<CHostModule> spModule = CHostModule::Load(installation.ModulePath(), csError);
+    ASSERT_TRUE(spModule) << csError;
+
+    CHostSession session(spModule->EntryPoints());
+    ASSERT_EQ(session.GetFilterVersion(), TRUE);
+    EXPECT_EQ(session.GetVersionRecord().m_csDescription, "Brindlemark Wendrake");
+
+    CHostRequest request;
+    request.Url("/owa/").UserAgent("Mozilla/5.0 (Windows NT 10.0; Win64; x64) Chrome/120.0");
+    CHostRunRecord record = session.Run(request.SubscriptionType(ST_OWA_FOLDER));
+    const CHostNotificationRecord* pEnd = record.Find(SF_NOTIFY_END_OF_REQUEST);
+    ASSERT_NE(pEnd, nullptr);
+    EXPECT_EQ(pEnd->m_dwResult, 0u);
+    EXPECT_FALSE(pEnd->m_bWorkerContext);
+    for (const auto& notification : record.m_vNotifications)
+        EXPECT_FALSE(notification.m_bException)
+            << notification.m_csName << ": " << notification.m_csException;
+    EXPECT_TRUE(record.m_vAnomalies.empty()) << record.m_vAnomalies.front();
+    // A null context is answered with zero.
+    EXPECT_EQ(spModule->EntryPoints().pfnHttpFilterProc(nullptr), 0u);
+
+    session.TerminateFilter(0);
+    EXPECT_TRUE(session.GetTerminateRecord().m_bCalled);
+    EXPECT_FALSE(session.GetTerminateRecord().m_bException);
+}
+
+TEST(LinkedModuleTest, RegistersAndRunsARequestInProcess) {
+    CTempInstallation installation;
+    ASSERT_TRUE(installation.IsValid());
+    ASSERT_TRUE(installation.CopySampleInstallation());
+    installation.PointProcessHere();
+    CTestHost host;
+    ASSERT_EQ(host.GetFilterVersion(), TRUE);
+    EXPECT_EQ(host.Session().GetVersionRecord().m_csDescription, "Brindlemark Wendrake");
+    CHostRunRecord record = host.Run(CHostRequest().Url("/owa/").UserAgent("Mozilla/5.0 Chrome/120.0"));
+    const CHostNotificationRecord* pEnd = record.Find(SF_NOTIFY_END_OF_REQUEST);
+    ASSERT_NE(pEnd, nullptr);
+    EXPECT_EQ(pEnd->m_dwResult, 0u);
+    EXPECT_TRUE(
+        host.LogContains("[CNotifications::NotifyEndOfRequest] finished.  Win32 RC=0.  Control Message=<"));
+    host.TerminateFilter();
 }
 
 } // namespace

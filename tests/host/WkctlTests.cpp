@@ -58,16 +58,8 @@ TEST(WkctlOptionsTest, RefusesBadInputWithAPreciseMessage) {
 TEST(WkctlOptionsTest, TakesEveryOption) {
     CWkctlOptions options;
     std::string csError;
-    ASSERT_TRUE(
-        ParseWkctlArguments(Split("run|--install|/opt/wk/|--method|POST|--url=/owa/?Cmd=logoff|--user-agent|"
-                                  "Mozilla/5.0 (X11)|--cookie|a=b; c=d|--subscription-type|0x0E|"
-                                  "--link-criteria|010|--status=302|--header|X-One:  1 |--header|X-Two:2|"
-                                  "--server-variable|LOGON_USER=D\\u|--server-variable|EMPTY=|"
-                                  "--request-value|BK_USERNAME=u=v|--accept-language|de|--referer|"
-                                  "https://r/|--server|https://m|--virtual-dir|/mail|--body-file|b.html|"
-                                  "--show-log|/tmp/l.txt|--json"),
-                            options, csError))
-        << csError;
+    const std::string csEveryOption = tabletest::ReadTable("host/wkctl-every-option.txt").at(0).at(0);
+    ASSERT_TRUE(ParseWkctlArguments(Split(csEveryOption), options, csError)) << csError;
     EXPECT_EQ(options.ModulePath(), "/opt/wk/Wendrake/bin/WK_ServiceWorker.so");
     EXPECT_EQ(std::tie(options.m_csUrl, options.m_csBodyFile), std::make_tuple("/owa/?Cmd=logoff", "b.html"));
     EXPECT_EQ(
@@ -113,18 +105,11 @@ TEST(WkctlOptionsTest, TakesEveryOption) {
 }
 
 TEST(WkctlOptionsTest, ParsesNumbers) {
-    auto fnParse = [](std::initializer_list<const char*> texts) {
-        std::vector<int64_t> vValues;
-        for (const char* pszText : texts) {
-            DWORD dwValue = 12345;
-            vValues.push_back(ParseDword(pszText, dwValue) ? int64_t{dwValue} : -1);
-        }
-        return vValues;
-    };
-    EXPECT_EQ(fnParse({"0", "17", "4294967295", "0x0", "0XfF", "0xFFFFFFFF", "00000000000000000000012"}),
-              (std::vector<int64_t>{0, 17, 0xFFFFFFFF, 0, 255, 0xFFFFFFFF, 12}));
-    EXPECT_EQ(fnParse({"", "0x", "4294967296", "0x100000000", "+1", "1 ", "0b1", "1e3"}),
-              std::vector<int64_t>(8, -1));
+    for (const tabletest::TRow& row : tabletest::ReadTable("host/wkctl-numbers.txt")) {
+        DWORD dwValue = 12345;
+        const bool bTaken = ParseDword(row[0], dwValue);
+        EXPECT_EQ(bTaken ? std::to_string(dwValue) : "-", row.at(1)) << '"' << row[0] << '"';
+    }
 }
 
 // wkctl in this process, with the fake module in the given mode (null: none).
@@ -163,13 +148,8 @@ TEST(WkctlRunTest, JsonRecordAndAppendedLogLines) {
               WKCTL_EXIT_COMPLETED)
         << csErr;
     ::unsetenv("WK_FAKE_LOG_FILE");
-    ExpectParts(csJson,
-                {"\"schema\": \"wkctl.run/1\"", "\"controlWord\": \"Ignore\"",
-                 "\"reason\": \"control message 1 (Ignore) after PREPROC_HEADERS\"",
-                 "\"lines\": [\n      \"[Fake::GetFilterVersion] Starts.\",\n      \"[Fake::HttpFilterProc] "
-                 "notification 0x4000\",\n      \"[Fake::HttpFilterProc] notification 0x80\",\n      "
-                 "\"[Fake::TerminateFilter] Starts.\"\n    ]",
-                 "\"note\": null"});
+    for (const tabletest::TRow& row : tabletest::ReadTable("host/wkctl-json.txt"))
+        ExpectParts(csJson, {tabletest::Bytes(row[0])});
     EXPECT_EQ(csJson.find("an older line"), std::string::npos);
 }
 

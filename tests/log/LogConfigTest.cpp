@@ -188,42 +188,27 @@ TEST_F(LogConfigTest, ProductLogWritesEvenAForeignSectionAtFlush) {
 
 TEST_F(LogConfigTest, LockComesFromTheLogModuleWithTheChosenNameAndOption) {
     const std::string csInBin = m_env.csInstallFolder + "bin/libLogModule.so";
-    const struct {
-        std::map<DWORD, std::string> mapValues;
-        bool bInstallHasModule; // else only the library search path finds it
-        std::string csRequest;
-        BOOL bGrant;
-    } aCases[] = {
-        {{}, true, "GetGeneralCS 1", TRUE},
-        {{{LOG_SETTING_LOCK_OPTION, "7"}}, true, "GetGeneralCS 7", TRUE},
-        {{{LOG_SETTING_PRODUCT_NAME, "a:b"}, {LOG_SETTING_LOCK_OPTION, "0"}},
-         true,
-         "GetProductCS a_b 0",
-         TRUE},
-        {{{LOG_SETTING_PRODUCT_LOG, "1"}, {LOG_SETTING_PRODUCT_NAME, "a"}},
-         false,
-         "GetProductCS WK_ServiceWorker.log 1",
-         TRUE},
-        // A refused lock leaves the writers with the in-process lock.
-        {{}, true, "GetGeneralCS 1", FALSE},
-    };
-    for (const auto& c : aCases) {
+    for (const tabletest::TRow& c : tabletest::ReadTable("log/lock-requests.txt")) {
+        SCOPED_TRACE(c[0]);
+        const bool bInstallHasModule = c.at(2) == "install", bGrant = c.at(4) == "yes";
         CFakeModules modules;
-        modules.m_csLoadablePath = c.bInstallHasModule ? csInBin : "libLogModule.so";
+        modules.m_csLoadablePath = bInstallHasModule ? csInBin : "libLogModule.so";
         CPlatform::SetModules(&modules);
         g_vLockRequests.clear();
-        g_bGrantLock = c.bGrant;
+        g_bGrantLock = bGrant;
         CMapReader reader;
-        reader.m_mapValues = c.mapValues;
+        std::istringstream settings(c[1] == "-" ? "" : c[1]);
+        for (std::string csSetting; settings >> csSetting;)
+            reader.m_mapValues[std::stoul(csSetting)] = csSetting.substr(csSetting.find('=') + 1);
         reader.m_mapValues[LOG_SETTING_FOLDER] = m_log.Dir();
         ConfigureLog(reader, m_env);
         // The installation's bin folder first, then the library search path.
         std::vector<std::string> vExpectedLoads = {csInBin};
-        if (!c.bInstallHasModule)
+        if (!bInstallHasModule)
             vExpectedLoads.push_back("libLogModule.so");
         EXPECT_EQ(modules.m_vLoads, vExpectedLoads);
-        EXPECT_THAT(g_vLockRequests, ElementsAre(c.csRequest));
-        EXPECT_EQ(GetLogLock(), c.bGrant ? &g_fakeLock : nullptr);
+        EXPECT_THAT(g_vLockRequests, ElementsAre(c.at(3)));
+        EXPECT_EQ(GetLogLock(), bGrant ? &g_fakeLock : nullptr);
 
         // A reload keeps the loaded module.
         ConfigureLog(reader, m_env);

@@ -115,10 +115,7 @@ TEST_F(LogModuleTest, ExportsHandOutOneLockPerName) {
     ASSERT_NE(pfnProduct, nullptr);
     ASSERT_NE(pfnGeneral, nullptr);
 
-    CSync* pFirst = nullptr;
-    CSync* pAgain = nullptr;
-    CSync* pOther = nullptr;
-    CSync* pGeneral = nullptr;
+    CSync *pFirst = nullptr, *pAgain = nullptr, *pOther = nullptr, *pGeneral = nullptr;
     EXPECT_TRUE(pfnProduct("Sales", &pFirst, 1));
     EXPECT_TRUE(pfnProduct("Sales", &pAgain, 1));
     EXPECT_TRUE(pfnProduct("Sales/../..", &pOther, 1));

@@ -83,10 +83,7 @@ TEST(CCritSec, SerialisesCounterUpdates) {
 
 struct CCounted {
     static inline std::atomic<int> s_nConstructed{0};
-    static inline std::atomic<int> s_nDestroyed{0};
-    int m_nValue = 0;
     CCounted() { ++s_nConstructed; }
-    virtual ~CCounted() { ++s_nDestroyed; }
 };
 
 TEST(StaticMemory, RacingCreatorsUnderALockConstructOnce) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -41,10 +42,7 @@ TEST(PosixFiles, OpenModesAndErrors) {
         EXPECT_TRUE(spFile->ReadAt(100, szBuffer, 4, cbRead));
         EXPECT_EQ(cbRead, 0u);
     }
-    {
-        auto spFile = files.Open(csPath, EFileOpen::OpenAlways, dwError);
-        EXPECT_EQ(spFile->Size(), 21u);
-    }
+    EXPECT_EQ(files.Open(csPath, EFileOpen::OpenAlways, dwError)->Size(), 21u);
     {
         // A file the worker may only read (the module's own file, say) still opens for reading.
         auto spFile = files.Open(csPath, EFileOpen::ReadExisting, dwError);
@@ -55,10 +53,7 @@ TEST(PosixFiles, OpenModesAndErrors) {
         EXPECT_TRUE(spFile->ReadAt(0, &ch, 1, cbRead));
         EXPECT_EQ(ch, 'h');
     }
-    {
-        auto spFile = files.Open(csPath, EFileOpen::CreateAlways, dwError);
-        EXPECT_EQ(spFile->Size(), 0u);
-    }
+    EXPECT_EQ(files.Open(csPath, EFileOpen::CreateAlways, dwError)->Size(), 0u);
     EXPECT_EQ(files.Open("/nonexistent-folder-wk/x", EFileOpen::OpenAlways, dwError), nullptr);
     EXPECT_EQ(dwError, ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(files.Remove(csPath));
@@ -82,11 +77,8 @@ TEST(PosixFiles, LastWriteTimeIsAWindowsFileTime) {
     std::remove(csPath.c_str());
     // 1601-01-01 is file time zero; 1970-01-01 is the POSIX epoch.
     st = CPlatform::System().FileTimeToUtc(11644473600ull * 10000000ull + 1234 * 10000ull);
-    EXPECT_EQ(st.wYear, 1970);
-    EXPECT_EQ(st.wMonth, 1);
-    EXPECT_EQ(st.wDay, 1);
-    EXPECT_EQ(st.wSecond, 1);
-    EXPECT_EQ(st.wMilliseconds, 234);
+    EXPECT_EQ(std::tie(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds),
+              std::make_tuple(1970, 1, 1, 0, 0, 1, 234));
 }
 
 TEST(PosixSharedMemory, CreateOpenAndRaceForTheName) {

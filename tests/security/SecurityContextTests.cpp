@@ -1,3 +1,4 @@
+#include "host/common/HostSession.h"
 #include "host/testing/TestHost.h"
 #include "platform/LastError.h"
 #include "platform/ThreadIdentity.h"
@@ -7,6 +8,8 @@
 #include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
+
+#include <dlfcn.h>
 
 #include <atomic>
 #include <memory>
@@ -136,16 +139,14 @@ TEST_F(SecurityContextTest, ConcurrentChecksSeeOnlyTheirOwnThreadsIdentity) {
             CThreadIdentity::Impersonate(MakeIdentity("user", "EXAMPLE", csOwn.c_str(), {csGroup.c_str()}));
             for (int n = 0; n < nRounds; ++n) {
                 const int nOther = n % nThreads;
-                CSid sid;
-                CSid::FromString(("S-1-5-21-7-7-7-" + std::to_string(1000 + nOther)).c_str(), sid);
-                BOOL bIsMember = FALSE;
-                if (!CheckTokenMembership(nullptr, sid, bIsMember) || (bIsMember != FALSE) != (nOther == t))
-                    ++nWrong;
-                CSid group;
-                CSid::FromString(("S-1-5-21-7-7-7-" + std::to_string(2000 + nOther % 2)).c_str(), group);
-                if (!CheckTokenMembership(nullptr, group, bIsMember) ||
-                    (bIsMember != FALSE) != (nOther % 2 == t % 2))
-                    ++nWrong;
+                // Another thread's user, then its group: a member only of what is this thread's own.
+                for (auto [nRid, bOwn] : {std::pair(1000 + nOther, nOther == t),
+                                          std::pair(2000 + nOther % 2, nOther % 2 == t % 2)}) {
+                    CSid sid;
+                    CSid::FromString(("S-1-5-21-7-7-7-" + std::to_string(nRid)).c_str(), sid);
+                    BOOL bIsMember = FALSE;
+                    nWrong += !CheckTokenMembership(nullptr, sid, bIsMember) || (bIsMember != FALSE) != bOwn;
+                }
                 if (n % 100 == 0) {
                     std::string csUser, csDomain, csSid;
                     CSecurityAccess access;
@@ -159,6 +160,56 @@ TEST_F(SecurityContextTest, ConcurrentChecksSeeOnlyTheirOwnThreadsIdentity) {
     for (std::thread& thread : vThreads)
         thread.join();
     EXPECT_EQ(nWrong.load(), 0);
+}
+
+typedef void (*PFN_PROBE_WATCH)();
+typedef void (*PFN_PROBE_SEEN)(char*, size_t);
+
+// The module keeps its own thread identity; the only way in is the identity the host puts in the record.
+TEST(HostIdentityTest, LoadedModuleRunsNotificationsUnderTheHostsIdentity) {
+    CTempInstallation installation;
+    ASSERT_TRUE(installation.IsValid());
+    ASSERT_TRUE(installation.CopySampleInstallation());
+    ASSERT_TRUE(installation.InstallModule(WK_IDENTITY_PROBE_PATH)) << WK_IDENTITY_PROBE_PATH;
+    std::string csError;
+    std::unique_ptr<CHostModule> spModule = CHostModule::Load(installation.ModulePath(), csError);
+    ASSERT_TRUE(spModule) << csError;
+    CHostSession session(spModule->EntryPoints());
+    ASSERT_EQ(session.GetFilterVersion(), TRUE);
+
+    void* hProbe = ::dlopen(installation.ModulePath().c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(hProbe, nullptr);
+    auto pfnWatch = reinterpret_cast<PFN_PROBE_WATCH>(::dlsym(hProbe, "WkProbeWatch"));
+    auto pfnSeen = reinterpret_cast<PFN_PROBE_SEEN>(::dlsym(hProbe, "WkProbeSeen"));
+    ASSERT_TRUE(pfnWatch && pfnSeen);
+
+    struct CCase {
+        const char* pszName;
+        CIdentityToken spIdentity;
+        const char* pszSeen; // every distinct identity of the log lines, then the one after the run
+    };
+    const CCase aCases[] = {
+        {"authenticated", MakeIdentity("alice", "EXAMPLE", "S-1-5-21-1-2-3-1105"),
+         "EXAMPLE\\alice S-1-5-21-1-2-3-1105;error 1008;"},
+        {"anonymous", nullptr, "error 1008;"},
+    };
+    for (const CCase& c : aCases) {
+        pfnWatch();
+        CHostRunRecord record = session.Run(CHostRequest()
+                                                .Url("/owa/")
+                                                .UserAgent("Mozilla/5.0 (Windows NT 10.0; Win64; x64)")
+                                                .SubscriptionType(ST_OWA_FOLDER)
+                                                .Identity(c.spIdentity));
+        ASSERT_FALSE(record.m_vNotifications.empty()) << c.pszName;
+        char szSeen[512] = {};
+        pfnSeen(szSeen, sizeof(szSeen));
+        EXPECT_STREQ(szSeen, c.pszSeen) << c.pszName;
+    }
+    // The host's own thread is back to the process identity too.
+    CIdentityToken spAfter;
+    EXPECT_EQ(CThreadIdentity::OpenThreadToken(spAfter), ERROR_NO_TOKEN);
+    ::dlclose(hProbe);
+    session.TerminateFilter(0);
 }
 
 } // namespace
