@@ -29,32 +29,39 @@ public:
     std::vector<std::string> m_vLines;
 };
 
-// A file system whose one file misbehaves as told.
+// How the one file of CFaultyFiles misbehaves.
+struct CFault {
+    bool bOpens;
+    DWORD dwOpenError;
+    bool bReadFails;
+    uint64_t cbSize;
+    size_t cbReadable;
+};
+
 class CFaultyFiles : public IFileSystem {
 public:
     class CFile : public IFile {
     public:
-        explicit CFile(const CFaultyFiles& owner) : m_owner(owner) {}
+        explicit CFile(const CFault& fault) : m_fault(fault) {}
         bool ReadAt(uint64_t, void* pBuffer, size_t cb, size_t& cbRead) override {
-            cbRead = std::min(cb, m_owner.m_cbReadable);
+            cbRead = std::min(cb, m_fault.cbReadable);
             std::memset(pBuffer, 0, cbRead);
-            return !m_owner.m_bReadFails;
+            return !m_fault.bReadFails;
         }
         bool WriteAt(uint64_t, const void*, size_t) override { return false; }
         bool Append(const void*, size_t) override { return false; }
         bool Flush() override { return false; }
-        uint64_t Size() override { return m_owner.m_cbSize; }
-
-    private:
-        const CFaultyFiles& m_owner;
+        uint64_t Size() override { return m_fault.cbSize; }
+        const CFault& m_fault;
     };
 
+    explicit CFaultyFiles(const CFault& fault) : m_fault(fault) {}
     std::unique_ptr<IFile> Open(const std::string&, EFileOpen eMode, DWORD& dwError) override {
         m_eLastMode = eMode;
-        dwError = m_dwOpenError;
-        return m_bOpens ? std::make_unique<CFile>(*this) : nullptr;
+        dwError = m_fault.dwOpenError;
+        return m_fault.bOpens ? std::make_unique<CFile>(m_fault) : nullptr;
     }
-    bool Exists(const std::string&) override { return m_bOpens; }
+    bool Exists(const std::string&) override { return m_fault.bOpens; }
     bool GetLastWriteTime(const std::string&, FILETIME64&, DWORD& dwError) override {
         dwError = ERROR_NOT_SUPPORTED;
         return false;
@@ -62,11 +69,7 @@ public:
     bool CreateDirectories(const std::string&) override { return false; }
     bool Remove(const std::string&) override { return false; }
 
-    bool m_bOpens = true;
-    DWORD m_dwOpenError = ERROR_SUCCESS;
-    bool m_bReadFails = false;
-    uint64_t m_cbSize = 64;
-    size_t m_cbReadable = 64;
+    const CFault m_fault;
     EFileOpen m_eLastMode = EFileOpen::CreateAlways;
 };
 
@@ -201,28 +204,20 @@ INSTANTIATE_TEST_SUITE_P(Table, CResourceBadFileTest,
 TEST_F(CResourceTest, FileSystemFailuresAreReportedWithTheirCodes) {
     const struct {
         const char* pszName;
-        bool bOpens;
-        DWORD dwOpenError;
-        bool bReadFails;
-        uint64_t cbSize;
-        size_t cbReadable;
+        CFault fault;
         DWORD dwExpected;
     } aCases[] = {
-        {"access denied", false, ERROR_ACCESS_DENIED, false, 64, 64, ERROR_ACCESS_DENIED},
-        {"open fails without a code", false, ERROR_SUCCESS, false, 64, 64, ERROR_FILE_NOT_FOUND},
-        {"read fails", true, ERROR_SUCCESS, true, 64, 64, ERROR_READ_FAULT},
-        {"file shrinks while read", true, ERROR_SUCCESS, false, 64, 10, ERROR_READ_FAULT},
-        {"larger than any module", true, ERROR_SUCCESS, false, ResourceModuleFormat::c_cbMaxFile + 1, 0,
+        {"access denied", {false, ERROR_ACCESS_DENIED, false, 64, 64}, ERROR_ACCESS_DENIED},
+        {"open fails without a code", {false, ERROR_SUCCESS, false, 64, 64}, ERROR_FILE_NOT_FOUND},
+        {"read fails", {true, ERROR_SUCCESS, true, 64, 64}, ERROR_READ_FAULT},
+        {"file shrinks while read", {true, ERROR_SUCCESS, false, 64, 10}, ERROR_READ_FAULT},
+        {"larger than any module",
+         {true, ERROR_SUCCESS, false, ResourceModuleFormat::c_cbMaxFile + 1, 0},
          ERROR_BAD_FORMAT},
     };
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszName);
-        CFaultyFiles files;
-        files.m_bOpens = c.bOpens;
-        files.m_dwOpenError = c.dwOpenError;
-        files.m_bReadFails = c.bReadFails;
-        files.m_cbSize = c.cbSize;
-        files.m_cbReadable = c.cbReadable;
+        CFaultyFiles files(c.fault);
         CPlatform::SetFiles(&files);
         CCallbackRecord::Clear();
         CResource resource;
@@ -302,18 +297,26 @@ TEST_F(CResourceTest, UnloadAndReload) {
                           "Resource Class LoadString failed. It couldn't find the resource 102 error 1813"});
 }
 
-TEST_F(CResourceTest, WithoutCallbacksNothingIsWritten) {
-    CResource::SetLogCallback(nullptr);
-    CResource::SetErrorCallback(nullptr);
-    CResource resource;
-    std::u16string ws;
-    LANGID wLangId = 0;
-    EXPECT_FALSE(resource.LoadString(102, ws, c_wEnglish));
-    EXPECT_FALSE(resource.LoadModule(m_folder.Path("absent.dat")));
-    EXPECT_FALSE(resource.DetectLanguage("xx", wLangId));
-    EXPECT_EQ(wLangId, c_wEnglish);
-    EXPECT_TRUE(Logs().empty());
-    EXPECT_TRUE(Errors().empty());
+// Without callbacks nothing is written, and callbacks that throw only cost their text.
+TEST_F(CResourceTest, MissingOrThrowingCallbacksAreHarmless) {
+    for (bool bThrow : {false, true}) {
+        CResource::SetLogCallback(bThrow ? [](const char*) { throw std::runtime_error("log sink down"); }
+                                         : PFN_RESOURCE_LOG(nullptr));
+        CResource::SetErrorCallback(
+            bThrow ? [](WORD, const char*) { throw std::runtime_error("event log down"); }
+                   : PFN_RESOURCE_ERROR(nullptr));
+        m_debug.m_vLines.clear();
+        CResource resource;
+        std::u16string ws;
+        LANGID wLangId = 0;
+        EXPECT_NO_THROW(EXPECT_FALSE(resource.LoadString(102, ws, c_wEnglish)));
+        EXPECT_NO_THROW(EXPECT_FALSE(resource.LoadModule(m_folder.Path("absent.dat"))));
+        EXPECT_NO_THROW(EXPECT_FALSE(resource.DetectLanguage("xx", wLangId)));
+        EXPECT_EQ(wLangId, c_wEnglish);
+        EXPECT_TRUE(Logs().empty());
+        EXPECT_TRUE(Errors().empty());
+        EXPECT_EQ(m_debug.m_vLines.size(), bThrow ? 4u : 0u);
+    }
 }
 
 // Log lines are cut at 2048 characters; an error report keeps 511 characters of its message, then three
@@ -347,16 +350,6 @@ TEST_F(CResourceTest, FormattingFailureIsReportedInItsPlace) {
     EXPECT_EQ(Errors()[0],
               std::make_pair(EVENTLOG_WARNING_TYPE, std::string(" An error on logging occured")));
     EXPECT_EQ(m_debug.m_vLines, (std::vector<std::string>{"An error on logging", "An error on logging"}));
-}
-
-TEST_F(CResourceTest, ThrowingCallbacksDoNotEscape) {
-    CResource::SetLogCallback([](const char*) { throw std::runtime_error("log sink down"); });
-    CResource::SetErrorCallback([](WORD, const char*) { throw std::runtime_error("event log down"); });
-    CResource resource;
-    EXPECT_NO_THROW(EXPECT_FALSE(resource.LoadModule(m_folder.Path("absent.dat"))));
-    std::u16string ws;
-    EXPECT_NO_THROW(EXPECT_FALSE(resource.LoadString(1, ws, c_wEnglish)));
-    EXPECT_EQ(m_debug.m_vLines.size(), 3u);
 }
 
 // Lookups from many threads at once see the same texts as one thread does.

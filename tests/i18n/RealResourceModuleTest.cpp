@@ -78,20 +78,4 @@ INSTANTIATE_TEST_SUITE_P(Languages, CRealModuleTest, testing::ValuesIn(CResource
                              return cs;
                          });
 
-// A language whose sentences equal the English ones was copied, not translated.
-TEST(RealResourceModule, SentencesAreTranslatedRatherThanCopied) {
-    CResource resource;
-    ASSERT_TRUE(resource.LoadModule(WK_RESOURCE_MODULE_PATH));
-    for (const auto& [csName, wLangId] : resource.GetLanguages()) {
-        if (wLangId == LANGID_RESOURCE_ENGLISH)
-            continue;
-        for (UINT nId : {102u, 103u, 114u, 115u, 116u}) {
-            std::u16string wsText, wsEnglish;
-            ASSERT_TRUE(resource.LoadString(nId, wsText, wLangId));
-            ASSERT_TRUE(resource.LoadString(nId, wsEnglish, LANGID_RESOURCE_ENGLISH));
-            EXPECT_NE(wsText, wsEnglish) << csName << " " << nId;
-        }
-    }
-}
-
 } // namespace

@@ -1,5 +1,6 @@
 #include "host/testing/TestHost.h"
 #include "settings/CHandleSWSettings.h"
+#include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -15,20 +16,11 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(HandleSWSettings, LinkCriteriaPathBesideTheProductFolder) {
-    struct {
-        const char* pszFolder;
-        char chSep;
-        const char* pszExpected;
-    } aCases[] = {
-        {"/A/B/Settings/", '/', "/A/Common Files/Settings/LinkCriteriaSettings.xml"},
-        {"/opt/bm/Wendrake/Settings/", '/', "/opt/bm/Common Files/Settings/LinkCriteriaSettings.xml"},
-        {"C:\\X\\Wendrake\\Settings\\", '\\', "C:\\X\\Common Files\\Settings\\LinkCriteriaSettings.xml"},
-        {"C:\\A\\B\\Settings\\", '\\', "C:\\A\\Common Files\\Settings\\LinkCriteriaSettings.xml"},
-        {"Settings/", '/', "Settings/LinkCriteriaSettings.xml"},
-        {"", '/', "LinkCriteriaSettings.xml"},
-    };
-    for (const auto& c : aCases)
-        EXPECT_EQ(CHandleSWSettings::LinkCriteriaPath(c.pszFolder, c.chSep), c.pszExpected) << c.pszFolder;
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/link-criteria-paths.txt"))
+        EXPECT_EQ(
+            CHandleSWSettings::LinkCriteriaPath(tabletest::Bytes(row.at(0)), tabletest::Bytes(row.at(1))[0]),
+            tabletest::Bytes(row.at(2)))
+            << row.at(0);
 }
 
 // An installation in a temporary folder whose files the tests rewrite.
