@@ -4,6 +4,7 @@
 #include "platform/CEventLog.h"
 #include "platform/CPlatform.h"
 #include "platform/SystemMessage.h"
+#include "tests/TableFile.h"
 #include "tests/i18n/ResourceTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -237,35 +238,17 @@ TEST_F(CResourceTest, LoadStringFindsExactLanguageBlockAndEntry) {
     EXPECT_TRUE(Logs().empty());
     EXPECT_TRUE(Errors().empty());
 
-    const struct {
-        UINT nId;
-        LANGID wLangId;
-        bool bFound;
-        const char16_t* pwszText;
-        const char* pszLog; // null: no line
-    } aCases[] = {
-        {15, c_wEnglish, true, u"fifteen", nullptr}, // block 1, entry 15
-        {16, c_wEnglish, true, u"sixteen", nullptr}, // block 2, entry 0
-        {17, c_wEnglish, false, u"", nullptr},       // an empty entry is missing, silently
-        {14, c_wEnglish, false, u"", nullptr},       // never written: empty as well
-        {102, c_wEnglish, true, u"Leaving", nullptr},
-        {102, c_wFrench, true, u"Départ", nullptr},
-        {16, c_wFrench, false, u"",
-         "Resource Class LoadString failed. It couldn't find the resource 16 error 1815"},
-        {102, 0x0409, false, u"",
-         "Resource Class LoadString failed. It couldn't find the resource 102 error 1815"},
-        {500, c_wEnglish, false, u"",
-         "Resource Class LoadString failed. It couldn't find the resource 500 error 1814"},
-        {0x10000 + 15, c_wEnglish, false, u"",
-         "Resource Class LoadString failed. It couldn't find the resource 65551 error 1814"},
-    };
-    for (const auto& c : aCases) {
-        SCOPED_TRACE(c.nId);
+    // Entry 15 ends block 1 and 16 starts block 2; an empty entry is missing, silently.
+    for (const tabletest::TRow& row : tabletest::ReadTable("i18n/resource-lookups.txt")) {
+        SCOPED_TRACE(row.at(0) + " " + row.at(1));
         CCallbackRecord::Clear();
         std::u16string ws = u"stale";
-        EXPECT_EQ(resource.LoadString(c.nId, ws, c.wLangId), c.bFound);
-        EXPECT_EQ(ws, c.pwszText);
-        EXPECT_EQ(Logs(), c.pszLog ? std::vector<std::string>{c.pszLog} : std::vector<std::string>{});
+        EXPECT_EQ(resource.LoadString(static_cast<UINT>(tabletest::Number(row.at(0))), ws,
+                                      static_cast<LANGID>(tabletest::Number(row.at(1)))),
+                  row.at(2) == "1");
+        EXPECT_EQ(ws, tabletest::Units(row.at(3)));
+        EXPECT_EQ(Logs(),
+                  row.at(4).empty() ? std::vector<std::string>{} : std::vector<std::string>{row.at(4)});
     }
 }
 

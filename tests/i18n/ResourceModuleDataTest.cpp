@@ -84,33 +84,6 @@ TEST(ResourceModuleData, WrittenStringsReadBackExactly) {
     }
 }
 
-// Block = ID / 16 + 1 and entry = ID % 16, checked on the bytes: the entries before the string are empty.
-TEST(ResourceModuleData, BlockAndEntryOfAnId) {
-    const struct {
-        uint32_t nId;
-        WORD wBlock;
-        size_t nEntry;
-    } aCases[] = {{0, 1, 0}, {15, 1, 15}, {16, 2, 0}, {31, 2, 15}, {102, 7, 6}, {65535, 4096, 15}};
-    for (const auto& c : aCases) {
-        CResourceModuleWriter writer;
-        ASSERT_TRUE(writer.AddString(c_wEnglish, c.nId, u"Q"));
-        std::vector<BYTE> v = writer.Build();
-        ASSERT_EQ(GetDword(v, 12), 1u);
-        EXPECT_EQ(v[c_cbHeader] | (v[c_cbHeader + 1] << 8), c_wEnglish);
-        EXPECT_EQ(v[c_cbHeader + 2] | (v[c_cbHeader + 3] << 8), c.wBlock) << c.nId;
-        const size_t nBlock = GetDword(v, c_cbHeader + 4);
-        ASSERT_EQ(GetDword(v, c_cbHeader + 8), 16 * 2 + 2u);
-        for (size_t k = 0; k < 16; ++k) {
-            const size_t nPos = nBlock + 2 * k + (k > c.nEntry ? 2 : 0);
-            EXPECT_EQ(v[nPos] | (v[nPos + 1] << 8), k == c.nEntry ? 1 : 0) << c.nId << " entry " << k;
-        }
-        auto sp = ParseOk(v);
-        std::u16string ws;
-        EXPECT_EQ(sp->FindString(c_wEnglish, c.nId, ws), ERROR_SUCCESS);
-        EXPECT_EQ(ws, u"Q");
-    }
-}
-
 struct CDamage {
     const char* pszName;
     std::function<void(std::vector<BYTE>&)> fnDamage;
