@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -158,49 +159,33 @@ TEST_F(CResourceTest, DetectLanguageKnowsTheListsNamesOnly) {
     }
 }
 
-struct CBadFile {
-    const char* pszName;
-    std::vector<BYTE> (*pfnMake)(); // null: no file at all
-    DWORD dwExpected;
-};
-
-std::vector<BYTE> Truncated() {
-    std::vector<BYTE> v = TwoLanguageModule();
-    v.resize(v.size() / 2);
-    return v;
-}
-std::vector<BYTE> EmptyFile() {
-    return {};
-}
-
-void PrintTo(const CBadFile& c, std::ostream* pOut) {
-    *pOut << c.pszName;
-}
-
-class CResourceBadFileTest : public CResourceTest, public testing::WithParamInterface<CBadFile> {};
-
-// A missing or damaged file fails the load with its code and frees the module that was loaded before.
-TEST_P(CResourceBadFileTest, LoadFailsAndTheOldModuleIsGone) {
-    CResource resource;
-    ASSERT_TRUE(resource.LoadModule(WriteModule("good.dat", TwoLanguageModule())));
-    const std::string csBad =
-        GetParam().pfnMake ? WriteModule("bad.dat", GetParam().pfnMake()) : m_folder.Path("absent.dat");
-    CCallbackRecord::Clear();
-    EXPECT_FALSE(resource.LoadModule(csBad));
-    ExpectLoadFailureReported(csBad, GetParam().dwExpected);
-    ExpectNothingLoaded(resource);
-    // The reason goes to the debugger output only.
-    if (GetParam().pfnMake) {
-        ASSERT_FALSE(m_debug.m_vLines.empty());
-        EXPECT_EQ(m_debug.m_vLines.back().rfind("Resource module rejected: ", 0), 0u);
+// A missing or damaged file fails the load with its code and frees the module that was loaded before; the
+// reason goes to the debugger output only.
+TEST_F(CResourceTest, BadFileFailsTheLoadAndTheOldModuleIsGone) {
+    std::vector<BYTE> vTruncated = TwoLanguageModule();
+    vTruncated.resize(vTruncated.size() / 2);
+    const struct {
+        const char* pszName;
+        std::optional<std::vector<BYTE>> file;
+        DWORD dwExpected;
+    } aCases[] = {{"missing", std::nullopt, ERROR_FILE_NOT_FOUND},
+                  {"truncated", vTruncated, ERROR_INVALID_DATA},
+                  {"empty", std::vector<BYTE>(), ERROR_BAD_FORMAT}};
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        CResource resource;
+        ASSERT_TRUE(resource.LoadModule(WriteModule("good.dat", TwoLanguageModule())));
+        const std::string csBad = c.file ? WriteModule("bad.dat", *c.file) : m_folder.Path("absent.dat");
+        CCallbackRecord::Clear();
+        EXPECT_FALSE(resource.LoadModule(csBad));
+        ExpectLoadFailureReported(csBad, c.dwExpected);
+        ExpectNothingLoaded(resource);
+        if (c.file) {
+            ASSERT_FALSE(m_debug.m_vLines.empty());
+            EXPECT_EQ(m_debug.m_vLines.back().rfind("Resource module rejected: ", 0), 0u);
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, CResourceBadFileTest,
-                         testing::Values(CBadFile{"Missing", nullptr, ERROR_FILE_NOT_FOUND},
-                                         CBadFile{"Truncated", &Truncated, ERROR_INVALID_DATA},
-                                         CBadFile{"EmptyFile", &EmptyFile, ERROR_BAD_FORMAT}),
-                         [](const testing::TestParamInfo<CBadFile>& info) { return info.param.pszName; });
 
 TEST_F(CResourceTest, FileSystemFailuresAreReportedWithTheirCodes) {
     const struct {
