@@ -46,7 +46,6 @@ protected:
         CInstallationTest::SetUp();
     }
     void TearDown() override {
-        m_settings.Terminate();
         CInstallationTest::TearDown();
         CPlatform::SetSysLog(nullptr);
     }
@@ -58,7 +57,6 @@ protected:
     DWORD Init() { return Init(m_settings); }
 
     CRecordingSysLog m_sysLog;
-    CWKGeneralSettings m_settings;
 };
 
 TEST_F(GeneralSettings, SuccessfulInitRegistersTheProductAndWritesTheSuccessEvent) {
@@ -69,6 +67,7 @@ TEST_F(GeneralSettings, SuccessfulInitRegistersTheProductAndWritesTheSuccessEven
     EXPECT_EQ(m_sysLog.m_vEvents[0].dwEventId, 0x60000065u);
     EXPECT_EQ(m_settings.GetRegistryKey(), "Software\\Brindlemark\\Wendrake");
     EXPECT_EQ(m_settings.GetProductFolderName(), "Wendrake");
+    EXPECT_EQ(m_settings.GetModuleFileName(), WK_MODULE_FILE_NAME);
     EXPECT_EQ(m_settings.GetModuleFolder(), m_installation.Prefix() + "/Wendrake/");
     EXPECT_EQ(m_settings.GetCommonFolder(), m_installation.Prefix() + "/Common Files/");
     EXPECT_EQ(m_settings.GetSettingsPath(), m_installation.SettingsDir() + "/SWSettings.xml");
@@ -80,7 +79,6 @@ TEST_F(GeneralSettings, SuccessfulInitRegistersTheProductAndWritesTheSuccessEven
     int32_t nAutoLogoff = -1;
     EXPECT_TRUE(m_settings.GetSettingFromID(ID_AUTO_LOGOFF, nAutoLogoff, dwGroup));
     EXPECT_EQ(nAutoLogoff, 1);
-    EXPECT_EQ(m_settings.GetModuleFileName(), WK_MODULE_FILE_NAME);
     // A second Init returns at once: no second source, no second event.
     ASSERT_EQ(Init(), 1u);
     EXPECT_EQ(m_sysLog.m_vSources.size(), 1u);

@@ -15,14 +15,7 @@ namespace {
 
 const std::string DEFAULT_ALLOW_LIST = "Firefox/1.8 IEMAC/5.0 IEWIN/5.0 Mozilla/1.7 Netscape/7.1 Safari/312";
 
-class ProductSettings : public CInstallationTest {
-protected:
-    void TearDown() override {
-        m_settings.Terminate();
-        CInstallationTest::TearDown();
-    }
-    CWKGeneralSettings m_settings;
-};
+class ProductSettings : public CInstallationTest {};
 
 TEST_F(ProductSettings, SampleInstallationInitialisesCompletely) {
     ASSERT_EQ(InitProductSettings(m_settings), 1u);

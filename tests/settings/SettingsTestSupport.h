@@ -45,7 +45,7 @@ inline DWORD InitProductSettings(CWKGeneralSettings& settings) {
 }
 
 // A copy of the sample installation that the process points at, with a log capture that sees the lines the
-// settings write.
+// settings write, and settings that are terminated with the test.
 class CInstallationTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -53,11 +53,15 @@ protected:
         ASSERT_TRUE(KeepLogCapture(m_installation));
         m_installation.PointProcessHere();
     }
-    void TearDown() override { m_installation.StopPointing(); }
+    void TearDown() override {
+        m_settings.Terminate();
+        m_installation.StopPointing();
+    }
     void SetSetting(int nId, const char* pszValue) {
         ASSERT_TRUE(SetInstallationSetting(m_installation, nId, pszValue));
     }
 
     CLogCapture m_log;
     CTempInstallation m_installation;
+    CWKGeneralSettings m_settings;
 };

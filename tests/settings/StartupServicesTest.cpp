@@ -2,13 +2,16 @@
 // can fail the initialisation.
 #include "platform/CPlatform.h"
 #include "settings/CRSALoader.h"
+#include "tests/TableFile.h"
 #include "tests/directory/CacheTestSupport.h"
 #include "tests/settings/SettingsTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -38,56 +41,30 @@ public:
     std::string LibraryFileName(const std::string& csBase) override { return "lib" + csBase + ".so"; }
 };
 
-const std::set<std::string> ALL_EXPORTS = {"BK_RSACookieInitializeFilt", "BK_RSAGetUserName",
-                                           "BK_RSAGetLastError", "BK_RSAFreeMemory",
-                                           "BK_RSACookieInitializeExtNoMFC"};
-
 TEST(RSALoader, AvailableOnlyWithTheLibraryAndAllFiveEntryPoints) {
-    struct {
-        const char* pszName;
-        bool bPresent;
-        std::set<std::string> setExports;
-        DWORD dwResult;
-        std::vector<std::string> vLines;
-    } aCases[] = {
-        {"complete", true, ALL_EXPORTS, 0, {}},
-        {"missing library",
-         false,
-         {},
-         ERROR_MOD_NOT_FOUND,
-         {"RSALoad failed to load BK_RSALoad.dll 126. If RSA is installed check in System32 for dll and "
-          "rsacookieapi.dll "}},
-        {"two entry points missing",
-         true,
-         {"BK_RSACookieInitializeFilt", "BK_RSAGetUserName", "BK_RSAFreeMemory"},
-         ERROR_PROC_NOT_FOUND,
-         {"RSALoad failed to get RSAGetLastError error 127",
-          "RSALoad failed to get RSACookieInitializeExtNoMFC error 127"}},
-        {"no entry points",
-         true,
-         {},
-         ERROR_PROC_NOT_FOUND,
-         {"RSALoad failed to get RSACookieInitializeFilt error 127",
-          "RSALoad failed to get RSAGetUserName error 127", "RSALoad failed to get RSAFreeMemory error 127"}},
-    };
-    for (const auto& c : aCases) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/rsa-loads.txt")) {
+        SCOPED_TRACE(row.at(0));
         CLogCapture log;
         CCookieLibraryModules modules;
-        modules.m_bLibraryPresent = c.bPresent;
-        modules.m_setExports = c.setExports;
+        modules.m_bLibraryPresent = row.at(1) == "1";
+        std::istringstream exports(row.at(2) == "all" ? "BK_RSACookieInitializeFilt BK_RSAGetUserName "
+                                                        "BK_RSAGetLastError BK_RSAFreeMemory "
+                                                        "BK_RSACookieInitializeExtNoMFC"
+                                                      : row.at(2));
+        modules.m_setExports.insert(std::istream_iterator<std::string>(exports), {});
         CPlatform::SetModules(&modules);
         {
             CRSALoader loader;
-            EXPECT_EQ(loader.Load(), c.dwResult) << c.pszName;
-            EXPECT_EQ(loader.IsAvailable(), c.dwResult == 0) << c.pszName;
-            EXPECT_EQ(modules.m_vLoaded, std::vector<std::string>{"libBK_RSALoad64.so"}) << c.pszName;
-            for (const std::string& csLine : c.vLines)
-                EXPECT_TRUE(log.Contains(csLine)) << c.pszName << ": " << csLine;
+            EXPECT_EQ(loader.Load(), tabletest::Number(row.at(3)));
+            EXPECT_EQ(loader.IsAvailable(), row.at(3) == "0");
+            EXPECT_EQ(modules.m_vLoaded, std::vector<std::string>{"libBK_RSALoad64.so"});
+            for (size_t n = 4; n < row.size(); ++n)
+                EXPECT_TRUE(log.Contains(tabletest::Bytes(row.at(n)))) << row.at(n);
             // A second load releases the first.
             loader.Load();
-            EXPECT_EQ(modules.m_nFrees, c.bPresent ? 1 : 0) << c.pszName;
+            EXPECT_EQ(modules.m_nFrees, modules.m_bLibraryPresent ? 1 : 0);
         }
-        EXPECT_EQ(modules.m_nFrees, c.bPresent ? 2 : 0) << c.pszName << ": freed with the loader";
+        EXPECT_EQ(modules.m_nFrees, modules.m_bLibraryPresent ? 2 : 0) << "freed with the loader";
         CPlatform::SetModules(nullptr);
     }
 }
