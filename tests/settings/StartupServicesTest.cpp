@@ -121,28 +121,17 @@ TEST_F(StartupCaches, MissingOrBrokenCacheSettingsFallBackToTheStatedDefaults) {
 }
 
 TEST_F(StartupCaches, ACacheThatCannotBeMadeFailsTheInitialisation) {
-    struct {
-        bool bCreatable;
-        const char* pszFailingCache;
-        size_t nCreated;
-        const char* pszLine;
-    } aCases[] = {
-        {false, "", 0, "CSWGeneralSettings::InitializeCache failed to instantiate the Cache Object"},
-        {true, "HiddenMessage", 1, "CSWGeneralSettings::InitializeCache CreateCache failed"},
-        {true, "CommonFolderID", 3, "[CSWGeneralSettings::InitializeCommonFolderIdCache] CreateCache failed"},
-        {true, "RecipientSmtp", 4, "[CSWGeneralSettings::InitializeRecipientSmtpCache] CreateCache failed"},
-    };
-    for (const auto& c : aCases) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/cache-failures.txt")) {
+        SCOPED_TRACE(row.at(3));
         m_caches = cachetest::CFakeComponents();
-        m_caches.m_hrCreate = c.bCreatable ? S_OK : static_cast<HRESULT>(0x80004002);
-        m_caches.m_csFailingCall = std::string("CreateCache ") + c.pszFailingCache + " ";
+        m_caches.m_hrCreate = row.at(0) == "1" ? S_OK : static_cast<HRESULT>(0x80004002);
+        m_caches.m_csFailingCall = "CreateCache " + row.at(1) + " ";
         m_log.Clear();
         CWKGeneralSettings settings;
-        EXPECT_EQ(Init(settings), 0u) << c.pszLine;
-        EXPECT_EQ(Created().size(), c.nCreated) << c.pszLine;
-        EXPECT_TRUE(m_log.Contains(c.pszLine)) << c.pszLine;
-        EXPECT_TRUE(m_log.Contains("[CWKGeneralSettings::Init] CGeneralSettings::Init() failed."))
-            << c.pszLine;
+        EXPECT_EQ(Init(settings), 0u);
+        EXPECT_EQ(Created().size(), static_cast<size_t>(tabletest::Number(row.at(2))));
+        EXPECT_TRUE(m_log.Contains(row.at(3)));
+        EXPECT_TRUE(m_log.Contains("[CWKGeneralSettings::Init] CGeneralSettings::Init() failed."));
     }
 }
 
