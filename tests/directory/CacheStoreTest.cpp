@@ -1,3 +1,4 @@
+#include "tests/TableFile.h"
 #include "tests/directory/CacheTestSupport.h"
 
 #include <climits>
@@ -39,22 +40,11 @@ TEST(ComposeCacheKey, DistinctPartListsNeverShareAKey) {
             EXPECT_NE(aKeys[n], aKeys[m]) << n << " " << m;
 }
 
-// Operations on a cache of three: "+k" adds k (data "k1", or "k2" when added again), "?k" gets it.
-struct CLruCase {
-    const char* pszName;
-    const char* pszOps;
-    const char* pszPresent;
-    const char* pszGone;
-};
-void PrintTo(const CLruCase& lru, std::ostream* pOut) {
-    *pOut << lru.pszOps;
-}
-
-class CacheLru : public CFreshStoreTest, public testing::WithParamInterface<CLruCase> {};
+class CacheLru : public CFreshStoreTest, public testing::WithParamInterface<tabletest::TRow> {};
 
 TEST_P(CacheLru, EvictsTheLeastRecentlyUsedAtTheMaximum) {
     ASSERT_EQ(Store().CreateCache("lru", 3, 30), S_OK);
-    std::istringstream ops(GetParam().pszOps);
+    std::istringstream ops(GetParam().at(1));
     std::map<std::string, int> mapAdds;
     for (std::string csOp; ops >> csOp;) {
         const std::string csKey = csOp.substr(1);
@@ -64,22 +54,16 @@ TEST_P(CacheLru, EvictsTheLeastRecentlyUsedAtTheMaximum) {
             Lookup("lru", csKey);
         ASSERT_LE(Store().ItemCount("lru"), 3u);
     }
-    for (char ch : std::string(GetParam().pszPresent))
+    for (char ch : GetParam().at(2))
         EXPECT_EQ(Lookup("lru", std::string(1, ch)), std::string(1, ch) + std::to_string(mapAdds[{ch}]))
             << ch;
-    for (char ch : std::string(GetParam().pszGone))
+    for (char ch : GetParam().at(3))
         EXPECT_EQ(Lookup("lru", std::string(1, ch)), std::nullopt) << ch;
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, CacheLru,
-                         testing::Values(CLruCase{"Full", "+a +b +c", "abc", ""},
-                                         CLruCase{"OneOver", "+a +b +c +d", "bcd", "a"},
-                                         CLruCase{"GetRefreshes", "+a +b +c ?a +d", "acd", "b"},
-                                         CLruCase{"AddRefreshes", "+a +b +c +a +d", "acd", "b"},
-                                         CLruCase{"MissChangesNothing", "+a +b +c ?x +d", "bcd", "ax"},
-                                         CLruCase{"ManyOver", "+a +b +c +d +e +f +g", "efg", "abcd"},
-                                         CLruCase{"SameKeyAgain", "+a +a +a +b +c", "abc", ""}),
-                         [](const testing::TestParamInfo<CLruCase>& info) { return info.param.pszName; });
+                         testing::ValuesIn(tabletest::ReadTable("directory/lru-orders.txt")),
+                         tabletest::RowName);
 
 // The longest lifetime must not overflow the expiry time.
 TEST_F(CacheStore, AnItemLivesUntilItsAgeReachesTheLifetime) {
