@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <stdexcept>
@@ -134,6 +135,21 @@ TEST_F(GeneralSettings, BrokenOrMissingSettingsFailInitWithTheReason) {
         EXPECT_EQ(m_sysLog.m_vEvents.back().dwEventId, 0x6000007Eu) << c.pszName;
         settings.Terminate();
     }
+}
+
+// With an interval of 0 an edit is read at the next check.
+TEST_F(GeneralSettings, AnEditedSettingIsReadAtTheNextCheck) {
+    SetSetting(ID_REFRESH_INTERVAL, "0");
+    ASSERT_EQ(Init(), 1u);
+    SetSetting(ID_GUARD_ENABLED, "0");
+    const std::string csFile = m_installation.SettingsDir() + "/SWSettings.xml";
+    std::filesystem::last_write_time(csFile,
+                                     std::filesystem::last_write_time(csFile) + std::chrono::hours(1));
+    bool bChanged = false;
+    EXPECT_TRUE(m_settings.RefreshSettingsIfChanged(bChanged));
+    int32_t nGuard = -1;
+    EXPECT_TRUE(m_settings.GetSettingFromID(ID_GUARD_ENABLED, nGuard, SETTINGS_GROUP_GENERAL));
+    EXPECT_EQ(nGuard, 0);
 }
 
 TEST_F(GeneralSettings, ReportHelpersLimitSkipEmptyAndAppendTheSystemText) {

@@ -68,20 +68,6 @@ TEST(SWSettings, FileWithoutGeneralSectionLoadsAndKeepsInterval) {
     EXPECT_EQ(3, settings.GetHighestGroupId());
 }
 
-TEST(SWSettings, MissingFileIsLoggedAndKeepsContent) {
-    CLogCapture log;
-    CSWSettings settings;
-    ASSERT_EQ(S_OK, settings.LoadSettings(StoreFixture("SWSettingsSmall.xml")));
-    const std::string csHash = settings.GetVersionHash();
-    const std::string csMissing = StoreFixture("NoSuchFile.xml");
-    EXPECT_EQ(static_cast<HRESULT>(0x80070002), settings.LoadSettings(csMissing));
-    EXPECT_TRUE(log.Contains("Load LoadSettings can not find file " + csMissing + " error 2"));
-    int32_t nValue = 0;
-    EXPECT_TRUE(settings.GetSettingFromID(ID_LOG_OUTPUT, nValue, SETTINGS_GROUP_GENERAL));
-    EXPECT_EQ(StoreFixture("SWSettingsSmall.xml"), settings.GetPath());
-    EXPECT_EQ(csHash, settings.GetVersionHash());
-}
-
 class SWSettingsBroken : public CStoreFileTest, public testing::WithParamInterface<tabletest::TRow> {};
 
 TEST_P(SWSettingsBroken, ParseErrorKeepsContentHashAndInterval) {
@@ -222,6 +208,7 @@ TEST_F(SWSettingsFile, ReloadReplacesWholeContentOrKeepsItOnFailure) {
     std::filesystem::remove(m_csPath);
     CLogCapture log;
     EXPECT_EQ(static_cast<HRESULT>(0x80070002), m_settings.Refresh());
+    EXPECT_TRUE(log.Contains("Load LoadSettings can not find file " + m_csPath + " error 2"));
     EXPECT_TRUE(log.Contains("Refresh failed to load " + m_csPath + " HR= 0x80070002"));
     EXPECT_TRUE(
         log.Contains("CBasicSettings::HashFileDate failed to read filedate " + m_csPath + ". HR 0x80070002"));
