@@ -107,17 +107,15 @@ INSTANTIATE_TEST_SUITE_P(Files, SWSettingsBroken,
 
 class SWSettingsFile : public CStoreFileTest {};
 
-TEST_F(SWSettingsFile, ByteOrderMarkLoads) {
+// A file may start with a byte order mark; a file of another root loads as empty.
+TEST_F(SWSettingsFile, ByteOrderMarkOrOtherRoot) {
     LoadAt(0, 0,
            "\xEF\xBB\xBF<SETTINGS><GENERALSETTINGS><ITEM ID=\"23\" DESCR=\"Name\" "
-           "VALUE=\"Gr\xC3\xBC\xC3\x9F\"/></GENERALSETTINGS></SETTINGS>");
+           "VALUE=\"Gr\xC3\xBC\xC3\x9F\"/><ITEM ID=\"81\" DESCR=\"i\" "
+           "VALUE=\"30\"/></GENERALSETTINGS></SETTINGS>");
     std::string csValue;
     EXPECT_TRUE(m_settings.GetSettingFromID(ID_LOG_PRODUCT_NAME, csValue, SETTINGS_GROUP_GENERAL));
     EXPECT_EQ("Gr\xC3\xBC\xC3\x9F", csValue);
-}
-
-TEST_F(SWSettingsFile, OtherRootLoadsEmpty) {
-    LoadAt(0);
     LoadAt(0, 0, "<SERVICEWORKERS><SW ID=\"4\" DESCR=\"x\"/></SERVICEWORKERS>");
     EXPECT_TRUE(m_settings.GetGeneralItems().empty());
     EXPECT_TRUE(m_settings.GetGroups().empty());
