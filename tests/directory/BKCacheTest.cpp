@@ -7,7 +7,6 @@
 #include "tests/directory/CacheTestSupport.h"
 
 #include <functional>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>

@@ -7,7 +7,6 @@
 #include <cstdio>
 
 #include <atomic>
-#include <climits>
 #include <thread>
 
 namespace {
