@@ -128,24 +128,20 @@ TEST(SWSettings, NullTextAndIntegerValues) {
     settings.SetItem(std::nullopt, {402, std::string("int"), CSettingValue::Integer(-5)});
     settings.SetItem(std::nullopt, {403, std::string("empty"), CSettingValue()});
     settings.SetItem(4, {402, std::nullopt, CSettingValue::Integer(8)});
-
-    int32_t nValue = UNTOUCHED;
-    EXPECT_TRUE(settings.GetSettingFromID(401, nValue, SETTINGS_GROUP_GENERAL));
-    EXPECT_EQ(UNTOUCHED, nValue);
-    std::string csValue = "untouched";
-    EXPECT_FALSE(settings.GetSettingFromID(401, csValue, SETTINGS_GROUP_GENERAL));
-
-    EXPECT_TRUE(settings.GetSettingFromID(402, nValue, SETTINGS_GROUP_GENERAL));
-    EXPECT_EQ(-5, nValue);
-    EXPECT_TRUE(settings.GetSettingFromID(402, nValue, 4));
-    EXPECT_EQ(8, nValue);
-    EXPECT_FALSE(settings.GetSettingFromID(402, csValue, SETTINGS_GROUP_GENERAL));
-
-    nValue = UNTOUCHED;
-    EXPECT_FALSE(settings.GetSettingFromID(403, nValue, SETTINGS_GROUP_GENERAL));
-    EXPECT_FALSE(settings.GetSettingFromID(403, csValue, SETTINGS_GROUP_GENERAL));
-    EXPECT_EQ(UNTOUCHED, nValue);
-    EXPECT_EQ("untouched", csValue);
+    // ID, group, found as an integer, the integer; none is found as a text.
+    const std::tuple<int32_t, int32_t, bool, int32_t> aCases[] = {
+        {401, SETTINGS_GROUP_GENERAL, true, UNTOUCHED},
+        {402, SETTINGS_GROUP_GENERAL, true, -5},
+        {402, 4, true, 8},
+        {403, SETTINGS_GROUP_GENERAL, false, UNTOUCHED}};
+    for (const auto& [nId, nGroup, bFound, nExpected] : aCases) {
+        int32_t nValue = UNTOUCHED;
+        EXPECT_EQ(settings.GetSettingFromID(nId, nValue, nGroup), bFound) << nId;
+        EXPECT_EQ(nValue, nExpected) << nId;
+        std::string csValue = "untouched";
+        EXPECT_FALSE(settings.GetSettingFromID(nId, csValue, nGroup)) << nId;
+        EXPECT_EQ(csValue, "untouched");
+    }
 }
 
 bool SameContent(const CSWSettings& a, const CSWSettings& b) {
