@@ -114,14 +114,6 @@ TEST_F(CacheStore, AnAddSweepsExpiredItemsThatAreNotAtTheLeastRecentlyUsedEnd) {
     EXPECT_EQ(Store().ItemCount("c"), 2u);
 }
 
-TEST_F(CacheStore, UnknownCacheFails) {
-    std::optional<std::string> data = "stale";
-    EXPECT_EQ(Store().Get("none", "k", data), CACHE_E_UNKNOWN_CACHE);
-    EXPECT_EQ(data, std::nullopt);
-    EXPECT_EQ(Store().Add("none", "k", "v"), CACHE_E_UNKNOWN_CACHE);
-    EXPECT_EQ(Store().ItemCount("none"), 0u);
-}
-
 TEST_F(CacheStore, AnExistingNameKeepsItsLimitsAndItems) {
     ASSERT_EQ(Store().CreateCache("c", 5, 30), S_OK);
     Store().Add("c", "k", "v");
@@ -135,7 +127,7 @@ TEST_F(CacheStore, AnExistingNameKeepsItsLimitsAndItems) {
     EXPECT_EQ(Store().CreateCache("C", 7, 30), S_OK);
 }
 
-TEST_F(CacheStore, InvalidLimitsCreateNothing) {
+TEST_F(CacheStore, InvalidLimitsCreateNothingAndUnknownCachesFail) {
     const std::vector<std::tuple<std::string, int32_t, int32_t>> vCases = {
         {"c", 0, 30}, {"c", -1, 30}, {"c", INT32_MIN, 30}, {"c", 10, 0}, {"c", 10, -30}, {"", 10, 30}};
     for (const auto& [csName, nMax, nLifetime] : vCases) {
@@ -143,6 +135,11 @@ TEST_F(CacheStore, InvalidLimitsCreateNothing) {
         int32_t nGotMax = 0, nGotLifetime = 0;
         EXPECT_FALSE(Store().GetLimits(csName, nGotMax, nGotLifetime));
     }
+    std::optional<std::string> data = "stale";
+    EXPECT_EQ(Store().Get("c", "k", data), CACHE_E_UNKNOWN_CACHE);
+    EXPECT_EQ(data, std::nullopt);
+    EXPECT_EQ(Store().Add("c", "k", "v"), CACHE_E_UNKNOWN_CACHE);
+    EXPECT_EQ(Store().ItemCount("c"), 0u);
 }
 
 TEST_F(CacheStore, ShardsShareTheMaximumExactly) {

@@ -35,15 +35,6 @@ TEST(LinkCriteria, DuplicateWorkersMerge) {
     EXPECT_EQ((std::map<int32_t, int32_t>{{1, 5}, {2, 7}, {10, 0}}), worker.mapLinks);
 }
 
-TEST(LinkCriteria, MissingFileIsLogged) {
-    CLogCapture log;
-    CLinkCriteria criteria;
-    const std::string csMissing = StoreFixture("NoLinkCriteria.xml");
-    EXPECT_EQ(static_cast<HRESULT>(0x80070002), criteria.LoadSettings(csMissing));
-    EXPECT_TRUE(log.Contains("Load LoadLinkCriteria can not find file " + csMissing + " error 2"));
-    EXPECT_TRUE(criteria.GetPath().empty());
-}
-
 // The link criteria fixture copied into a throwaway installation, for tests that rewrite it; empty on
 // failure.
 std::string CopyLinkCriteriaFixture(const CTempInstallation& temp) {
@@ -54,7 +45,7 @@ std::string CopyLinkCriteriaFixture(const CTempInstallation& temp) {
     return csPath;
 }
 
-TEST(LinkCriteria, BrokenFileKeepsPreviousLinks) {
+TEST(LinkCriteria, BrokenOrMissingFileKeepsPreviousLinks) {
     CTempInstallation temp;
     const std::string csPath = CopyLinkCriteriaFixture(temp);
     ASSERT_FALSE(csPath.empty());
@@ -70,6 +61,9 @@ TEST(LinkCriteria, BrokenFileKeepsPreviousLinks) {
     EXPECT_TRUE(FAILED(hr));
     EXPECT_NE(std::string::npos, csStderr.find("Error on line 1, position "));
     EXPECT_TRUE(log.Contains("LoadLinkCriteria HRESULT exception "));
+    std::filesystem::remove(csPath);
+    EXPECT_EQ(static_cast<HRESULT>(0x80070002), criteria.LoadSettings(csPath));
+    EXPECT_TRUE(log.Contains("Load LoadLinkCriteria can not find file " + csPath + " error 2"));
     DWORD dwGroup = 0;
     EXPECT_TRUE(criteria.GetLinkCriteriaSettingsID(4, 2, dwGroup));
     EXPECT_EQ(7u, dwGroup);
