@@ -138,7 +138,7 @@ TEST_F(GeneralSettings, BrokenOrMissingSettingsFailInitWithTheReason) {
 }
 
 // With an interval of 0 an edit is read at the next check.
-TEST_F(GeneralSettings, AnEditedSettingIsReadAtTheNextCheck) {
+TEST_F(GeneralSettings, AnEditedSettingIsReadAtTheNextCheckAndAMissingOneKeepsTheDefault) {
     SetSetting(ID_REFRESH_INTERVAL, "0");
     ASSERT_EQ(Init(), 1u);
     SetSetting(ID_GUARD_ENABLED, "0");
@@ -150,6 +150,14 @@ TEST_F(GeneralSettings, AnEditedSettingIsReadAtTheNextCheck) {
     int32_t nGuard = -1;
     EXPECT_TRUE(m_settings.GetSettingFromID(ID_GUARD_ENABLED, nGuard, SETTINGS_GROUP_GENERAL));
     EXPECT_EQ(nGuard, 0);
+    // Settings missing from the store are logged and keep the default.
+    std::string csValue = "default";
+    EXPECT_FALSE(m_settings.GetSettingFromID(9999, csValue, SETTINGS_GROUP_GENERAL));
+    EXPECT_FALSE(m_settings.GetSettingFromID(9998, nGuard, 3));
+    EXPECT_EQ(csValue, "default");
+    EXPECT_EQ(nGuard, 0);
+    EXPECT_TRUE(m_log.Contains("GetSettingFromID string failed ID 9999, Criteria -1"));
+    EXPECT_TRUE(m_log.Contains("GetSettingFromID string failed ID 9998, Criteria 3"));
 }
 
 TEST_F(GeneralSettings, ReportHelpersLimitSkipEmptyAndAppendTheSystemText) {
@@ -170,18 +178,6 @@ TEST_F(GeneralSettings, ReportHelpersLimitSkipEmptyAndAppendTheSystemText) {
     m_sysLog.m_bThrow = true;
     EXPECT_NO_THROW(m_settings.ReportErrorText(EVENT_TYPE_ERROR, "%s", "text"));
     EXPECT_NO_THROW(m_settings.ReportErrorTextHr(EVENT_TYPE_ERROR, E_FAIL, "%s", "text"));
-}
-
-TEST_F(GeneralSettings, SettingsMissingFromTheStoreAreLoggedAndKeepTheDefault) {
-    ASSERT_EQ(Init(), 1u);
-    std::string csValue = "default";
-    int32_t nValue = 42;
-    EXPECT_FALSE(m_settings.GetSettingFromID(9999, csValue, SETTINGS_GROUP_GENERAL));
-    EXPECT_FALSE(m_settings.GetSettingFromID(9998, nValue, 3));
-    EXPECT_EQ(csValue, "default");
-    EXPECT_EQ(nValue, 42);
-    EXPECT_TRUE(m_log.Contains("GetSettingFromID string failed ID 9999, Criteria -1"));
-    EXPECT_TRUE(m_log.Contains("GetSettingFromID string failed ID 9998, Criteria 3"));
 }
 
 } // namespace
