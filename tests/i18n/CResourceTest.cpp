@@ -114,8 +114,8 @@ protected:
         WriteFileBytes(csPath, v);
         return csPath;
     }
-    static std::vector<std::string> Logs() { return CCallbackRecord::LogLines(); }
-    static std::vector<std::pair<WORD, std::string>> Errors() { return CCallbackRecord::Errors(); }
+    static std::vector<std::string> Logs() { return CCallbackRecord::s_vLogLines; }
+    static std::vector<std::pair<WORD, std::string>> Errors() { return CCallbackRecord::s_vErrors; }
 
     void ExpectLoadFailureReported(const std::string& csPath, DWORD dwCode) {
         const std::string csCode = std::to_string(dwCode);
