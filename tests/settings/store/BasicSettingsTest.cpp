@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 // A settings file with nothing of its own, to reach the base's behaviour.
