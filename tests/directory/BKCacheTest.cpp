@@ -7,7 +7,6 @@
 #include "tests/directory/CacheTestSupport.h"
 
 #include <functional>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -50,20 +49,6 @@ protected:
     CBKCache m_cache;
 };
 
-TEST_F(CBKCacheTest, NothingRunsBeforeInit) {
-    CPlatform::SetCacheComponents(&m_fake);
-    std::string csData = "kept";
-    EXPECT_FALSE(m_cache.CreateCache("c", 10, 30));
-    EXPECT_FALSE(m_cache.AddItem("c", "k", "d", "s", "p", 3));
-    EXPECT_FALSE(m_cache.GetItem("c", "k", csData, "s", "p", 3));
-    EXPECT_FALSE(m_cache.IsInitialized());
-    EXPECT_EQ(m_log.Lines(), (std::vector<std::string>{"CreateCache BKCache is not initialized",
-                                                       "AddItem BKCache is not initialized",
-                                                       "GetItem BKCache is not initialized"}));
-    EXPECT_EQ(m_fake.m_cCreated, 0);
-    EXPECT_EQ(csData, "kept");
-}
-
 TEST_F(CBKCacheTest, WorksAgainstTheInProcessComponent) {
     ASSERT_TRUE(m_cache.Init());
     ASSERT_TRUE(
@@ -88,21 +73,30 @@ TEST_F(CBKCacheTest, WorksAgainstTheInProcessComponent) {
     EXPECT_TRUE(g_vEvents.empty());
 }
 
-TEST_F(CBKCacheTest, FailuresOfTheInProcessComponentAreLoggedWithTheTextsAsArguments) {
-    ASSERT_TRUE(m_cache.Init());
-    EXPECT_FALSE(m_cache.CreateCache("c", 0, 30));
-    EXPECT_FALSE(m_cache.AddItem("missing", "%s%n", "100%", "s%d", "p", 3));
+// Before Init nothing runs; after it, failures are logged with the texts as arguments, not formats.
+TEST_F(CBKCacheTest, FailuresAreLoggedWithTheTextsAsArguments) {
+    std::string csData = "kept";
+    for (bool bInit : {false, true}) {
+        EXPECT_FALSE(m_cache.CreateCache("c", bInit ? 0 : 10, 30));
+        EXPECT_FALSE(m_cache.AddItem("missing", "%s%n", "100%", "s%d", "p", 3));
+        EXPECT_FALSE(m_cache.GetItem("missing", "k", csData, "s", "p", 3));
+        EXPECT_EQ(m_cache.IsInitialized(), bInit);
+        if (!bInit) {
+            ASSERT_TRUE(m_cache.Init());
+        }
+    }
+    EXPECT_EQ(csData, "kept");
     EXPECT_FALSE(m_cache.AddItem("missing", "k", "d", "s", "p", 4));
-    std::string csData;
-    EXPECT_FALSE(m_cache.GetItem("missing", "k", csData, "s", "p", 3));
     EXPECT_FALSE(m_cache.GetItem("missing", "k", csData, "s", "p", 0));
     EXPECT_EQ(m_log.Lines(),
               (std::vector<std::string>{
-                  "CreateCache failed HR 0x80070057", "AddItem failed HR 0x80070490",
+                  "CreateCache BKCache is not initialized", "AddItem BKCache is not initialized",
+                  "GetItem BKCache is not initialized", "CreateCache failed HR 0x80070057",
+                  "AddItem failed HR 0x80070490",
                   "[CBKCache::AddItem() ]  failed Key %s%n Data 100% Session s%d PropName p hr: 0X80070490",
-                  "AddItem failed HR 0x80070057",
+                  "GetItem failed HR 0x80070490", "AddItem failed HR 0x80070057",
                   "[CBKCache::AddItem() ]  failed Key k Data d Session s PropName p hr: 0X80070057",
-                  "GetItem failed HR 0x80070490", "GetItem failed HR 0x80070057"}));
+                  "GetItem failed HR 0x80070057"}));
     EXPECT_TRUE(g_vEvents.empty());
 }
 
@@ -201,16 +195,13 @@ TEST_P(CBKCacheFailure, EachOperationLogsAndReportsItsOwnTexts) {
     Check([&] { return m_cache.GetItem("c", "k", csData, "s", "p", 3); }, failure.vvTexts.at(6),
           failure.vvTexts.at(7));
     EXPECT_EQ(csData, failure.vvTexts.at(6).empty() ? "data" : "kept");
-}
-
-// Without a callback, or with one that throws, only the event is lost.
-TEST_P(CBKCacheFailure, ALostCallbackCostsOnlyTheEvent) {
-    CPlatform::SetCacheComponents(&m_fake);
+    // Without a callback, or with one that throws, only the event is lost.
+    CBKCache fresh;
     for (PFN_BKCACHE_ERROR pfn : {PFN_BKCACHE_ERROR(nullptr), PFN_BKCACHE_ERROR([](WORD, const char*) {
                                       throw std::runtime_error("event log down");
                                   })}) {
         CBKCache::SetErrorCallback(pfn);
-        Check([&] { return m_cache.Init(); }, GetParam().vvTexts.at(0), {});
+        Check([&] { return fresh.Init(); }, failure.vvTexts.at(0), {});
     }
 }
 

@@ -1,3 +1,4 @@
+#include "tests/TableFile.h"
 #include "tests/directory/CacheTestSupport.h"
 
 #include <climits>
@@ -39,22 +40,11 @@ TEST(ComposeCacheKey, DistinctPartListsNeverShareAKey) {
             EXPECT_NE(aKeys[n], aKeys[m]) << n << " " << m;
 }
 
-// Operations on a cache of three: "+k" adds k (data "k1", or "k2" when added again), "?k" gets it.
-struct CLruCase {
-    const char* pszName;
-    const char* pszOps;
-    const char* pszPresent;
-    const char* pszGone;
-};
-void PrintTo(const CLruCase& lru, std::ostream* pOut) {
-    *pOut << lru.pszOps;
-}
-
-class CacheLru : public CFreshStoreTest, public testing::WithParamInterface<CLruCase> {};
+class CacheLru : public CFreshStoreTest, public testing::WithParamInterface<tabletest::TRow> {};
 
 TEST_P(CacheLru, EvictsTheLeastRecentlyUsedAtTheMaximum) {
     ASSERT_EQ(Store().CreateCache("lru", 3, 30), S_OK);
-    std::istringstream ops(GetParam().pszOps);
+    std::istringstream ops(GetParam().at(1));
     std::map<std::string, int> mapAdds;
     for (std::string csOp; ops >> csOp;) {
         const std::string csKey = csOp.substr(1);
@@ -64,30 +54,31 @@ TEST_P(CacheLru, EvictsTheLeastRecentlyUsedAtTheMaximum) {
             Lookup("lru", csKey);
         ASSERT_LE(Store().ItemCount("lru"), 3u);
     }
-    for (char ch : std::string(GetParam().pszPresent))
+    for (char ch : GetParam().at(2))
         EXPECT_EQ(Lookup("lru", std::string(1, ch)), std::string(1, ch) + std::to_string(mapAdds[{ch}]))
             << ch;
-    for (char ch : std::string(GetParam().pszGone))
+    for (char ch : GetParam().at(3))
         EXPECT_EQ(Lookup("lru", std::string(1, ch)), std::nullopt) << ch;
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, CacheLru,
-                         testing::Values(CLruCase{"Full", "+a +b +c", "abc", ""},
-                                         CLruCase{"OneOver", "+a +b +c +d", "bcd", "a"},
-                                         CLruCase{"GetRefreshes", "+a +b +c ?a +d", "acd", "b"},
-                                         CLruCase{"AddRefreshes", "+a +b +c +a +d", "acd", "b"},
-                                         CLruCase{"MissChangesNothing", "+a +b +c ?x +d", "bcd", "ax"},
-                                         CLruCase{"ManyOver", "+a +b +c +d +e +f +g", "efg", "abcd"},
-                                         CLruCase{"SameKeyAgain", "+a +a +a +b +c", "abc", ""}),
-                         [](const testing::TestParamInfo<CLruCase>& info) { return info.param.pszName; });
+                         testing::ValuesIn(tabletest::ReadTable("directory/lru-orders.txt")),
+                         tabletest::RowName);
 
+// The longest lifetime must not overflow the expiry time.
 TEST_F(CacheStore, AnItemLivesUntilItsAgeReachesTheLifetime) {
-    const std::pair<std::chrono::nanoseconds, bool> aAges[] = {
-        {-5min, true}, {0ns, true}, {30min - 1ns, true}, {30min, false}, {30min + 1ns, false}, {48h, false}};
-    for (const auto& [age, bAlive] : aAges) {
+    const std::tuple<int32_t, std::chrono::nanoseconds, bool> aAges[] = {
+        {30, -5min, true},
+        {30, 0ns, true},
+        {30, 30min - 1ns, true},
+        {30, 30min, false},
+        {30, 30min + 1ns, false},
+        {30, 48h, false},
+        {INT32_MAX, std::chrono::hours(24 * 365 * 99), true}};
+    for (const auto& [nLifetime, age, bAlive] : aAges) {
         SCOPED_TRACE(age.count());
         const std::string csName = "age" + std::to_string(age.count());
-        ASSERT_EQ(Store().CreateCache(csName, 10, 30), S_OK);
+        ASSERT_EQ(Store().CreateCache(csName, 10, nLifetime), S_OK);
         SetFakeTime(1h);
         ASSERT_EQ(Store().Add(csName, "k", "v"), S_OK);
         SetFakeTime(1h + age);
@@ -110,13 +101,6 @@ TEST_F(CacheStore, AddingAgainReplacesTheDataAndRestartsTheAge) {
     EXPECT_EQ(Lookup("c", "k"), std::nullopt);
 }
 
-TEST_F(CacheStore, LongestLifetimeDoesNotOverflow) {
-    ASSERT_EQ(Store().CreateCache("c", 10, INT32_MAX), S_OK);
-    Store().Add("c", "k", "v");
-    SetFakeTime(std::chrono::hours(24 * 365 * 99));
-    EXPECT_EQ(Lookup("c", "k"), "v");
-}
-
 TEST_F(CacheStore, AnAddSweepsExpiredItemsThatAreNotAtTheLeastRecentlyUsedEnd) {
     ASSERT_EQ(Store().CreateCache("c", 100, 1), S_OK);
     for (int n = 0; n < 50; ++n)
@@ -128,14 +112,6 @@ TEST_F(CacheStore, AnAddSweepsExpiredItemsThatAreNotAtTheLeastRecentlyUsedEnd) {
     SetFakeTime(70s);
     Store().Add("c", "new", "v");
     EXPECT_EQ(Store().ItemCount("c"), 2u);
-}
-
-TEST_F(CacheStore, UnknownCacheFails) {
-    std::optional<std::string> data = "stale";
-    EXPECT_EQ(Store().Get("none", "k", data), CACHE_E_UNKNOWN_CACHE);
-    EXPECT_EQ(data, std::nullopt);
-    EXPECT_EQ(Store().Add("none", "k", "v"), CACHE_E_UNKNOWN_CACHE);
-    EXPECT_EQ(Store().ItemCount("none"), 0u);
 }
 
 TEST_F(CacheStore, AnExistingNameKeepsItsLimitsAndItems) {
@@ -151,7 +127,7 @@ TEST_F(CacheStore, AnExistingNameKeepsItsLimitsAndItems) {
     EXPECT_EQ(Store().CreateCache("C", 7, 30), S_OK);
 }
 
-TEST_F(CacheStore, InvalidLimitsCreateNothing) {
+TEST_F(CacheStore, InvalidLimitsCreateNothingAndUnknownCachesFail) {
     const std::vector<std::tuple<std::string, int32_t, int32_t>> vCases = {
         {"c", 0, 30}, {"c", -1, 30}, {"c", INT32_MIN, 30}, {"c", 10, 0}, {"c", 10, -30}, {"", 10, 30}};
     for (const auto& [csName, nMax, nLifetime] : vCases) {
@@ -159,6 +135,11 @@ TEST_F(CacheStore, InvalidLimitsCreateNothing) {
         int32_t nGotMax = 0, nGotLifetime = 0;
         EXPECT_FALSE(Store().GetLimits(csName, nGotMax, nGotLifetime));
     }
+    std::optional<std::string> data = "stale";
+    EXPECT_EQ(Store().Get("c", "k", data), CACHE_E_UNKNOWN_CACHE);
+    EXPECT_EQ(data, std::nullopt);
+    EXPECT_EQ(Store().Add("c", "k", "v"), CACHE_E_UNKNOWN_CACHE);
+    EXPECT_EQ(Store().ItemCount("c"), 0u);
 }
 
 TEST_F(CacheStore, ShardsShareTheMaximumExactly) {

@@ -4,6 +4,7 @@
 #include "platform/CEventLog.h"
 #include "platform/CPlatform.h"
 #include "platform/SystemMessage.h"
+#include "tests/TableFile.h"
 #include "tests/i18n/ResourceTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -29,32 +31,39 @@ public:
     std::vector<std::string> m_vLines;
 };
 
-// A file system whose one file misbehaves as told.
+// How the one file of CFaultyFiles misbehaves.
+struct CFault {
+    bool bOpens;
+    DWORD dwOpenError;
+    bool bReadFails;
+    uint64_t cbSize;
+    size_t cbReadable;
+};
+
 class CFaultyFiles : public IFileSystem {
 public:
     class CFile : public IFile {
     public:
-        explicit CFile(const CFaultyFiles& owner) : m_owner(owner) {}
+        explicit CFile(const CFault& fault) : m_fault(fault) {}
         bool ReadAt(uint64_t, void* pBuffer, size_t cb, size_t& cbRead) override {
-            cbRead = std::min(cb, m_owner.m_cbReadable);
+            cbRead = std::min(cb, m_fault.cbReadable);
             std::memset(pBuffer, 0, cbRead);
-            return !m_owner.m_bReadFails;
+            return !m_fault.bReadFails;
         }
         bool WriteAt(uint64_t, const void*, size_t) override { return false; }
         bool Append(const void*, size_t) override { return false; }
         bool Flush() override { return false; }
-        uint64_t Size() override { return m_owner.m_cbSize; }
-
-    private:
-        const CFaultyFiles& m_owner;
+        uint64_t Size() override { return m_fault.cbSize; }
+        const CFault& m_fault;
     };
 
+    explicit CFaultyFiles(const CFault& fault) : m_fault(fault) {}
     std::unique_ptr<IFile> Open(const std::string&, EFileOpen eMode, DWORD& dwError) override {
         m_eLastMode = eMode;
-        dwError = m_dwOpenError;
-        return m_bOpens ? std::make_unique<CFile>(*this) : nullptr;
+        dwError = m_fault.dwOpenError;
+        return m_fault.bOpens ? std::make_unique<CFile>(m_fault) : nullptr;
     }
-    bool Exists(const std::string&) override { return m_bOpens; }
+    bool Exists(const std::string&) override { return m_fault.bOpens; }
     bool GetLastWriteTime(const std::string&, FILETIME64&, DWORD& dwError) override {
         dwError = ERROR_NOT_SUPPORTED;
         return false;
@@ -62,11 +71,7 @@ public:
     bool CreateDirectories(const std::string&) override { return false; }
     bool Remove(const std::string&) override { return false; }
 
-    bool m_bOpens = true;
-    DWORD m_dwOpenError = ERROR_SUCCESS;
-    bool m_bReadFails = false;
-    uint64_t m_cbSize = 64;
-    size_t m_cbReadable = 64;
+    const CFault m_fault;
     EFileOpen m_eLastMode = EFileOpen::CreateAlways;
 };
 
@@ -109,8 +114,8 @@ protected:
         WriteFileBytes(csPath, v);
         return csPath;
     }
-    static std::vector<std::string> Logs() { return CCallbackRecord::LogLines(); }
-    static std::vector<std::pair<WORD, std::string>> Errors() { return CCallbackRecord::Errors(); }
+    static std::vector<std::string> Logs() { return CCallbackRecord::s_vLogLines; }
+    static std::vector<std::pair<WORD, std::string>> Errors() { return CCallbackRecord::s_vErrors; }
 
     void ExpectLoadFailureReported(const std::string& csPath, DWORD dwCode) {
         const std::string csCode = std::to_string(dwCode);
@@ -154,75 +159,51 @@ TEST_F(CResourceTest, DetectLanguageKnowsTheListsNamesOnly) {
     }
 }
 
-struct CBadFile {
-    const char* pszName;
-    std::vector<BYTE> (*pfnMake)(); // null: no file at all
-    DWORD dwExpected;
-};
-
-std::vector<BYTE> Truncated() {
-    std::vector<BYTE> v = TwoLanguageModule();
-    v.resize(v.size() / 2);
-    return v;
-}
-std::vector<BYTE> EmptyFile() {
-    return {};
-}
-
-void PrintTo(const CBadFile& c, std::ostream* pOut) {
-    *pOut << c.pszName;
-}
-
-class CResourceBadFileTest : public CResourceTest, public testing::WithParamInterface<CBadFile> {};
-
-// A missing or damaged file fails the load with its code and frees the module that was loaded before.
-TEST_P(CResourceBadFileTest, LoadFailsAndTheOldModuleIsGone) {
-    CResource resource;
-    ASSERT_TRUE(resource.LoadModule(WriteModule("good.dat", TwoLanguageModule())));
-    const std::string csBad =
-        GetParam().pfnMake ? WriteModule("bad.dat", GetParam().pfnMake()) : m_folder.Path("absent.dat");
-    CCallbackRecord::Clear();
-    EXPECT_FALSE(resource.LoadModule(csBad));
-    ExpectLoadFailureReported(csBad, GetParam().dwExpected);
-    ExpectNothingLoaded(resource);
-    // The reason goes to the debugger output only.
-    if (GetParam().pfnMake) {
-        ASSERT_FALSE(m_debug.m_vLines.empty());
-        EXPECT_EQ(m_debug.m_vLines.back().rfind("Resource module rejected: ", 0), 0u);
+// A missing or damaged file fails the load with its code and frees the module that was loaded before; the
+// reason goes to the debugger output only.
+TEST_F(CResourceTest, BadFileFailsTheLoadAndTheOldModuleIsGone) {
+    std::vector<BYTE> vTruncated = TwoLanguageModule();
+    vTruncated.resize(vTruncated.size() / 2);
+    const struct {
+        const char* pszName;
+        std::optional<std::vector<BYTE>> file;
+        DWORD dwExpected;
+    } aCases[] = {{"missing", std::nullopt, ERROR_FILE_NOT_FOUND},
+                  {"truncated", vTruncated, ERROR_INVALID_DATA},
+                  {"empty", std::vector<BYTE>(), ERROR_BAD_FORMAT}};
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        CResource resource;
+        ASSERT_TRUE(resource.LoadModule(WriteModule("good.dat", TwoLanguageModule())));
+        const std::string csBad = c.file ? WriteModule("bad.dat", *c.file) : m_folder.Path("absent.dat");
+        CCallbackRecord::Clear();
+        EXPECT_FALSE(resource.LoadModule(csBad));
+        ExpectLoadFailureReported(csBad, c.dwExpected);
+        ExpectNothingLoaded(resource);
+        if (c.file) {
+            ASSERT_FALSE(m_debug.m_vLines.empty());
+            EXPECT_EQ(m_debug.m_vLines.back().rfind("Resource module rejected: ", 0), 0u);
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, CResourceBadFileTest,
-                         testing::Values(CBadFile{"Missing", nullptr, ERROR_FILE_NOT_FOUND},
-                                         CBadFile{"Truncated", &Truncated, ERROR_INVALID_DATA},
-                                         CBadFile{"EmptyFile", &EmptyFile, ERROR_BAD_FORMAT}),
-                         [](const testing::TestParamInfo<CBadFile>& info) { return info.param.pszName; });
 
 TEST_F(CResourceTest, FileSystemFailuresAreReportedWithTheirCodes) {
     const struct {
         const char* pszName;
-        bool bOpens;
-        DWORD dwOpenError;
-        bool bReadFails;
-        uint64_t cbSize;
-        size_t cbReadable;
+        CFault fault;
         DWORD dwExpected;
     } aCases[] = {
-        {"access denied", false, ERROR_ACCESS_DENIED, false, 64, 64, ERROR_ACCESS_DENIED},
-        {"open fails without a code", false, ERROR_SUCCESS, false, 64, 64, ERROR_FILE_NOT_FOUND},
-        {"read fails", true, ERROR_SUCCESS, true, 64, 64, ERROR_READ_FAULT},
-        {"file shrinks while read", true, ERROR_SUCCESS, false, 64, 10, ERROR_READ_FAULT},
-        {"larger than any module", true, ERROR_SUCCESS, false, ResourceModuleFormat::c_cbMaxFile + 1, 0,
+        {"access denied", {false, ERROR_ACCESS_DENIED, false, 64, 64}, ERROR_ACCESS_DENIED},
+        {"open fails without a code", {false, ERROR_SUCCESS, false, 64, 64}, ERROR_FILE_NOT_FOUND},
+        {"read fails", {true, ERROR_SUCCESS, true, 64, 64}, ERROR_READ_FAULT},
+        {"file shrinks while read", {true, ERROR_SUCCESS, false, 64, 10}, ERROR_READ_FAULT},
+        {"larger than any module",
+         {true, ERROR_SUCCESS, false, ResourceModuleFormat::c_cbMaxFile + 1, 0},
          ERROR_BAD_FORMAT},
     };
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszName);
-        CFaultyFiles files;
-        files.m_bOpens = c.bOpens;
-        files.m_dwOpenError = c.dwOpenError;
-        files.m_bReadFails = c.bReadFails;
-        files.m_cbSize = c.cbSize;
-        files.m_cbReadable = c.cbReadable;
+        CFaultyFiles files(c.fault);
         CPlatform::SetFiles(&files);
         CCallbackRecord::Clear();
         CResource resource;
@@ -242,35 +223,17 @@ TEST_F(CResourceTest, LoadStringFindsExactLanguageBlockAndEntry) {
     EXPECT_TRUE(Logs().empty());
     EXPECT_TRUE(Errors().empty());
 
-    const struct {
-        UINT nId;
-        LANGID wLangId;
-        bool bFound;
-        const char16_t* pwszText;
-        const char* pszLog; // null: no line
-    } aCases[] = {
-        {15, c_wEnglish, true, u"fifteen", nullptr}, // block 1, entry 15
-        {16, c_wEnglish, true, u"sixteen", nullptr}, // block 2, entry 0
-        {17, c_wEnglish, false, u"", nullptr},       // an empty entry is missing, silently
-        {14, c_wEnglish, false, u"", nullptr},       // never written: empty as well
-        {102, c_wEnglish, true, u"Leaving", nullptr},
-        {102, c_wFrench, true, u"Départ", nullptr},
-        {16, c_wFrench, false, u"",
-         "Resource Class LoadString failed. It couldn't find the resource 16 error 1815"},
-        {102, 0x0409, false, u"",
-         "Resource Class LoadString failed. It couldn't find the resource 102 error 1815"},
-        {500, c_wEnglish, false, u"",
-         "Resource Class LoadString failed. It couldn't find the resource 500 error 1814"},
-        {0x10000 + 15, c_wEnglish, false, u"",
-         "Resource Class LoadString failed. It couldn't find the resource 65551 error 1814"},
-    };
-    for (const auto& c : aCases) {
-        SCOPED_TRACE(c.nId);
+    // Entry 15 ends block 1 and 16 starts block 2; an empty entry is missing, silently.
+    for (const tabletest::TRow& row : tabletest::ReadTable("i18n/resource-lookups.txt")) {
+        SCOPED_TRACE(row.at(0) + " " + row.at(1));
         CCallbackRecord::Clear();
         std::u16string ws = u"stale";
-        EXPECT_EQ(resource.LoadString(c.nId, ws, c.wLangId), c.bFound);
-        EXPECT_EQ(ws, c.pwszText);
-        EXPECT_EQ(Logs(), c.pszLog ? std::vector<std::string>{c.pszLog} : std::vector<std::string>{});
+        EXPECT_EQ(resource.LoadString(static_cast<UINT>(tabletest::Number(row.at(0))), ws,
+                                      static_cast<LANGID>(tabletest::Number(row.at(1)))),
+                  row.at(2) == "1");
+        EXPECT_EQ(ws, tabletest::Units(row.at(3)));
+        EXPECT_EQ(Logs(),
+                  row.at(4).empty() ? std::vector<std::string>{} : std::vector<std::string>{row.at(4)});
     }
 }
 
@@ -302,18 +265,26 @@ TEST_F(CResourceTest, UnloadAndReload) {
                           "Resource Class LoadString failed. It couldn't find the resource 102 error 1813"});
 }
 
-TEST_F(CResourceTest, WithoutCallbacksNothingIsWritten) {
-    CResource::SetLogCallback(nullptr);
-    CResource::SetErrorCallback(nullptr);
-    CResource resource;
-    std::u16string ws;
-    LANGID wLangId = 0;
-    EXPECT_FALSE(resource.LoadString(102, ws, c_wEnglish));
-    EXPECT_FALSE(resource.LoadModule(m_folder.Path("absent.dat")));
-    EXPECT_FALSE(resource.DetectLanguage("xx", wLangId));
-    EXPECT_EQ(wLangId, c_wEnglish);
-    EXPECT_TRUE(Logs().empty());
-    EXPECT_TRUE(Errors().empty());
+// Without callbacks nothing is written, and callbacks that throw only cost their text.
+TEST_F(CResourceTest, MissingOrThrowingCallbacksAreHarmless) {
+    for (bool bThrow : {false, true}) {
+        CResource::SetLogCallback(bThrow ? [](const char*) { throw std::runtime_error("log sink down"); }
+                                         : PFN_RESOURCE_LOG(nullptr));
+        CResource::SetErrorCallback(
+            bThrow ? [](WORD, const char*) { throw std::runtime_error("event log down"); }
+                   : PFN_RESOURCE_ERROR(nullptr));
+        m_debug.m_vLines.clear();
+        CResource resource;
+        std::u16string ws;
+        LANGID wLangId = 0;
+        EXPECT_NO_THROW(EXPECT_FALSE(resource.LoadString(102, ws, c_wEnglish)));
+        EXPECT_NO_THROW(EXPECT_FALSE(resource.LoadModule(m_folder.Path("absent.dat"))));
+        EXPECT_NO_THROW(EXPECT_FALSE(resource.DetectLanguage("xx", wLangId)));
+        EXPECT_EQ(wLangId, c_wEnglish);
+        EXPECT_TRUE(Logs().empty());
+        EXPECT_TRUE(Errors().empty());
+        EXPECT_EQ(m_debug.m_vLines.size(), bThrow ? 4u : 0u);
+    }
 }
 
 // Log lines are cut at 2048 characters; an error report keeps 511 characters of its message, then three
@@ -349,53 +320,31 @@ TEST_F(CResourceTest, FormattingFailureIsReportedInItsPlace) {
     EXPECT_EQ(m_debug.m_vLines, (std::vector<std::string>{"An error on logging", "An error on logging"}));
 }
 
-TEST_F(CResourceTest, ThrowingCallbacksDoNotEscape) {
-    CResource::SetLogCallback([](const char*) { throw std::runtime_error("log sink down"); });
-    CResource::SetErrorCallback([](WORD, const char*) { throw std::runtime_error("event log down"); });
-    CResource resource;
-    EXPECT_NO_THROW(EXPECT_FALSE(resource.LoadModule(m_folder.Path("absent.dat"))));
-    std::u16string ws;
-    EXPECT_NO_THROW(EXPECT_FALSE(resource.LoadString(1, ws, c_wEnglish)));
-    EXPECT_EQ(m_debug.m_vLines.size(), 3u);
-}
-
 // Lookups from many threads at once see the same texts as one thread does.
 TEST_F(CResourceTest, ConcurrentLookupsAgree) {
-    CResourceModuleWriter writer;
-    std::map<std::pair<LANGID, UINT>, std::u16string> mapExpected;
-    const LANGID awLanguages[] = {c_wEnglish, c_wFrench, 0x0407, 0x0411};
-    for (LANGID wLangId : awLanguages)
-        for (UINT nId = 90; nId < 130; nId += 3) {
-            std::u16string ws = u"text " + std::u16string(1, static_cast<char16_t>(u'A' + nId % 26)) +
-                                std::u16string(nId % 7, static_cast<char16_t>(wLangId));
-            writer.AddString(wLangId, nId, ws);
-            mapExpected[{wLangId, nId}] = ws;
-        }
     CResource resource;
-    ASSERT_TRUE(resource.LoadModule(WriteModule("many.dat", writer.Build())));
+    ASSERT_TRUE(resource.LoadModule(WriteModule("m.dat", TwoLanguageModule())));
     CResource::SetLogCallback(nullptr); // misses are expected below
-
+    const UINT anIds[] = {14, 15, 16, 17, 102, 500};
+    std::map<std::pair<LANGID, UINT>, std::u16string> mapOneThread;
+    for (LANGID wLangId : {c_wEnglish, c_wFrench})
+        for (UINT nId : anIds)
+            resource.LoadString(nId, mapOneThread[{wLangId, nId}], wLangId);
     std::atomic<int> cMismatches{0};
-    std::atomic<int> cFound{0};
     std::vector<std::thread> vThreads;
     for (int t = 0; t < 8; ++t)
         vThreads.emplace_back([&, t] {
             for (int i = 0; i < 2000; ++i) {
-                const LANGID wLangId = awLanguages[(t + i) % 4];
-                const UINT nId = 88 + static_cast<UINT>((i * 7 + t) % 44);
+                const LANGID wLangId = (t + i) % 2 ? c_wFrench : c_wEnglish;
+                const UINT nId = anIds[(i * 7 + t) % std::size(anIds)];
                 std::u16string ws;
-                const bool bFound = resource.LoadString(nId, ws, wLangId);
-                auto it = mapExpected.find({wLangId, nId});
-                const bool bExpected = it != mapExpected.end();
-                if (bFound != bExpected || (bFound && ws != it->second))
-                    ++cMismatches;
-                cFound += bFound;
+                resource.LoadString(nId, ws, wLangId);
+                cMismatches += ws != mapOneThread.at({wLangId, nId});
             }
         });
     for (std::thread& thread : vThreads)
         thread.join();
     EXPECT_EQ(cMismatches.load(), 0);
-    EXPECT_GT(cFound.load(), 0);
 }
 
 } // namespace

@@ -51,10 +51,6 @@ TEST(CodePages, MissingCodePageFailsWithoutOutput) {
         }
 }
 
-TEST(CodePages, ThreadCodePageIsUtf8) {
-    EXPECT_EQ(CPlatform::CodePages().GetThreadAnsiCodePage(), CP_UTF8_CODE_PAGE);
-}
-
 // A presentation form the converter writes as three bytes: the output outgrows its first estimate.
 TEST(CodePages, OutputLongerThanTwoBytesPerUnitGrows) {
     const std::u16string wsText(5000, u'\uFB2C');

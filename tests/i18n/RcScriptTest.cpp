@@ -1,12 +1,14 @@
 // The resource compiler: its reading of resource scripts, its checks, and the tool as the build runs it.
 #include "tools/rescompile/RcScript.h"
 
+#include "i18n/CResource.h"
 #include "i18n/ResourceModuleData.h"
 #include "tests/TableFile.h"
 #include "tests/i18n/ResourceTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <sys/wait.h>
 
@@ -157,11 +159,8 @@ TEST_F(CRcToolTest, FailuresExitWithTheirMessageAndWriteNothing) {
          m_folder.Path("fr.rc") + ":4: string 104 is not in the reference language 0x1009"},
         {csOut + Quoted("missing.rc"), 1, m_folder.Path("missing.rc") + ": cannot read"},
         {"", 2, "usage: wk_rescompile"},
-        {"-o", 2, "usage: wk_rescompile"},
         {"-o x.dat", 2, "usage: wk_rescompile"},
-        {"x.rc", 2, "usage: wk_rescompile"},
         {"--unknown -o x.dat x.rc", 2, "usage: wk_rescompile"},
-        {"-o a -o b x.rc", 2, "usage: wk_rescompile"},
     };
     for (const auto& c : aCases) {
         EXPECT_EQ(Run(c.csArguments), c.nExit) << c.csArguments;
@@ -170,16 +169,49 @@ TEST_F(CRcToolTest, FailuresExitWithTheirMessageAndWriteNothing) {
     }
 }
 
-// The product's own scripts, as checked in, pass every check.
-TEST_F(CRcToolTest, ProductScriptsAreConsistent) {
+size_t CountOf(const std::u16string& ws, const std::u16string& wsPart) {
+    size_t c = 0;
+    for (size_t n = ws.find(wsPart); n != std::u16string::npos; n = ws.find(wsPart, n + wsPart.size()))
+        ++c;
+    return c;
+}
+
+// No blanks at the ends (the dialog puts its own between the pieces) and no control characters; the formats
+// hold exactly two string arguments and the others none; the button captions give a one-character access
+// key (the text between the first ">" and the next "<" once the format is filled with "<u>" and "</u>").
+void ExpectFitsTheDialog(UINT nId, std::u16string ws) {
+    ASSERT_FALSE(ws.empty());
+    EXPECT_NE(ws.front(), u' ');
+    EXPECT_NE(ws.back(), u' ');
+    EXPECT_TRUE(std::all_of(ws.begin(), ws.end(), [](char16_t ch) { return ch >= 0x20; }));
+    const bool bFormat = nId == 108 || nId == 110 || nId == 111;
+    EXPECT_EQ(CountOf(ws, u"%"), bFormat ? 2u : 0u);
+    EXPECT_EQ(CountOf(ws, u"%s"), bFormat ? 2u : 0u);
+    if (bFormat && nId != 108) {
+        ws.replace(ws.find(u"%s"), 2, u"<u>");
+        ws.replace(ws.find(u"%s"), 2, u"</u>");
+        EXPECT_EQ(ws.find(u'<', ws.find(u'>')), ws.find(u'>') + 2);
+    }
+}
+
+// The product's scripts, one for each language of the resource's list and in that language, pass every
+// check, make the module the build made, and hold strings that fit the dialog.
+TEST_F(CRcToolTest, ProductScriptsAreConsistentAndFitTheDialog) {
     CRcCompiler compiler;
-    for (const char* pszName : {"en", "fr", "de", "es", "pt-br", "pt",  "da",  "sv", "hu", "fi",
-                                "he", "it", "ar", "ja", "no",    "chs", "cht", "nl", "tr", "el"}) {
-        const std::string csPath = std::string(WK_RESOURCE_SCRIPTS_DIR) + "/" + pszName + ".rc";
+    const CResource resource;
+    for (const auto& [csName, wLangId] : resource.GetLanguages()) {
+        const std::string csPath = std::string(WK_RESOURCE_SCRIPTS_DIR) + "/" + csName + ".rc";
         const std::vector<BYTE> v = ReadFileBytes(csPath);
-        ASSERT_FALSE(v.empty()) << csPath;
+        const std::string csText(v.begin(), v.end());
         std::string csError;
-        ASSERT_TRUE(compiler.AddScript(csPath, std::string(v.begin(), v.end()), csError)) << csError;
+        ASSERT_TRUE(compiler.AddScript(csPath, csText, csError)) << csError;
+        std::vector<CRcString> vStrings;
+        ASSERT_TRUE(ParseResourceScript(csPath, csText, vStrings, csError)) << csError;
+        for (const CRcString& str : vStrings) {
+            SCOPED_TRACE(csName + " " + std::to_string(str.nId));
+            EXPECT_EQ(str.wLangId, wLangId);
+            ExpectFitsTheDialog(str.nId, str.wsText);
+        }
     }
     std::string csErrors;
     EXPECT_TRUE(compiler.CheckConsistency(csErrors)) << csErrors;

@@ -1,9 +1,10 @@
 #include "i18n/ResourceModuleData.h"
 
+#include "tests/TableFile.h"
+
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -50,17 +51,22 @@ std::unique_ptr<const CResourceModuleData> ParseOk(std::vector<BYTE> v) {
     return sp;
 }
 
+// ID 5 is never set: an empty entry of an existing block.
 TEST(ResourceModuleData, WrittenStringsReadBackExactly) {
-    const std::u16string wsSurrogates = u"a\U0001F600b";
-    const std::u16string wsWithNul(u"x\0y", 3);
-    const std::u16string wsLongest(c_cchMaxString, u'z');
+    const struct {
+        LANGID wLangId;
+        uint32_t nId;
+        std::u16string ws;
+    } aStrings[] = {{c_wEnglish, 0, u"zero"},
+                    {c_wEnglish, 65535, u"last"},
+                    {c_wEnglish, 1, u"a\U0001F600b"},
+                    {c_wEnglish, 2, std::u16string(u"x\0y", 3)},
+                    {c_wFrench, 3, std::u16string(c_cchMaxString, u'z')},
+                    {c_wFrench, 4, u""},
+                    {c_wEnglish, 5, u""}};
     CResourceModuleWriter writer;
-    ASSERT_TRUE(writer.AddString(c_wEnglish, 0, u"zero"));
-    ASSERT_TRUE(writer.AddString(c_wEnglish, 65535, u"last"));
-    ASSERT_TRUE(writer.AddString(c_wEnglish, 1, wsSurrogates));
-    ASSERT_TRUE(writer.AddString(c_wEnglish, 2, wsWithNul));
-    ASSERT_TRUE(writer.AddString(c_wFrench, 3, wsLongest));
-    ASSERT_TRUE(writer.AddString(c_wFrench, 4, u""));
+    for (const auto& c : aStrings)
+        ASSERT_TRUE(c.nId == 5 || writer.AddString(c.wLangId, c.nId, c.ws)) << c.nId;
     // What the format cannot hold is refused, and an ID given twice keeps its first text.
     EXPECT_FALSE(writer.AddString(c_wEnglish, 0, u"again"));
     EXPECT_FALSE(writer.AddString(c_wEnglish, 65536, u"too high"));
@@ -69,120 +75,57 @@ TEST(ResourceModuleData, WrittenStringsReadBackExactly) {
     ASSERT_TRUE(sp);
     EXPECT_EQ(sp->GetBlockCount(), 3u);
     EXPECT_EQ(sp->GetLanguages(), (std::vector<LANGID>{c_wFrench, c_wEnglish}));
-
-    const struct {
-        LANGID wLangId;
-        uint32_t nId;
-        std::u16string wsExpected;
-    } aCases[] = {{c_wEnglish, 0, u"zero"},   {c_wEnglish, 65535, u"last"}, {c_wEnglish, 1, wsSurrogates},
-                  {c_wEnglish, 2, wsWithNul}, {c_wFrench, 3, wsLongest},    {c_wFrench, 4, u""},
-                  {c_wEnglish, 5, u""} /* never set: an empty entry of an existing block */};
-    for (const auto& c : aCases) {
+    for (const auto& c : aStrings) {
         std::u16string ws = u"stale";
         EXPECT_EQ(sp->FindString(c.wLangId, c.nId, ws), ERROR_SUCCESS) << c.nId;
-        EXPECT_EQ(ws, c.wsExpected) << c.nId;
+        EXPECT_EQ(ws, c.ws) << c.nId;
     }
 }
 
-// Block = ID / 16 + 1 and entry = ID % 16, checked on the bytes: the entries before the string are empty.
-TEST(ResourceModuleData, BlockAndEntryOfAnId) {
-    const struct {
-        uint32_t nId;
-        WORD wBlock;
-        size_t nEntry;
-    } aCases[] = {{0, 1, 0}, {15, 1, 15}, {16, 2, 0}, {31, 2, 15}, {102, 7, 6}, {65535, 4096, 15}};
-    for (const auto& c : aCases) {
+// One edit of a module, as tests/data/i18n/module-damages.txt describes it.
+void Edit(std::vector<BYTE>& v, const std::string& csEdit) {
+    std::istringstream words(csEdit);
+    std::string csOp, csPos, csValue;
+    words >> csOp >> csPos >> csValue;
+    if (csOp == "x0") {
         CResourceModuleWriter writer;
-        ASSERT_TRUE(writer.AddString(c_wEnglish, c.nId, u"Q"));
-        std::vector<BYTE> v = writer.Build();
-        ASSERT_EQ(GetDword(v, 12), 1u);
-        EXPECT_EQ(v[c_cbHeader] | (v[c_cbHeader + 1] << 8), c_wEnglish);
-        EXPECT_EQ(v[c_cbHeader + 2] | (v[c_cbHeader + 3] << 8), c.wBlock) << c.nId;
-        const size_t nBlock = GetDword(v, c_cbHeader + 4);
-        ASSERT_EQ(GetDword(v, c_cbHeader + 8), 16 * 2 + 2u);
-        for (size_t k = 0; k < 16; ++k) {
-            const size_t nPos = nBlock + 2 * k + (k > c.nEntry ? 2 : 0);
-            EXPECT_EQ(v[nPos] | (v[nPos + 1] << 8), k == c.nEntry ? 1 : 0) << c.nId << " entry " << k;
-        }
-        auto sp = ParseOk(v);
-        std::u16string ws;
-        EXPECT_EQ(sp->FindString(c_wEnglish, c.nId, ws), ERROR_SUCCESS);
-        EXPECT_EQ(ws, u"Q");
+        writer.AddString(c_wEnglish, 0, std::u16string(u"x\0", 2));
+        v = writer.Build();
+    } else if (csOp == "size") {
+        v.resize(csPos == "+1" ? v.size() + 1 : std::stoul(csPos));
+    } else {
+        const size_t nPos = csPos[0] == '@' ? GetDword(v, std::stoul(csPos.substr(1))) : std::stoul(csPos);
+        const uint32_t dw = csValue[0] == '-' ? GetDword(v, nPos) - std::stoul(csValue.substr(1))
+                                              : static_cast<uint32_t>(std::stoul(csValue, nullptr, 0));
+        if (csOp == "byte")
+            v[nPos] = static_cast<BYTE>(dw);
+        else if (csOp == "word")
+            PutWord(v, nPos, static_cast<WORD>(dw));
+        else
+            PutDword(v, nPos, dw);
     }
 }
 
-struct CDamage {
-    const char* pszName;
-    std::function<void(std::vector<BYTE>&)> fnDamage;
-    bool bRechecksum; // so that the damage itself is what the parser meets
-    DWORD dwExpected;
-};
-
-// Table rows, sorted by LANGID: French block 8 at offset 16, English block 7 at 28, English block 8 at 40;
-// each row is LANGID, block, offset, size.
-const CDamage g_aDamages[] = {
-    {"empty file", [](std::vector<BYTE>& v) { v.clear(); }, false, ERROR_BAD_FORMAT},
-    {"shorter than the magic", [](std::vector<BYTE>& v) { v.resize(3); }, false, ERROR_BAD_FORMAT},
-    {"other magic", [](std::vector<BYTE>& v) { v[0] = 'M'; }, true, ERROR_BAD_FORMAT},
-    {"next format version", [](std::vector<BYTE>& v) { PutWord(v, 4, 2); }, true, ERROR_BAD_FORMAT},
-    {"magic only", [](std::vector<BYTE>& v) { v.resize(20); }, false, ERROR_INVALID_DATA},
-    {"one byte more", [](std::vector<BYTE>& v) { v.push_back(0); }, false, ERROR_INVALID_DATA},
-    {"reserved field set", [](std::vector<BYTE>& v) { PutWord(v, 6, 1); }, true, ERROR_INVALID_DATA},
-    {"block count beyond the file", [](std::vector<BYTE>& v) { PutDword(v, 12, 0x10000000); }, true,
-     ERROR_INVALID_DATA},
-    {"block count too small", [](std::vector<BYTE>& v) { PutDword(v, 12, 2); }, true, ERROR_INVALID_DATA},
-    {"block count zero", [](std::vector<BYTE>& v) { PutDword(v, 12, 0); }, true, ERROR_INVALID_DATA},
-    {"block number zero", [](std::vector<BYTE>& v) { PutWord(v, 18, 0); }, true, ERROR_INVALID_DATA},
-    {"block number above 4096", [](std::vector<BYTE>& v) { PutWord(v, 42, 4097); }, true, ERROR_INVALID_DATA},
-    {"rows out of order", [](std::vector<BYTE>& v) { PutWord(v, 16, 0x7FFF); }, true, ERROR_INVALID_DATA},
-    {"row repeated", [](std::vector<BYTE>& v) { PutWord(v, 42, 7); }, true, ERROR_INVALID_DATA},
-    {"offset beyond the file", [](std::vector<BYTE>& v) { PutDword(v, 20, 0x7FFFFFF0); }, true,
-     ERROR_INVALID_DATA},
-    {"offset inside the table", [](std::vector<BYTE>& v) { PutDword(v, 20, 8); }, true, ERROR_INVALID_DATA},
-    {"size beyond the file", [](std::vector<BYTE>& v) { PutDword(v, 48, 0xFFFFFFF0); }, true,
-     ERROR_INVALID_DATA},
-    {"size one entry short", [](std::vector<BYTE>& v) { PutDword(v, 24, GetDword(v, 24) - 2); }, true,
-     ERROR_INVALID_DATA},
-    {"string length past its block", [](std::vector<BYTE>& v) { PutWord(v, GetDword(v, 20), 0xFFFF); }, true,
-     ERROR_INVALID_DATA},
-    // "x" and a NUL unit, announced as one unit: the NUL reads as entry 1, and the last two bytes are left
-    // over.
-    {"bytes after the 16th entry",
-     [](std::vector<BYTE>& v) {
-         CResourceModuleWriter writer;
-         writer.AddString(c_wEnglish, 0, std::u16string(u"x\0", 2));
-         v = writer.Build();
-         PutWord(v, GetDword(v, 20), 1);
-     },
-     true, ERROR_INVALID_DATA},
-};
-
-void PrintTo(const CDamage& c, std::ostream* pOut) {
-    *pOut << c.pszName;
-}
-
-class ResourceModuleDamage : public testing::TestWithParam<CDamage> {};
+class ResourceModuleDamage : public testing::TestWithParam<tabletest::TRow> {};
 
 TEST_P(ResourceModuleDamage, IsRejectedWithItsCode) {
     std::vector<BYTE> v = SampleImage();
     ASSERT_EQ(GetDword(v, 12), 3u);
-    GetParam().fnDamage(v);
-    if (GetParam().bRechecksum)
+    std::istringstream edits(GetParam().at(1));
+    for (std::string csEdit; std::getline(edits, csEdit, ';');)
+        Edit(v, csEdit);
+    if (GetParam().at(2) == "1")
         Rechecksum(v);
     DWORD dwError = 0;
     std::string csReason;
     EXPECT_FALSE(CResourceModuleData::Parse(v, dwError, csReason));
-    EXPECT_EQ(dwError, GetParam().dwExpected);
+    EXPECT_EQ(dwError, static_cast<DWORD>(tabletest::Number(GetParam().at(3))));
     EXPECT_FALSE(csReason.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ResourceModuleDamage, testing::ValuesIn(g_aDamages),
-                         [](const testing::TestParamInfo<CDamage>& info) {
-                             std::string cs;
-                             for (const char* p = info.param.pszName; *p; ++p)
-                                 cs += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                             return cs;
-                         });
+INSTANTIATE_TEST_SUITE_P(Table, ResourceModuleDamage,
+                         testing::ValuesIn(tabletest::ReadTable("i18n/module-damages.txt")),
+                         tabletest::RowName);
 
 // No prefix of a module, and no module with one byte changed, is taken for a module.
 TEST(ResourceModuleData, EveryTruncationAndEveryByteFlipIsRejected) {

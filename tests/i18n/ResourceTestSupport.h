@@ -56,29 +56,21 @@ inline std::vector<BYTE> ReadFileBytes(const std::string& csPath) {
 
 // What the resource callbacks received, process-wide like the callbacks themselves.
 struct CCallbackRecord {
-    static std::mutex& Lock() {
-        static std::mutex lock;
-        return lock;
-    }
-    static std::vector<std::string>& LogLines() {
-        static std::vector<std::string> v;
-        return v;
-    }
-    static std::vector<std::pair<WORD, std::string>>& Errors() {
-        static std::vector<std::pair<WORD, std::string>> v;
-        return v;
-    }
+    static inline std::mutex s_lock;
+    static inline std::vector<std::string> s_vLogLines;
+    static inline std::vector<std::pair<WORD, std::string>> s_vErrors;
+
     static void OnLog(const char* pszLine) {
-        std::lock_guard<std::mutex> guard(Lock());
-        LogLines().emplace_back(pszLine);
+        std::lock_guard<std::mutex> guard(s_lock);
+        s_vLogLines.emplace_back(pszLine);
     }
     static void OnError(WORD wType, const char* pszText) {
-        std::lock_guard<std::mutex> guard(Lock());
-        Errors().emplace_back(wType, pszText);
+        std::lock_guard<std::mutex> guard(s_lock);
+        s_vErrors.emplace_back(wType, pszText);
     }
     static void Clear() {
-        std::lock_guard<std::mutex> guard(Lock());
-        LogLines().clear();
-        Errors().clear();
+        std::lock_guard<std::mutex> guard(s_lock);
+        s_vLogLines.clear();
+        s_vErrors.clear();
     }
 };

@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <new>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -61,71 +63,40 @@ TEST(ByPassParseExceptionTest, ThrowingConversionIsLoggedWithTheLonePercent) {
                                        "ParseBuildByPassList got an EXCEPTION for user/group %S-1-5-7"});
 }
 
-// Scripted membership answers: one entry per call, FALSE results fail with the given code.
-struct CScript {
-    std::vector<BOOL> vResults;
-    std::vector<BOOL> vMember;
-    std::vector<DWORD> vErrors;
-    size_t nCalls = 0;
-};
-CScript* g_pScript = nullptr;
+// Scripted membership answers, one a call (tests/data/settings/bypass-checks.txt).
+std::vector<std::string> g_vAnswers;
+size_t g_nCalls = 0;
 
 BOOL ScriptedMembership(const CSid&, BOOL& bIsMember) {
-    CScript& s = *g_pScript;
-    const size_t n = s.nCalls++;
-    if (!s.vResults[n]) {
-        PlatformSetLastError(s.vErrors[n]);
+    const std::string& csAnswer = g_vAnswers.at(g_nCalls++);
+    if (csAnswer[0] == '!') {
+        PlatformSetLastError(static_cast<DWORD>(std::stoul(csAnswer.substr(1))));
         return FALSE;
     }
-    bIsMember = s.vMember[n];
+    bIsMember = csAnswer == "+1";
     return TRUE;
 }
 
-struct CCheckCase {
-    const char* pszName;
-    size_t nSids;
-    bool bExcludedBefore;
-    CScript script;
-    DWORD dwResult;
-    bool bExcluded;
-    size_t nCalls;
-    std::vector<std::string> vLog;
-};
-
 TEST(ByPassCheckTest, WalksTheListInOrder) {
-    const std::string csMatch = "CheckByPassList found a match user is excluded from QS";
-    const std::string csNoMatch = "CheckByPassList didn't find a match user is allow to QS";
-    const std::string csFailed = "CheckByPassList  CheckTokeMembership failed error 5 for Criteria";
-    // clang-format off
-    const CCheckCase aCases[] = {
-        {"empty list", 0, false, {}, 0, false, 0, {"CheckByPassList "}},
-        {"empty list keeps the caller's value", 0, true, {}, 0, true, 0, {"CheckByPassList "}},
-        {"no match", 2, false, {{TRUE, TRUE}, {FALSE, FALSE}, {0, 0}}, 0, false, 2,
-         {"CheckByPassList ", csNoMatch}},
-        {"match stops before the next SID", 3, false, {{TRUE, TRUE, TRUE}, {TRUE, FALSE, FALSE}, {0, 0, 0}}, 0,
-         true, 1, {"CheckByPassList ", csMatch}},
-        {"failure logged and the rest still tested", 3, false,
-         {{TRUE, FALSE, TRUE}, {FALSE, FALSE, FALSE}, {0, ERROR_ACCESS_DENIED, 0}}, ERROR_ACCESS_DENIED, false, 3,
-         {"CheckByPassList ", csFailed, csNoMatch}},
-        {"failure then match keeps the error", 2, false,
-         {{FALSE, TRUE}, {FALSE, TRUE}, {ERROR_ACCESS_DENIED, 0}}, ERROR_ACCESS_DENIED, true, 2,
-         {"CheckByPassList ", csFailed, csMatch}},
-    };
-    // clang-format on
-    for (const CCheckCase& c : aCases) {
-        CScript script = c.script;
-        g_pScript = &script;
-        std::vector<CSid> vSids(c.nSids, EveryoneSid());
+    const std::map<std::string, std::string> mapLines = {
+        {"match", "CheckByPassList found a match user is excluded from QS"},
+        {"nomatch", "CheckByPassList didn't find a match user is allow to QS"},
+        {"failed", "CheckByPassList  CheckTokeMembership failed error 5 for Criteria"}};
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/bypass-checks.txt")) {
+        SCOPED_TRACE(row.at(0));
+        std::istringstream answers(row.at(3));
+        g_vAnswers.assign(std::istream_iterator<std::string>(answers), {});
+        g_nCalls = 0;
+        std::vector<CSid> vSids(static_cast<size_t>(tabletest::Number(row.at(1))), EveryoneSid());
         CLogCapture log;
-        bool bExcluded = c.bExcludedBefore;
-        EXPECT_EQ(CheckByPassList(vSids, bExcluded, &ScriptedMembership), c.dwResult) << c.pszName;
-        EXPECT_EQ(bExcluded, c.bExcluded) << c.pszName;
-        EXPECT_EQ(script.nCalls, c.nCalls) << c.pszName;
-        std::vector<std::string> vExpectedLog;
-        for (const std::string& cs : c.vLog)
-            vExpectedLog.push_back(CHECK_PREFIX + cs);
-        EXPECT_EQ(log.Lines(), vExpectedLog) << c.pszName;
-        g_pScript = nullptr;
+        bool bExcluded = row.at(2) == "1";
+        EXPECT_EQ(CheckByPassList(vSids, bExcluded, &ScriptedMembership), tabletest::Number(row.at(4)));
+        EXPECT_EQ(bExcluded, row.at(5) == "1");
+        EXPECT_EQ(g_nCalls, static_cast<size_t>(tabletest::Number(row.at(6))));
+        std::vector<std::string> vExpectedLog{CHECK_PREFIX + std::string("CheckByPassList ")};
+        for (size_t n = 7; n < row.size(); ++n)
+            vExpectedLog.push_back(CHECK_PREFIX + mapLines.at(row.at(n)));
+        EXPECT_EQ(log.Lines(), vExpectedLog);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <stdexcept>
@@ -46,7 +47,6 @@ protected:
         CInstallationTest::SetUp();
     }
     void TearDown() override {
-        m_settings.Terminate();
         CInstallationTest::TearDown();
         CPlatform::SetSysLog(nullptr);
     }
@@ -58,7 +58,6 @@ protected:
     DWORD Init() { return Init(m_settings); }
 
     CRecordingSysLog m_sysLog;
-    CWKGeneralSettings m_settings;
 };
 
 TEST_F(GeneralSettings, SuccessfulInitRegistersTheProductAndWritesTheSuccessEvent) {
@@ -69,6 +68,7 @@ TEST_F(GeneralSettings, SuccessfulInitRegistersTheProductAndWritesTheSuccessEven
     EXPECT_EQ(m_sysLog.m_vEvents[0].dwEventId, 0x60000065u);
     EXPECT_EQ(m_settings.GetRegistryKey(), "Software\\Brindlemark\\Wendrake");
     EXPECT_EQ(m_settings.GetProductFolderName(), "Wendrake");
+    EXPECT_EQ(m_settings.GetModuleFileName(), WK_MODULE_FILE_NAME);
     EXPECT_EQ(m_settings.GetModuleFolder(), m_installation.Prefix() + "/Wendrake/");
     EXPECT_EQ(m_settings.GetCommonFolder(), m_installation.Prefix() + "/Common Files/");
     EXPECT_EQ(m_settings.GetSettingsPath(), m_installation.SettingsDir() + "/SWSettings.xml");
@@ -80,7 +80,6 @@ TEST_F(GeneralSettings, SuccessfulInitRegistersTheProductAndWritesTheSuccessEven
     int32_t nAutoLogoff = -1;
     EXPECT_TRUE(m_settings.GetSettingFromID(ID_AUTO_LOGOFF, nAutoLogoff, dwGroup));
     EXPECT_EQ(nAutoLogoff, 1);
-    EXPECT_EQ(m_settings.GetModuleFileName(), WK_MODULE_FILE_NAME);
     // A second Init returns at once: no second source, no second event.
     ASSERT_EQ(Init(), 1u);
     EXPECT_EQ(m_sysLog.m_vSources.size(), 1u);
@@ -159,6 +158,29 @@ TEST_F(GeneralSettings, RefusedCacheSettingFailsTheStartWithItsReason) {
     }
 }
 
+// With an interval of 0 an edit is read at the next check.
+TEST_F(GeneralSettings, AnEditedSettingIsReadAtTheNextCheckAndAMissingOneKeepsTheDefault) {
+    SetSetting(ID_REFRESH_INTERVAL, "0");
+    ASSERT_EQ(Init(), 1u);
+    SetSetting(ID_GUARD_ENABLED, "0");
+    const std::string csFile = m_installation.SettingsDir() + "/SWSettings.xml";
+    std::filesystem::last_write_time(csFile,
+                                     std::filesystem::last_write_time(csFile) + std::chrono::hours(1));
+    bool bChanged = false;
+    EXPECT_TRUE(m_settings.RefreshSettingsIfChanged(bChanged));
+    int32_t nGuard = -1;
+    EXPECT_TRUE(m_settings.GetSettingFromID(ID_GUARD_ENABLED, nGuard, SETTINGS_GROUP_GENERAL));
+    EXPECT_EQ(nGuard, 0);
+    // Settings missing from the store are logged and keep the default.
+    std::string csValue = "default";
+    EXPECT_FALSE(m_settings.GetSettingFromID(9999, csValue, SETTINGS_GROUP_GENERAL));
+    EXPECT_FALSE(m_settings.GetSettingFromID(9998, nGuard, 3));
+    EXPECT_EQ(csValue, "default");
+    EXPECT_EQ(nGuard, 0);
+    EXPECT_TRUE(m_log.Contains("GetSettingFromID string failed ID 9999, Criteria -1"));
+    EXPECT_TRUE(m_log.Contains("GetSettingFromID string failed ID 9998, Criteria 3"));
+}
+
 TEST_F(GeneralSettings, ReportHelpersLimitSkipEmptyAndAppendTheSystemText) {
     ASSERT_EQ(Init(), 1u);
     m_sysLog.m_vEvents.clear();
@@ -177,18 +199,6 @@ TEST_F(GeneralSettings, ReportHelpersLimitSkipEmptyAndAppendTheSystemText) {
     m_sysLog.m_bThrow = true;
     EXPECT_NO_THROW(m_settings.ReportErrorText(EVENT_TYPE_ERROR, "%s", "text"));
     EXPECT_NO_THROW(m_settings.ReportErrorTextHr(EVENT_TYPE_ERROR, E_FAIL, "%s", "text"));
-}
-
-TEST_F(GeneralSettings, SettingsMissingFromTheStoreAreLoggedAndKeepTheDefault) {
-    ASSERT_EQ(Init(), 1u);
-    std::string csValue = "default";
-    int32_t nValue = 42;
-    EXPECT_FALSE(m_settings.GetSettingFromID(9999, csValue, SETTINGS_GROUP_GENERAL));
-    EXPECT_FALSE(m_settings.GetSettingFromID(9998, nValue, 3));
-    EXPECT_EQ(csValue, "default");
-    EXPECT_EQ(nValue, 42);
-    EXPECT_TRUE(m_log.Contains("GetSettingFromID string failed ID 9999, Criteria -1"));
-    EXPECT_TRUE(m_log.Contains("GetSettingFromID string failed ID 9998, Criteria 3"));
 }
 
 } // namespace

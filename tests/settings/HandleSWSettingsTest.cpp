@@ -1,70 +1,44 @@
-#include "host/testing/TestHost.h"
 #include "settings/CHandleSWSettings.h"
+#include "tests/TableFile.h"
+#include "tests/settings/store/StoreTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <thread>
-#include <unistd.h>
-#include <utime.h>
 
 namespace {
 
-namespace fs = std::filesystem;
-
 TEST(HandleSWSettings, LinkCriteriaPathBesideTheProductFolder) {
-    struct {
-        const char* pszFolder;
-        char chSep;
-        const char* pszExpected;
-    } aCases[] = {
-        {"/A/B/Settings/", '/', "/A/Common Files/Settings/LinkCriteriaSettings.xml"},
-        {"/opt/bm/Wendrake/Settings/", '/', "/opt/bm/Common Files/Settings/LinkCriteriaSettings.xml"},
-        {"C:\\X\\Wendrake\\Settings\\", '\\', "C:\\X\\Common Files\\Settings\\LinkCriteriaSettings.xml"},
-        {"C:\\A\\B\\Settings\\", '\\', "C:\\A\\Common Files\\Settings\\LinkCriteriaSettings.xml"},
-        {"Settings/", '/', "Settings/LinkCriteriaSettings.xml"},
-        {"", '/', "LinkCriteriaSettings.xml"},
-    };
-    for (const auto& c : aCases)
-        EXPECT_EQ(CHandleSWSettings::LinkCriteriaPath(c.pszFolder, c.chSep), c.pszExpected) << c.pszFolder;
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/link-criteria-paths.txt"))
+        EXPECT_EQ(
+            CHandleSWSettings::LinkCriteriaPath(tabletest::Bytes(row.at(0)), tabletest::Bytes(row.at(1))[0]),
+            tabletest::Bytes(row.at(2)))
+            << row.at(0);
 }
 
 // An installation in a temporary folder whose files the tests rewrite.
 class HandleSWSettingsFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_root = fs::path(::testing::TempDir()) / ("wk_handler_" + std::to_string(::getpid()));
-        fs::create_directories(m_root / "Wendrake" / "Settings");
-        fs::create_directories(m_root / "Common Files" / "Settings");
-        WriteLinks("<SERVICEWORKERS><SW ID=\"4\" DESCR=\"w\"><LINK CRITERIA_ID=\"7\" SETTINGS_ID=\"2\"/></SW>"
-                   "</SERVICEWORKERS>");
+        ASSERT_TRUE(m_temp.IsValid());
+        WriteText(m_temp.CommonSettingsDir() + "/LinkCriteriaSettings.xml",
+                  "<SERVICEWORKERS><SW ID=\"4\" DESCR=\"w\"><LINK CRITERIA_ID=\"7\" SETTINGS_ID=\"2\"/></SW>"
+                  "</SERVICEWORKERS>");
         m_handler.SetServiceWorkerNumber(4);
     }
-    void TearDown() override { fs::remove_all(m_root); }
 
-    std::string SettingsFolder() const { return (m_root / "Wendrake" / "Settings").string() + "/"; }
-    void WriteLinks(const std::string& csXml) {
-        Write(m_root / "Common Files" / "Settings" / "LinkCriteriaSettings.xml", csXml);
-    }
-    void WriteSettings(const std::string& csGeneralItems, long lAgeSeconds = 0) {
-        const fs::path path = m_root / "Wendrake" / "Settings" / "SWSettings.xml";
-        Write(path, "<SETTINGS><GENERALSETTINGS>" + csGeneralItems + "</GENERALSETTINGS></SETTINGS>");
+    std::string SettingsFolder() const { return m_temp.SettingsDir() + "/"; }
+    void WriteSettings(const std::string& csGeneralItems) {
+        const std::string csPath = SettingsFolder() + "SWSettings.xml";
+        WriteText(csPath, "<SETTINGS><GENERALSETTINGS>" + csGeneralItems + "</GENERALSETTINGS></SETTINGS>");
         // Distinct, ordered file times without sleeping.
-        static long s_lClock = 1000000000;
-        s_lClock += 100;
-        struct utimbuf times {
-            s_lClock - lAgeSeconds, s_lClock - lAgeSeconds
-        };
-        ::utime(path.c_str(), &times);
+        static int64_t s_llClock = 1000000000;
+        SetFileTimeOfUnixSeconds(csPath, s_llClock += 100);
     }
     static std::string Item(int nId, const std::string& csValue) {
         return "<ITEM ID=\"" + std::to_string(nId) + "\" DESCR=\"d\" VALUE=\"" + csValue + "\"/>";
-    }
-    static void Write(const fs::path& path, const std::string& csContent) {
-        std::ofstream file(path, std::ios::trunc);
-        file << csContent;
     }
     HRESULT Load() {
         std::string csPath = SettingsFolder();
@@ -76,12 +50,12 @@ protected:
         return nValue;
     }
 
-    fs::path m_root;
+    CTempInstallation m_temp;
     CHandleSWSettings m_handler;
 };
 
 TEST_F(HandleSWSettingsFiles, LoadNeedsBothFilesAndResolvesLinks) {
-    fs::remove(m_root / "Common Files" / "Settings" / "LinkCriteriaSettings.xml");
+    std::filesystem::remove(m_temp.CommonSettingsDir() + "/LinkCriteriaSettings.xml");
     WriteSettings(Item(110, "1"));
     EXPECT_EQ(Load(), HRESULT_FILE_NOT_FOUND); // the worker settings are not even read
     EXPECT_EQ(Read(110), -12345);

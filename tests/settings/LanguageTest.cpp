@@ -74,85 +74,45 @@ public:
     }
 };
 
-struct CUserCase {
-    const char* pszName;
-    int nDirectory; // 0 none installed, 1 answers m_csCulture, 2 fails, 3 throws
-    const char* pszCulture;
-    const char* pszAcceptLanguage;
-    const char* pszLanguage;
-    LANGID wLangId;
-    bool bBrowserFallbackLine;
-    bool bNotSupportedLine;
-};
-
 TEST(DetectUserLanguage, PrefersTheDirectoryThenTheBrowserThenEnglish) {
-    const CUserCase aCases[] = {
-        {"directory culture wins", 1, "de-DE", "fr", "de", 0x0407, false, false},
-        {"directory commas become separators", 1, "xx,it-IT", "fr", "it", 0x0410, false, false},
-        {"empty directory value", 1, "", "fr", "en", 4105, false, true},
-        {"directory fails", 2, "", "pt-BR,pt;q=0.5", "pt-br", 0x0416, true, false},
-        {"no directory", 0, "", "zh-HK", "chs", 0x0804, true, false},
-        {"directory throws", 3, "", "nb-NO", "no", 0x0414, true, false},
-        {"unsupported browser language", 0, "", "ko-KR,en;q=0.5", "en", 4105, true, true},
-        {"no header", 0, "", "", "en", 4105, true, true},
-    };
-    for (const CUserCase& c : aCases) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/user-languages.txt")) {
+        SCOPED_TRACE(row.at(0));
         CLogCapture log;
         CWKGeneralSettings settings;
         CFakeDirectory directory;
-        directory.m_csCulture = c.pszCulture;
-        directory.m_hr = c.nDirectory == 2 ? E_FAIL : S_OK;
-        directory.m_bThrow = c.nDirectory == 3;
-        if (c.nDirectory != 0)
+        const std::string& csDirectory = row.at(1);
+        directory.m_csCulture = row.at(2);
+        directory.m_hr = csDirectory == "2" ? E_FAIL : S_OK;
+        directory.m_bThrow = csDirectory == "3";
+        if (csDirectory != "0")
             settings.SetUserPropertyLookup(&directory);
         std::string csLanguage;
         LANGID wLangId = 0;
-        EXPECT_TRUE(settings.DetectUserLanguage("DOM\\jsmith", "", c.pszAcceptLanguage, csLanguage, wLangId))
-            << c.pszName;
-        EXPECT_EQ(csLanguage, c.pszLanguage) << c.pszName;
-        EXPECT_EQ(wLangId, c.wLangId) << c.pszName;
+        EXPECT_TRUE(settings.DetectUserLanguage("DOM\\jsmith", "", row.at(3), csLanguage, wLangId));
+        EXPECT_EQ(csLanguage, row.at(4));
+        EXPECT_EQ(wLangId, tabletest::Number(row.at(5)));
         EXPECT_EQ(
             log.Contains("[CSWGeneralSettings::DetectUserLanguage] failed and goes with Browser language"),
-            c.bBrowserFallbackLine)
-            << c.pszName;
-        EXPECT_EQ(log.Contains("not supported. Set english as default"), c.bNotSupportedLine) << c.pszName;
-        EXPECT_TRUE(log.Contains("CSWGeneralSettings User: DOM\\jsmith langid: " + std::to_string(c.wLangId) +
-                                 ", language: " + c.pszLanguage))
-            << c.pszName;
-        if (c.nDirectory != 0) {
-            EXPECT_EQ(directory.m_vAsked, std::vector<std::string>{"DOM\\jsmith/msExchUserCulture"})
-                << c.pszName;
-        }
+            row.at(6) == "1");
+        // The list named is the one tried: the directory's when it answered.
+        EXPECT_EQ(log.Contains("[CSWGeneralSettings::DetectUserLanguage] Languages: " +
+                               row.at(csDirectory == "1" ? 2 : 3) + " not supported. Set english as default"),
+                  row.at(7) == "1");
+        EXPECT_TRUE(log.Contains("CSWGeneralSettings User: DOM\\jsmith langid: " + std::to_string(wLangId) +
+                                 ", language: " + row.at(4)));
+        EXPECT_EQ(directory.m_vAsked, csDirectory == "0"
+                                          ? std::vector<std::string>{}
+                                          : std::vector<std::string>{"DOM\\jsmith/msExchUserCulture"});
     }
 }
 
-TEST(DetectUserLanguage, NamesTheListThatWasNotSupported) {
-    CLogCapture log;
-    CWKGeneralSettings settings;
-    std::string csLanguage;
-    LANGID wLangId = 0;
-    settings.DetectUserLanguage("u", "", "ko-KR,en;q=0.5", csLanguage, wLangId);
-    EXPECT_TRUE(log.Contains("[CSWGeneralSettings::DetectUserLanguage] Languages: ko-KR,en;q=0.5 not "
-                             "supported. Set english as default"));
-}
-
 TEST(ExtractUserName, KeepsTheAccountPart) {
-    const std::tuple<const char*, bool, const char*> aCases[] = {{"CONTOSO\\jsmith", true, "jsmith"},
-                                                                 {"jsmith@contoso.com", true, "jsmith"},
-                                                                 {"jsmith", true, "jsmith"},
-                                                                 {"contoso/jsmith", true, "jsmith"},
-                                                                 {"CONTOSO\\", false, "CONTOSO\\"},
-                                                                 {"contoso/", false, "contoso/"},
-                                                                 {"jsmith@", true, "jsmith@"},
-                                                                 {"a\\b\\c", true, "b\\c"},
-                                                                 {"a\\b@c", true, "b@c"},
-                                                                 {"", false, ""}};
-    for (const auto& [pszIn, bResult, pszOut] : aCases) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/user-names.txt")) {
         CLogCapture log;
-        std::string csUser = pszIn;
-        EXPECT_EQ(CGeneralSettings::ExtractUserName(csUser), bResult) << pszIn;
-        EXPECT_EQ(csUser, pszOut);
-        if (!bResult) {
+        std::string csUser = tabletest::Bytes(row.at(0));
+        EXPECT_EQ(CGeneralSettings::ExtractUserName(csUser), row.at(1) == "1") << row.at(0);
+        EXPECT_EQ(csUser, tabletest::Bytes(row.at(2)));
+        if (row.at(1) == "0") {
             EXPECT_TRUE(log.Contains(
                 csUser.empty()
                     ? "[CGeneralSettings::ExtractUserName] Username is empty."

@@ -13,29 +13,12 @@
 
 namespace {
 
-const std::vector<std::pair<std::string, std::string>> DEFAULT_ALLOW_LIST = {
-    {"Firefox", "1.8"}, {"IEMAC", "5.0"},    {"IEWIN", "5.0"},
-    {"Mozilla", "1.7"}, {"Netscape", "7.1"}, {"Safari", "312"}};
+const std::string DEFAULT_ALLOW_LIST = "Firefox/1.8 IEMAC/5.0 IEWIN/5.0 Mozilla/1.7 Netscape/7.1 Safari/312";
 
-std::vector<std::pair<std::string, std::string>> AllowList(const CWKGeneralSettings& settings) {
-    std::vector<std::pair<std::string, std::string>> vList;
-    for (const auto& entry : settings.GetAllowBrowsers())
-        vList.emplace_back(ToPlain(entry.first), entry.second);
-    return vList;
-}
-
-class ProductSettings : public CInstallationTest {
-protected:
-    void TearDown() override {
-        m_settings.Terminate();
-        CInstallationTest::TearDown();
-    }
-    CWKGeneralSettings m_settings;
-};
+class ProductSettings : public CInstallationTest {};
 
 TEST_F(ProductSettings, SampleInstallationInitialisesCompletely) {
     ASSERT_EQ(InitProductSettings(m_settings), 1u);
-    EXPECT_EQ(AllowList(m_settings), DEFAULT_ALLOW_LIST);
     EXPECT_EQ(m_settings.GetKnownBrowsers().size(), 6u);
     EXPECT_EQ(m_settings.GetKnownBrowsers().at("iewin"), "5.0");
     EXPECT_EQ(m_settings.GetNoRedirectMode(), 0);
@@ -60,33 +43,21 @@ TEST_F(ProductSettings, SampleInstallationInitialisesCompletely) {
 }
 
 TEST_F(ProductSettings, AllowListItemsAreCheckedAgainstTheKnownBrowsers) {
-    struct {
-        const char* pszValue; // null: the setting is missing
-        std::vector<std::pair<std::string, std::string>> vExpected;
-        const char* pszLogLine;
-    } aCases[] = {
-        {"Opera/9;Safari",
-         {{"Safari", "312"}},
-         "[CWKGeneralSettings::InitializeAllowBrowserList] unsupported browser: Opera"},
-        {" Firefox / 2.0 ; firefox/3.0;IEWin", {{"Firefox", "2.0"}, {"IEWin", "5.0"}}, nullptr},
-        {"", DEFAULT_ALLOW_LIST, "[CWKGeneralSettings::InitializeAllowBrowserList] Browser allow list: "},
-        {";;Safari", {}, "[CWKGeneralSettings::InitializeAllowBrowserList] empty allow list"},
-        {nullptr, DEFAULT_ALLOW_LIST,
-         "[CWKGeneralSettings::InitializeAllowBrowserList] Failed!: Read browser allow list from settings, "
-         "use default"},
-    };
-    for (const auto& c : aCases) {
+    const std::string csPrefix = "[CWKGeneralSettings::InitializeAllowBrowserList] ";
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/allow-browsers.txt")) {
+        SCOPED_TRACE(row.at(0));
         SetUp();
-        SetSetting(ID_ALLOW_BROWSER_LIST, c.pszValue);
+        SetSetting(ID_ALLOW_BROWSER_LIST, row.at(0) == "(missing)" ? nullptr : row.at(0).c_str());
         m_log.Rearm();
         m_log.Clear();
         CWKGeneralSettings settings;
         ASSERT_EQ(InitProductSettings(settings), 1u);
-        EXPECT_EQ(AllowList(settings), c.vExpected) << (c.pszValue ? c.pszValue : "(missing)");
-        if (c.pszLogLine) {
-            EXPECT_TRUE(m_log.Contains(c.pszLogLine)) << c.pszLogLine;
-        }
-        EXPECT_TRUE(m_log.Contains("[CWKGeneralSettings::InitializeAllowBrowserList] returned."));
+        std::string csList;
+        for (const auto& [name, csVersion] : settings.GetAllowBrowsers())
+            csList += (csList.empty() ? "" : " ") + ToPlain(name) + "/" + csVersion;
+        EXPECT_EQ(csList, row.at(1) == "(default)" ? DEFAULT_ALLOW_LIST : row.at(1));
+        EXPECT_TRUE(m_log.Contains(csPrefix + tabletest::Bytes(row.at(2))));
+        EXPECT_TRUE(m_log.Contains(csPrefix + "returned."));
         settings.Terminate();
     }
 }

@@ -1,6 +1,7 @@
 // The settings' text lookups: the user's language first, English (4105) where it lacks a text, and the
 // conversion into the page's charset.
 #include "i18n/ResourceModuleData.h"
+#include "tests/TableFile.h"
 #include "tests/settings/SettingsTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -34,43 +35,18 @@ protected:
         ASSERT_EQ(InitProductSettings(m_settings), 1u);
         m_log.Clear();
     }
-    void TearDown() override {
-        m_settings.Terminate();
-        CInstallationTest::TearDown();
-    }
-
-    CWKGeneralSettings m_settings;
 };
 
 TEST_F(ResourceTexts, OneTextFallsBackToEnglish) {
-    struct {
-        UINT nId;
-        LANGID wLangId;
-        bool bFound;
-        std::u16string wsText;
-        const char* pszLine; // null: no fallback line
-    } aCases[] = {
-        {102, FRENCH, true, u"Quitter l\u2019application", nullptr},
-        {103, FRENCH, true, u"Policy",
-         "GetResourceString didn't find res ID 103 LANGID 1036, it looked for English version 1"},
-        {104, FRENCH, true, u"Log off",
-         "GetResourceString didn't find res ID 104 LANGID 1036, it looked for English version 1"},
-        {106, FRENCH, true, u"continuer", nullptr},
-        {105, FRENCH, false, u"", "GetResourceString LoadString failed  ID 105, LANGID 1036"},
-        {107, 0x0411, false, u"",
-         "GetResourceString didn't find res ID 107 LANGID 1041, it looked for English version 0"},
-        {102, LANGID_RESOURCE_ENGLISH, true, u"Leave \"now\" <b>?</b>", nullptr},
-    };
-    for (const auto& c : aCases) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/resource-texts.txt")) {
+        SCOPED_TRACE(row.at(0) + " " + row.at(1));
         m_log.Clear();
         std::u16string wsText = u"stale";
-        EXPECT_EQ(m_settings.GetResourceString(c.nId, wsText, c.wLangId), c.bFound) << c.nId;
-        EXPECT_EQ(wsText, c.wsText) << c.nId;
-        if (c.pszLine) {
-            EXPECT_TRUE(m_log.Contains(c.pszLine)) << c.pszLine;
-        } else {
-            EXPECT_FALSE(m_log.Contains("GetResourceString")) << c.nId;
-        }
+        EXPECT_EQ(m_settings.GetResourceString(static_cast<UINT>(tabletest::Number(row.at(0))), wsText,
+                                               static_cast<LANGID>(tabletest::Number(row.at(1)))),
+                  row.at(2) == "1");
+        EXPECT_EQ(wsText, tabletest::Units(row.at(3)));
+        EXPECT_EQ(m_log.Contains(row.at(4).empty() ? "GetResourceString" : row.at(4)), !row.at(4).empty());
     }
 }
 
@@ -98,32 +74,17 @@ TEST_F(ResourceTexts, SeveralTextsAreConvertedAndAMissingOneFailsTheSetButNotThe
 }
 
 TEST_F(ResourceTexts, TextsFollowThePageCharset) {
-    struct {
-        const char* pszCharSet;
-        LANGID wLangId;
-        bool bResult;
-        std::string csText;
-    } aCases[] = {
-        {"iso-8859-7", GREEK, true, "\xC1\xF0\xEF\xF3\xFD\xED\xE4\xE5\xF3\xE7"},
-        {"windows-1253", GREEK, true, "\xC1\xF0\xEF\xF3\xFD\xED\xE4\xE5\xF3\xE7"},
-        {"ISO-8859-1", FRENCH, true,
-         "Quitter l\x92"
-         "application"},
-        {"koi8-r", FRENCH, false, ""},
-        {"", FRENCH, false, ""},
-    };
-    for (const auto& c : aCases) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/resource-charsets.txt")) {
+        SCOPED_TRACE(row.at(0));
         m_log.Clear();
         std::map<UINT, std::string> mapTexts;
-        const UINT nId = c.wLangId == GREEK ? 104 : 102;
-        EXPECT_EQ(m_settings.GetResources({nId}, mapTexts, c.wLangId, c.pszCharSet), c.bResult)
-            << c.pszCharSet;
-        EXPECT_EQ(mapTexts[nId], c.csText) << c.pszCharSet;
-        if (!c.bResult) {
-            EXPECT_TRUE(m_log.Contains("GetResource can not translate the res ID " + std::to_string(nId) +
-                                       " LANGID " + std::to_string(c.wLangId) + ", CharSet " + c.pszCharSet))
-                << c.pszCharSet;
-        }
+        const LANGID wLangId = static_cast<LANGID>(tabletest::Number(row.at(1)));
+        const UINT nId = wLangId == GREEK ? 104 : 102;
+        EXPECT_EQ(m_settings.GetResources({nId}, mapTexts, wLangId, row.at(0)), row.at(2) == "1");
+        EXPECT_EQ(mapTexts[nId], tabletest::Bytes(row.at(3)));
+        EXPECT_EQ(m_log.Contains("GetResource can not translate the res ID " + std::to_string(nId) +
+                                 " LANGID " + std::to_string(wLangId) + ", CharSet " + row.at(0)),
+                  row.at(2) == "0");
     }
 }
 

@@ -33,31 +33,31 @@ inline bool SetInstallationSetting(const CTempInstallation& installation, int nI
     return true;
 }
 
-// Level 10 switches the log on and keeps the writer in place, so a log capture sees the lines written after
-// the settings configured the log.
-inline bool KeepLogCapture(const CTempInstallation& installation) {
-    return SetInstallationSetting(installation, 14, "10");
-}
-
 // The product's settings over the installation the process points at.
 inline DWORD InitProductSettings(CWKGeneralSettings& settings) {
     return settings.Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY, 1);
 }
 
 // A copy of the sample installation that the process points at, with a log capture that sees the lines the
-// settings write.
+// settings write, and settings that are terminated with the test.
 class CInstallationTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_installation.CopySampleInstallation());
-        ASSERT_TRUE(KeepLogCapture(m_installation));
+        // Level 10 switches the log on and keeps the writer in place, so that the capture sees the lines
+        // written after the settings configured the log.
+        ASSERT_TRUE(SetInstallationSetting(m_installation, 14, "10"));
         m_installation.PointProcessHere();
     }
-    void TearDown() override { m_installation.StopPointing(); }
+    void TearDown() override {
+        m_settings.Terminate();
+        m_installation.StopPointing();
+    }
     void SetSetting(int nId, const char* pszValue) {
         ASSERT_TRUE(SetInstallationSetting(m_installation, nId, pszValue));
     }
 
     CLogCapture m_log;
     CTempInstallation m_installation;
+    CWKGeneralSettings m_settings;
 };

@@ -2,13 +2,15 @@
 // can fail the initialisation.
 #include "platform/CPlatform.h"
 #include "settings/CRSALoader.h"
+#include "tests/TableFile.h"
 #include "tests/directory/CacheTestSupport.h"
 #include "tests/settings/SettingsTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <iterator>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -38,56 +40,30 @@ public:
     std::string LibraryFileName(const std::string& csBase) override { return "lib" + csBase + ".so"; }
 };
 
-const std::set<std::string> ALL_EXPORTS = {"BK_RSACookieInitializeFilt", "BK_RSAGetUserName",
-                                           "BK_RSAGetLastError", "BK_RSAFreeMemory",
-                                           "BK_RSACookieInitializeExtNoMFC"};
-
 TEST(RSALoader, AvailableOnlyWithTheLibraryAndAllFiveEntryPoints) {
-    struct {
-        const char* pszName;
-        bool bPresent;
-        std::set<std::string> setExports;
-        DWORD dwResult;
-        std::vector<std::string> vLines;
-    } aCases[] = {
-        {"complete", true, ALL_EXPORTS, 0, {}},
-        {"missing library",
-         false,
-         {},
-         ERROR_MOD_NOT_FOUND,
-         {"RSALoad failed to load BK_RSALoad.dll 126. If RSA is installed check in System32 for dll and "
-          "rsacookieapi.dll "}},
-        {"two entry points missing",
-         true,
-         {"BK_RSACookieInitializeFilt", "BK_RSAGetUserName", "BK_RSAFreeMemory"},
-         ERROR_PROC_NOT_FOUND,
-         {"RSALoad failed to get RSAGetLastError error 127",
-          "RSALoad failed to get RSACookieInitializeExtNoMFC error 127"}},
-        {"no entry points",
-         true,
-         {},
-         ERROR_PROC_NOT_FOUND,
-         {"RSALoad failed to get RSACookieInitializeFilt error 127",
-          "RSALoad failed to get RSAGetUserName error 127", "RSALoad failed to get RSAFreeMemory error 127"}},
-    };
-    for (const auto& c : aCases) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/rsa-loads.txt")) {
+        SCOPED_TRACE(row.at(0));
         CLogCapture log;
         CCookieLibraryModules modules;
-        modules.m_bLibraryPresent = c.bPresent;
-        modules.m_setExports = c.setExports;
+        modules.m_bLibraryPresent = row.at(1) == "1";
+        std::istringstream exports(row.at(2) == "all" ? "BK_RSACookieInitializeFilt BK_RSAGetUserName "
+                                                        "BK_RSAGetLastError BK_RSAFreeMemory "
+                                                        "BK_RSACookieInitializeExtNoMFC"
+                                                      : row.at(2));
+        modules.m_setExports.insert(std::istream_iterator<std::string>(exports), {});
         CPlatform::SetModules(&modules);
         {
             CRSALoader loader;
-            EXPECT_EQ(loader.Load(), c.dwResult) << c.pszName;
-            EXPECT_EQ(loader.IsAvailable(), c.dwResult == 0) << c.pszName;
-            EXPECT_EQ(modules.m_vLoaded, std::vector<std::string>{"libBK_RSALoad64.so"}) << c.pszName;
-            for (const std::string& csLine : c.vLines)
-                EXPECT_TRUE(log.Contains(csLine)) << c.pszName << ": " << csLine;
+            EXPECT_EQ(loader.Load(), tabletest::Number(row.at(3)));
+            EXPECT_EQ(loader.IsAvailable(), row.at(3) == "0");
+            EXPECT_EQ(modules.m_vLoaded, std::vector<std::string>{"libBK_RSALoad64.so"});
+            for (size_t n = 4; n < row.size(); ++n)
+                EXPECT_TRUE(log.Contains(tabletest::Bytes(row.at(n)))) << row.at(n);
             // A second load releases the first.
             loader.Load();
-            EXPECT_EQ(modules.m_nFrees, c.bPresent ? 1 : 0) << c.pszName;
+            EXPECT_EQ(modules.m_nFrees, modules.m_bLibraryPresent ? 1 : 0);
         }
-        EXPECT_EQ(modules.m_nFrees, c.bPresent ? 2 : 0) << c.pszName << ": freed with the loader";
+        EXPECT_EQ(modules.m_nFrees, modules.m_bLibraryPresent ? 2 : 0) << "freed with the loader";
         CPlatform::SetModules(nullptr);
     }
 }
@@ -120,13 +96,6 @@ protected:
     cachetest::CFakeComponents m_caches;
 };
 
-TEST_F(StartupCaches, FourCachesAreCreatedWithTheirSettings) {
-    CWKGeneralSettings settings;
-    ASSERT_EQ(Init(settings), 1u);
-    EXPECT_EQ(Created(), (std::vector<std::string>{"HiddenMessage 3000 30", "ADUserConfig 3000 30",
-                                                   "CommonFolderID 3000 30", "RecipientSmtp 3000 30"}));
-}
-
 TEST_F(StartupCaches, MissingOrBrokenCacheSettingsFallBackToTheStatedDefaults) {
     // The items are removed from the general section: the readers fall back to their defaults.
     for (int nId : {16, 17, 62, 65})
@@ -134,7 +103,8 @@ TEST_F(StartupCaches, MissingOrBrokenCacheSettingsFallBackToTheStatedDefaults) {
 
     CWKGeneralSettings settings;
     ASSERT_EQ(Init(settings), 1u);
-    EXPECT_EQ(Created().at(0), "HiddenMessage 3000 30");
+    EXPECT_EQ(Created(), (std::vector<std::string>{"HiddenMessage 3000 30", "ADUserConfig 3000 30",
+                                                   "CommonFolderID 3000 30", "RecipientSmtp 3000 30"}));
     for (const char* pszLine :
          {"CCoreGeneralSettings::Init could find ID_MAX_CACHE_ITEMS use 3000 as default",
           "CCoreGeneralSettings::Init could find ID_CACHE_LIFETIME use 30 minutes as default",
@@ -150,28 +120,17 @@ TEST_F(StartupCaches, MissingOrBrokenCacheSettingsFallBackToTheStatedDefaults) {
 }
 
 TEST_F(StartupCaches, ACacheThatCannotBeMadeFailsTheInitialisation) {
-    struct {
-        bool bCreatable;
-        const char* pszFailingCache;
-        size_t nCreated;
-        const char* pszLine;
-    } aCases[] = {
-        {false, "", 0, "CSWGeneralSettings::InitializeCache failed to instantiate the Cache Object"},
-        {true, "HiddenMessage", 1, "CSWGeneralSettings::InitializeCache CreateCache failed"},
-        {true, "CommonFolderID", 3, "[CSWGeneralSettings::InitializeCommonFolderIdCache] CreateCache failed"},
-        {true, "RecipientSmtp", 4, "[CSWGeneralSettings::InitializeRecipientSmtpCache] CreateCache failed"},
-    };
-    for (const auto& c : aCases) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/cache-failures.txt")) {
+        SCOPED_TRACE(row.at(3));
         m_caches = cachetest::CFakeComponents();
-        m_caches.m_hrCreate = c.bCreatable ? S_OK : static_cast<HRESULT>(0x80004002);
-        m_caches.m_csFailingCall = std::string("CreateCache ") + c.pszFailingCache + " ";
+        m_caches.m_hrCreate = row.at(0) == "1" ? S_OK : static_cast<HRESULT>(0x80004002);
+        m_caches.m_csFailingCall = "CreateCache " + row.at(1) + " ";
         m_log.Clear();
         CWKGeneralSettings settings;
-        EXPECT_EQ(Init(settings), 0u) << c.pszLine;
-        EXPECT_EQ(Created().size(), c.nCreated) << c.pszLine;
-        EXPECT_TRUE(m_log.Contains(c.pszLine)) << c.pszLine;
-        EXPECT_TRUE(m_log.Contains("[CWKGeneralSettings::Init] CGeneralSettings::Init() failed."))
-            << c.pszLine;
+        EXPECT_EQ(Init(settings), 0u);
+        EXPECT_EQ(Created().size(), static_cast<size_t>(tabletest::Number(row.at(2))));
+        EXPECT_TRUE(m_log.Contains(row.at(3)));
+        EXPECT_TRUE(m_log.Contains("[CWKGeneralSettings::Init] CGeneralSettings::Init() failed."));
     }
 }
 

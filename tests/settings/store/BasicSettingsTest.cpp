@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
-
 namespace {
 
 // A settings file with nothing of its own, to reach the base's behaviour.
@@ -122,26 +120,13 @@ TEST_F(CheckFileDate, IsGatedByTheInterval) {
     LoadAt(llLoadTime, llFileTime);
     ASSERT_EQ(30, m_settings.GetRefreshInterval());
     ASSERT_EQ(FileTimeOfUnixSeconds(llFileTime), m_settings.GetLastWriteTime());
-    const struct {
-        const char* pszStep;
-        int64_t llNowSeconds;
-        int64_t llFileSeconds; // 0: leave the file's date alone
-        bool bReload;
-        int64_t llLastCheckSeconds;
-    } steps[] = {
-        {"JustLoaded", llLoadTime + 60, 0, false, llLoadTime},
-        {"FileChangedBeforeInterval", llLoadTime + 29 * 60 + 59, llFileTime + 500, false, llLoadTime},
-        {"IntervalReached", llLoadTime + 30 * 60, 0, true, llLoadTime + 30 * 60},
-        {"NothingNew", llLoadTime + 60 * 60, 0, false, llLoadTime + 60 * 60},
-        {"OlderFileIsNoChange", llLoadTime + 90 * 60, llFileTime, false, llLoadTime + 90 * 60},
-        {"ClockBackwards", llLoadTime, llFileTime + 900, false, llLoadTime + 90 * 60},
-    };
-    for (const auto& step : steps) {
-        if (step.llFileSeconds)
-            SetFileTimeOfUnixSeconds(m_csPath, step.llFileSeconds);
-        Check(step.llNowSeconds, S_OK, step.bReload, step.pszStep);
-        EXPECT_EQ(FileTimeOfUnixSeconds(step.llLastCheckSeconds), m_settings.GetLastCheckTime())
-            << step.pszStep;
+    for (const tabletest::TRow& row : tabletest::ReadTable("settings/file-date-checks.txt")) {
+        if (row.at(2) != "-")
+            SetFileTimeOfUnixSeconds(m_csPath, llFileTime + tabletest::Number(row.at(2)));
+        Check(llLoadTime + tabletest::Number(row.at(1)), S_OK, row.at(3) == "1", row.at(0).c_str());
+        EXPECT_EQ(FileTimeOfUnixSeconds(llLoadTime + tabletest::Number(row.at(4))),
+                  m_settings.GetLastCheckTime())
+            << row.at(0);
     }
 }
 

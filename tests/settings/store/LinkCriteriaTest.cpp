@@ -1,3 +1,4 @@
+#include "tests/TableFile.h"
 #include "tests/settings/store/StoreTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -6,48 +7,23 @@ namespace {
 
 constexpr DWORD UNTOUCHED = 4242;
 
-struct CResolveCase {
-    const char* pszName;
-    DWORD dwWorker;
-    DWORD dwCriteria;
-    bool bFound;
-    DWORD dwGroup;
-    const char* pszLog;
-};
-
-const CResolveCase g_resolveCases[] = {
-    {"LinkedCriteria", 4, 2, true, 7, "SW Settings ID: 4 for Criteria ID: 2"},
-    {"FirstElementLink", 4, 1, true, 5, "SW Settings ID: 4 for Criteria ID: 1"},
-    {"UnlinkedCriteriaUsesBackup", 4, 3, false, 0,
-     "Criteria 3 for SW 4 is not LinkCriteria settings. Set Backup Default Setting ID 0"},
-    {"NonNumericGroupIsZero", 4, 10, true, 0, "SW Settings ID: 4 for Criteria ID: 10"},
-    {"LinksOfUnreadableWorkerDropped", 4, 11, false, 0,
-     "Criteria 11 for SW 4 is not LinkCriteria settings. Set Backup Default Setting ID 0"},
-    {"OtherWorker", 3, 1, true, 9, "SW Settings ID: 3 for Criteria ID: 1"},
-    {"UnknownWorker", 5, 1, false, UNTOUCHED, "SW is not LinkCriteria settings 5"},
-    {"WorkerWithoutDescrNotRecorded", 6, 1, false, UNTOUCHED, "SW is not LinkCriteria settings 6"},
-    {"NoWorkerNumber", 0, 1, false, UNTOUCHED, "SW is not LinkCriteria settings 0"},
-};
-
-void PrintTo(const CResolveCase& c, std::ostream* pOut) {
-    *pOut << c.pszName;
-}
-
-class LinkCriteriaResolve : public testing::TestWithParam<CResolveCase> {};
+class LinkCriteriaResolve : public testing::TestWithParam<tabletest::TRow> {};
 
 TEST_P(LinkCriteriaResolve, ResolvesAndLogs) {
-    const CResolveCase& c = GetParam();
+    const tabletest::TRow& row = GetParam();
     CLinkCriteria criteria;
     ASSERT_EQ(S_OK, criteria.LoadSettings(StoreFixture("LinkCriteriaSettings.xml")));
     CLogCapture log;
     DWORD dwGroup = UNTOUCHED;
-    EXPECT_EQ(c.bFound, criteria.GetLinkCriteriaSettingsID(c.dwWorker, c.dwCriteria, dwGroup));
-    EXPECT_EQ(c.dwGroup, dwGroup);
-    EXPECT_EQ(1u, log.Count(c.pszLog)) << testing::PrintToString(log.Lines());
+    EXPECT_EQ(row.at(3) == "1", criteria.GetLinkCriteriaSettingsID(tabletest::Number(row.at(1)),
+                                                                   tabletest::Number(row.at(2)), dwGroup));
+    EXPECT_EQ(row.at(4) == "-" ? UNTOUCHED : static_cast<DWORD>(tabletest::Number(row.at(4))), dwGroup);
+    EXPECT_EQ(1u, log.Count(row.at(5))) << testing::PrintToString(log.Lines());
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixture, LinkCriteriaResolve, testing::ValuesIn(g_resolveCases),
-                         [](const testing::TestParamInfo<CResolveCase>& info) { return info.param.pszName; });
+INSTANTIATE_TEST_SUITE_P(Fixture, LinkCriteriaResolve,
+                         testing::ValuesIn(tabletest::ReadTable("settings/link-resolve.txt")),
+                         tabletest::RowName);
 
 TEST(LinkCriteria, DuplicateWorkersMerge) {
     CLinkCriteria criteria;
@@ -57,15 +33,6 @@ TEST(LinkCriteria, DuplicateWorkersMerge) {
     const CLinkCriteria::CWorker& worker = *workers.at(4);
     EXPECT_EQ("Worker four, renamed", worker.csDescr);
     EXPECT_EQ((std::map<int32_t, int32_t>{{1, 5}, {2, 7}, {10, 0}}), worker.mapLinks);
-}
-
-TEST(LinkCriteria, MissingFileIsLogged) {
-    CLogCapture log;
-    CLinkCriteria criteria;
-    const std::string csMissing = StoreFixture("NoLinkCriteria.xml");
-    EXPECT_EQ(static_cast<HRESULT>(0x80070002), criteria.LoadSettings(csMissing));
-    EXPECT_TRUE(log.Contains("Load LoadLinkCriteria can not find file " + csMissing + " error 2"));
-    EXPECT_TRUE(criteria.GetPath().empty());
 }
 
 // The link criteria fixture copied into a throwaway installation, for tests that rewrite it; empty on
@@ -78,7 +45,7 @@ std::string CopyLinkCriteriaFixture(const CTempInstallation& temp) {
     return csPath;
 }
 
-TEST(LinkCriteria, BrokenFileKeepsPreviousLinks) {
+TEST(LinkCriteria, BrokenOrMissingFileKeepsPreviousLinks) {
     CTempInstallation temp;
     const std::string csPath = CopyLinkCriteriaFixture(temp);
     ASSERT_FALSE(csPath.empty());
@@ -94,6 +61,9 @@ TEST(LinkCriteria, BrokenFileKeepsPreviousLinks) {
     EXPECT_TRUE(FAILED(hr));
     EXPECT_NE(std::string::npos, csStderr.find("Error on line 1, position "));
     EXPECT_TRUE(log.Contains("LoadLinkCriteria HRESULT exception "));
+    std::filesystem::remove(csPath);
+    EXPECT_EQ(static_cast<HRESULT>(0x80070002), criteria.LoadSettings(csPath));
+    EXPECT_TRUE(log.Contains("Load LoadLinkCriteria can not find file " + csPath + " error 2"));
     DWORD dwGroup = 0;
     EXPECT_TRUE(criteria.GetLinkCriteriaSettingsID(4, 2, dwGroup));
     EXPECT_EQ(7u, dwGroup);

@@ -7,7 +7,6 @@
 #include <cstdio>
 
 #include <atomic>
-#include <climits>
 #include <thread>
 
 namespace {
@@ -68,20 +67,6 @@ TEST(SWSettings, FileWithoutGeneralSectionLoadsAndKeepsInterval) {
     EXPECT_EQ(3, settings.GetHighestGroupId());
 }
 
-TEST(SWSettings, MissingFileIsLoggedAndKeepsContent) {
-    CLogCapture log;
-    CSWSettings settings;
-    ASSERT_EQ(S_OK, settings.LoadSettings(StoreFixture("SWSettingsSmall.xml")));
-    const std::string csHash = settings.GetVersionHash();
-    const std::string csMissing = StoreFixture("NoSuchFile.xml");
-    EXPECT_EQ(static_cast<HRESULT>(0x80070002), settings.LoadSettings(csMissing));
-    EXPECT_TRUE(log.Contains("Load LoadSettings can not find file " + csMissing + " error 2"));
-    int32_t nValue = 0;
-    EXPECT_TRUE(settings.GetSettingFromID(ID_LOG_OUTPUT, nValue, SETTINGS_GROUP_GENERAL));
-    EXPECT_EQ(StoreFixture("SWSettingsSmall.xml"), settings.GetPath());
-    EXPECT_EQ(csHash, settings.GetVersionHash());
-}
-
 class SWSettingsBroken : public CStoreFileTest, public testing::WithParamInterface<tabletest::TRow> {};
 
 TEST_P(SWSettingsBroken, ParseErrorKeepsContentHashAndInterval) {
@@ -121,10 +106,12 @@ INSTANTIATE_TEST_SUITE_P(Files, SWSettingsBroken,
 
 class SWSettingsFile : public CStoreFileTest {};
 
-TEST_F(SWSettingsFile, ByteOrderMarkLoads) {
+// A file may start with a byte order mark.
+TEST_F(SWSettingsFile, ByteOrderMark) {
     LoadAt(0, 0,
            "\xEF\xBB\xBF<SETTINGS><GENERALSETTINGS><ITEM ID=\"23\" DESCR=\"Name\" "
-           "VALUE=\"Gr\xC3\xBC\xC3\x9F\"/></GENERALSETTINGS></SETTINGS>");
+           "VALUE=\"Gr\xC3\xBC\xC3\x9F\"/><ITEM ID=\"81\" DESCR=\"i\" "
+           "VALUE=\"30\"/></GENERALSETTINGS></SETTINGS>");
     std::string csValue;
     EXPECT_TRUE(m_settings.GetSettingFromID(ID_LOG_PRODUCT_NAME, csValue, SETTINGS_GROUP_GENERAL));
     EXPECT_EQ("Gr\xC3\xBC\xC3\x9F", csValue);
@@ -136,24 +123,20 @@ TEST(SWSettings, NullTextAndIntegerValues) {
     settings.SetItem(std::nullopt, {402, std::string("int"), CSettingValue::Integer(-5)});
     settings.SetItem(std::nullopt, {403, std::string("empty"), CSettingValue()});
     settings.SetItem(4, {402, std::nullopt, CSettingValue::Integer(8)});
-
-    int32_t nValue = UNTOUCHED;
-    EXPECT_TRUE(settings.GetSettingFromID(401, nValue, SETTINGS_GROUP_GENERAL));
-    EXPECT_EQ(UNTOUCHED, nValue);
-    std::string csValue = "untouched";
-    EXPECT_FALSE(settings.GetSettingFromID(401, csValue, SETTINGS_GROUP_GENERAL));
-
-    EXPECT_TRUE(settings.GetSettingFromID(402, nValue, SETTINGS_GROUP_GENERAL));
-    EXPECT_EQ(-5, nValue);
-    EXPECT_TRUE(settings.GetSettingFromID(402, nValue, 4));
-    EXPECT_EQ(8, nValue);
-    EXPECT_FALSE(settings.GetSettingFromID(402, csValue, SETTINGS_GROUP_GENERAL));
-
-    nValue = UNTOUCHED;
-    EXPECT_FALSE(settings.GetSettingFromID(403, nValue, SETTINGS_GROUP_GENERAL));
-    EXPECT_FALSE(settings.GetSettingFromID(403, csValue, SETTINGS_GROUP_GENERAL));
-    EXPECT_EQ(UNTOUCHED, nValue);
-    EXPECT_EQ("untouched", csValue);
+    // ID, group, found as an integer, the integer; none is found as a text.
+    const std::tuple<int32_t, int32_t, bool, int32_t> aCases[] = {
+        {401, SETTINGS_GROUP_GENERAL, true, UNTOUCHED},
+        {402, SETTINGS_GROUP_GENERAL, true, -5},
+        {402, 4, true, 8},
+        {403, SETTINGS_GROUP_GENERAL, false, UNTOUCHED}};
+    for (const auto& [nId, nGroup, bFound, nExpected] : aCases) {
+        int32_t nValue = UNTOUCHED;
+        EXPECT_EQ(settings.GetSettingFromID(nId, nValue, nGroup), bFound) << nId;
+        EXPECT_EQ(nValue, nExpected) << nId;
+        std::string csValue = "untouched";
+        EXPECT_FALSE(settings.GetSettingFromID(nId, csValue, nGroup)) << nId;
+        EXPECT_EQ(csValue, "untouched");
+    }
 }
 
 bool SameContent(const CSWSettings& a, const CSWSettings& b) {
@@ -172,6 +155,7 @@ bool SameContent(const CSWSettings& a, const CSWSettings& b) {
 TEST_F(SWSettingsFile, SaveThenLoadGivesTheSameContent) {
     CSWSettings original;
     ASSERT_EQ(S_OK, original.LoadSettings(StoreFixture("SWSettings.xml")));
+    original.SetItem(5, {ID_GUARD_ENABLED, std::string("Guard <&\"'>"), CSettingValue::Text("0")});
     ASSERT_EQ(S_OK, original.SaveSettings(m_csPath));
     CSWSettings reloaded;
     ASSERT_EQ(S_OK, reloaded.LoadSettings(m_csPath));
@@ -186,20 +170,14 @@ TEST_F(SWSettingsFile, SaveThenLoadGivesTheSameContent) {
     EXPECT_TRUE(FAILED(reloaded.SaveSettings("/nonexistent-folder/for/sure/SWSettings.xml")));
 }
 
-TEST_F(SWSettingsFile, SaveKeepsItemsWithoutDescriptionAndIntegers) {
+TEST_F(SWSettingsFile, SaveWritesAnEmptyDescriptionAndIntegersAsDigits) {
     CSWSettings settings;
     settings.SetItem(std::nullopt, {ID_LOG_LEVEL, std::nullopt, CSettingValue::Integer(10)});
-    settings.SetItem(2, {ID_GUARD_ENABLED, std::string("Guard <&\"'>"), CSettingValue::Text("0")});
     ASSERT_EQ(S_OK, settings.SaveSettings(m_csPath));
-
     CSWSettings reloaded;
     ASSERT_EQ(S_OK, reloaded.LoadSettings(m_csPath));
-    int32_t nValue = 0;
-    EXPECT_TRUE(reloaded.GetSettingFromID(ID_LOG_LEVEL, nValue, SETTINGS_GROUP_GENERAL));
-    EXPECT_EQ(10, nValue);
-    EXPECT_TRUE(reloaded.GetSettingFromID(ID_GUARD_ENABLED, nValue, 2));
-    EXPECT_EQ(0, nValue);
-    EXPECT_EQ("Guard <&\"'>", reloaded.GetGroups().at(2)->spItems->at(ID_GUARD_ENABLED).DESCR.value_or(""));
+    EXPECT_EQ((CBasicSettings::TAGITEM{ID_LOG_LEVEL, std::string(), CSettingValue::Text("10")}),
+              reloaded.GetGeneralItems().at(ID_LOG_LEVEL));
 }
 
 // A reload replaces the whole content; a reload of a vanished file logs and keeps it.
@@ -218,6 +196,7 @@ TEST_F(SWSettingsFile, ReloadReplacesWholeContentOrKeepsItOnFailure) {
     std::filesystem::remove(m_csPath);
     CLogCapture log;
     EXPECT_EQ(static_cast<HRESULT>(0x80070002), m_settings.Refresh());
+    EXPECT_TRUE(log.Contains("Load LoadSettings can not find file " + m_csPath + " error 2"));
     EXPECT_TRUE(log.Contains("Refresh failed to load " + m_csPath + " HR= 0x80070002"));
     EXPECT_TRUE(
         log.Contains("CBasicSettings::HashFileDate failed to read filedate " + m_csPath + ". HR 0x80070002"));
@@ -231,7 +210,6 @@ TEST_F(SWSettingsFile, ReloadReplacesWholeContentOrKeepsItOnFailure) {
 // versions while the store reloads it: every load gives one version whole, never a mixture. (A file
 // rewritten in place can be read half old, half new; that is the writer's fault and no reader can tell.)
 TEST_F(SWSettingsFile, FileRewrittenDuringLoadsGivesOneVersionWhole) {
-    const std::string& csPath = m_csPath;
     auto version = [](int n) {
         std::string csText = "<SETTINGS><GENERALSETTINGS>";
         for (int i = 0; i < 200; ++i)
@@ -241,24 +219,24 @@ TEST_F(SWSettingsFile, FileRewrittenDuringLoadsGivesOneVersionWhole) {
     };
     const std::string csA = version(1);
     const std::string csB = version(2);
-    WriteText(csPath, csA);
+    WriteText(m_csPath, csA);
     CSWSettings settings;
-    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
+    ASSERT_EQ(S_OK, settings.LoadSettings(m_csPath));
 
     std::atomic<bool> bStop{false};
     std::thread writer([&] {
-        const std::string csTemp = csPath + ".new";
+        const std::string csTemp = m_csPath + ".new";
         for (int n = 0; n < 400 && !bStop.load(); ++n) {
             WriteText(csTemp, n % 2 ? csA : csB);
-            std::rename(csTemp.c_str(), csPath.c_str());
+            std::rename(csTemp.c_str(), m_csPath.c_str());
         }
         WriteText(csTemp, csB);
-        std::rename(csTemp.c_str(), csPath.c_str());
+        std::rename(csTemp.c_str(), m_csPath.c_str());
     });
     int nFailures = 0;
     testing::internal::CaptureStderr();
     for (int nLoad = 0; nLoad < 200; ++nLoad) {
-        if (FAILED(settings.LoadSettings(csPath)))
+        if (FAILED(settings.LoadSettings(m_csPath)))
             ++nFailures;
         ASSERT_EQ(200u, settings.GetGeneralItems().size());
         int32_t nFirst = 0;
@@ -271,7 +249,7 @@ TEST_F(SWSettingsFile, FileRewrittenDuringLoadsGivesOneVersionWhole) {
     writer.join();
     testing::internal::GetCapturedStderr();
     RecordProperty("FailedLoads", nFailures);
-    ASSERT_EQ(S_OK, settings.LoadSettings(csPath));
+    ASSERT_EQ(S_OK, settings.LoadSettings(m_csPath));
     int32_t nValue = 0;
     EXPECT_TRUE(settings.GetSettingFromID(1199, nValue, SETTINGS_GROUP_GENERAL));
     EXPECT_EQ(2, nValue);
