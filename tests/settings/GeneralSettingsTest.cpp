@@ -12,34 +12,6 @@
 
 namespace {
 
-struct CRecordedEvent {
-    EEventType eType;
-    DWORD dwEventId;
-    std::vector<std::string> vTexts;
-};
-
-class CRecordingSysLog : public ISysLog {
-public:
-    void* Open(const std::string& csSource) override {
-        m_vSources.push_back(csSource);
-        return &m_vSources;
-    }
-    DWORD Report(void*, EEventType eType, WORD, DWORD dwEventId, const std::vector<std::string>& vTexts,
-                 const void*, DWORD) override {
-        if (m_bThrow)
-            throw std::runtime_error("journal unavailable");
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_vEvents.push_back({eType, dwEventId, vTexts});
-        return 0;
-    }
-    bool Close(void*) override { return true; }
-
-    std::vector<std::string> m_vSources;
-    std::vector<CRecordedEvent> m_vEvents;
-    bool m_bThrow = false;
-    std::mutex m_lock;
-};
-
 class GeneralSettings : public CInstallationTest {
 protected:
     void SetUp() override {
@@ -62,10 +34,10 @@ protected:
 
 TEST_F(GeneralSettings, SuccessfulInitRegistersTheProductAndWritesTheSuccessEvent) {
     ASSERT_EQ(Init(), 1u);
-    EXPECT_EQ(m_sysLog.m_vSources, std::vector<std::string>{"Brindlemark Wendrake"});
-    ASSERT_EQ(m_sysLog.m_vEvents.size(), 1u);
-    EXPECT_EQ(m_sysLog.m_vEvents[0].eType, EEventType::Information);
-    EXPECT_EQ(m_sysLog.m_vEvents[0].dwEventId, 0x60000065u);
+    EXPECT_EQ(m_sysLog.m_vOpened, std::vector<std::string>{"Brindlemark Wendrake"});
+    ASSERT_EQ(m_sysLog.m_vRecords.size(), 1u);
+    EXPECT_EQ(m_sysLog.m_vRecords[0].eType, EEventType::Information);
+    EXPECT_EQ(m_sysLog.m_vRecords[0].dwEventId, 0x60000065u);
     EXPECT_EQ(m_settings.GetRegistryKey(), "Software\\Brindlemark\\Wendrake");
     EXPECT_EQ(m_settings.GetProductFolderName(), "Wendrake");
     EXPECT_EQ(m_settings.GetModuleFileName(), WK_MODULE_FILE_NAME);
@@ -82,8 +54,8 @@ TEST_F(GeneralSettings, SuccessfulInitRegistersTheProductAndWritesTheSuccessEven
     EXPECT_EQ(nAutoLogoff, 1);
     // A second Init returns at once: no second source, no second event.
     ASSERT_EQ(Init(), 1u);
-    EXPECT_EQ(m_sysLog.m_vSources.size(), 1u);
-    EXPECT_EQ(m_sysLog.m_vEvents.size(), 1u);
+    EXPECT_EQ(m_sysLog.m_vOpened.size(), 1u);
+    EXPECT_EQ(m_sysLog.m_vRecords.size(), 1u);
     EXPECT_EQ(m_settings.Terminate(), 1u);
     EXPECT_EQ(m_settings.Terminate(), 0u);
 }
@@ -95,15 +67,15 @@ TEST_F(GeneralSettings, FailedInitWritesTheReasonThenTheFailureEvent) {
     CPlatform::SetModules(nullptr);
     EXPECT_FALSE(m_settings.IsInitialized());
     // The load reports its reason where it fails, the initialisation reports it again with the failure.
-    ASSERT_EQ(m_sysLog.m_vEvents.size(), 3u);
+    ASSERT_EQ(m_sysLog.m_vRecords.size(), 3u);
     for (size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(m_sysLog.m_vEvents[i].dwEventId, 0x6000006Fu);
-        EXPECT_EQ(m_sysLog.m_vEvents[i].eType, EEventType::Error);
-        EXPECT_EQ(m_sysLog.m_vEvents[i].vTexts,
+        EXPECT_EQ(m_sysLog.m_vRecords[i].dwEventId, 0x6000006Fu);
+        EXPECT_EQ(m_sysLog.m_vRecords[i].eType, EEventType::Error);
+        EXPECT_EQ(m_sysLog.m_vRecords[i].vTexts,
                   std::vector<std::string>{std::string("Can not get module path ") + WK_MODULE_FILE_NAME});
     }
-    EXPECT_EQ(m_sysLog.m_vEvents[2].dwEventId, 0x6000007Eu);
-    EXPECT_EQ(m_sysLog.m_vEvents[2].eType, EEventType::Error);
+    EXPECT_EQ(m_sysLog.m_vRecords[2].dwEventId, 0x6000007Eu);
+    EXPECT_EQ(m_sysLog.m_vRecords[2].eType, EEventType::Error);
 }
 
 TEST_F(GeneralSettings, BrokenOrMissingSettingsFailInitWithTheReason) {
@@ -122,17 +94,17 @@ TEST_F(GeneralSettings, BrokenOrMissingSettingsFailInitWithTheReason) {
             std::ofstream(c.csFile, std::ios::trunc) << c.pszContent;
         else
             std::remove(c.csFile.c_str());
-        m_sysLog.m_vEvents.clear();
+        m_sysLog.m_vRecords.clear();
         CWKGeneralSettings settings;
         EXPECT_EQ(Init(settings), 0u) << c.pszName;
-        ASSERT_GE(m_sysLog.m_vEvents.size(), 2u) << c.pszName;
-        const CRecordedEvent& reason = m_sysLog.m_vEvents[m_sysLog.m_vEvents.size() - 2];
+        ASSERT_GE(m_sysLog.m_vRecords.size(), 2u) << c.pszName;
+        const CRecordingSysLog::CRecord& reason = m_sysLog.m_vRecords[m_sysLog.m_vRecords.size() - 2];
         EXPECT_EQ(reason.dwEventId, 0x6000006Fu) << c.pszName;
         ASSERT_EQ(reason.vTexts.size(), 1u);
         EXPECT_EQ(reason.vTexts[0].rfind("Loading Settings failed " + m_installation.SettingsDir() + "/", 0),
                   0u)
             << reason.vTexts[0];
-        EXPECT_EQ(m_sysLog.m_vEvents.back().dwEventId, 0x6000007Eu) << c.pszName;
+        EXPECT_EQ(m_sysLog.m_vRecords.back().dwEventId, 0x6000007Eu) << c.pszName;
         settings.Terminate();
     }
 }
@@ -144,16 +116,16 @@ TEST_F(GeneralSettings, RefusedCacheSettingFailsTheStartWithItsReason) {
         SCOPED_TRACE(pszValue);
         SetUp();
         SetSetting(60, pszValue);
-        m_sysLog.m_vEvents.clear();
+        m_sysLog.m_vRecords.clear();
         CWKGeneralSettings settings;
         EXPECT_EQ(Init(settings), 0u);
         EXPECT_FALSE(settings.IsInitialized());
-        ASSERT_EQ(m_sysLog.m_vEvents.size(), 2u);
-        EXPECT_EQ(m_sysLog.m_vEvents[0].dwEventId, 0x6000006Fu);
-        EXPECT_NE(m_sysLog.m_vEvents[0].vTexts.at(0).find("ADUserConfig cannot be created with setting 60 "),
+        ASSERT_EQ(m_sysLog.m_vRecords.size(), 2u);
+        EXPECT_EQ(m_sysLog.m_vRecords[0].dwEventId, 0x6000006Fu);
+        EXPECT_NE(m_sysLog.m_vRecords[0].vTexts.at(0).find("ADUserConfig cannot be created with setting 60 "),
                   std::string::npos)
-            << m_sysLog.m_vEvents[0].vTexts.at(0);
-        EXPECT_EQ(m_sysLog.m_vEvents[1].dwEventId, 0x6000007Eu);
+            << m_sysLog.m_vRecords[0].vTexts.at(0);
+        EXPECT_EQ(m_sysLog.m_vRecords[1].dwEventId, 0x6000007Eu);
         settings.Terminate();
     }
 }
@@ -183,19 +155,19 @@ TEST_F(GeneralSettings, AnEditedSettingIsReadAtTheNextCheckAndAMissingOneKeepsTh
 
 TEST_F(GeneralSettings, ReportHelpersLimitSkipEmptyAndAppendTheSystemText) {
     ASSERT_EQ(Init(), 1u);
-    m_sysLog.m_vEvents.clear();
+    m_sysLog.m_vRecords.clear();
     const std::string csLong(5000, 'x');
     m_settings.ReportErrorText(EVENT_TYPE_WARNING, "%s", csLong.c_str());
     m_settings.ReportErrorText(EVENT_TYPE_ERROR, "%s", "");
     m_settings.ReportErrorTextHr(EVENT_TYPE_ERROR, E_INVALIDARG, "Loading %s failed", "x.xml");
     // A "%" inside an argument is text, not a format.
     m_settings.ReportErrorText(EVENT_TYPE_ERROR, "%s", "agent %n%s%d");
-    ASSERT_EQ(m_sysLog.m_vEvents.size(), 3u);
-    EXPECT_EQ(m_sysLog.m_vEvents[0].eType, EEventType::Warning);
-    EXPECT_EQ(m_sysLog.m_vEvents[0].dwEventId, 0x6000006Fu);
-    EXPECT_EQ(m_sysLog.m_vEvents[0].vTexts[0], std::string(2048, 'x'));
-    EXPECT_EQ(m_sysLog.m_vEvents[1].vTexts[0], "Loading x.xml failed The parameter is incorrect.");
-    EXPECT_EQ(m_sysLog.m_vEvents[2].vTexts[0], "agent %n%s%d");
+    ASSERT_EQ(m_sysLog.m_vRecords.size(), 3u);
+    EXPECT_EQ(m_sysLog.m_vRecords[0].eType, EEventType::Warning);
+    EXPECT_EQ(m_sysLog.m_vRecords[0].dwEventId, 0x6000006Fu);
+    EXPECT_EQ(m_sysLog.m_vRecords[0].vTexts[0], std::string(2048, 'x'));
+    EXPECT_EQ(m_sysLog.m_vRecords[1].vTexts[0], "Loading x.xml failed The parameter is incorrect.");
+    EXPECT_EQ(m_sysLog.m_vRecords[2].vTexts[0], "agent %n%s%d");
     m_sysLog.m_bThrow = true;
     EXPECT_NO_THROW(m_settings.ReportErrorText(EVENT_TYPE_ERROR, "%s", "text"));
     EXPECT_NO_THROW(m_settings.ReportErrorTextHr(EVENT_TYPE_ERROR, E_FAIL, "%s", "text"));
