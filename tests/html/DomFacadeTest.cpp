@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(Pages, DomElementTest,
                          ::testing::Combine(::testing::ValuesIn(ReadTable("dom-elements.txt")),
                                             ::testing::Bool()),
                          [](const auto& info) {
-                             return TestName(std::get<0>(info.param)[0]) +
+                             return tabletest::NameOf(std::get<0>(info.param)[0]) +
                                     (std::get<1>(info.param) ? "_HostLocated" : "_Lazy");
                          });
 

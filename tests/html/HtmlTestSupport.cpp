@@ -1,9 +1,7 @@
 #include "HtmlTestSupport.h"
 
-#include <cctype>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 namespace htmltest {
 
@@ -26,24 +24,10 @@ TPos CRow::pos(size_t n) const {
 
 std::vector<CRow> ReadTable(const std::string& csName) {
     std::vector<CRow> vRows;
-    std::istringstream in(ReadFixture(csName));
-    for (std::string csLine; std::getline(in, csLine);) {
-        if (csLine.empty() || csLine.starts_with("# "))
-            continue;
-        CRow row;
-        std::istringstream fields(csLine);
-        for (std::string csField; std::getline(fields, csField, '|');) {
-            std::string csDecoded;
-            for (size_t i = 0; i < csField.size(); ++i) {
-                const bool bBreak = csField[i] == '\\' && i + 1 < csField.size() && csField[i + 1] == 'n';
-                csDecoded += bBreak ? '\n' : csField[i];
-                i += bBreak ? 1 : 0;
-            }
-            row.m_vFields.push_back(csDecoded);
-        }
-        if (csLine.back() == '|')
-            row.m_vFields.emplace_back();
-        vRows.push_back(std::move(row));
+    for (const tabletest::TRow& row : tabletest::ReadTable("html/" + csName)) {
+        vRows.emplace_back();
+        for (const std::string& csField : row)
+            vRows.back().m_vFields.push_back(tabletest::Bytes(csField));
     }
     return vRows;
 }
@@ -54,18 +38,6 @@ CStartTag* NthStartTag(CSource* pSource, const std::string& csName, int n) {
         if (!(pTag = CStartTag::findPreviousOrNext(pSource, nPos, csName, SEARCH_NEXT)))
             return nullptr;
     return pTag;
-}
-
-std::string TestName(const std::string& csDescription) {
-    std::string csName;
-    bool bUpper = true;
-    for (char c : csDescription) {
-        const bool bAlnum = std::isalnum(static_cast<unsigned char>(c)) != 0;
-        if (bAlnum)
-            csName += bUpper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
-        bUpper = !bAlnum;
-    }
-    return csName;
 }
 
 std::string Repeated(const std::string& csText, int nTimes) {

@@ -4,6 +4,8 @@
 #include "host/testing/TestHost.h"
 #include "html/CElement.h"
 
+#include "tests/TableFile.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -35,8 +37,7 @@ std::string Repeated(const std::string& csText, int nTimes);
 // Up to nMaxPieces fragments that mean something to the parser (delimiters, names, quotes, NUL bytes).
 std::string FragmentPage(std::mt19937& rng, size_t nMaxPieces);
 
-// A row of a table read from tests/data/html: fields separated by '|', the first the row's name, "\n" a line
-// break. Lines that are empty or start with "# " are skipped.
+// A row of a table of tests/data/html (tests/TableFile.h), its fields' escapes decoded.
 struct CRow {
     std::vector<std::string> m_vFields;
     const std::string& operator[](size_t n) const { return m_vFields.at(n); }
@@ -44,9 +45,6 @@ struct CRow {
     TPos pos(size_t n) const;
 };
 std::vector<CRow> ReadTable(const std::string& csName);
-
-// A row description as a test name: letters and digits, each word capitalised ("no head" gives "NoHead").
-std::string TestName(const std::string& csDescription);
 
 // Names the rows of a table test after their first field or their pszName.
 inline std::string RowName(const CRow& row) {
@@ -70,7 +68,7 @@ void PrintTo(const T& row, std::ostream* pOut) {
 
 struct CRowName {
     template <class T> std::string operator()(const ::testing::TestParamInfo<T>& info) const {
-        return TestName(RowName(info.param));
+        return tabletest::NameOf(RowName(info.param));
     }
 };
 

@@ -46,19 +46,6 @@ TEST(SourceText, MissingDataOrSourceIsRefused) {
     EXPECT_TRUE(log.Contains("[CSegment::checkConstructorArgs] pSource is 0."));
 }
 
-TEST(SourceText, SubstringClampsAndLogsOutsidePositions) {
-    CPage page("0123456789", 2);
-    CLogCapture log;
-    EXPECT_EQ(page.get()->substring(2, 3), "234");
-    EXPECT_EQ(page.get()->substring(8, 100), "89");
-    EXPECT_EQ(page.get()->substring(5, INVALID_POS), "56789");
-    EXPECT_EQ(page.get()->substring(5, 0), "");
-    EXPECT_TRUE(log.Lines().empty());
-    EXPECT_EQ(page.get()->substring(1, 3), "");
-    EXPECT_EQ(page.get()->substring(10, 1), "");
-    EXPECT_EQ(log.Count("[CSource::substring] Invalid nPos <"), 2u);
-}
-
 // The first start in [nFrom, nStartLimit) of an occurrence inside the text, ignoring case.
 TPos NaiveFind(const std::string& csText, const std::string& csPattern, TPos nFrom, TPos nStartLimit) {
     for (TPos i = nFrom; i < nStartLimit && i + csPattern.size() <= csText.size(); ++i)

@@ -8,22 +8,6 @@ using namespace htmltest;
 
 namespace {
 
-TEST(TagTypes, StartAndEndTypesPairUpAndSayWhatTheirTagsHold) {
-    const CStartTagTypeSingletonData& s = *StartTagTypes();
-    const CEndTagTypeSingletonData& e = *EndTagTypes();
-    EXPECT_EQ(s.m_normal.getCorrespondingEndTagType(), &e.m_normal);
-    EXPECT_EQ(e.m_normal.getCorrespondingStartTagType(), &s.m_normal);
-    EXPECT_EQ(e.m_unregistered.getCorrespondingStartTagType(), nullptr);
-    EXPECT_TRUE(s.m_serverCommon.isServerTag() && !s.m_comment.isServerTag());
-    EXPECT_TRUE(s.m_normal.hasAttributes() && s.m_xmlDeclaration.hasAttributes() &&
-                !s.m_comment.hasAttributes());
-    EXPECT_TRUE(s.m_markupDeclaration.isNameAfterPrefixRequired() &&
-                !s.m_doctypeDeclaration.isNameAfterPrefixRequired());
-    EXPECT_TRUE(s.m_comment.prefixEndsWithoutLetter() && !s.m_doctypeDeclaration.prefixEndsWithoutLetter());
-    EXPECT_EQ(s.m_cdataSection.getNamePrefix() + s.m_cdataSection.getClosingDelimiter(), "![cdata[]]>");
-    EXPECT_EQ(e.m_normal.getStartDelimiterPrefix() + e.m_normal.getStartDelimiter(), "<</");
-}
-
 // The candidate types at a '<': longest delimiter first, then the latest registered.
 class CandidateOrder : public ::testing::TestWithParam<CRow> {};
 
