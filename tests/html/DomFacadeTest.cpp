@@ -2,15 +2,10 @@
 // once the host applies them.
 #include "HtmlTestSupport.h"
 
-#include "abi/HostAbi.h"
-#include "fuzz/html/DomFuzzHarness.h"
-#include "host/common/BufferApply.h"
-#include "html/CBufferInstruction.h"
 #include "html/CDOMSource.h"
 
 #include <cctype>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 
 using namespace htmltest;
@@ -18,34 +13,6 @@ using namespace htmltest;
 namespace {
 
 using htmltest::PrintTo;
-
-// A page in its own buffer and the host's record over it.
-struct CDomPage {
-    std::string m_csText;
-    CCommonPointers m_pointers;
-
-    explicit CDomPage(std::string csText) : m_csText(std::move(csText)) {
-        m_pointers.m_pDataBegin = m_csText.data();
-        m_pointers.m_pDataLast = AddressAt(static_cast<int64_t>(m_csText.size()) - 1);
-    }
-    // An address at any offset, also outside the buffer (never dereferenced by the test).
-    const char* AddressAt(int64_t nOffset) const { return domfuzz::AddressAt(m_csText.data(), nOffset); }
-    // The host's addresses where the texts first occur.
-    CDomPage& Locate() {
-        m_pointers.m_pHtmlStartTag = domfuzz::Locate(m_csText, m_csText.data(), "<html");
-        m_pointers.m_pHeadStartTag = domfuzz::Locate(m_csText, m_csText.data(), "<head");
-        m_pointers.m_pHeadEndTag = domfuzz::Locate(m_csText, m_csText.data(), "</head");
-        m_pointers.m_pBodyStartTag = domfuzz::Locate(m_csText, m_csText.data(), "<body");
-        m_pointers.m_pBodyEndTag = domfuzz::Locate(m_csText, m_csText.data(), "</body");
-        return *this;
-    }
-    uint64_t Base() const { return reinterpret_cast<uintptr_t>(m_csText.data()); }
-    std::string Apply(const CBufferInstructionList& list) const {
-        std::string csOut, csError;
-        EXPECT_TRUE(ApplyBufferInstructions(m_csText, Base(), list, csOut, csError)) << csError;
-        return csOut;
-    }
-};
 
 // The text with csInsert put before the first occurrence of pszBefore (null: at the end).
 std::string Inserted(std::string csText, const char* pszBefore, const std::string& csInsert) {
@@ -179,7 +146,7 @@ TEST_P(DomElementTest, AppendLandsAtTheContentEnd) {
     const auto& [r, bLocate] = GetParam();
     CDomPage page(r[1]);
     if (bLocate)
-        page.Locate();
+        page.Locate(0, false);
     CDOMSource dom(page.m_pointers);
     ASSERT_FALSE(dom.isUndefined());
     const EWhich eWhich = r[2] == "html" ? HTML : r[2] == "head" ? HEAD : BODY;

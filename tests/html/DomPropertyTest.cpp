@@ -3,14 +3,13 @@
 // compared with what the facade's instructions give. Also: host addresses that are wrong in every way.
 #include "HtmlTestSupport.h"
 
-#include "abi/HostAbi.h"
 #include "fuzz/html/DomFuzzHarness.h"
-#include "host/common/BufferApply.h"
-#include "html/CBufferInstruction.h"
 #include "html/CDOMSource.h"
 
 #include <algorithm>
 #include <random>
+
+using htmltest::CDomPage;
 
 namespace {
 
@@ -187,41 +186,6 @@ std::string ApplyModel(const std::string& csPage, std::vector<CModelEdit> vEdits
     return csOut;
 }
 
-// Where the host finds the text (caseless), from nFrom on, passing over comments as the parser does.
-const char* FindOutsideComments(const std::string& csText, const char* pszText, size_t nFrom) {
-    const std::string_view csNeedle(pszText);
-    for (size_t i = nFrom; i + csNeedle.size() <= csText.size(); ++i) {
-        if (csText.compare(i, 4, "<!--") == 0) {
-            size_t nEnd = csText.find("-->", i + 4);
-            if (nEnd == std::string::npos)
-                return nullptr;
-            i = nEnd + 2;
-            continue;
-        }
-        if (EqualsCaseless(std::string_view(csText).substr(i, csNeedle.size()), csNeedle))
-            return csText.data() + i;
-    }
-    return nullptr;
-}
-
-struct CHostRecord {
-    CCommonPointers m_pointers;
-    CHostRecord(const std::string& csText, size_t nHtmlBegin, bool bLocate) {
-        m_pointers.m_pDataBegin = csText.data();
-        m_pointers.m_pDataLast = domfuzz::AddressAt(csText.data(), static_cast<int64_t>(csText.size()) - 1);
-        if (nHtmlBegin > 0)
-            m_pointers.m_pHtmlDataBegin = csText.data() + nHtmlBegin;
-        if (!bLocate)
-            return;
-        for (auto [ppAddress, pszText] : {std::pair{&m_pointers.m_pHtmlStartTag, "<html"},
-                                          {&m_pointers.m_pHeadStartTag, "<head"},
-                                          {&m_pointers.m_pHeadEndTag, "</head"},
-                                          {&m_pointers.m_pBodyStartTag, "<body"},
-                                          {&m_pointers.m_pBodyEndTag, "</body"}})
-            *ppAddress = FindOutsideComments(csText, pszText, nHtmlBegin);
-    }
-};
-
 } // namespace
 
 TEST(DomProperty, RandomPagesWithRandomEditsGiveTheExpectedText) {
@@ -232,7 +196,11 @@ TEST(DomProperty, RandomPagesWithRandomEditsGiveTheExpectedText) {
         CGenerator gen(nSeed);
         const CGenPage page = gen.Generate();
         const size_t nHtmlBegin = gen.Chance(30) ? page.nHtmlDataBegin : 0;
-        CHostRecord host(page.csText, nHtmlBegin, gen.Chance(50));
+        CDomPage host(page.csText);
+        if (nHtmlBegin > 0)
+            host.m_pointers.m_pHtmlDataBegin = host.AddressAt(static_cast<int64_t>(nHtmlBegin));
+        if (gen.Chance(50))
+            host.Locate(nHtmlBegin);
         CDOMSource dom(host.m_pointers);
         ASSERT_FALSE(dom.isUndefined());
 
@@ -307,11 +275,7 @@ TEST(DomProperty, RandomPagesWithRandomEditsGiveTheExpectedText) {
                 }
             }
         }
-        std::string csOut, csError;
-        ASSERT_TRUE(ApplyBufferInstructions(page.csText, reinterpret_cast<uintptr_t>(page.csText.data()),
-                                            list, csOut, csError))
-            << csError;
-        EXPECT_EQ(csOut, ApplyModel(page.csText, vModel)) << page.csText;
+        EXPECT_EQ(host.Apply(list), ApplyModel(page.csText, vModel)) << page.csText;
         nEditsChecked += vModel.size();
     }
     // The generator must reach the interesting cases, or the property says little.
@@ -342,8 +306,8 @@ TEST(DomFixture, PremiumPageEditsLikeTheForm) {
     csExpected.insert(csExpected.find("</head>"), "<script>var g=1;</script>");
     for (bool bLocate : {false, true}) {
         SCOPED_TRACE(bLocate ? "host located" : "lazy");
-        CHostRecord host(csPage, 0, bLocate);
-        CDOMSource dom(host.m_pointers);
+        CDomPage host(csPage);
+        CDOMSource dom(bLocate ? host.Locate().m_pointers : host.m_pointers);
         const TPos nTemplate = dom.scanForString("<!-- OwaPage = ", dom.getBeginPos());
         ASSERT_NE(nTemplate, INVALID_POS);
         EXPECT_EQ(dom.substringData(nTemplate + 15, 25), "ASP.auth_owa_premium -->\n");
@@ -361,9 +325,6 @@ TEST(DomFixture, PremiumPageEditsLikeTheForm) {
         }
         EXPECT_EQ(nPrefixed, 1u);
         ASSERT_EQ(dom.getBody().appendContentData("<div id=\"bkDlg\"></div>", &list), ERROR_SUCCESS);
-        std::string csOut, csError;
-        ASSERT_TRUE(ApplyBufferInstructions(csPage, reinterpret_cast<uintptr_t>(csPage.data()), list, csOut,
-                                            csError));
-        EXPECT_EQ(csOut, csExpected);
+        EXPECT_EQ(host.Apply(list), csExpected);
     }
 }

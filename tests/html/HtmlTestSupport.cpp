@@ -1,5 +1,8 @@
 #include "HtmlTestSupport.h"
 
+#include "fuzz/html/DomFuzzHarness.h"
+#include "host/common/BufferApply.h"
+
 #include <fstream>
 #include <iterator>
 
@@ -7,6 +10,49 @@ namespace htmltest {
 
 CPage::CPage(std::string csText, TPos nBegin) : m_csText(std::move(csText)) {
     m_pSource = CSource::CREATE_NEW_INST(m_csText.data(), nBegin, m_csText.size());
+}
+
+CDomPage::CDomPage(std::string csText) : m_csText(std::move(csText)) {
+    m_pointers.m_pDataBegin = m_csText.data();
+    m_pointers.m_pDataLast = AddressAt(static_cast<int64_t>(m_csText.size()) - 1);
+}
+
+const char* CDomPage::AddressAt(int64_t nOffset) const {
+    return domfuzz::AddressAt(m_csText.data(), nOffset);
+}
+
+namespace {
+
+const char* Find(const std::string& csText, std::string_view svNeedle, size_t nFrom, bool bPassComments) {
+    for (size_t i = nFrom; i + svNeedle.size() <= csText.size(); ++i) {
+        if (bPassComments && csText.compare(i, 4, "<!--") == 0) {
+            const size_t nEnd = csText.find("-->", i + 4);
+            if (nEnd == std::string::npos)
+                return nullptr;
+            i = nEnd + 2;
+        } else if (EqualsCaseless(std::string_view(csText).substr(i, svNeedle.size()), svNeedle)) {
+            return csText.data() + i;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+CDomPage& CDomPage::Locate(size_t nFrom, bool bPassComments) {
+    for (auto [ppAddress, pszText] : {std::pair{&m_pointers.m_pHtmlStartTag, "<html"},
+                                      {&m_pointers.m_pHeadStartTag, "<head"},
+                                      {&m_pointers.m_pHeadEndTag, "</head"},
+                                      {&m_pointers.m_pBodyStartTag, "<body"},
+                                      {&m_pointers.m_pBodyEndTag, "</body"}})
+        *ppAddress = Find(m_csText, pszText, nFrom, bPassComments);
+    return *this;
+}
+
+std::string CDomPage::Apply(const CBufferInstructionList& list) const {
+    std::string csOut, csError;
+    EXPECT_TRUE(ApplyBufferInstructions(m_csText, Base(), list, csOut, csError)) << csError;
+    return csOut;
 }
 
 std::string ReadFile(const std::string& csPath) {

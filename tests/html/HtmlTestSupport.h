@@ -1,7 +1,9 @@
 // Helpers of the parser tests: a source over a text, fixtures, and pages made of random tag fragments.
 #pragma once
 
+#include "abi/HostAbi.h"
 #include "host/testing/TestHost.h"
+#include "html/CBufferInstruction.h"
 #include "html/CElement.h"
 
 #include "tests/TableFile.h"
@@ -22,6 +24,22 @@ struct CPage {
     std::string m_csText;
     std::unique_ptr<CSource> m_pSource;
     CSource* get() const { return m_pSource.get(); }
+};
+
+// A page in its own buffer and the host's record over it; the record points into the buffer, so no copies.
+struct CDomPage {
+    explicit CDomPage(std::string csText);
+    CDomPage(const CDomPage&) = delete;
+    std::string m_csText;
+    CCommonPointers m_pointers;
+    // An address at any offset, also outside the buffer (never dereferenced by the test).
+    const char* AddressAt(int64_t nOffset) const;
+    // The host's addresses where the tag texts first occur from nFrom on, passing over comments as the host
+    // does, or (to give addresses the parser would not find) not.
+    CDomPage& Locate(size_t nFrom = 0, bool bPassComments = true);
+    uint64_t Base() const { return reinterpret_cast<uintptr_t>(m_csText.data()); }
+    // The page as the host edits it.
+    std::string Apply(const CBufferInstructionList& list) const;
 };
 
 // Reads a file, or a file of tests/data/html.

@@ -2,7 +2,6 @@
 // many unclosed tags of one name. The bounds are on counted work, never on time.
 #include "HtmlTestSupport.h"
 
-#include "abi/HostAbi.h"
 #include "html/CCache.h"
 #include "html/CDOMSource.h"
 
@@ -63,16 +62,6 @@ TEST_P(EntryBufferTest, MatchesVectorAndMovesLittle) {
 INSTANTIATE_TEST_SUITE_P(Ops, EntryBufferTest, ::testing::ValuesIn(ReadTable("entry-buffer.txt")),
                          CRowName());
 
-TEST(EntryBufferTest, ClearKeepsNothing) {
-    CCacheEntryBuffer buffer;
-    buffer.reserve(4);
-    for (TPos n = 0; n < 10; ++n)
-        buffer.insert(0, CCacheEntry{n, nullptr, false, false, false});
-    EXPECT_EQ(buffer[0].m_nPos, 9u);
-    buffer.clear();
-    EXPECT_TRUE(buffer.empty());
-}
-
 // ---------------------------------------------------------------------------------------------------------------
 // A head full of commented-out scripts, asked the way a page form asks.
 
@@ -82,10 +71,8 @@ TEST(ScalingTest, CommentedScriptsInHeadMoveFewRecords) {
     for (int i = 0; i < nComments; ++i)
         csPage += "<!-- <script src=\"c" + std::to_string(i) + ".js\"></script> -->\n";
     csPage += "<script src=\"real.js\"></script></head><body><p>x</p></body></html>";
-    CCommonPointers pointers;
-    pointers.m_pDataBegin = csPage.data();
-    pointers.m_pDataLast = csPage.data() + csPage.size() - 1;
-    CDOMSource source(pointers);
+    CDomPage page(csPage);
+    CDOMSource source(page.m_pointers);
     ASSERT_FALSE(source.isUndefined());
     CDOMElement head = source.getHead();
     ASSERT_FALSE(head.isUndefined() || source.getBody().isUndefined());
