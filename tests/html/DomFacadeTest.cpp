@@ -12,8 +12,6 @@ using namespace htmltest;
 
 namespace {
 
-using htmltest::PrintTo;
-
 // The text with csInsert put before the first occurrence of pszBefore (null: at the end).
 std::string Inserted(std::string csText, const char* pszBefore, const std::string& csInsert) {
     const size_t nAt = pszBefore ? csText.find(pszBefore) : csText.size();
@@ -269,10 +267,12 @@ TEST(DomSubstringData, NeverPastTheEndAndEmptyOutside) {
 // ---------------------------------------------------------------------------------------------------------------
 // Start tags by name and attributes
 
+// A server tag hides nothing: the tag written inside it counts.
 TEST(DomStartTags, ByNameInsideTheContentOnlyInDocumentOrder) {
-    CDomPage page("<html><head><SCRIPT src=1></SCRIPT><!-- <script src=c> --><Script src=2></Script>"
-                  "<noscript><script src=3></script></noscript></head>"
-                  "<body><script src=4></script><div><a href=x><a href=y></div></body></html>");
+    CDomPage page(
+        "<html><head><SCRIPT src=1></SCRIPT><!-- <script src=c> --><Script src=2></Script>"
+        "<noscript><script src=3></script></noscript></head>"
+        "<body><script src=4></script><div><a href=x><ax href=q><% <a href=y> %></div></body></html>");
     CDOMSource dom(page.m_pointers);
     const std::tuple<EWhich, const char*, const char*, const char*> rgCases[] = {
         {HEAD, "script", "SRC", "123"},  {HEAD, "SCRIPT", "src", "123"}, {BODY, "script", "src", "4"},

@@ -176,19 +176,6 @@ TEST(ChildElementsEdge, DeepNestingUsesNoDeepRecursion) {
     EXPECT_EQ(p->getParentElement()->getDepth(), nDepth - 2);
 }
 
-TEST(StartTagsByName, CollectsNestedMatchesInOrder) {
-    CPage page("<form><input name=a><div><INPUT name=b></div><inputx><% <input> %></form><input name=c>");
-    CElement* pForm = NthStartTag(page.get(), "form", 0)->getElement();
-    ASSERT_NE(pForm, nullptr);
-    std::vector<CStartTag*> v = pForm->getStartTagsByTagName("input");
-    // A server tag hides nothing: the <input> written inside it counts; <inputx> does not.
-    ASSERT_EQ(v.size(), 3u);
-    EXPECT_EQ(v[0]->getAttributes()->get("name")->getValue(), "a");
-    EXPECT_EQ(v[1]->getAttributes()->get("name")->getValue(), "b");
-    EXPECT_EQ(v[2]->getAttributes()->size(), 0u);
-    EXPECT_TRUE(pForm->getStartTagsByTagName("table").empty());
-}
-
 // Row: page, from, name searched, 1 forward or 0 backward, begin of the tag found.
 class StartTagByName : public ::testing::TestWithParam<CRow> {};
 
@@ -274,11 +261,6 @@ TEST(ElementSets, EveryNameHasExactlyOneEndTagRule) {
     }
     EXPECT_FALSE(p->m_endTagForbidden.contains(INVALID_NAME_INDEX));
     EXPECT_EQ(p->getOptionalEndTagEntry(INVALID_NAME_INDEX), nullptr);
-    CHTMLElementSet set;
-    set.add(200);
-    EXPECT_TRUE(set.contains(200));
-    set.remove(200);
-    EXPECT_EQ(set.count(), 0u);
 }
 
 } // namespace

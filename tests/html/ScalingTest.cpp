@@ -11,8 +11,6 @@ using namespace htmltest;
 
 namespace {
 
-using htmltest::PrintTo;
-
 // ---------------------------------------------------------------------------------------------------------------
 // The record array with a hole, against a plain vector doing the same.
 

@@ -8,8 +8,6 @@ using namespace htmltest;
 
 namespace {
 
-using htmltest::PrintTo;
-
 // Sources and segments are created only over positions inside what they stand on.
 class Positions : public ::testing::TestWithParam<CRow> {};
 

@@ -14,8 +14,6 @@ using namespace htmltest;
 
 namespace {
 
-using htmltest::PrintTo;
-
 CCache* CacheOf(CSource* pSource) {
     return static_cast<CCache*>(pSource->getCache());
 }
