@@ -363,13 +363,6 @@ TEST(DomEdits, MissingArgumentsAddNothing) {
     EXPECT_EQ(list.Count(), 0u);
     EXPECT_TRUE(log.Contains("[InsertHtmlStringAtPosition] invalid data."));
     EXPECT_TRUE(log.Contains("[DeleteHtmlStringAtPosition] invalid data. "));
-    // Addresses are the data's own: data begin plus the offset of </head>.
-    ASSERT_EQ(head.appendContentData("x", &list), ERROR_SUCCESS);
-    ASSERT_EQ(list.Count(), 1u);
-    const CBufferInstruction& instruction = *list.Instructions().front();
-    EXPECT_EQ(instruction.m_qwPosition, page.Base() + page.m_csText.find("</head>"));
-    EXPECT_EQ(instruction.m_nType, BUFFER_INSTRUCTION_INSERT);
-    EXPECT_STREQ(instruction.GetData(), "x");
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -260,42 +260,33 @@ TEST(TagCache, WalksDropRecordsThatTellNothing) {
     ExpectWellFormed(page.get());
 }
 
-class Bookends : public ::testing::TestWithParam<std::tuple<std::string, TPos>> {};
-
-TEST_P(Bookends, NewCacheHoldsOnlyItsBookends) {
-    const auto [pszText, nBegin] = GetParam();
-    CPage page(pszText, nBegin);
-    CCache* pCache = CacheOf(page.get());
-    ASSERT_NE(pCache, nullptr);
-    CSubCache& all = pCache->getAllTypesSubCache();
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all.getEntry(0).m_nPos, nBegin == 0 ? INVALID_POS : nBegin - 1);
-    EXPECT_EQ(all.getEntry(1).m_nPos, page.get()->getEnd());
-    const bool bEmpty = page.get()->getBegin() == page.get()->getEnd();
-    EXPECT_EQ(all.getEntry(0).m_bNextCompleted, bEmpty);
-    EXPECT_EQ(all.getEntry(1).m_bPreviousCompleted, bEmpty);
-    // Outside the source no finder answers, and asking records nothing.
-    EXPECT_EQ(CTag::getTagAt(page.get(), page.get()->getEnd()), nullptr);
-    EXPECT_EQ(all.findPreviousOrNextTag(page.get()->getEnd(), SEARCH_NEXT), nullptr);
-    EXPECT_EQ(all.findPreviousOrNextTag(INVALID_POS, SEARCH_PREVIOUS), nullptr);
-    if (nBegin > 0) {
-        EXPECT_EQ(CTag::getTagAt(page.get(), nBegin - 1), nullptr);
-        EXPECT_EQ(all.getTagAt(0), nullptr);
+TEST(TagCache, NewCacheHoldsOnlyItsBookends) {
+    for (const auto& [pszText, nBegin] :
+         {std::pair<const char*, TPos>{"", 0}, {"<p>x</p>", 0}, {"xx<p>x</p>", 2}, {"xyz", 3}}) {
+        SCOPED_TRACE(pszText);
+        CPage page(pszText, nBegin);
+        CCache* pCache = CacheOf(page.get());
+        ASSERT_NE(pCache, nullptr);
+        CSubCache& all = pCache->getAllTypesSubCache();
+        ASSERT_EQ(all.size(), 2u);
+        EXPECT_EQ(all.getEntry(0).m_nPos, nBegin == 0 ? INVALID_POS : nBegin - 1);
+        EXPECT_EQ(all.getEntry(1).m_nPos, page.get()->getEnd());
+        const bool bEmpty = page.get()->getBegin() == page.get()->getEnd();
+        EXPECT_EQ(all.getEntry(0).m_bNextCompleted, bEmpty);
+        EXPECT_EQ(all.getEntry(1).m_bPreviousCompleted, bEmpty);
+        // Outside the source no finder answers, and asking records nothing.
+        EXPECT_EQ(CTag::getTagAt(page.get(), page.get()->getEnd()), nullptr);
+        EXPECT_EQ(all.findPreviousOrNextTag(page.get()->getEnd(), SEARCH_NEXT), nullptr);
+        EXPECT_EQ(all.findPreviousOrNextTag(INVALID_POS, SEARCH_PREVIOUS), nullptr);
+        if (nBegin > 0) {
+            EXPECT_EQ(CTag::getTagAt(page.get(), nBegin - 1), nullptr);
+            EXPECT_EQ(all.getTagAt(0), nullptr);
+        }
+        EXPECT_EQ(all.size(), 2u);
+        EXPECT_FALSE(all.addNextTag(page.get()->getEnd(), nullptr));
+        EXPECT_EQ(pCache->getUncachedLookupCount(), 0u);
     }
-    EXPECT_EQ(all.size(), 2u);
-    EXPECT_FALSE(all.addNextTag(page.get()->getEnd(), nullptr));
-    EXPECT_EQ(pCache->getUncachedLookupCount(), 0u);
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, Bookends,
-                         ::testing::Values(std::tuple{std::string(), 0},
-                                           std::tuple{std::string("<p>x</p>"), 0},
-                                           std::tuple{std::string("xx<p>x</p>"), 2},
-                                           std::tuple{std::string("xyz"), 3}),
-                         [](const auto& info) {
-                             return "Begin" + std::to_string(std::get<1>(info.param)) + "Of" +
-                                    std::to_string(std::get<0>(info.param).size());
-                         });
 
 TEST(TagCache, BackwardSearchClampsToTheLastByteAndNoCacheWithoutASource) {
     CPage page("<p>a</p>");
