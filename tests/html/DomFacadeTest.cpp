@@ -226,14 +226,6 @@ TEST(DomHostAddresses, WrongAddressesFallBackOrLeaveTheElementUndefined) {
         ASSERT_EQ(element.appendContentData("@", &list), ERROR_SUCCESS);
         EXPECT_EQ(page.Apply(list), Inserted(FULL_PAGE, r[4].c_str(), "@"));
     }
-    // An <html> address without an end tag: the source end, without complaint.
-    CLogCapture log;
-    CDomPage page("<html><head></head><body>");
-    CDOMSource dom(page.Locate().m_pointers);
-    CBufferInstructionList list;
-    ASSERT_EQ(dom.getHtml().appendContentData("@", &list), ERROR_SUCCESS);
-    EXPECT_EQ(page.Apply(list), "<html><head></head><body>@");
-    EXPECT_FALSE(log.Contains("HTML element initialization"));
 }
 
 // ---------------------------------------------------------------------------------------------------------------

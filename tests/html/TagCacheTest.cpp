@@ -301,52 +301,48 @@ TEST(TagCache, BackwardSearchClampsToTheLastByteAndNoCacheWithoutASource) {
 // ---------------------------------------------------------------------------------------------------------------
 // Repair
 
-class Repair : public ::testing::TestWithParam<std::tuple<bool, bool>> {};
-
 // A record at the wrong place that names a real tag: the walk meets it and returns the tag, whose own place
 // has no record. The search still answers right, the sub-cache is cleared, and later answers stay right.
-TEST_P(Repair, MisplacedRecordIsClearedAndTheSearchResumes) {
-    const auto [bNext, bTyped] = GetParam();
-    const std::string csText = "<div>one <!-- c --> two <p>three</p> four</div>";
-    CPage page(csText);
-    CCache* pCache = CacheOf(page.get());
-    const CTagType* pType = bTyped ? &StartTagTypes()->m_comment : nullptr;
-    CSubCache* pSub = bTyped ? pCache->getSubCache(pType) : &pCache->getAllTypesSubCache();
-    // The tag the search should find, taken from a page without a cache.
-    CPage reference(csText);
-    reference.get()->setCache(nullptr);
-    const TPos nFrom = bNext ? 5 : csText.size() - 2;
-    CTag* pExpected = CTag::findPreviousOrNextTag(reference.get(), nFrom, pType, bNext);
-    ASSERT_NE(pExpected, nullptr);
-    // The same tag in the cached page, and a second record of it between the start and its place.
-    CTag* pTag = CTag::getTagAt(page.get(), pExpected->getBegin());
-    ASSERT_NE(pTag, nullptr);
-    const TPos nWrong = bNext ? pTag->getBegin() - 2 : pTag->getBegin() + 2;
-    pSub->clear();
-    ASSERT_TRUE(pSub->insertEntryUnchecked(nWrong, pTag, false, false));
-    const std::string csMethod = bNext ? "addNextTag" : "addPreviousTag";
-    CLogCapture log;
-    CTag* pFound = CTag::findPreviousOrNextTag(page.get(), nFrom, pType, bNext);
-    EXPECT_EQ(pFound, pTag);
-    EXPECT_EQ(log.Count("[CSubCache::" + csMethod + "] INTERNAL ERROR: Missing cache entry for found tag."),
-              1u);
-    EXPECT_EQ(log.Count("] " + csMethod + "() failed. nPos <" + std::to_string(nFrom) + ">. Clear cache"),
-              1u);
-    ExpectWellFormed(page.get());
-    for (TPos nPos = 0; nPos < csText.size(); ++nPos) {
-        EXPECT_EQ(Describe(CTag::findPreviousOrNextTag(page.get(), nPos, pType, bNext)),
-                  Describe(CTag::findPreviousOrNextTag(reference.get(), nPos, pType, bNext)))
-            << nPos;
-        EXPECT_EQ(Describe(CTag::getTagAt(page.get(), nPos)),
-                  Describe(CTag::getTagAt(reference.get(), nPos)));
+TEST(TagCacheRepair, MisplacedRecordIsClearedAndTheSearchResumes) {
+    for (const auto& [bNext, bTyped] :
+         {std::pair{true, false}, {false, false}, {true, true}, {false, true}}) {
+        SCOPED_TRACE(std::string(bTyped ? "comments " : "all types ") + (bNext ? "forward" : "backward"));
+        const std::string csText = "<div>one <!-- c --> two <p>three</p> four</div>";
+        CPage page(csText);
+        CCache* pCache = CacheOf(page.get());
+        const CTagType* pType = bTyped ? &StartTagTypes()->m_comment : nullptr;
+        CSubCache* pSub = bTyped ? pCache->getSubCache(pType) : &pCache->getAllTypesSubCache();
+        // The tag the search should find, taken from a page without a cache.
+        CPage reference(csText);
+        reference.get()->setCache(nullptr);
+        const TPos nFrom = bNext ? 5 : csText.size() - 2;
+        CTag* pExpected = CTag::findPreviousOrNextTag(reference.get(), nFrom, pType, bNext);
+        ASSERT_NE(pExpected, nullptr);
+        // The same tag in the cached page, and a second record of it between the start and its place.
+        CTag* pTag = CTag::getTagAt(page.get(), pExpected->getBegin());
+        ASSERT_NE(pTag, nullptr);
+        const TPos nWrong = bNext ? pTag->getBegin() - 2 : pTag->getBegin() + 2;
+        pSub->clear();
+        ASSERT_TRUE(pSub->insertEntryUnchecked(nWrong, pTag, false, false));
+        const std::string csMethod = bNext ? "addNextTag" : "addPreviousTag";
+        CLogCapture log;
+        CTag* pFound = CTag::findPreviousOrNextTag(page.get(), nFrom, pType, bNext);
+        EXPECT_EQ(pFound, pTag);
+        EXPECT_EQ(
+            log.Count("[CSubCache::" + csMethod + "] INTERNAL ERROR: Missing cache entry for found tag."),
+            1u);
+        EXPECT_EQ(log.Count("] " + csMethod + "() failed. nPos <" + std::to_string(nFrom) + ">. Clear cache"),
+                  1u);
+        ExpectWellFormed(page.get());
+        for (TPos nPos = 0; nPos < csText.size(); ++nPos) {
+            EXPECT_EQ(Describe(CTag::findPreviousOrNextTag(page.get(), nPos, pType, bNext)),
+                      Describe(CTag::findPreviousOrNextTag(reference.get(), nPos, pType, bNext)))
+                << nPos;
+            EXPECT_EQ(Describe(CTag::getTagAt(page.get(), nPos)),
+                      Describe(CTag::getTagAt(reference.get(), nPos)));
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, Repair, ::testing::Combine(::testing::Bool(), ::testing::Bool()),
-                         [](const auto& info) {
-                             return std::string(std::get<1>(info.param) ? "Comments" : "AllTypes") +
-                                    (std::get<0>(info.param) ? "Forward" : "Backward");
-                         });
 
 TEST(TagCacheRepair, RecordBehindTheSearchIsDroppedAndTheSearchResumes) {
     // The misplaced record names a tag that lies before the start of a forward search. The search that met it
@@ -374,33 +370,30 @@ TEST(TagCacheRepair, RecordBehindTheSearchIsDroppedAndTheSearchResumes) {
     ExpectWellFormed(page.get());
 }
 
-class VanishedTag : public ::testing::TestWithParam<bool> {};
-
-TEST_P(VanishedTag, MarkingOverARecordedTagFails) {
-    // A record holding a registered tag inside the stretch a search claims to have crossed means the records
-    // and the text disagree; the marking refuses and leaves the records as they were.
-    CPage page("<a>1</a> 2 <b>3</b> 4 <i>5</i>");
-    CSubCache& all = CacheOf(page.get())->getAllTypesSubCache();
-    CTag* pA = CTag::getTagAt(page.get(), 0);
-    CTag* pB = CTag::getTagAt(page.get(), 11);
-    CTag* pI = CTag::getTagAt(page.get(), 22);
-    ASSERT_TRUE(pA && pB && pI);
-    const size_t nSize = all.size();
-    CLogCapture log;
-    const bool bNext = GetParam();
-    EXPECT_FALSE(bNext ? all.addNextTag(1, pI) : all.addPreviousTag(21, pA));
-    const std::string csMethod = bNext ? "addNextTag" : "addPreviousTag";
-    EXPECT_TRUE(
-        log.Contains("[CSubCache::" + csMethod + "] INTERNAL ERROR: Cache entry no longer found in source."));
-    EXPECT_EQ(all.size(), nSize); // the start lies next to a recorded tag and needs no record
-    EXPECT_EQ(CTag::findPreviousOrNextTag(page.get(), 9, SEARCH_NEXT), pB);
-    CTag* pEndB = CTag::findPreviousOrNextTag(page.get(), 21, SEARCH_PREVIOUS);
-    ASSERT_NE(pEndB, nullptr);
-    EXPECT_EQ(pEndB->getBegin(), 15u);
+// A record holding a registered tag inside the stretch a search claims to have crossed means the records and
+// the text disagree; the marking refuses and leaves the records as they were.
+TEST(TagCacheRepair, MarkingOverARecordedTagFails) {
+    for (const bool bNext : {true, false}) {
+        SCOPED_TRACE(bNext ? "forward" : "backward");
+        CPage page("<a>1</a> 2 <b>3</b> 4 <i>5</i>");
+        CSubCache& all = CacheOf(page.get())->getAllTypesSubCache();
+        CTag* pA = CTag::getTagAt(page.get(), 0);
+        CTag* pB = CTag::getTagAt(page.get(), 11);
+        CTag* pI = CTag::getTagAt(page.get(), 22);
+        ASSERT_TRUE(pA && pB && pI);
+        const size_t nSize = all.size();
+        CLogCapture log;
+        EXPECT_FALSE(bNext ? all.addNextTag(1, pI) : all.addPreviousTag(21, pA));
+        const std::string csMethod = bNext ? "addNextTag" : "addPreviousTag";
+        EXPECT_TRUE(log.Contains("[CSubCache::" + csMethod +
+                                 "] INTERNAL ERROR: Cache entry no longer found in source."));
+        EXPECT_EQ(all.size(), nSize); // the start lies next to a recorded tag and needs no record
+        EXPECT_EQ(CTag::findPreviousOrNextTag(page.get(), 9, SEARCH_NEXT), pB);
+        CTag* pEndB = CTag::findPreviousOrNextTag(page.get(), 21, SEARCH_PREVIOUS);
+        ASSERT_NE(pEndB, nullptr);
+        EXPECT_EQ(pEndB->getBegin(), 15u);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, VanishedTag, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Forward" : "Backward"; });
 
 TEST(TagCacheRepair, TextWinsOverARecordClaimingAnEmptyStretch) {
     // A record that wrongly claims a stretch holds no tag is corrected when a tag is recorded inside it.
