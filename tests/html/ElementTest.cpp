@@ -16,7 +16,6 @@ TEST_P(EndTagMatching, ElementSpansAsHtmlImplies) {
     ASSERT_NE(pStart, nullptr);
     CElement* pElement = pStart->getElement();
     ASSERT_NE(pElement, nullptr);
-    EXPECT_EQ(pStart->getElement(), pElement);
     EXPECT_EQ(pElement->getBegin(), pStart->getBegin());
     EXPECT_EQ(pElement->getEnd(), r.pos(4));
     EXPECT_EQ(pElement->getContentEnd(), r.pos(6));
@@ -26,9 +25,6 @@ TEST_P(EndTagMatching, ElementSpansAsHtmlImplies) {
         EXPECT_EQ(pElement->getEndTag()->getElement(), pElement);
     } else {
         EXPECT_EQ(pElement->getEndTag(), nullptr);
-    }
-    if (r[5] == "0") {
-        EXPECT_EQ(pElement->getEnd(), pStart->getEnd());
     }
 }
 
@@ -191,21 +187,6 @@ TEST(StartTagByNameLog, SlashNameOrMissingTypeFindsNothing) {
     EXPECT_TRUE(log.Contains("csSearchName argument \"/b\" must not start with '/' character."));
     EXPECT_EQ(CEndTag::findPreviousOrNext(page.get(), 0, "b", nullptr, SEARCH_NEXT), nullptr);
     EXPECT_TRUE(log.Contains("[CEndTag::findPreviousOrNext] pSource or pEndTagType is 0. nPos <0>."));
-}
-
-TEST(EndTagByName, FindsOnlyEndTagsOfTheType) {
-    //          012345678901234567890123
-    CPage page("</b ></B><!-- </b> --></b>");
-    const CEndTagType* pNormal = &EndTagTypes()->m_normal;
-    const std::tuple<TPos, const char*, const CEndTagType*, bool, TPos> rgCases[] = {
-        {0, "b", pNormal, SEARCH_NEXT, 5},
-        {6, "b", pNormal, SEARCH_NEXT, 22},
-        {21, "b", pNormal, SEARCH_PREVIOUS, 5},
-        {0, "", &EndTagTypes()->m_unregistered, SEARCH_NEXT, 0}};
-    for (const auto& [nFrom, pszName, pType, bNext, nExpected] : rgCases) {
-        CEndTag* pEnd = CEndTag::findPreviousOrNext(page.get(), nFrom, pszName, pType, bNext);
-        EXPECT_EQ(pEnd ? pEnd->getBegin() : INVALID_POS, nExpected) << nFrom;
-    }
 }
 
 TEST(MalformedPages, FixturePageParsesIntoTheExpectedTree) {

@@ -3,6 +3,7 @@
 #include "HtmlTestSupport.h"
 
 #include <functional>
+#include <map>
 
 using namespace htmltest;
 
@@ -100,22 +101,19 @@ TEST(TagTypes, EveryOperationWithoutASourceAnswersNothingAndLogs) {
     }
 }
 
-TEST(TagFinders, NearestTagSkipsUnregisteredAndHiddenTags) {
-    //          0123456789012345678901234567
-    CPage page("< x><!-- <b> --><i></i>< y>");
-    const CTagType* pComment = &StartTagTypes()->m_comment;
-    const std::tuple<TPos, const CTagType*, bool, TPos> rgCases[] = {
-        {0, nullptr, SEARCH_NEXT, 4},
-        {5, nullptr, SEARCH_NEXT, 16},
-        {26, nullptr, SEARCH_PREVIOUS, 19},
-        {2, nullptr, SEARCH_PREVIOUS, INVALID_POS},
-        {20, pComment, SEARCH_PREVIOUS, 4},
-        {5, pComment, SEARCH_NEXT, INVALID_POS},
-        {0, &EndTagTypes()->m_normal, SEARCH_NEXT, 19},
-        {27, nullptr, SEARCH_NEXT, INVALID_POS}};
-    for (const auto& [nFrom, pType, bNext, nExpected] : rgCases) {
-        CTag* pTag = CTag::findPreviousOrNextTag(page.get(), nFrom, pType, bNext);
-        EXPECT_EQ(pTag ? pTag->getBegin() : INVALID_POS, nExpected) << nFrom;
+TEST(TagFinders, NearestTagOfTheTypeOrName) {
+    const std::map<std::string, const CTagType*> types = {{"-", nullptr},
+                                                          {"comment", &StartTagTypes()->m_comment},
+                                                          {"/normal", &EndTagTypes()->m_normal},
+                                                          {"/unregistered", &EndTagTypes()->m_unregistered}};
+    for (const CRow& r : ReadTable("tag-finders.txt")) {
+        CPage page(r[1]);
+        const CTagType* pType = types.at(r[3]);
+        CTag* pTag = r[4] == "-"
+                         ? CTag::findPreviousOrNextTag(page.get(), r.pos(2), pType, r[5] == "1")
+                         : CEndTag::findPreviousOrNext(page.get(), r.pos(2), r[4],
+                                                       static_cast<const CEndTagType*>(pType), r[5] == "1");
+        EXPECT_EQ(pTag ? pTag->getBegin() : INVALID_POS, r.pos(6)) << r[0];
     }
 }
 
