@@ -21,31 +21,13 @@ const char* CDomPage::AddressAt(int64_t nOffset) const {
     return domfuzz::AddressAt(m_csText.data(), nOffset);
 }
 
-namespace {
-
-const char* Find(const std::string& csText, std::string_view svNeedle, size_t nFrom, bool bPassComments) {
-    for (size_t i = nFrom; i + svNeedle.size() <= csText.size(); ++i) {
-        if (bPassComments && csText.compare(i, 4, "<!--") == 0) {
-            const size_t nEnd = csText.find("-->", i + 4);
-            if (nEnd == std::string::npos)
-                return nullptr;
-            i = nEnd + 2;
-        } else if (EqualsCaseless(std::string_view(csText).substr(i, svNeedle.size()), svNeedle)) {
-            return csText.data() + i;
-        }
-    }
-    return nullptr;
-}
-
-} // namespace
-
 CDomPage& CDomPage::Locate(size_t nFrom, bool bPassComments) {
     for (auto [ppAddress, pszText] : {std::pair{&m_pointers.m_pHtmlStartTag, "<html"},
                                       {&m_pointers.m_pHeadStartTag, "<head"},
                                       {&m_pointers.m_pHeadEndTag, "</head"},
                                       {&m_pointers.m_pBodyStartTag, "<body"},
                                       {&m_pointers.m_pBodyEndTag, "</body"}})
-        *ppAddress = Find(m_csText, pszText, nFrom, bPassComments);
+        *ppAddress = domfuzz::Locate(m_csText, m_csText.data(), pszText, nFrom, bPassComments);
     return *this;
 }
 
