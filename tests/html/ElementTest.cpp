@@ -210,28 +210,22 @@ TEST(MalformedPages, FixturePageParsesIntoTheExpectedTree) {
     EXPECT_TRUE(CTag::getTagAt(page.get(), 0)->isUnregistered()); // upper-case DOCTYPE
 }
 
-TEST(ElementNames, EveryNameFoundCaseless) {
+TEST(ElementNames, EveryNameFoundCaselessWithExactlyOneEndTagRule) {
     const CHTMLElementNameSingletonData* pNames = HTMLElementNames();
-    ASSERT_NE(pNames, nullptr);
+    const CHTMLElementsSingletonData* p = HTMLElements();
+    ASSERT_TRUE(pNames && p);
     for (int i = 0; i < CHTMLElementNameSingletonData::NAME_COUNT; ++i) {
         EXPECT_EQ(pNames->getIndex(pNames->getName(i)), i);
-    }
-    EXPECT_EQ(GetHTMLNameIndex("HTML"), GetHTMLNameIndex("html"));
-    EXPECT_NE(GetHTMLNameIndex("Body"), INVALID_NAME_INDEX);
-    for (const char* pszUnknown : {"blink", "", "!--", "zzz"})
-        EXPECT_EQ(GetHTMLNameIndex(pszUnknown), INVALID_NAME_INDEX) << pszUnknown;
-}
-
-TEST(ElementSets, EveryNameHasExactlyOneEndTagRule) {
-    const CHTMLElementsSingletonData* p = HTMLElements();
-    ASSERT_NE(p, nullptr);
-    for (int i = 0; i < CHTMLElementNameSingletonData::NAME_COUNT; ++i) {
         EXPECT_EQ(p->m_endTagForbidden.contains(i) + p->m_optionalEndTag.contains(i) +
                       p->m_endTagRequired.contains(i),
                   1)
             << i;
         EXPECT_EQ(p->getOptionalEndTagEntry(i) != nullptr, p->m_optionalEndTag.contains(i));
     }
+    EXPECT_EQ(GetHTMLNameIndex("HTML"), GetHTMLNameIndex("html"));
+    EXPECT_NE(GetHTMLNameIndex("Body"), INVALID_NAME_INDEX);
+    for (const char* pszUnknown : {"blink", "", "!--", "zzz"})
+        EXPECT_EQ(GetHTMLNameIndex(pszUnknown), INVALID_NAME_INDEX) << pszUnknown;
     EXPECT_FALSE(p->m_endTagForbidden.contains(INVALID_NAME_INDEX));
     EXPECT_EQ(p->getOptionalEndTagEntry(INVALID_NAME_INDEX), nullptr);
 }
