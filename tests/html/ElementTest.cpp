@@ -167,19 +167,6 @@ TEST(ChildElementsEdge, DeepNestingUsesNoDeepRecursion) {
     EXPECT_EQ(p->getParentElement()->getDepth(), nDepth - 2);
 }
 
-// Row: page, from, name searched, 1 forward or 0 backward, begin of the tag found.
-class StartTagByName : public ::testing::TestWithParam<CRow> {};
-
-TEST_P(StartTagByName, FindsTheNearestQualifyingTag) {
-    const CRow& r = GetParam();
-    CPage page(r[1]);
-    CStartTag* pTag = CStartTag::findPreviousOrNext(page.get(), r.pos(2), r[3], r[4] == "1");
-    EXPECT_EQ(pTag ? pTag->getBegin() : INVALID_POS, r.pos(5));
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, StartTagByName, ::testing::ValuesIn(ReadTable("start-tag-by-name.txt")),
-                         CRowName());
-
 TEST(StartTagByNameLog, SlashNameOrMissingTypeFindsNothing) {
     CPage page("<b>");
     CLogCapture log;

@@ -105,10 +105,13 @@ TEST(TagFinders, NearestTagOfTheTypeOrName) {
     for (const CRow& r : ReadTable("tag-finders.txt")) {
         CPage page(r[1]);
         const CTagType* pType = types.at(r[3]);
-        CTag* pTag = r[4] == "-"
-                         ? CTag::findPreviousOrNextTag(page.get(), r.pos(2), pType, r[5] == "1")
-                         : CEndTag::findPreviousOrNext(page.get(), r.pos(2), r[4],
-                                                       static_cast<const CEndTagType*>(pType), r[5] == "1");
+        const bool bNext = r[5] == "1";
+        CTag* pTag =
+            r[4] == "-" ? CTag::findPreviousOrNextTag(page.get(), r.pos(2), pType, bNext)
+            : r[4][0] == '/'
+                ? CEndTag::findPreviousOrNext(page.get(), r.pos(2), r[4].substr(1),
+                                              static_cast<const CEndTagType*>(pType), bNext)
+                : static_cast<CTag*>(CStartTag::findPreviousOrNext(page.get(), r.pos(2), r[4], bNext));
         EXPECT_EQ(pTag ? pTag->getBegin() : INVALID_POS, r.pos(6)) << r[0];
     }
 }
