@@ -37,7 +37,7 @@ TEST_P(StartTagAttributes, ParsesAsExpected) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, StartTagAttributes, ::testing::ValuesIn(ReadTable("attributes.txt")),
-                         CRowName());
+                         RowName);
 
 TEST(StartTagAttributesEdge, HugeAttributeListIsLinearAndComplete) {
     std::string csText = "<div";
@@ -72,7 +72,7 @@ TEST_P(SegmentAttributes, ParseWithinTheSegment) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, SegmentAttributes, ::testing::ValuesIn(ReadTable("segment-attributes.txt")),
-                         CRowName());
+                         RowName);
 
 TEST(AttributeChecks, CreationArgumentsAreChecked) {
     CPage page("<a b=c>");

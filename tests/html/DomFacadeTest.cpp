@@ -101,9 +101,7 @@ TEST(DomSourceConstruction, EmptyPageIsDefinedWithoutElements) {
     CDomPage page("");
     CDOMSource dom(page.m_pointers);
     ASSERT_FALSE(dom.isUndefined());
-    EXPECT_TRUE(dom.getHtml().isUndefined());
-    EXPECT_TRUE(dom.getHead().isUndefined());
-    EXPECT_TRUE(dom.getBody().isUndefined());
+    EXPECT_TRUE(dom.getHtml().isUndefined() && dom.getHead().isUndefined() && dom.getBody().isUndefined());
     EXPECT_EQ(dom.scanForString("<", 0), INVALID_POS);
     EXPECT_EQ(dom.substringData(0, 5), "");
 }
@@ -298,7 +296,7 @@ TEST_P(DomAttributeTest, ValueAsWrittenAndItsBounds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lookups, DomAttributeTest, ::testing::ValuesIn(ReadTable("dom-attributes.txt")),
-                         CRowName());
+                         RowName);
 
 // ---------------------------------------------------------------------------------------------------------------
 // Edits: insertValueData and appendContentData
@@ -328,7 +326,7 @@ TEST_P(DomInsertValueTest, EditOrException) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Edits, DomInsertValueTest, ::testing::ValuesIn(ReadTable("dom-inserts.txt")),
-                         CRowName());
+                         RowName);
 
 TEST(DomEdits, MissingArgumentsAddNothing) {
     CLogCapture log;

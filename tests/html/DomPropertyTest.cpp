@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <random>
+#include <tuple>
 
 using htmltest::CDomPage;
 
@@ -159,11 +160,7 @@ struct CModelEdit {
 
 std::string ApplyModel(const std::string& csPage, std::vector<CModelEdit> vEdits) {
     std::stable_sort(vEdits.begin(), vEdits.end(), [](const CModelEdit& a, const CModelEdit& b) {
-        if (a.nPos != b.nPos)
-            return a.nPos < b.nPos;
-        if (a.nType != b.nType)
-            return a.nType < b.nType;
-        return a.nSeq > b.nSeq;
+        return std::tuple(a.nPos, a.nType, b.nSeq) < std::tuple(b.nPos, b.nType, a.nSeq);
     });
     std::string csOut;
     size_t nCursor = 0;

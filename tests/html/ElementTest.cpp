@@ -29,7 +29,7 @@ TEST_P(EndTagMatching, ElementSpansAsHtmlImplies) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, EndTagMatching, ::testing::ValuesIn(ReadTable("end-tag-matching.txt")),
-                         CRowName());
+                         RowName);
 
 TEST(EndTagMatchingLog, MissingAndTwiceClaimedEndTagsAreLogged) {
     CLogCapture log;
@@ -57,8 +57,7 @@ TEST(EndTagMatchingLog, MissingAndTwiceClaimedEndTagsAreLogged) {
 TEST(EndTagElement, WalksBackToItsStartTagOrHasNone) {
     CPage page("<div><i>a</i><b>x</b></div><span></u>");
     CEndTag* pEnd = CEndTag::findPreviousOrNext(page.get(), 0, "div", &EndTagTypes()->m_normal, SEARCH_NEXT);
-    ASSERT_NE(pEnd, nullptr);
-    ASSERT_NE(pEnd->getElement(), nullptr);
+    ASSERT_TRUE(pEnd && pEnd->getElement());
     EXPECT_EQ(pEnd->getElement()->getName(), "div");
     EXPECT_EQ(pEnd->getElement()->getBegin(), 0u);
     CPage lone("x</b>");
@@ -112,8 +111,7 @@ TEST_P(ChildElements, TreeWithDepthAndParents) {
     EXPECT_EQ(csSeen, GetParam()[2]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ChildElements, ::testing::ValuesIn(ReadTable("child-elements.txt")),
-                         CRowName());
+INSTANTIATE_TEST_SUITE_P(Table, ChildElements, ::testing::ValuesIn(ReadTable("child-elements.txt")), RowName);
 
 TEST(ChildElementsEdge, ChildBeyondParentIsLoggedAndKept) {
     // The inner <a> is implied to end at the second <a>, which lies after the <b> element's end.
@@ -180,9 +178,8 @@ TEST(MalformedPages, FixturePageParsesIntoTheExpectedTree) {
     const std::string csText = ReadFixture("mailbox.html");
     CPage page(csText);
     for (const char* pszName : {"html", "head", "form", "script"}) {
-        ASSERT_NE(NthStartTag(page.get(), pszName), nullptr) << pszName;
-        ASSERT_NE(NthStartTag(page.get(), pszName)->getElement(), nullptr) << pszName;
-        ASSERT_NE(NthStartTag(page.get(), pszName)->getElement()->getEndTag(), nullptr) << pszName;
+        CStartTag* pTag = NthStartTag(page.get(), pszName);
+        ASSERT_TRUE(pTag && pTag->getElement() && pTag->getElement()->getEndTag()) << pszName;
     }
     EXPECT_EQ(NthStartTag(page.get(), "html")->getElement()->getEnd(), csText.rfind("</html>") + 7);
     // The input inside the CDATA section is hidden.

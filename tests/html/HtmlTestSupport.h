@@ -69,10 +69,8 @@ inline void PrintTo(const CRow& row, std::ostream* pOut) {
     *pOut << row[0];
 }
 
-struct CRowName {
-    std::string operator()(const ::testing::TestParamInfo<CRow>& info) const {
-        return tabletest::NameOf(info.param[0]);
-    }
-};
+inline std::string RowName(const ::testing::TestParamInfo<CRow>& info) {
+    return tabletest::NameOf(info.param[0]);
+}
 
 } // namespace htmltest

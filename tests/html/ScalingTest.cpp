@@ -57,8 +57,7 @@ TEST_P(EntryBufferTest, MatchesVectorAndMovesLittle) {
     EXPECT_LE(buffer.getMovedCount() - nMovedBefore, r.pos(5));
 }
 
-INSTANTIATE_TEST_SUITE_P(Ops, EntryBufferTest, ::testing::ValuesIn(ReadTable("entry-buffer.txt")),
-                         CRowName());
+INSTANTIATE_TEST_SUITE_P(Ops, EntryBufferTest, ::testing::ValuesIn(ReadTable("entry-buffer.txt")), RowName);
 
 // ---------------------------------------------------------------------------------------------------------------
 // A head full of commented-out scripts, asked the way a page form asks.
@@ -122,7 +121,7 @@ TEST_P(NestedDivTest, UnclosedTagsAreWalkedOnce) {
               static_cast<size_t>(16 * c.nOpen + 64));
 }
 
-INSTANTIATE_TEST_SUITE_P(Pages, NestedDivTest, ::testing::ValuesIn(ReadTable("nested-divs.txt")), CRowName());
+INSTANTIATE_TEST_SUITE_P(Pages, NestedDivTest, ::testing::ValuesIn(ReadTable("nested-divs.txt")), RowName);
 
 TEST(MalformedPages, ManyUnclosedCommentsAndQuotesStayFast) {
     // Each unclosed construct used to mean a scan to the end of the page; the remembered searches keep the

@@ -33,8 +33,7 @@ TEST_P(Positions, CreatedOnlyInside) {
     EXPECT_TRUE(r[4] == "-" || log.Contains(r[4])) << r[4];
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Positions, ::testing::ValuesIn(ReadTable("source-positions.txt")),
-                         CRowName());
+INSTANTIATE_TEST_SUITE_P(Table, Positions, ::testing::ValuesIn(ReadTable("source-positions.txt")), RowName);
 
 TEST(SourceText, MissingDataOrSourceIsRefused) {
     CLogCapture log;

@@ -21,7 +21,7 @@ TEST_P(CandidateOrder, LongestDelimiterFirstThenLatestRegistered) {
     EXPECT_EQ(csSeen, GetParam()[2]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, CandidateOrder, ::testing::ValuesIn(ReadTable("tag-order.txt")), CRowName());
+INSTANTIATE_TEST_SUITE_P(Table, CandidateOrder, ::testing::ValuesIn(ReadTable("tag-order.txt")), RowName);
 
 class TagAtPosition : public ::testing::TestWithParam<CRow> {};
 
@@ -41,7 +41,7 @@ TEST_P(TagAtPosition, RecognisesTheExpectedTag) {
     EXPECT_EQ(CTag::getTagAt(page.get(), r.pos(2)), pTag); // the same object answers again
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, TagAtPosition, ::testing::ValuesIn(ReadTable("tag-at.txt")), CRowName());
+INSTANTIATE_TEST_SUITE_P(Table, TagAtPosition, ::testing::ValuesIn(ReadTable("tag-at.txt")), RowName);
 
 TEST(TagAtPosition, TheValidityCheckCanBeSkipped) {
     CPage page("<!-- <b> -->");
@@ -62,7 +62,7 @@ TEST_P(PositionValidity, OnlyServerTagsInsideHidingTags) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PositionValidity, ::testing::ValuesIn(ReadTable("position-validity.txt")),
-                         CRowName());
+                         RowName);
 
 TEST(TagTypes, EveryOperationWithoutASourceAnswersNothingAndLogs) {
     CLogCapture log;
