@@ -49,12 +49,21 @@ inline const char* AddressAt(const char* pBegin, int64_t nOffset) {
                                          static_cast<uintptr_t>(nOffset));
 }
 
-// Where the host would find the text (caseless), or none.
-inline const char* Locate(const std::string& csPage, const char* pBegin, const char* pszText) {
+// Where the host would find the text (caseless) from nFrom on, or none; the tests' host record may pass over
+// comments as the host does.
+inline const char* Locate(const std::string& csPage, const char* pBegin, const char* pszText,
+                          size_t nFrom = 0, bool bPassComments = false) {
     const std::string_view svText(pszText);
-    for (size_t i = 0; i + svText.size() <= csPage.size(); ++i)
-        if (EqualsCaseless(std::string_view(csPage).substr(i, svText.size()), svText))
+    for (size_t i = nFrom; i + svText.size() <= csPage.size(); ++i) {
+        if (bPassComments && csPage.compare(i, 4, "<!--") == 0) {
+            const size_t nEnd = csPage.find("-->", i + 4);
+            if (nEnd == std::string::npos)
+                return nullptr;
+            i = nEnd + 2;
+        } else if (EqualsCaseless(std::string_view(csPage).substr(i, svText.size()), svText)) {
             return pBegin + i;
+        }
+    }
     return nullptr;
 }
 

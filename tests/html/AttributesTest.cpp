@@ -6,8 +6,6 @@ using namespace htmltest;
 
 namespace {
 
-using htmltest::PrintTo;
-
 // Row: page, 1 when the tag at 0 keeps an attribute list (a rejected list leaves an unregistered tag),
 // the attributes as "key=value;key", the tag end ("-": no tag at all), a text the log must hold ("-": none).
 class StartTagAttributes : public ::testing::TestWithParam<CRow> {};
@@ -39,7 +37,7 @@ TEST_P(StartTagAttributes, ParsesAsExpected) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, StartTagAttributes, ::testing::ValuesIn(ReadTable("attributes.txt")),
-                         CRowName());
+                         RowName);
 
 TEST(StartTagAttributesEdge, HugeAttributeListIsLinearAndComplete) {
     std::string csText = "<div";
@@ -54,42 +52,27 @@ TEST(StartTagAttributesEdge, HugeAttributeListIsLinearAndComplete) {
     EXPECT_EQ(pTag->getEnd(), csText.size());
 }
 
-struct CSegmentAttributesCase {
-    const char* pszName;
-    const char* pszText;
-    TPos nEnd;
-    bool bAccepted;
-    size_t nCount;
-    const char* pszLastValue;
-};
-
-class SegmentAttributes : public ::testing::TestWithParam<CSegmentAttributesCase> {};
+// Row: text, segment end, 1 when a list is parsed, the attributes it holds, the value of the last.
+class SegmentAttributes : public ::testing::TestWithParam<CRow> {};
 
 TEST_P(SegmentAttributes, ParseWithinTheSegment) {
-    const CSegmentAttributesCase& c = GetParam();
-    CPage page(c.pszText);
-    CSegment* pSegment = CSegment::CREATE_NEW_INST(page.get(), 0, c.nEnd);
+    const CRow& r = GetParam();
+    CPage page(r[1]);
+    CSegment* pSegment = CSegment::CREATE_NEW_INST(page.get(), 0, r.pos(2));
     ASSERT_NE(pSegment, nullptr);
     CAttributes* pList = pSegment->parseAttributes();
-    ASSERT_EQ(pList != nullptr, c.bAccepted);
+    ASSERT_EQ(pList != nullptr, r[3] == "1");
     if (!pList)
         return;
-    ASSERT_EQ(pList->size(), c.nCount);
-    if (c.nCount) {
-        EXPECT_EQ(pList->getAttributes().back()->getValue(), c.pszLastValue);
+    ASSERT_EQ(pList->size(), r.pos(4));
+    if (pList->size()) {
+        EXPECT_EQ(pList->getAttributes().back()->getValue(), r[5]);
     }
-    EXPECT_LE(pList->getEnd(), c.nEnd);
+    EXPECT_LE(pList->getEnd(), r.pos(2));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, SegmentAttributes,
-    ::testing::Values(CSegmentAttributesCase{"Plain", "a=1 b='2'", 9, true, 2, "2"},
-                      CSegmentAttributesCase{"StopsAtLimit", "a=1 b=2 c=3", 7, true, 2, "2"},
-                      CSegmentAttributesCase{"QuoteCutByLimit", "a='xyz' b", 4, true, 1, "x"},
-                      CSegmentAttributesCase{"Empty", "", 0, true, 0, ""},
-                      CSegmentAttributesCase{"GreaterThanEnds", "a=1> b=2", 8, true, 1, "1"},
-                      CSegmentAttributesCase{"LessThanRejects", "a=1 <b", 6, false, 0, ""}),
-    CRowName());
+INSTANTIATE_TEST_SUITE_P(Table, SegmentAttributes, ::testing::ValuesIn(ReadTable("segment-attributes.txt")),
+                         RowName);
 
 TEST(AttributeChecks, CreationArgumentsAreChecked) {
     CPage page("<a b=c>");

@@ -8,37 +8,31 @@
 #include <algorithm>
 #include <filesystem>
 
-namespace {
-
-void ReplayAll(const std::filesystem::path& dir, size_t nMinimum) {
-    std::vector<std::filesystem::path> vFiles{std::filesystem::directory_iterator(dir), {}};
-    std::sort(vFiles.begin(), vFiles.end());
-    ASSERT_GE(vFiles.size(), nMinimum) << dir;
-    for (const auto& path : vFiles) {
-        const std::string csInput = htmltest::ReadFile(path.string());
-        EXPECT_TRUE(domfuzz::RunInput(reinterpret_cast<const uint8_t*>(csInput.data()), csInput.size()))
-            << path.filename();
+// The repro page of the slow child elements is also a seed; it is read as a page below, and only there, as
+// one parse of it takes half a minute under AddressSanitizer.
+TEST(FuzzDomRegression, FoundInputsAndSeedCorpusPassTheHarness) {
+    const std::filesystem::path data(WK_TEST_DATA_DIR);
+    for (const auto& [dir, nMinimum] : {std::pair{data / "html" / "dom" / "fuzz", 3},
+                                        {data / ".." / ".." / "fuzz" / "html" / "corpus", 10}}) {
+        std::vector<std::filesystem::path> vFiles{std::filesystem::directory_iterator(dir), {}};
+        std::sort(vFiles.begin(), vFiles.end());
+        EXPECT_GE(vFiles.size(), static_cast<size_t>(nMinimum)) << dir;
+        for (const auto& path : vFiles) {
+            if (path.filename() == "dom-slow-child-elements.bin")
+                continue;
+            const std::string csInput = htmltest::ReadFile(path.string());
+            EXPECT_TRUE(domfuzz::RunInput(reinterpret_cast<const uint8_t*>(csInput.data()), csInput.size()))
+                << path;
+        }
     }
-}
-
-} // namespace
-
-TEST(FuzzDomRegression, FoundInputsPassTheHarness) {
-    ReplayAll(std::filesystem::path(WK_TEST_DATA_DIR) / "html" / "dom" / "fuzz", 3);
-}
-
-TEST(FuzzDomRegression, SeedCorpusPassesTheHarness) {
-    ReplayAll(std::filesystem::path(WK_TEST_DATA_DIR) / ".." / ".." / "fuzz" / "html" / "corpus", 10);
 }
 
 // Ten thousand divs, most of them closed, in a body that never closes, with a second page glued on behind.
 TEST(FuzzDomRegression, SlowChildElementsPageGivesItsElements) {
     const std::string csPage = htmltest::ReadFixture("dom-slow-child-elements.bin");
     ASSERT_EQ(csPage.size(), 93820u);
-    CCommonPointers pointers;
-    pointers.m_pDataBegin = csPage.data();
-    pointers.m_pDataLast = csPage.data() + csPage.size() - 1;
-    CDOMSource dom(pointers);
+    htmltest::CDomPage page(csPage);
+    CDOMSource dom(page.m_pointers);
     ASSERT_FALSE(dom.isUndefined());
     CDOMElement head = dom.getHead();
     CDOMElement body = dom.getBody();

@@ -1,14 +1,40 @@
 #include "HtmlTestSupport.h"
 
-#include <cctype>
+#include "fuzz/html/DomFuzzHarness.h"
+#include "host/common/BufferApply.h"
+
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 namespace htmltest {
 
 CPage::CPage(std::string csText, TPos nBegin) : m_csText(std::move(csText)) {
     m_pSource = CSource::CREATE_NEW_INST(m_csText.data(), nBegin, m_csText.size());
+}
+
+CDomPage::CDomPage(std::string csText) : m_csText(std::move(csText)) {
+    m_pointers.m_pDataBegin = m_csText.data();
+    m_pointers.m_pDataLast = AddressAt(static_cast<int64_t>(m_csText.size()) - 1);
+}
+
+const char* CDomPage::AddressAt(int64_t nOffset) const {
+    return domfuzz::AddressAt(m_csText.data(), nOffset);
+}
+
+CDomPage& CDomPage::Locate(size_t nFrom, bool bPassComments) {
+    for (auto [ppAddress, pszText] : {std::pair{&m_pointers.m_pHtmlStartTag, "<html"},
+                                      {&m_pointers.m_pHeadStartTag, "<head"},
+                                      {&m_pointers.m_pHeadEndTag, "</head"},
+                                      {&m_pointers.m_pBodyStartTag, "<body"},
+                                      {&m_pointers.m_pBodyEndTag, "</body"}})
+        *ppAddress = domfuzz::Locate(m_csText, m_csText.data(), pszText, nFrom, bPassComments);
+    return *this;
+}
+
+std::string CDomPage::Apply(const CBufferInstructionList& list) const {
+    std::string csOut, csError;
+    EXPECT_TRUE(ApplyBufferInstructions(m_csText, Base(), list, csOut, csError)) << csError;
+    return csOut;
 }
 
 std::string ReadFile(const std::string& csPath) {
@@ -26,24 +52,10 @@ TPos CRow::pos(size_t n) const {
 
 std::vector<CRow> ReadTable(const std::string& csName) {
     std::vector<CRow> vRows;
-    std::istringstream in(ReadFixture(csName));
-    for (std::string csLine; std::getline(in, csLine);) {
-        if (csLine.empty() || csLine.starts_with("# "))
-            continue;
-        CRow row;
-        std::istringstream fields(csLine);
-        for (std::string csField; std::getline(fields, csField, '|');) {
-            std::string csDecoded;
-            for (size_t i = 0; i < csField.size(); ++i) {
-                const bool bBreak = csField[i] == '\\' && i + 1 < csField.size() && csField[i + 1] == 'n';
-                csDecoded += bBreak ? '\n' : csField[i];
-                i += bBreak ? 1 : 0;
-            }
-            row.m_vFields.push_back(csDecoded);
-        }
-        if (csLine.back() == '|')
-            row.m_vFields.emplace_back();
-        vRows.push_back(std::move(row));
+    for (const tabletest::TRow& row : tabletest::ReadTable("html/" + csName)) {
+        vRows.emplace_back();
+        for (const std::string& csField : row)
+            vRows.back().m_vFields.push_back(tabletest::Bytes(csField));
     }
     return vRows;
 }
@@ -54,18 +66,6 @@ CStartTag* NthStartTag(CSource* pSource, const std::string& csName, int n) {
         if (!(pTag = CStartTag::findPreviousOrNext(pSource, nPos, csName, SEARCH_NEXT)))
             return nullptr;
     return pTag;
-}
-
-std::string TestName(const std::string& csDescription) {
-    std::string csName;
-    bool bUpper = true;
-    for (char c : csDescription) {
-        const bool bAlnum = std::isalnum(static_cast<unsigned char>(c)) != 0;
-        if (bAlnum)
-            csName += bUpper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
-        bUpper = !bAlnum;
-    }
-    return csName;
 }
 
 std::string Repeated(const std::string& csText, int nTimes) {

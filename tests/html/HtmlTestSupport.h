@@ -1,8 +1,12 @@
 // Helpers of the parser tests: a source over a text, fixtures, and pages made of random tag fragments.
 #pragma once
 
+#include "abi/HostAbi.h"
 #include "host/testing/TestHost.h"
+#include "html/CBufferInstruction.h"
 #include "html/CElement.h"
+
+#include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +26,22 @@ struct CPage {
     CSource* get() const { return m_pSource.get(); }
 };
 
+// A page in its own buffer and the host's record over it; the record points into the buffer, so no copies.
+struct CDomPage {
+    explicit CDomPage(std::string csText);
+    CDomPage(const CDomPage&) = delete;
+    std::string m_csText;
+    CCommonPointers m_pointers;
+    // An address at any offset, also outside the buffer (never dereferenced by the test).
+    const char* AddressAt(int64_t nOffset) const;
+    // The host's addresses where the tag texts first occur from nFrom on, passing over comments as the host
+    // does, or (to give addresses the parser would not find) not.
+    CDomPage& Locate(size_t nFrom = 0, bool bPassComments = true);
+    uint64_t Base() const { return reinterpret_cast<uintptr_t>(m_csText.data()); }
+    // The page as the host edits it.
+    std::string Apply(const CBufferInstructionList& list) const;
+};
+
 // Reads a file, or a file of tests/data/html.
 std::string ReadFile(const std::string& csPath);
 std::string ReadFixture(const std::string& csName);
@@ -35,8 +55,7 @@ std::string Repeated(const std::string& csText, int nTimes);
 // Up to nMaxPieces fragments that mean something to the parser (delimiters, names, quotes, NUL bytes).
 std::string FragmentPage(std::mt19937& rng, size_t nMaxPieces);
 
-// A row of a table read from tests/data/html: fields separated by '|', the first the row's name, "\n" a line
-// break. Lines that are empty or start with "# " are skipped.
+// A row of a table of tests/data/html (tests/TableFile.h), its fields' escapes decoded.
 struct CRow {
     std::vector<std::string> m_vFields;
     const std::string& operator[](size_t n) const { return m_vFields.at(n); }
@@ -45,33 +64,13 @@ struct CRow {
 };
 std::vector<CRow> ReadTable(const std::string& csName);
 
-// A row description as a test name: letters and digits, each word capitalised ("no head" gives "NoHead").
-std::string TestName(const std::string& csDescription);
-
-// Names the rows of a table test after their first field or their pszName.
-inline std::string RowName(const CRow& row) {
-    return row[0];
-}
-template <class T> std::string RowName(const T& row) {
-    return row.pszName;
-}
-// Prints a row as its name, so that the test listing (and the names ctest takes from it) stays readable. A
-// test file whose rows are its own structs brings the template in with "using htmltest::PrintTo;".
+// Prints a row as its name, so that the test listing (and the names ctest takes from it) stays readable.
 inline void PrintTo(const CRow& row, std::ostream* pOut) {
     *pOut << row[0];
 }
-template <class T>
-requires requires(const T& row) {
-    row.pszName;
-}
-void PrintTo(const T& row, std::ostream* pOut) {
-    *pOut << row.pszName;
-}
 
-struct CRowName {
-    template <class T> std::string operator()(const ::testing::TestParamInfo<T>& info) const {
-        return TestName(RowName(info.param));
-    }
-};
+inline std::string RowName(const ::testing::TestParamInfo<CRow>& info) {
+    return tabletest::NameOf(info.param[0]);
+}
 
 } // namespace htmltest

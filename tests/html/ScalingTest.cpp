@@ -2,7 +2,6 @@
 // many unclosed tags of one name. The bounds are on counted work, never on time.
 #include "HtmlTestSupport.h"
 
-#include "abi/HostAbi.h"
 #include "html/CCache.h"
 #include "html/CDOMSource.h"
 
@@ -11,8 +10,6 @@
 using namespace htmltest;
 
 namespace {
-
-using htmltest::PrintTo;
 
 // ---------------------------------------------------------------------------------------------------------------
 // The record array with a hole, against a plain vector doing the same.
@@ -60,18 +57,7 @@ TEST_P(EntryBufferTest, MatchesVectorAndMovesLittle) {
     EXPECT_LE(buffer.getMovedCount() - nMovedBefore, r.pos(5));
 }
 
-INSTANTIATE_TEST_SUITE_P(Ops, EntryBufferTest, ::testing::ValuesIn(ReadTable("entry-buffer.txt")),
-                         CRowName());
-
-TEST(EntryBufferTest, ClearKeepsNothing) {
-    CCacheEntryBuffer buffer;
-    buffer.reserve(4);
-    for (TPos n = 0; n < 10; ++n)
-        buffer.insert(0, CCacheEntry{n, nullptr, false, false, false});
-    EXPECT_EQ(buffer[0].m_nPos, 9u);
-    buffer.clear();
-    EXPECT_TRUE(buffer.empty());
-}
+INSTANTIATE_TEST_SUITE_P(Ops, EntryBufferTest, ::testing::ValuesIn(ReadTable("entry-buffer.txt")), RowName);
 
 // ---------------------------------------------------------------------------------------------------------------
 // A head full of commented-out scripts, asked the way a page form asks.
@@ -82,15 +68,10 @@ TEST(ScalingTest, CommentedScriptsInHeadMoveFewRecords) {
     for (int i = 0; i < nComments; ++i)
         csPage += "<!-- <script src=\"c" + std::to_string(i) + ".js\"></script> -->\n";
     csPage += "<script src=\"real.js\"></script></head><body><p>x</p></body></html>";
-    CCommonPointers pointers;
-    pointers.m_pDataBegin = csPage.data();
-    pointers.m_pDataLast = csPage.data() + csPage.size() - 1;
-    CDOMSource source(pointers);
+    CDomPage page(csPage);
+    CDOMSource source(page.m_pointers);
     ASSERT_FALSE(source.isUndefined());
-    CDOMElement head = source.getHead();
-    ASSERT_FALSE(head.isUndefined() || source.getBody().isUndefined());
-    EXPECT_EQ(source.getBody().getBeginPos(), csPage.find("<body>"));
-    CDOMStartTagVector scripts = head.getStartTagsByTagName("script");
+    CDOMStartTagVector scripts = source.getHead().getStartTagsByTagName("script");
     ASSERT_EQ(scripts.size(), 1u);
     EXPECT_EQ(scripts.at(0).getAttribute("src").getValue(), "real.js");
 
@@ -140,7 +121,7 @@ TEST_P(NestedDivTest, UnclosedTagsAreWalkedOnce) {
               static_cast<size_t>(16 * c.nOpen + 64));
 }
 
-INSTANTIATE_TEST_SUITE_P(Pages, NestedDivTest, ::testing::ValuesIn(ReadTable("nested-divs.txt")), CRowName());
+INSTANTIATE_TEST_SUITE_P(Pages, NestedDivTest, ::testing::ValuesIn(ReadTable("nested-divs.txt")), RowName);
 
 TEST(MalformedPages, ManyUnclosedCommentsAndQuotesStayFast) {
     // Each unclosed construct used to mean a scan to the end of the page; the remembered searches keep the

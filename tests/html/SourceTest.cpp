@@ -8,8 +8,6 @@ using namespace htmltest;
 
 namespace {
 
-using htmltest::PrintTo;
-
 // Sources and segments are created only over positions inside what they stand on.
 class Positions : public ::testing::TestWithParam<CRow> {};
 
@@ -35,8 +33,7 @@ TEST_P(Positions, CreatedOnlyInside) {
     EXPECT_TRUE(r[4] == "-" || log.Contains(r[4])) << r[4];
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Positions, ::testing::ValuesIn(ReadTable("source-positions.txt")),
-                         CRowName());
+INSTANTIATE_TEST_SUITE_P(Table, Positions, ::testing::ValuesIn(ReadTable("source-positions.txt")), RowName);
 
 TEST(SourceText, MissingDataOrSourceIsRefused) {
     CLogCapture log;
@@ -44,19 +41,6 @@ TEST(SourceText, MissingDataOrSourceIsRefused) {
     EXPECT_NE(CSource::CREATE_NEW_INST(nullptr, 0, 0), nullptr);
     EXPECT_EQ(CSegment::CREATE_NEW_INST(nullptr, 0, 0), nullptr);
     EXPECT_TRUE(log.Contains("[CSegment::checkConstructorArgs] pSource is 0."));
-}
-
-TEST(SourceText, SubstringClampsAndLogsOutsidePositions) {
-    CPage page("0123456789", 2);
-    CLogCapture log;
-    EXPECT_EQ(page.get()->substring(2, 3), "234");
-    EXPECT_EQ(page.get()->substring(8, 100), "89");
-    EXPECT_EQ(page.get()->substring(5, INVALID_POS), "56789");
-    EXPECT_EQ(page.get()->substring(5, 0), "");
-    EXPECT_TRUE(log.Lines().empty());
-    EXPECT_EQ(page.get()->substring(1, 3), "");
-    EXPECT_EQ(page.get()->substring(10, 1), "");
-    EXPECT_EQ(log.Count("[CSource::substring] Invalid nPos <"), 2u);
 }
 
 // The first start in [nFrom, nStartLimit) of an occurrence inside the text, ignoring case.
