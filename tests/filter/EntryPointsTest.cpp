@@ -52,8 +52,8 @@ TEST(GetFilterVersion, RegistersVersionFlagsAndDescriptionThenTerminatesOnce) {
 
 // No settings, a platform that cannot find the module, or one that throws: failure, the record as given.
 TEST(GetFilterVersion, FailedInitLeavesTheVersionRecordAsGiven) {
-    CNoModules noModules;
-    CThrowingModules throwingModules;
+    CFakeModules noModules, throwingModules;
+    throwingModules.m_bThrow = true;
     for (IModules* pModules : {static_cast<IModules*>(nullptr), static_cast<IModules*>(&noModules),
                                static_cast<IModules*>(&throwingModules)}) {
         CTempInstallation installation;

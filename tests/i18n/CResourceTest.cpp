@@ -5,6 +5,7 @@
 #include "platform/CPlatform.h"
 #include "platform/SystemMessage.h"
 #include "tests/TableFile.h"
+#include "tests/filter/PlatformDoubles.h"
 #include "tests/i18n/ResourceTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -29,50 +30,6 @@ public:
     }
     std::mutex m_lock;
     std::vector<std::string> m_vLines;
-};
-
-// How the one file of CFaultyFiles misbehaves.
-struct CFault {
-    bool bOpens;
-    DWORD dwOpenError;
-    bool bReadFails;
-    uint64_t cbSize;
-    size_t cbReadable;
-};
-
-class CFaultyFiles : public IFileSystem {
-public:
-    class CFile : public IFile {
-    public:
-        explicit CFile(const CFault& fault) : m_fault(fault) {}
-        bool ReadAt(uint64_t, void* pBuffer, size_t cb, size_t& cbRead) override {
-            cbRead = std::min(cb, m_fault.cbReadable);
-            std::memset(pBuffer, 0, cbRead);
-            return !m_fault.bReadFails;
-        }
-        bool WriteAt(uint64_t, const void*, size_t) override { return false; }
-        bool Append(const void*, size_t) override { return false; }
-        bool Flush() override { return false; }
-        uint64_t Size() override { return m_fault.cbSize; }
-        const CFault& m_fault;
-    };
-
-    explicit CFaultyFiles(const CFault& fault) : m_fault(fault) {}
-    std::unique_ptr<IFile> Open(const std::string&, EFileOpen eMode, DWORD& dwError) override {
-        m_eLastMode = eMode;
-        dwError = m_fault.dwOpenError;
-        return m_fault.bOpens ? std::make_unique<CFile>(m_fault) : nullptr;
-    }
-    bool Exists(const std::string&) override { return m_fault.bOpens; }
-    bool GetLastWriteTime(const std::string&, FILETIME64&, DWORD& dwError) override {
-        dwError = ERROR_NOT_SUPPORTED;
-        return false;
-    }
-    bool CreateDirectories(const std::string&) override { return false; }
-    bool Remove(const std::string&) override { return false; }
-
-    const CFault m_fault;
-    EFileOpen m_eLastMode = EFileOpen::CreateAlways;
 };
 
 // The system text as the resource reports quote it: one line, no trailing blanks.
@@ -190,20 +147,24 @@ TEST_F(CResourceTest, BadFileFailsTheLoadAndTheOldModuleIsGone) {
 TEST_F(CResourceTest, FileSystemFailuresAreReportedWithTheirCodes) {
     const struct {
         const char* pszName;
-        CFault fault;
+        CFileFault fault;
+        size_t cbHeld;
         DWORD dwExpected;
     } aCases[] = {
-        {"access denied", {false, ERROR_ACCESS_DENIED, false, 64, 64}, ERROR_ACCESS_DENIED},
-        {"open fails without a code", {false, ERROR_SUCCESS, false, 64, 64}, ERROR_FILE_NOT_FOUND},
-        {"read fails", {true, ERROR_SUCCESS, true, 64, 64}, ERROR_READ_FAULT},
-        {"file shrinks while read", {true, ERROR_SUCCESS, false, 64, 10}, ERROR_READ_FAULT},
+        {"access denied", {false, ERROR_ACCESS_DENIED}, 64, ERROR_ACCESS_DENIED},
+        {"open fails without a code", {false, ERROR_SUCCESS}, 64, ERROR_FILE_NOT_FOUND},
+        {"read fails", {true, ERROR_SUCCESS, 0}, 64, ERROR_READ_FAULT},
+        {"file shrinks while read", {true, ERROR_SUCCESS, -1, 54}, 10, ERROR_READ_FAULT},
         {"larger than any module",
-         {true, ERROR_SUCCESS, false, ResourceModuleFormat::c_cbMaxFile + 1, 0},
+         {true, ERROR_SUCCESS, -1, ResourceModuleFormat::c_cbMaxFile + 1},
+         0,
          ERROR_BAD_FORMAT},
     };
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszName);
-        CFaultyFiles files(c.fault);
+        CMemoryFiles files;
+        files.m_fault = c.fault;
+        files.m_vBytes.assign(c.cbHeld, 0);
         CPlatform::SetFiles(&files);
         CCallbackRecord::Clear();
         CResource resource;

@@ -15,28 +15,10 @@ using testing::HasSubstr;
 
 namespace {
 
-// The platform's system services with the system log folder moved under a test folder.
-class CSystemWithLogRoot : public ISystem {
-public:
-    std::string m_csRoot;
-    CSystemTime GetLocalTime() override { return PosixSystem().GetLocalTime(); }
-    CSystemTime FileTimeToUtc(uint64_t ft) override { return PosixSystem().FileTimeToUtc(ft); }
-    std::string CTimeNow() override { return PosixSystem().CTimeNow(); }
-    DWORD GetCurrentThreadId() override { return PosixSystem().GetCurrentThreadId(); }
-    DWORD GetCurrentProcessId() override { return PosixSystem().GetCurrentProcessId(); }
-    std::string GetSystemLogRoot() override { return m_csRoot; }
-    std::string GetFallbackLogPath() override { return PosixSystem().GetFallbackLogPath(); }
-    char PathSeparator() override { return '/'; }
-    std::string GetEnv(const char* psz) override { return PosixSystem().GetEnv(psz); }
-    BOOL GetComputerNameEx(EComputerName e, char* psz, DWORD& dwSize, DWORD& dwError) override {
-        return PosixSystem().GetComputerNameEx(e, psz, dwSize, dwError);
-    }
-};
-
 class LogConfigTest : public CLogTest {
 protected:
     void SetUp() override {
-        m_system.m_csRoot = m_log.Dir() + "/var/log";
+        m_system.m_optLogRoot = m_log.Dir() + "/var/log";
         CPlatform::SetSystem(&m_system);
         m_env.csInstallFolder = m_log.Dir() + "/install/";
         m_env.csModuleFileName = "WK_ServiceWorker.so";
@@ -47,7 +29,7 @@ protected:
     // The test's own log name without its extension: its section is the test's.
     std::string Stem() const { return std::filesystem::path(m_log.Path()).stem().string(); }
 
-    CSystemWithLogRoot m_system;
+    CFakeSystem m_system;
     CLogEnvironment m_env;
     CMapReader m_reader;
 };
@@ -127,10 +109,10 @@ TEST_F(LogConfigTest, PathUnderConfiguredFolderOrSystemFolderOrFallback) {
         CMapReader reader;
         if (!c.csFolder.empty())
             reader.m_mapValues[LOG_SETTING_FOLDER] = c.csFolder;
-        m_system.m_csRoot =
+        m_system.m_optLogRoot =
             c.cchSystemRoot ? csBase + std::string(c.cchSystemRoot - csBase.size(), 'r') : csBase + "var/log";
         ConfigureLog(reader, m_env);
-        std::string csFolder = c.csFolder.empty() ? m_system.m_csRoot : c.csFolder;
+        std::string csFolder = c.csFolder.empty() ? *m_system.m_optLogRoot : c.csFolder;
         std::string csExpected = csFolder + "/BrindlemarkLogs/BKCommonLog.log";
         if (c.bFallback) {
             EXPECT_EQ(GetLogPath(), "/tmp/LogError.txt") << csExpected.size();
@@ -192,7 +174,7 @@ TEST_F(LogConfigTest, LockComesFromTheLogModuleWithTheChosenNameAndOption) {
         SCOPED_TRACE(c[0]);
         const bool bInstallHasModule = c.at(2) == "install", bGrant = c.at(4) == "yes";
         CFakeModules modules;
-        modules.m_csLoadablePath = bInstallHasModule ? csInBin : "libLogModule.so";
+        LoadableLogModule(modules, bInstallHasModule ? csInBin : "libLogModule.so");
         CPlatform::SetModules(&modules);
         g_vLockRequests.clear();
         g_bGrantLock = bGrant;

@@ -148,7 +148,7 @@ TEST_F(LogFileWriterTest, AppendWriterAddsATimeStampedBlockPerMessageWithTheEntr
 
 TEST_F(LogFileWriterTest, AppendWriterMovesBesideTheConversionTool) {
     CFakeModules modules;
-    modules.m_csConvertPath = m_log.Dir() + "/tools/Convert.so";
+    modules.m_mapLoaded["Convert"] = m_log.Dir() + "/tools/Convert.so";
     std::filesystem::create_directories(m_log.Dir() + "/tools");
     CPlatform::SetModules(&modules);
     SetLogSink(&LogAppendWriter);

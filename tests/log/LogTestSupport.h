@@ -9,6 +9,7 @@
 #include "log/LogWriters.h"
 #include "platform/CPlatform.h"
 #include "platform/CSync.h"
+#include "tests/filter/PlatformDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -171,9 +172,8 @@ protected:
     CTestLog m_log;
 };
 
-// Modules seen through the platform: only m_csLoadablePath loads, as a log module whose exports record what
-// they were asked (in g_vLockRequests) and grant g_fakeLock when g_bGrantLock; a loaded module "Convert" lies
-// at m_csConvertPath when that is set.
+// A log module's exports, recording what they were asked (in g_vLockRequests) and granting g_fakeLock when
+// g_bGrantLock.
 inline std::vector<std::string> g_vLockRequests;
 inline BOOL g_bGrantLock = TRUE;
 inline CCritSec g_fakeLock;
@@ -184,40 +184,18 @@ inline BOOL GrantLock(const std::string& csRequest, CSync** ppLock) {
     return g_bGrantLock;
 }
 
-class CFakeModules : public IModules {
-public:
-    std::vector<std::string> m_vLoads;
-    std::string m_csLoadablePath;
-    std::string m_csConvertPath;
-    int m_nFrees = 0;
-
-    bool GetModulePathOf(const void*, std::string&) override { return false; }
-    bool FindLoadedModule(const std::string& csName, std::string& csPath) override {
-        csPath = m_csConvertPath;
-        return csName == "Convert" && !csPath.empty();
-    }
-    void* LoadLibrary(const std::string& csPath, DWORD& dwError) override {
-        m_vLoads.push_back(csPath);
-        dwError = csPath == m_csLoadablePath ? ERROR_SUCCESS : ERROR_MOD_NOT_FOUND;
-        return csPath == m_csLoadablePath ? this : nullptr;
-    }
-    void* GetProcAddress(void* hModule, const char* pszName) override {
-        PFN_GET_PRODUCT_CS pfnProduct = [](const char* pszLog, CSync** ppLock, DWORD dwOption) {
-            return GrantLock("GetProductCS " + std::string(pszLog) + " " + std::to_string(dwOption), ppLock);
-        };
-        PFN_GET_GENERAL_CS pfnGeneral = [](CSync** ppLock, DWORD dwOption) {
-            return GrantLock("GetGeneralCS " + std::to_string(dwOption), ppLock);
-        };
-        if (hModule != this)
-            return nullptr;
-        if (std::string(pszName) == LOG_MODULE_GET_PRODUCT_CS)
-            return reinterpret_cast<void*>(pfnProduct);
-        return std::string(pszName) == LOG_MODULE_GET_GENERAL_CS ? reinterpret_cast<void*>(pfnGeneral)
-                                                                 : nullptr;
-    }
-    void FreeLibrary(void*) override { ++m_nFrees; }
-    std::string LibraryFileName(const std::string& csBase) override { return "lib" + csBase + ".so"; }
-};
+// Modules seen through the platform where only csLoadablePath loads, as the log module.
+inline void LoadableLogModule(CFakeModules& modules, const std::string& csLoadablePath) {
+    PFN_GET_PRODUCT_CS pfnProduct = [](const char* pszLog, CSync** ppLock, DWORD dwOption) {
+        return GrantLock("GetProductCS " + std::string(pszLog) + " " + std::to_string(dwOption), ppLock);
+    };
+    PFN_GET_GENERAL_CS pfnGeneral = [](CSync** ppLock, DWORD dwOption) {
+        return GrantLock("GetGeneralCS " + std::to_string(dwOption), ppLock);
+    };
+    modules.m_csLoadablePath = csLoadablePath;
+    modules.m_mapExports[LOG_MODULE_GET_PRODUCT_CS] = reinterpret_cast<void*>(pfnProduct);
+    modules.m_mapExports[LOG_MODULE_GET_GENERAL_CS] = reinterpret_cast<void*>(pfnGeneral);
+}
 
 // Starts the probe program as a second process; the arguments hold no quotes.
 inline FILE* StartProbe(const std::vector<std::string>& vArgs) {

@@ -61,7 +61,7 @@ TEST_F(GeneralSettings, SuccessfulInitRegistersTheProductAndWritesTheSuccessEven
 }
 
 TEST_F(GeneralSettings, FailedInitWritesTheReasonThenTheFailureEvent) {
-    CNoModules modules;
+    CFakeModules modules;
     CPlatform::SetModules(&modules);
     EXPECT_EQ(Init(), 0u);
     CPlatform::SetModules(nullptr);

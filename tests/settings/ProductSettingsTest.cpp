@@ -4,6 +4,7 @@
 #include "platform/posix/PosixServices.h"
 #include "platform/posix/RegistryFile.h"
 #include "tests/TableFile.h"
+#include "tests/filter/PlatformDoubles.h"
 #include "tests/settings/SettingsTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -77,40 +78,6 @@ TEST_F(ProductSettings, NoRedirectModeIsZeroOrOne) {
     }
 }
 
-// The operating system's services with scripted computer names.
-class CNamedSystem : public ISystem {
-public:
-    std::string m_csFullName;
-    std::string m_csHostName;
-    DWORD m_dwFailure = 0; // a Win32 code every name query fails with, or 0
-    CSystemTime GetLocalTime() override { return PosixSystem().GetLocalTime(); }
-    CSystemTime FileTimeToUtc(uint64_t ft) override { return PosixSystem().FileTimeToUtc(ft); }
-    std::string CTimeNow() override { return PosixSystem().CTimeNow(); }
-    DWORD GetCurrentThreadId() override { return PosixSystem().GetCurrentThreadId(); }
-    DWORD GetCurrentProcessId() override { return PosixSystem().GetCurrentProcessId(); }
-    std::string GetSystemLogRoot() override { return PosixSystem().GetSystemLogRoot(); }
-    std::string GetFallbackLogPath() override { return PosixSystem().GetFallbackLogPath(); }
-    char PathSeparator() override { return '/'; }
-    std::string GetEnv(const char* psz) override { return PosixSystem().GetEnv(psz); }
-    BOOL GetComputerNameEx(EComputerName eKind, char* psz, DWORD& dwSize, DWORD& dwError) override {
-        if (m_dwFailure) {
-            dwError = m_dwFailure;
-            return FALSE;
-        }
-        const std::string& csName = eKind == EComputerName::DnsHostname ? m_csHostName : m_csFullName;
-        if (!psz || dwSize < csName.size() + 1) {
-            dwSize = static_cast<DWORD>(csName.size() + 1);
-            dwError = ERROR_MORE_DATA;
-            return FALSE;
-        }
-        std::copy(csName.begin(), csName.end(), psz);
-        psz[csName.size()] = 0;
-        dwSize = static_cast<DWORD>(csName.size());
-        dwError = 0;
-        return TRUE;
-    }
-};
-
 TEST_F(ProductSettings, ComputerNamesAreReadWithTheBufferProtocol) {
     struct {
         std::string csFull;
@@ -133,10 +100,10 @@ TEST_F(ProductSettings, ComputerNamesAreReadWithTheBufferProtocol) {
     };
     for (const auto& c : aCases) {
         SetUp();
-        CNamedSystem system;
-        system.m_csFullName = c.csFull;
-        system.m_csHostName = c.csHost;
-        system.m_dwFailure = c.dwFailure;
+        CFakeSystem system;
+        system.m_mapNames = {{EComputerName::DnsFullyQualified, c.csFull},
+                             {EComputerName::DnsHostname, c.csHost}};
+        system.m_dwNameFailure = c.dwFailure;
         CPlatform::SetSystem(&system);
         m_log.Clear();
         CWKGeneralSettings settings;

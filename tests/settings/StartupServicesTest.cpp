@@ -4,66 +4,41 @@
 #include "settings/CRSALoader.h"
 #include "tests/TableFile.h"
 #include "tests/directory/CacheTestSupport.h"
+#include "tests/filter/PlatformDoubles.h"
 #include "tests/settings/SettingsTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <iterator>
-#include <set>
 #include <sstream>
 
 namespace {
-
-// A dynamic loader that knows one cookie library with a chosen set of exports.
-class CCookieLibraryModules : public IModules {
-public:
-    bool m_bLibraryPresent = true;
-    std::set<std::string> m_setExports;
-    std::vector<std::string> m_vLoaded;
-    int m_nFrees = 0;
-    int m_nLibrary = 0;
-
-    bool GetModulePathOf(const void*, std::string&) override { return false; }
-    bool FindLoadedModule(const std::string&, std::string&) override { return false; }
-    void* LoadLibrary(const std::string& csPath, DWORD& dwError) override {
-        m_vLoaded.push_back(csPath);
-        dwError = m_bLibraryPresent ? ERROR_SUCCESS : ERROR_MOD_NOT_FOUND;
-        return m_bLibraryPresent ? &m_nLibrary : nullptr;
-    }
-    void* GetProcAddress(void* hModule, const char* pszName) override {
-        return hModule == &m_nLibrary && m_setExports.count(pszName) ? this : nullptr;
-    }
-    void FreeLibrary(void* hModule) override {
-        if (hModule == &m_nLibrary)
-            ++m_nFrees;
-    }
-    std::string LibraryFileName(const std::string& csBase) override { return "lib" + csBase + ".so"; }
-};
 
 TEST(RSALoader, AvailableOnlyWithTheLibraryAndAllFiveEntryPoints) {
     for (const tabletest::TRow& row : tabletest::ReadTable("settings/rsa-loads.txt")) {
         SCOPED_TRACE(row.at(0));
         CLogCapture log;
-        CCookieLibraryModules modules;
-        modules.m_bLibraryPresent = row.at(1) == "1";
+        CFakeModules modules;
+        modules.m_bLoadsAny = row.at(1) == "1";
         std::istringstream exports(row.at(2) == "all" ? "BK_RSACookieInitializeFilt BK_RSAGetUserName "
                                                         "BK_RSAGetLastError BK_RSAFreeMemory "
                                                         "BK_RSACookieInitializeExtNoMFC"
                                                       : row.at(2));
-        modules.m_setExports.insert(std::istream_iterator<std::string>(exports), {});
+        for (std::istream_iterator<std::string> it(exports); it != std::istream_iterator<std::string>(); ++it)
+            modules.m_mapExports[*it] = &modules;
         CPlatform::SetModules(&modules);
         {
             CRSALoader loader;
             EXPECT_EQ(loader.Load(), tabletest::Number(row.at(3)));
             EXPECT_EQ(loader.IsAvailable(), row.at(3) == "0");
-            EXPECT_EQ(modules.m_vLoaded, std::vector<std::string>{"libBK_RSALoad64.so"});
+            EXPECT_EQ(modules.m_vLoads, std::vector<std::string>{"libBK_RSALoad64.so"});
             for (size_t n = 4; n < row.size(); ++n)
                 EXPECT_TRUE(log.Contains(tabletest::Bytes(row.at(n)))) << row.at(n);
             // A second load releases the first.
             loader.Load();
-            EXPECT_EQ(modules.m_nFrees, modules.m_bLibraryPresent ? 1 : 0);
+            EXPECT_EQ(modules.m_nFrees, modules.m_bLoadsAny ? 1 : 0);
         }
-        EXPECT_EQ(modules.m_nFrees, modules.m_bLibraryPresent ? 2 : 0) << "freed with the loader";
+        EXPECT_EQ(modules.m_nFrees, modules.m_bLoadsAny ? 2 : 0) << "freed with the loader";
         CPlatform::SetModules(nullptr);
     }
 }

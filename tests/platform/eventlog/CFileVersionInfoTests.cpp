@@ -4,6 +4,7 @@
 #include "platform/VersionBlock.h"
 #include "platform/posix/PosixServices.h"
 #include "tests/TableFile.h"
+#include "tests/filter/PlatformDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -64,51 +65,12 @@ ECheck CheckOf(const std::vector<BYTE>& vBlock) {
     return Check(vBlock.data(), vBlock.size(), cbBlock);
 }
 
-// The file "memory:module" holds m_vBytes, with read number m_nFailRead failing or the file shrinking after
-// its size was taken; every other path is the real file system's.
-class CMemoryFiles : public IFileSystem {
-public:
-    class CMemoryFile : public IFile {
-    public:
-        explicit CMemoryFile(CMemoryFiles& files) : m_files(files) {}
-        bool ReadAt(uint64_t qwOffset, void* pBuffer, size_t cb, size_t& cbRead) override {
-            // A failed read claims every byte and delivers none, so that only its result tells it failed.
-            const std::vector<BYTE>& vBytes = m_files.m_vBytes;
-            cbRead = qwOffset < vBytes.size() ? std::min<size_t>(cb, vBytes.size() - qwOffset) : 0;
-            if (m_files.m_cReads++ == m_files.m_nFailRead)
-                return false;
-            std::memcpy(pBuffer, vBytes.data() + std::min<size_t>(qwOffset, vBytes.size()), cbRead);
-            return true;
-        }
-        bool WriteAt(uint64_t, const void*, size_t) override { return false; }
-        bool Append(const void*, size_t) override { return false; }
-        bool Flush() override { return false; }
-        uint64_t Size() override { return m_files.m_vBytes.size() + m_files.m_cbVanished; }
-
-    private:
-        CMemoryFiles& m_files;
-    };
-
-    std::unique_ptr<IFile> Open(const std::string& csPath, EFileOpen eMode, DWORD& dwError) override {
-        if (csPath != "memory:module")
-            return PosixFileSystem().Open(csPath, eMode, dwError);
-        m_cReads = 0;
-        return std::make_unique<CMemoryFile>(*this);
-    }
-    bool Exists(const std::string&) override { return false; }
-    bool GetLastWriteTime(const std::string&, FILETIME64&, DWORD&) override { return false; }
-    bool CreateDirectories(const std::string&) override { return false; }
-    bool Remove(const std::string&) override { return false; }
-
-    std::vector<BYTE> m_vBytes;
-    int m_cReads = 0;
-    int m_nFailRead = -1;
-    size_t m_cbVanished = 0;
-};
-
 class CVersionInfoTest : public ::testing::Test {
 protected:
-    void SetUp() override { CPlatform::SetFiles(&m_files); }
+    void SetUp() override {
+        m_files.m_csPath = "memory:module";
+        CPlatform::SetFiles(&m_files);
+    }
     void TearDown() override { CPlatform::SetFiles(nullptr); }
 
     // Opens a file holding the bytes at the offset, with filler around them that holds no marker.
@@ -291,8 +253,8 @@ TEST_F(CVersionInfoTest, ReadErrors) {
                   {3, 0, false}, {-1, 40000, false}, {4, 0, true}};
     for (const auto& c : aCases) {
         m_files.m_vBytes.assign(vFile.begin(), vFile.end() - static_cast<std::ptrdiff_t>(c.cbVanished));
-        m_files.m_nFailRead = c.nFailRead;
-        m_files.m_cbVanished = c.cbVanished;
+        m_files.m_fault.nFailRead = c.nFailRead;
+        m_files.m_fault.cbVanished = c.cbVanished;
         CFileVersionInfo info;
         EXPECT_EQ(info.Open("memory:module"), c.bExpected) << "failing read " << c.nFailRead;
         EXPECT_EQ(info.GetString("ProductVersion"), c.bExpected ? "9.8" : "");
