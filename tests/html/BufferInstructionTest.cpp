@@ -43,26 +43,14 @@ TEST(BufferInstructionList, RefusesInvalidInstructions) {
     for (const auto& sp : {make(-1, "x", 0), make(2, "x", 1), make(0, nullptr, 0), make(1, nullptr, 0),
                            CBufferInstructionPtr()})
         EXPECT_EQ(list.Add(sp), ERROR_INVALID_DATA);
-    EXPECT_EQ(list.Count(), 0u);
     // A zero-length delete: the list refuses it, the helper still reports success.
     EXPECT_EQ(DeleteHtmlStringAtPosition(BEGIN, 0, &list), 0u);
-    EXPECT_EQ(list.Count(), 0u);
 
     EXPECT_EQ(InsertHtmlStringAtPosition(0, "x", &list), ERROR_INVALID_DATA);
     EXPECT_EQ(log.Count("[InsertHtmlStringAtPosition] invalid data."), 1u);
     EXPECT_EQ(DeleteHtmlStringAtPosition(0, 3, &list), ERROR_INVALID_DATA);
     EXPECT_EQ(log.Count("[DeleteHtmlStringAtPosition] invalid data. "), 1u);
-    EXPECT_EQ(list.Count(), 0u);
-}
-
-TEST(BufferInstruction, OwnsACopyOfItsText) {
-    CBufferInstruction instruction;
-    const char* pszOriginal = "hello";
-    instruction.SetData(pszOriginal);
-    ASSERT_NE(instruction.GetData(), pszOriginal);
-    EXPECT_STREQ(instruction.GetData(), "hello");
-    instruction.SetData(nullptr);
-    EXPECT_EQ(instruction.GetData(), nullptr);
+    EXPECT_EQ(list.Count(), 0u); // nothing refused above was kept
 }
 
 TEST(BufferApply, RefusesEditsItCannotApplySafely) {

