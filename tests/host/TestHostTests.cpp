@@ -88,7 +88,6 @@ TEST(RealModuleTest, RegistersRunsARequestAndTerminates) {
     const CHostNotificationRecord* pEnd = record.Find(SF_NOTIFY_END_OF_REQUEST);
     ASSERT_NE(pEnd, nullptr);
     EXPECT_EQ(pEnd->m_dwResult, 0u);
-    EXPECT_FALSE(pEnd->m_bWorkerContext);
     for (const auto& notification : record.m_vNotifications)
         EXPECT_FALSE(notification.m_bException)
             << notification.m_csName << ": " << notification.m_csException;
