@@ -65,12 +65,10 @@ TEST(HostRequestTest, DerivesServerVariablesAndHeaders) {
         EXPECT_EQ(it->second, Bytes(row[1])) << row[0];
     }
     // Headers keep their order, the named ones first, and lose their colon.
-    EXPECT_EQ(request.BuildHeaders(), (Pairs{{"User-Agent", "UA"},
-                                             {"Cookie", "k=v"},
-                                             {"Accept-Language", "de"},
-                                             {"Referer", "https://r/"},
-                                             {"BK_User-Agent", "Inner UA"},
-                                             {"X-Two", "2"}}));
+    Pairs vHeaders;
+    for (const TRow& row : ReadTable("host/request-headers.txt"))
+        vHeaders.emplace_back(row[0], row.at(1));
+    EXPECT_EQ(request.BuildHeaders(), vHeaders);
 }
 
 void ExpectParts(const std::string& csText, const std::vector<TRow>& vParts) {
