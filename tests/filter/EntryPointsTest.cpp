@@ -42,6 +42,7 @@ TEST(GetFilterVersion, RegistersVersionFlagsAndDescriptionThenTerminatesOnce) {
     for (size_t i = std::strlen("Brindlemark Wendrake") + 1; i < SF_MAX_FILTER_DESC_LEN - 1; ++i)
         ASSERT_EQ(version.lpszFilterDesc[i], 'Z') << i;
     CWKGeneralSettings* pSettings = GetGeneralSettingsInstance();
+    EXPECT_EQ(pSettings->GetProductNumber(), 4u);
     EXPECT_TRUE(pSettings->IsInitialized());
     EXPECT_EQ(TerminateFilter(0), TRUE);
     EXPECT_FALSE(pSettings->IsInitialized());

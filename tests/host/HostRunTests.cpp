@@ -166,8 +166,10 @@ TEST_P(HostReadProtocolTest, AnswersAsTheTwoCallProtocolRequires) {
     request.Header("X-Fails", "v").FailRead(EHostCallback::GetHeader, {"X-FAILS:", ERROR_NO_DATA, 1, false});
     request.Cookie("c=1").FailRead(EHostCallback::GetServerVariable,
                                    {"HTTP_COOKIE", ERROR_INVALID_PARAMETER, 0, true});
-    Run(request);
+    CHostRunRecord record = Run(request);
     EXPECT_EQ(answer, expected);
+    ASSERT_EQ(record.m_vNotifications[0].m_vReads.size(), 1u);
+    EXPECT_EQ(record.m_vNotifications[0].m_vReads[0].m_dwSize, std::get<2>(expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(Reads, HostReadProtocolTest,
