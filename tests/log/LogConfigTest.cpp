@@ -121,8 +121,6 @@ TEST_F(LogConfigTest, PathUnderConfiguredFolderOrSystemFolderOrFallback) {
             // The log folder is made when it is missing.
             EXPECT_TRUE(std::filesystem::is_directory(csFolder + "/BrindlemarkLogs")) << csFolder;
         }
-        EXPECT_EQ(GetLogLinePrefix(), "[WK_ServiceWorker.so] ");
-        EXPECT_FALSE(IsLogProductLog());
     }
 }
 
