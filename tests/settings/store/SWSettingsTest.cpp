@@ -39,7 +39,6 @@ TEST(SWSettings, LoadReadsIntervalHighestGroupAndSkipsBadItems) {
     EXPECT_EQ("XML document loaded successfully\n", testing::internal::GetCapturedStderr());
     EXPECT_EQ(5, settings.GetRefreshInterval());
     EXPECT_EQ(7, settings.GetHighestGroupId());
-    EXPECT_FALSE(settings.GetVersionHash().empty());
     // The twenty-character ID never became an item of any number.
     for (const auto& [nId, item] : settings.GetGeneralItems())
         EXPECT_NE("ID of twenty characters", item.DESCR.value_or(""));
