@@ -216,7 +216,6 @@ TEST_F(CResourceTest, UnloadAndReload) {
 
     EXPECT_TRUE(resource.UnloadModule());
     ExpectNothingLoaded(resource);
-    EXPECT_TRUE(resource.UnloadModule());
     EXPECT_TRUE(Errors().empty());
 
     ASSERT_TRUE(resource.LoadModule(WriteModule("empty.dat", CResourceModuleWriter().Build())));

@@ -85,8 +85,6 @@ TEST_P(LogSharedMemoryWrapTest, EntryThatWouldReachTheSizeGoesToTheWrapOffset) {
         EXPECT_EQ(WholeEntries(csView.substr(nAt, after.nNext - nAt), csEntry).size(), 1u) << i;
         nHighestSeen = std::max(nHighestSeen, after.nNext);
         EXPECT_EQ(after.nHighest, nHighestSeen) << i;
-        EXPECT_EQ(after.nWrap, 20480);
-        EXPECT_EQ(after.nSize, nSize);
         EXPECT_LT(after.nHighest, nSize);
         // The entries before the wrap offset are kept.
         EXPECT_NE(csView.find("first"), std::string::npos);

@@ -22,12 +22,10 @@ TEST_F(ProductSettings, SampleInstallationInitialisesCompletely) {
     ASSERT_EQ(InitProductSettings(m_settings), 1u);
     EXPECT_EQ(m_settings.GetKnownBrowsers().size(), 6u);
     EXPECT_EQ(m_settings.GetKnownBrowsers().at("iewin"), "5.0");
-    EXPECT_EQ(m_settings.GetNoRedirectMode(), 0);
     EXPECT_TRUE(m_settings.GetBlockedBrowsers().empty());
     EXPECT_FALSE(m_settings.GetDnsHostName().empty());
     EXPECT_TRUE(m_settings.GetResource().IsLoaded());
     EXPECT_TRUE(m_log.Contains("GetRegistryInfo SSLOffloaded 0"));
-    EXPECT_TRUE(m_log.Contains("RSALoad failed to load BK_RSALoad.dll"));
     EXPECT_TRUE(m_log.Contains("Load RSA failed with error 126"));
     EXPECT_TRUE(m_log.Contains("Load RSA BK_RSALoad.dll failed with error 126"));
     EXPECT_TRUE(m_log.Contains("General Settings successful initialization "));

@@ -231,7 +231,6 @@ TEST_F(CVersionInfoTest, FirstValidBlockWins) {
 TEST_F(CVersionInfoTest, TranslationGivenOrFirst) {
     CFileVersionInfo info;
     ASSERT_TRUE(OpenBytes(info, BuildBlock(), 500));
-    EXPECT_EQ(info.GetTranslation(), c_dwEnglish);
     for (const tabletest::TRow& row : tabletest::ReadTable("platform/version-strings.txt"))
         EXPECT_EQ(info.GetString(tabletest::Bytes(row[0]).c_str(),
                                  static_cast<DWORD>(std::stoul(row[1], nullptr, 16))),
