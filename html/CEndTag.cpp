@@ -83,13 +83,8 @@ CEndTag* CEndTag::findPreviousOrNext(CSource* pSource, TPos nPos, const std::str
         CTag* pTag = getTagAt(pSource, nHit);
         if (pTag && !pTag->isStartTag() && pTag->getTagType() == pEndTagType)
             return static_cast<CEndTag*>(pTag);
-        if (bNext) {
-            nPos = nHit + 1;
-        } else {
-            if (nHit == nLower)
-                return nullptr;
-            nPos = nHit - 1;
-        }
+        if (!StepPastHit(nHit, nLower, bNext, nPos))
+            return nullptr;
     }
 }
 

@@ -117,13 +117,8 @@ CStartTag* FindNamedStartTag(CSource* pSource, TPos nPos, const std::string& csS
                 pStart->getName().size() <= csSearchName.size() || bPrefixSearch)
                 return pStart;
         }
-        if (bNext) {
-            nPos = nHit + 1;
-        } else {
-            if (nHit == nLower)
-                return nullptr;
-            nPos = nHit - 1;
-        }
+        if (!StepPastHit(nHit, nLower, bNext, nPos))
+            return nullptr;
     }
 }
 

@@ -20,6 +20,14 @@ constexpr TPos INVALID_POS = ~static_cast<TPos>(0);
 constexpr int INVALID_NAME_INDEX = -1;
 
 // Positions are logged with %d, so the invalid position reads -1.
+// The next position of a scan that did not stop at nHit: one on, or one back; false when a backward scan has
+// reached its lower bound.
+inline bool StepPastHit(TPos nHit, TPos nLower, bool bNext, TPos& nPos) {
+    if (!bNext && nHit == nLower)
+        return false;
+    nPos = bNext ? nHit + 1 : nHit - 1;
+    return true;
+}
 inline int LogPos(TPos nPos) {
     return static_cast<int>(nPos);
 }

@@ -55,19 +55,28 @@ void ReportLoggingFailure() {
     std::fputs("An error occurred while logging\n", stderr);
 }
 
+namespace {
+
+// Formats into the fixed buffer; false (and the failure reported) when the format cannot be used.
+bool FormatLogText(char* pszBuffer, size_t cbBuffer, const char* pszFormat, va_list args) {
+    if (std::vsnprintf(pszBuffer, cbBuffer, pszFormat, args) >= 0)
+        return true;
+    ReportLoggingFailure();
+    return false;
+}
+
+} // namespace
+
 void LogMessage(const char* pszFormat, ...) {
     if (g_dwLogLevel.load(std::memory_order_relaxed) == LOG_LEVEL_OFF)
         return;
     char szMessage[LOG_MESSAGE_MAX];
     va_list args;
     va_start(args, pszFormat);
-    int n = std::vsnprintf(szMessage, sizeof(szMessage), pszFormat, args);
+    const bool bFormatted = FormatLogText(szMessage, sizeof(szMessage), pszFormat, args);
     va_end(args);
-    if (n < 0) {
-        ReportLoggingFailure();
-        return;
-    }
-    Deliver(szMessage);
+    if (bFormatted)
+        Deliver(szMessage);
 }
 
 void LogError(DWORD dwCode, const char* pszFormat, ...) {
@@ -76,12 +85,10 @@ void LogError(DWORD dwCode, const char* pszFormat, ...) {
     char szMessage[LOG_ERROR_MESSAGE_MAX];
     va_list args;
     va_start(args, pszFormat);
-    int n = std::vsnprintf(szMessage, sizeof(szMessage), pszFormat, args);
+    const bool bFormatted = FormatLogText(szMessage, sizeof(szMessage), pszFormat, args);
     va_end(args);
-    if (n < 0) {
-        ReportLoggingFailure();
+    if (!bFormatted)
         return;
-    }
     char szSystem[LOG_ERROR_SYSTEM_TEXT_MAX];
     SystemTextForLog(dwCode, szSystem, sizeof(szSystem));
     char szLine[LOG_ERROR_LINE_MAX];
