@@ -45,7 +45,8 @@ enum SF_REQ_TYPE {
 
 struct HTTP_FILTER_CONTEXT;
 
-// The IIS callbacks report failures through the thread's last error (PlatformSetLastError).
+// The IIS callbacks report failures through the thread's last error (PlatformSetLastError), in the word
+// that the record's m_pdwThreadError names.
 typedef BOOL (*PFN_GET_SERVER_VARIABLE)(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszVariableName, LPVOID lpvBuffer,
                                         LPDWORD lpdwSize);
 typedef BOOL (*PFN_ADD_RESPONSE_HEADERS)(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszHeaders, DWORD dwReserved);
@@ -269,10 +270,14 @@ struct CDLLContext {
     DWORD m_dwLinkCriteria = 0;
     DWORD m_dwCriteria = 0;
     DWORD m_dwSubscriptionType = 0;
-    // The request's user, owned by the host and alive for the whole notification call; null for an anonymous
-    // request. HttpFilterProc runs the notification under (a copy of) it and puts the thread's previous
-    // identity back before it returns.
-    const CRequestIdentity* m_pRequestIdentity = nullptr;
+    // The request's user, shared with the host (the module neither copies it nor keeps it past the call);
+    // null for an anonymous request. HttpFilterProc runs the notification under it and puts the thread's
+    // previous identity back before it returns.
+    std::shared_ptr<const CRequestIdentity> m_spRequestIdentity;
+    // The calling thread's error word of the host (PlatformThreadErrorWord() right before each call): the
+    // host's callbacks report their failures there, and for the call the module reads and writes the same
+    // word. Null: the module's thread keeps its own.
+    DWORD* m_pdwThreadError = nullptr;
 };
 
 // The exported entry points.

@@ -19,7 +19,8 @@ DWORD CNotifications::Dispatch(CDLLContext* pContext) {
     case SF_NOTIFY_AUTH_COMPLETE: {
         // Settings edited on disk take effect from the first authenticated request after the check interval.
         bool bChanged = false;
-        GetGeneralSettingsInstance()->RefreshSettingsIfChanged(bChanged);
+        if (CWKGeneralSettings* pSettings = GetGeneralSettingsInstance())
+            pSettings->RefreshSettingsIfChanged(bChanged);
         return NotifyAuthComplete(pContext);
     }
     case SF_NOTIFY_SEND_RESPONSE:

@@ -3,8 +3,11 @@
 #include "filter/CNotifications.h"
 #include "filter/SettingsSingleton.h"
 #include "log/Log.h"
+#include "log/LogConfig.h"
+#include "log/LogWriters.h"
 #include "platform/CPlatform.h"
 #include "platform/HResultException.h"
+#include "platform/LastError.h"
 #include "platform/ModuleNames.h"
 #include "security/CSecurityAccess.h"
 
@@ -34,6 +37,8 @@ extern "C" BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
     try {
         OutputDebugText("\nInitialize Settings");
         CWKGeneralSettings* pSettings = GetGeneralSettingsInstance();
+        if (!pSettings)
+            return FALSE;
         pSettings->SetProductNumber(WK_PRODUCT_NUMBER);
         pSettings->SetEventIds(WK_EVENT_INIT_SUCCEEDED, WK_EVENT_INIT_FAILED, WK_EVENT_ERROR_TEXT);
         if (!pSettings->Init(WK_PRODUCT_NAME, WK_MODULE_FILE_NAME, WK_RESOURCE_MODULE_NAME, WK_REGISTRY_KEY,
@@ -58,8 +63,13 @@ extern "C" DWORD HttpFilterProc(CDLLContext* pContext) {
     if (!pContext)
         return ERROR_SUCCESS;
     try {
-        CHostIdentityScope requestIdentity(pContext->m_pRequestIdentity);
-        GetGeneralSettingsInstance();
+        CThreadErrorWordScope errorWord(pContext->m_pdwThreadError);
+        CHostIdentityScope requestIdentity(pContext->m_spRequestIdentity);
+        if (!GetGeneralSettingsInstance()) {
+            // The process is exiting: the request goes on without the module.
+            pContext->m_dwControlMessage = CM_IGNORE;
+            return ERROR_SUCCESS;
+        }
         CNotifications notifications;
         return notifications.Dispatch(pContext);
     } catch (...) {
@@ -69,9 +79,16 @@ extern "C" DWORD HttpFilterProc(CDLLContext* pContext) {
     }
 }
 
+// The module's work ends here, not in static destructors at exit: by then a host thread may still run, and
+// what the module holds must already be written out and let go. The settings object itself stays for the
+// process.
 extern "C" BOOL TerminateFilter(DWORD) {
     try {
-        return static_cast<BOOL>(GetGeneralSettingsInstance()->Terminate());
+        CWKGeneralSettings* pSettings = GetGeneralSettingsInstance();
+        const BOOL bResult = pSettings ? static_cast<BOOL>(pSettings->Terminate()) : FALSE;
+        CloseLog();
+        UnloadLogModule();
+        return bResult;
     } catch (...) {
         LogEscapedException("TerminateFilter");
         return FALSE;

@@ -19,6 +19,9 @@ Mem_Manager::Static_memory<CWKGeneralSettings> g_settingsHolder;
 
 CWKGeneralSettings* GetGeneralSettingsInstance() {
     CAutoLock guard(g_processLock.m_lock);
+    // Once the process's exit has destroyed the object, a late caller gets none rather than the dead one.
+    if (Mem_Manager::Static_memory<CWKGeneralSettings>::IsDestroyedAtExit())
+        return nullptr;
     if (!g_settingsHolder.instance())
         g_settingsHolder.create();
     return g_settingsHolder.instance();

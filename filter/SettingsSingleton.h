@@ -4,5 +4,6 @@
 #include "platform/CSync.h"
 #include "settings/CWKGeneralSettings.h"
 
-// The settings object; created on the first call. Throws only when its construction throws.
+// The settings object; created on the first call, null once the process's exit has destroyed it. Throws only
+// when its construction throws.
 CWKGeneralSettings* GetGeneralSettingsInstance();

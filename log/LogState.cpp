@@ -25,7 +25,17 @@ CLogState& LogState() {
 
 namespace {
 
-// The holder of the log file handle: when the module unloads, what the writers hold reaches the file.
+// Writes out what the writers hold, closes the file and frees the writers' memory; the state stays, and a
+// line logged later opens and allocates again.
+void ReleaseLogLocked(CLogState& state) {
+    FlushLogLocked(state, true);
+    CloseLogFileLocked(state);
+    state.spSection.reset();
+    std::string().swap(state.csBuffer);
+}
+
+// The holder of the log file handle: when the module unloads without a TerminateFilter, what the writers hold
+// still reaches the file, and the writers' memory does not outlive the module.
 class CLogFileHolder {
 public:
     CLogFileHolder() { LogState(); }
@@ -33,13 +43,7 @@ public:
         CLogState& state = LogState();
         // Only the in-process lock: at exit the log module may already have torn down its locks.
         CAutoLock lock(state.csWriters);
-        FlushLogLocked(state, true);
-        CloseLogFileLocked(state);
-        // The state outlives this holder, but its memory must not outlive the module: an unloaded module
-        // would leave the blocks behind with nothing pointing at them. A line logged after this point
-        // allocates again and is written as before.
-        state.spSection.reset();
-        std::string().swap(state.csBuffer);
+        ReleaseLogLocked(state);
     }
 };
 CLogFileHolder g_logFileHolder;
@@ -160,6 +164,12 @@ void FlushLog(bool bReleaseView) {
     CLogState& state = LogState();
     CLogWriteLock lock(state);
     FlushLogLocked(state, bReleaseView);
+}
+
+void CloseLog() {
+    CLogState& state = LogState();
+    CLogWriteLock lock(state);
+    ReleaseLogLocked(state);
 }
 
 namespace {

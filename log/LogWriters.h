@@ -29,6 +29,9 @@ void LogFileWriter(const char* pszText);
 // with the product log switch on) replaces the file; otherwise buffered entries are appended. Releases the
 // section when asked. Runs once by itself when the module unloads.
 void FlushLog(bool bReleaseView);
+// The end of the module's work (TerminateFilter): flushes as above with the section released, closes the log
+// file and frees the writers' memory. A line logged afterwards opens the log again.
+void CloseLog();
 
 std::string GetLogPath();
 // Copies at most 260 characters.

@@ -49,4 +49,7 @@ public:
     virtual HRESULT InitializeThread() = 0;
     // A new instance of the component; a failure HRESULT when it cannot be created.
     virtual HRESULT CreateInstance(std::unique_ptr<ICacheComponent>& spInstance) = 0;
+    // The end of the module's work, when no request runs: an in-process component frees its caches (a shared
+    // one keeps them for the other workers). The component stays usable.
+    virtual void ReleaseCaches() {}
 };

@@ -24,6 +24,8 @@ protected:
 template <class T> class Static_memory : public Manger_memory<T> {
 public:
     T* create() override {
+        if (s_bDestroyedAtExit)
+            return this->m_pInstance = nullptr;
         if (this->m_pInstance)
             return this->m_pInstance;
         if (!s_bConstructed) {
@@ -41,17 +43,22 @@ public:
     }
 
     static bool IsConstructed() { return s_bConstructed; }
+    // True once the exit handler destroyed the instance: create() then gives none, so that a thread still
+    // running at exit cannot build a second instance or reach the destroyed one.
+    static bool IsDestroyedAtExit() { return s_bDestroyedAtExit; }
 
 private:
     static void DestroyAtExit() {
         if (s_bConstructed) {
             s_bConstructed = false;
+            s_bDestroyedAtExit = true;
             std::launder(reinterpret_cast<T*>(&s_storage))->~T();
         }
     }
 
     alignas(T) static inline unsigned char s_storage[sizeof(T)];
     static inline bool s_bConstructed = false;
+    static inline bool s_bDestroyedAtExit = false;
 };
 
 // The instance lives in zero-filled heap memory; destroy() runs the destructor and frees it.

@@ -8,26 +8,28 @@ void ReleaseIdentity(void* pValue) {
     delete static_cast<CIdentityToken*>(pValue);
 }
 
-// The identity is owned by its thread's slot while set, and released when the thread reverts or ends.
+// The identity is held in its thread's slot; the holder stays for the thread's life (released when the thread
+// ends), so that setting and dropping an identity on every request allocates nothing.
 CThreadSlot& IdentitySlot() {
     static CThreadSlot s_slot(&ReleaseIdentity);
     return s_slot;
 }
 
-CIdentityToken* CurrentIdentity() {
+CIdentityToken* CurrentHolder() {
     return static_cast<CIdentityToken*>(IdentitySlot().Get());
 }
 
+CIdentityToken* CurrentIdentity() {
+    CIdentityToken* pHolder = CurrentHolder();
+    return pHolder && *pHolder ? pHolder : nullptr;
+}
+
 void SetIdentity(CIdentityToken spIdentity) {
-    CIdentityToken* pCurrent = CurrentIdentity();
-    if (!spIdentity) {
-        IdentitySlot().Set(nullptr);
-        delete pCurrent;
-    } else if (pCurrent) {
-        *pCurrent = std::move(spIdentity);
-    } else {
+    CIdentityToken* pHolder = CurrentHolder();
+    if (pHolder)
+        *pHolder = std::move(spIdentity);
+    else if (spIdentity)
         IdentitySlot().Set(new CIdentityToken(std::move(spIdentity)));
-    }
 }
 
 } // namespace

@@ -57,12 +57,11 @@ DWORD GetThreadUser(std::string& csUser, std::string& csDomain, std::string& csS
     return dwResult;
 }
 
-CHostIdentityScope::CHostIdentityScope(const CRequestIdentity* pIdentity) {
-    if (!pIdentity)
+CHostIdentityScope::CHostIdentityScope(const CIdentityToken& spIdentity) {
+    if (!spIdentity)
         return;
-    CIdentityToken spCopy = std::make_shared<const CRequestIdentity>(*pIdentity);
     CThreadIdentity::OpenThreadToken(m_spPrevious);
-    CThreadIdentity::Impersonate(std::move(spCopy));
+    CThreadIdentity::Impersonate(spIdentity);
     m_bApplied = true;
 }
 

@@ -31,11 +31,12 @@ private:
 // the outputs are empty after a failure.
 DWORD GetThreadUser(std::string& csUser, std::string& csDomain, std::string& csSid);
 
-// Runs one notification call under the identity the host handed over: a copy of it goes on the thread, and
+// Runs one notification call under the identity the host handed over: the host's own object goes on the
+// thread (shared, never copied: a user in many groups would cost an allocation per SID on every call), and
 // the thread's previous identity (or none) comes back at the end. A null identity leaves the thread alone.
 class CHostIdentityScope {
 public:
-    explicit CHostIdentityScope(const CRequestIdentity* pIdentity);
+    explicit CHostIdentityScope(const CIdentityToken& spIdentity);
     ~CHostIdentityScope();
     CHostIdentityScope(const CHostIdentityScope&) = delete;
     CHostIdentityScope& operator=(const CHostIdentityScope&) = delete;

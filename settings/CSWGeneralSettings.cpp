@@ -1,6 +1,7 @@
 #include "settings/CSWGeneralSettings.h"
 
 #include "log/Log.h"
+#include "platform/CPlatform.h"
 #include "platform/ThreadIdentity.h"
 #include "settings/SettingIds.h"
 
@@ -42,6 +43,12 @@ DWORD CSWGeneralSettings::Init(const char* pszProductName, const char* pszModule
 
 bool CSWGeneralSettings::InitProduct(std::string& csError) {
     return InitEWSUrl() && InitializeCaches(csError);
+}
+
+DWORD CSWGeneralSettings::Terminate() {
+    const DWORD dwResult = CGeneralSettings::Terminate();
+    CPlatform::CacheComponents().ReleaseCaches();
+    return dwResult;
 }
 
 bool CSWGeneralSettings::InitializeCaches(std::string& csError) {

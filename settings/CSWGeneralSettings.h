@@ -28,6 +28,8 @@ public:
     bool InitEWSUrl() override;
     // The EWS address and the four caches.
     bool InitProduct(std::string& csError) override;
+    // Also lets go of the caches' contents.
+    DWORD Terminate() override;
 
     // The user's language: the directory's culture for the user when it can be read, else the browser's
     // Accept-Language; English when neither names a supported language. Always true; outputs always set.

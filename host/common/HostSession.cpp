@@ -497,7 +497,7 @@ void CHostRun::SetUp() {
     m_context.m_pFilterContext = bWith(EHostPart::FilterContext) ? &m_filterContext : nullptr;
     m_context.m_dwLinkCriteria = m_request.GetLinkCriteria();
     m_context.m_dwSubscriptionType = m_request.GetSubscriptionType();
-    m_context.m_pRequestIdentity = m_request.GetIdentity().get();
+    m_context.m_spRequestIdentity = m_request.GetIdentity();
 }
 
 void* CHostRun::PrepareNotification(DWORD dwCode, DWORD dwHttpStatus) {
@@ -550,6 +550,7 @@ DWORD CHostRun::CallModule(bool& bException, std::string& csException) {
     m_bInNotification = true;
 
     DWORD dwResult = 0;
+    m_context.m_pdwThreadError = PlatformThreadErrorWord();
     try {
         dwResult = m_pfnHttpFilterProc(&m_context);
     } catch (const std::exception& e) {

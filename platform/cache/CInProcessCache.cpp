@@ -78,6 +78,8 @@ public:
         spInstance.reset(new (std::nothrow) CInProcessCache());
         return spInstance ? S_OK : E_OUTOFMEMORY;
     }
+
+    void ReleaseCaches() override { CCacheStore::Instance().Reset(); }
 };
 
 } // namespace

@@ -1,13 +1,30 @@
 #include "platform/LastError.h"
 
-#include <cerrno>
+namespace {
 
-// errno is the one per-thread error word that every binary of the process shares, as the Windows last error
-// is; the host's callbacks set it right before they return.
+// Plain words without destructors, so that the module can still be unloaded.
+thread_local DWORD t_dwOwnWord = ERROR_SUCCESS;
+thread_local DWORD* t_pdwBoundWord = nullptr;
+
+} // namespace
+
+DWORD* PlatformThreadErrorWord() {
+    return t_pdwBoundWord ? t_pdwBoundWord : &t_dwOwnWord;
+}
+
 DWORD PlatformGetLastError() {
-    return static_cast<DWORD>(errno);
+    return *PlatformThreadErrorWord();
 }
 
 void PlatformSetLastError(DWORD dwError) {
-    errno = static_cast<int>(dwError);
+    *PlatformThreadErrorWord() = dwError;
+}
+
+CThreadErrorWordScope::CThreadErrorWordScope(DWORD* pdwWord) : m_pdwPrevious(t_pdwBoundWord) {
+    if (pdwWord)
+        t_pdwBoundWord = pdwWord;
+}
+
+CThreadErrorWordScope::~CThreadErrorWordScope() {
+    t_pdwBoundWord = m_pdwPrevious;
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
@@ -208,6 +209,29 @@ TEST(HttpFilterProc, NoExceptionLeavesTheEntryPoint) {
         EXPECT_EQ(context.m_dwControlMessage, CM_IGNORE);
         EXPECT_TRUE(capture.Contains(pszLine));
     }
+}
+
+// A host thread that still calls in while the process exits, after the settings object was destroyed, finds
+// none (rather than the destroyed one) and its request goes on without the module.
+void CallLateAtExit() {
+    CDLLContext context;
+    context.m_dwNotificationType = SF_NOTIFY_AUTH_COMPLETE;
+    context.m_spRequestInfo = std::make_shared<CRequestInfo>();
+    const DWORD dwResult = HttpFilterProc(&context);
+    std::_Exit(GetGeneralSettingsInstance() == nullptr && dwResult == 0 &&
+                       context.m_dwControlMessage == CM_IGNORE && TerminateFilter(0) == FALSE
+                   ? 3
+                   : 4);
+}
+
+TEST(SingletonDeathTest, ACallAfterTheExitDestroyedTheSettingsIsIgnored) {
+    EXPECT_EXIT(
+        {
+            std::atexit(&CallLateAtExit); // registered first, so it runs after the settings are destroyed
+            GetGeneralSettingsInstance();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(3), "");
 }
 
 TEST(Singleton, RacingThreadsShareOneSettingsObject) {

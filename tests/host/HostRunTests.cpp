@@ -49,7 +49,8 @@ CReadAnswer CallRead(CDLLContext* p, bool bServerVariable, const char* pszName, 
         bServerVariable
             ? p->m_pFilterContext->GetServerVariable(p->m_pFilterContext, Str(pszName), pBuffer, &dwSize)
             : Callbacks(p)->GetHeader(p->m_pFilterContext, Str(pszName), pBuffer, &dwSize);
-    DWORD dwError = bResult ? 0 : PlatformGetLastError();
+    // The host reports in the error word it named in the record, which a loaded module reads as its own.
+    DWORD dwError = bResult ? 0 : *p->m_pdwThreadError;
     return {bResult, dwError, dwSize, bResult && cbBuffer ? std::string(vBuffer.data()) : std::string()};
 }
 
@@ -180,7 +181,7 @@ TEST_F(HostRunTest, ANullSizeOrAForeignFilterContextIsRefusedAndRecorded) {
     Answers vAnswers;
     On(SEND).m_fnAction = [&](CDLLContext* p) {
         HTTP_FILTER_CONTEXT foreign{};
-        auto fnAnswer = [&](BOOL bResult) { vAnswers.emplace_back(bResult, PlatformGetLastError()); };
+        auto fnAnswer = [&](BOOL bResult) { vAnswers.emplace_back(bResult, *p->m_pdwThreadError); };
         fnAnswer(Callbacks(p)->GetHeader(p->m_pFilterContext, Str("Referer:"), nullptr, nullptr));
         fnAnswer(Callbacks(p)->AddHeader(&foreign, Str("X:"), Str("1")));
         fnAnswer(Callbacks(p)->AddHeader(nullptr, Str("X:"), Str("1")));

@@ -6,7 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -67,13 +73,48 @@ TEST(LogCaptureTest, CapturesLinesFromConcurrentWritersAndRestoresTheLog) {
     EXPECT_EQ(GetLogLevel(), LOG_LEVEL_OFF);
 }
 
+std::string ReadText(const std::filesystem::path& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// Switches the sample installation's log on, into a shared-memory section of a name of this test's own, with
+// the log folder inside the installation.
+void LogIntoTheInstallation(const CTempInstallation& installation) {
+    const std::string csPath = installation.SettingsDir() + "/SWSettings.xml";
+    std::string csText = ReadText(csPath);
+    const std::pair<const char*, std::string> aValues[] = {
+        {"14", "1"},
+        {"12", "1"},
+        {"23", "teardown-" + std::to_string(::getpid()) + ".log"},
+        {"39", installation.Prefix()}};
+    for (const auto& [pszId, csValue] : aValues) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(csText, match,
+                                      std::regex(std::string("ID=\"") + pszId + "\"[^>]*VALUE=\"([^\"]*)")));
+        csText.replace(static_cast<size_t>(match.position(1)), static_cast<size_t>(match.length(1)), csValue);
+    }
+    std::ofstream(csPath, std::ios::binary | std::ios::trunc) << csText;
+}
+
+std::string LogsUnder(const std::string& csFolder) {
+    std::string csLogs;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(csFolder))
+        if (entry.path().extension() == ".log")
+            csLogs += ReadText(entry.path());
+    return csLogs;
+}
+
 // The module built with the finished filter core: loaded from its file as a host loads it (it must export its
-// entry points and start in an empty installation), and linked into this program, driven in-process.
+// entry points and start in an empty installation), and linked into this program, driven in-process. Its
+// log reaches the file at TerminateFilter, while it is still loaded.
 TEST(RealModuleTest, RegistersRunsARequestAndTerminates) {
     CTempInstallation installation;
     ASSERT_TRUE(installation.IsValid());
     ASSERT_TRUE(installation.CopySampleInstallation());
     ASSERT_TRUE(installation.InstallModule(WK_MODULE_PATH)) << WK_MODULE_PATH;
+    LogIntoTheInstallation(installation);
     std::string csError;
     std::unique_ptr<CHostModule> spModule = CHostModule::Load(installation.ModulePath(), csError);
     ASSERT_TRUE(spModule) << csError;
@@ -93,9 +134,11 @@ TEST(RealModuleTest, RegistersRunsARequestAndTerminates) {
             << notification.m_csName << ": " << notification.m_csException;
     EXPECT_TRUE(record.m_vAnomalies.empty()) << record.m_vAnomalies.front();
 
+    EXPECT_EQ(LogsUnder(installation.Prefix()).find("NotifyEndOfRequest] finished"), std::string::npos);
     session.TerminateFilter(0);
     EXPECT_TRUE(session.GetTerminateRecord().m_bCalled);
     EXPECT_FALSE(session.GetTerminateRecord().m_bException);
+    EXPECT_NE(LogsUnder(installation.Prefix()).find("NotifyEndOfRequest] finished"), std::string::npos);
 }
 
 TEST(LinkedModuleTest, RegistersAndRunsARequestInProcess) {

@@ -1,11 +1,14 @@
 #include "platform/CSync.h"
+#include "platform/LastError.h"
 #include "platform/MemManager.h"
 #include "platform/ThreadIdentity.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -146,6 +149,29 @@ TEST(GlobalMemory, ZeroFilledCreateAndDestroy) {
     EXPECT_EQ(holder.instance(), nullptr);
     holder.destroy();
     EXPECT_EQ(CZeroChecked::s_nDestroyed, 1);
+}
+
+// The last error is the thread's own word: C library calls in between (errno) leave it, a bound word (the
+// host's) takes the reports for a scope, nested scopes unwind, and other threads keep theirs.
+TEST(LastError, ThreadWordOutlivesErrnoAndFollowsItsBinding) {
+    PlatformSetLastError(ERROR_INSUFFICIENT_BUFFER);
+    errno = EBADF;
+    EXPECT_EQ(PlatformGetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    DWORD dwHost = 0, dwInner = 0;
+    {
+        CThreadErrorWordScope bound(&dwHost);
+        PlatformSetLastError(ERROR_ACCESS_DENIED);
+        {
+            CThreadErrorWordScope inner(&dwInner);
+            CThreadErrorWordScope keep(nullptr);
+            PlatformSetLastError(ERROR_INVALID_SID);
+        }
+        EXPECT_EQ(PlatformGetLastError(), ERROR_ACCESS_DENIED);
+        std::thread([] { EXPECT_EQ(PlatformGetLastError(), 0u); }).join();
+    }
+    EXPECT_EQ(std::make_tuple(dwHost, dwInner, PlatformGetLastError()),
+              std::make_tuple(DWORD(ERROR_ACCESS_DENIED), DWORD(ERROR_INVALID_SID),
+                              DWORD(ERROR_INSUFFICIENT_BUFFER)));
 }
 
 TEST(ThreadIdentity, RevertScopeRestoresTheSameIdentity) {
