@@ -1,10 +1,10 @@
 #include "filter/CNotifications.h"
 
-#include "filter/CWKSWContext.h"
-#include "filter/ControlMessage.h"
-#include "filter/SettingsSingleton.h"
 #include "log/Log.h"
 #include "platform/CPlatform.h"
+#include "request/CWKSWContext.h"
+#include "request/ControlMessage.h"
+#include "request/SettingsSingleton.h"
 
 DWORD FinishNotification(const char* pszHandler, DWORD dwResult, const CDLLContext* pContext) {
     LogMessage("[%s] finished.  Win32 RC=%d.  Control Message=<%s>", pszHandler, static_cast<int>(dwResult),

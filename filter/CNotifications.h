@@ -1,7 +1,7 @@
 // One handler per notification; a fresh, stateless object serves each call.
 #pragma once
 
-#include "filter/CBaseNotifications.h"
+#include "request/CBaseNotifications.h"
 
 class CNotifications : public CBaseNotifications {
 public:

@@ -1,7 +1,6 @@
 #include "filter/EntryPoints.h"
 
 #include "filter/CNotifications.h"
-#include "filter/SettingsSingleton.h"
 #include "log/Log.h"
 #include "log/LogConfig.h"
 #include "log/LogWriters.h"
@@ -9,6 +8,7 @@
 #include "platform/HResultException.h"
 #include "platform/LastError.h"
 #include "platform/ModuleNames.h"
+#include "request/SettingsSingleton.h"
 #include "security/CSecurityAccess.h"
 
 #include <algorithm>

@@ -21,10 +21,12 @@ ALLOWED = {
     "i18n": BASE | {"abi", "html"},
     "directory": BASE | {"abi", "html", "i18n"},
     "settings": BASE | {"abi"} | SUBSYSTEMS_BELOW_SETTINGS,
+    # What every handler stands on: the settings object, request values, answers through the host.
+    "request": BASE | {"abi", "settings"} | SUBSYSTEMS_BELOW_SETTINGS,
     # The request handlers sit side by side and never include each other.
-    "screening": BASE | {"abi", "settings"} | SUBSYSTEMS_BELOW_SETTINGS,
-    "guard": BASE | {"abi", "settings"} | SUBSYSTEMS_BELOW_SETTINGS,
-    "filter": BASE | {"abi", "settings", "screening", "guard"} | SUBSYSTEMS_BELOW_SETTINGS,
+    "screening": BASE | {"abi", "settings", "request"} | SUBSYSTEMS_BELOW_SETTINGS,
+    "guard": BASE | {"abi", "settings", "request"} | SUBSYSTEMS_BELOW_SETTINGS,
+    "filter": BASE | {"abi", "settings", "request", "screening", "guard"} | SUBSYSTEMS_BELOW_SETTINGS,
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 

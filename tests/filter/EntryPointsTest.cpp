@@ -1,10 +1,10 @@
 #include "filter/EntryPoints.h"
 #include "filter/CNotifications.h"
-#include "filter/CWKSWContext.h"
-#include "filter/SettingsSingleton.h"
 #include "host/testing/TestHost.h"
 #include "platform/CPlatform.h"
 #include "platform/HResultException.h"
+#include "request/CWKSWContext.h"
+#include "request/SettingsSingleton.h"
 #include "tests/filter/PlatformDoubles.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "filter/CBaseNotifications.h"
-#include "filter/CNotificationsHelper.h"
 #include "host/testing/TestHost.h"
+#include "request/CBaseNotifications.h"
+#include "request/CNotificationsHelper.h"
 #include "tests/TableFile.h"
 #include "tests/host/FakeModule.h"
 

@@ -1,4 +1,4 @@
-#include "filter/SettingsSingleton.h"
+#include "request/SettingsSingleton.h"
 
 #include "platform/MemManager.h"
 

@@ -1,4 +1,4 @@
-#include "filter/ControlMessage.h"
+#include "request/ControlMessage.h"
 
 const char* ControlMessageWord(const CDLLContext* pContext) {
     return pContext ? ControlMessageWord(pContext->m_dwControlMessage) : "N/A";

@@ -1,7 +1,7 @@
-#include "filter/CNotificationsHelper.h"
+#include "request/CNotificationsHelper.h"
 
-#include "filter/CBaseNotifications.h"
 #include "log/Log.h"
+#include "request/CBaseNotifications.h"
 
 const std::array<std::pair<const char*, const char*>, 9> g_aNoCacheHeaders = {{
     {"X-BKProduct:", "WK_SW"},

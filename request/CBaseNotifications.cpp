@@ -1,4 +1,4 @@
-#include "filter/CBaseNotifications.h"
+#include "request/CBaseNotifications.h"
 
 #include "log/Log.h"
 #include "platform/LastError.h"
