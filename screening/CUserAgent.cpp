@@ -29,12 +29,23 @@ size_t FindClosingParenthesis(const CaselessString& csText, size_t nOpen) {
     return CaselessString::npos;
 }
 
-// A comment written as "((...))" stands for its inner text.
-CaselessString UnwrapComment(CaselessString csComment) {
-    csComment = TrimWhitespace(csComment);
-    while (csComment.size() >= 2 && csComment.front() == '(' && csComment.back() == ')')
-        csComment = TrimWhitespace(csComment.substr(1, csComment.size() - 2));
-    return csComment;
+bool IsWhitespace(char ch) {
+    return ch == ' ' || ch == '\r' || ch == '\n' || ch == '\t';
+}
+
+// A comment written as "((...))" stands for its inner text. Unwrapped by moving the bounds, so that a header
+// of many nested parentheses costs no more than its length.
+CaselessString UnwrapComment(const CaselessString& csText, size_t nBegin, size_t nEnd) {
+    for (;;) {
+        while (nBegin < nEnd && IsWhitespace(csText[nBegin]))
+            ++nBegin;
+        while (nEnd > nBegin && IsWhitespace(csText[nEnd - 1]))
+            --nEnd;
+        if (nEnd - nBegin < 2 || csText[nBegin] != '(' || csText[nEnd - 1] != ')')
+            return csText.substr(nBegin, nEnd - nBegin);
+        ++nBegin;
+        --nEnd;
+    }
 }
 
 bool Contains(std::string_view csText, std::string_view csWhat) {
@@ -83,7 +94,7 @@ bool CUserAgent::Parse(const CaselessString& csUserAgent) {
         return false;
     }
     OutputDebugText("Parse ProductComment");
-    m_csComment = UnwrapComment(csUserAgent.substr(nOpen + 1, nClose - nOpen - 1));
+    m_csComment = UnwrapComment(csUserAgent, nOpen + 1, nClose);
     const bool bResult = !m_csProductToken.empty() || !m_csComment.empty();
     if (nClose + 1 == csUserAgent.size())
         return bResult;
