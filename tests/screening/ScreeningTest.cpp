@@ -112,6 +112,19 @@ TEST(UserAgentParse, LargeAndCutOffInputsStayInBounds) {
     EXPECT_EQ(ToPlain(GetTextBetween("Safari/412", "/", " ", 0)), "412");
 }
 
+// Each recognizer refuses on its own a missing, unparsed or non-Mozilla agent, whoever calls it.
+TEST(UserAgentParse, RecognizersRefuseUnusableAgents) {
+    for (auto pfnCreate :
+         {&CBrowserMsie::Create, &CBrowserNetscape::Create, &CBrowserSafari::Create, &CBrowserGecko::Create})
+        for (const char* pszAgent :
+             {"", "Mozilla/4.0 (", "Opera/5.0 (compatible; MSIE 6.0; X) Netscape/1 Gecko/1 Safari/1"}) {
+            CBrowserPtr spBrowser;
+            EXPECT_EQ(pfnCreate(*pszAgent ? std::make_shared<CUserAgent>(pszAgent) : nullptr, spBrowser), 0)
+                << pszAgent;
+            EXPECT_FALSE(spBrowser);
+        }
+}
+
 std::string Tokens(const std::string& csPattern) {
     CWildCharParser parser(ToCaseless(csPattern));
     std::string cs;
