@@ -26,3 +26,23 @@ bool CNotificationsHelper::AddNoCacheHeaders(CDLLContext* pContext) {
     LogMessage("[CNotificationsHelper::AddNoCacheHeaders] returns <%s>", bAdded ? "TRUE" : "FALSE");
     return bAdded;
 }
+
+std::shared_ptr<CCachedScriptDecorator>
+CNotificationsHelper::GetCachedScriptDecorator(CDLLContext* pContext) {
+    if (!pContext)
+        return nullptr;
+    const char* pszVariable = "HEADER_BK_CSMPREFIX";
+    try {
+        std::string csPrefix;
+        CBaseNotifications::GetServerVariable(pContext, pszVariable, csPrefix);
+        if (csPrefix.empty()) {
+            LogMessage("[CNotificationsHelper::GetCachedScriptDecorator] Error: <%s> header empty !",
+                       pszVariable);
+            return nullptr;
+        }
+        return CCachedScriptDecorator::Create(csPrefix);
+    } catch (...) {
+        LogMessage("[CNotificationsHelper::GetCachedScriptDecorator] Error: Exception initializing CSM !");
+        return nullptr;
+    }
+}

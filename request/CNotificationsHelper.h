@@ -2,14 +2,18 @@
 #pragma once
 
 #include "abi/HostAbi.h"
+#include "text/CCachedScriptDecorator.h"
 
 #include <array>
+#include <memory>
 #include <utility>
 
 class CNotificationsHelper {
 public:
     // Adds the nine anti-caching headers in order; stops at the first one the host refuses.
     static bool AddNoCacheHeaders(CDLLContext* pContext);
+    // The decorator of the request's cached-script-manager prefix; null without one.
+    static std::shared_ptr<CCachedScriptDecorator> GetCachedScriptDecorator(CDLLContext* pContext);
 };
 
 // Name and value of each no-cache header, in the order they are sent.

@@ -195,4 +195,33 @@ TEST_F(RequestHelpersTest, SendResponseCompletesTheRequestOrGivesSevenWithoutThe
     }
 }
 
+// The host hands the cached-script-manager prefix in a server variable; too short or missing, no decorator.
+TEST_F(RequestHelpersTest, CachedScriptDecoratorComesFromTheCsmPrefixVariable) {
+    const char* pszEmpty =
+        "[CNotificationsHelper::GetCachedScriptDecorator] Error: <HEADER_BK_CSMPREFIX> header empty !";
+    const struct {
+        const char* pszPrefix;
+        const char* pszFullPrefix;
+        const char* pszLog;
+    } aCases[] = {{nullptr, "none", pszEmpty},
+                  {"", "none", pszEmpty},
+                  {"abcd", "none", nullptr},
+                  {"abcde/xyz/", "abcde/xyz/", nullptr}};
+    for (const auto& c : aCases) {
+        CHostRequest request;
+        if (c.pszPrefix)
+            request.ServerVariable("HEADER_BK_CSMPREFIX", c.pszPrefix);
+        std::string csFullPrefix;
+        CLogCapture capture;
+        RunIn(PREPROC, request, [&](CDLLContext* p) {
+            auto spDecorator = CNotificationsHelper::GetCachedScriptDecorator(p);
+            csFullPrefix = spDecorator ? spDecorator->GetFullPrefix() : "none";
+        });
+        EXPECT_EQ(csFullPrefix, c.pszFullPrefix);
+        EXPECT_EQ(capture.Lines(),
+                  c.pszLog ? std::vector<std::string>{c.pszLog} : std::vector<std::string>{});
+    }
+    EXPECT_FALSE(CNotificationsHelper::GetCachedScriptDecorator(nullptr));
+}
+
 } // namespace
