@@ -5,6 +5,7 @@
 #include "request/CWKSWContext.h"
 #include "request/ControlMessage.h"
 #include "request/SettingsSingleton.h"
+#include "screening/CPreProcHeadersRequest.h"
 
 DWORD FinishNotification(const char* pszHandler, DWORD dwResult, const CDLLContext* pContext) {
     LogMessage("[%s] finished.  Win32 RC=%d.  Control Message=<%s>", pszHandler, static_cast<int>(dwResult),
@@ -35,23 +36,8 @@ DWORD CNotifications::Dispatch(CDLLContext* pContext) {
 }
 
 DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
-    static const char s_szHandler[] = "CNotifications::NotifyPreProcHeaders";
     GetGeneralSettingsInstance();
-    if (!pContext) {
-        LogMessage("[CNotifications::NotifyPreProcHeaders] CDLLContext pointer is NULL.");
-        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
-    }
-    if (!pContext->m_spRequestInfo) {
-        LogMessage("[CNotifications::NotifyPreProcHeaders] CDLLContext.m_spRequestInfo is NULL.");
-        pContext->m_dwControlMessage = CM_IGNORE;
-        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
-    }
-    // A request starts clean: nothing of an earlier request on this record survives.
-    pContext->m_dwClientFlags = 0;
-    pContext->m_pMyOwnContext = nullptr;
-    pContext->m_dwReserved1 = 0;
-    pContext->m_qwReserved2 = 0;
-    return FinishNotification(s_szHandler, ERROR_SUCCESS, pContext);
+    return CPreProcHeadersRequest(pContext).Run();
 }
 
 DWORD CNotifications::NotifyAuthComplete(CDLLContext* pContext) {

@@ -135,6 +135,12 @@ TEST_P(HandlerShape, EveryHandlerEndsWithOneClosingLine) {
     CLogCapture capture;
     CDLLContext context;
     context.m_spRequestInfo = std::make_shared<CRequestInfo>();
+    // A kept request of a client that screening lets through without settings.
+    context.m_spRequestInfo->m_mapRequestValues = {
+        {"HTTP_URL", "/owa/"},
+        {"HTTP_METHOD", "GET"},
+        {"HTTP_USER_AGENT", "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; owaauth)"}};
+    context.m_dwSubscriptionType = ST_SUBFRAME_REQUEST;
     context.m_spOutboundContext = std::make_shared<COutboundContext>();
     context.m_dwNotificationType = GetParam().dwType;
     HTTP_FILTER_PREPROC_HEADERS headers{};
@@ -163,10 +169,11 @@ TEST(PreProcHeaders, ResetsTheRequestState) {
     context.m_dwReserved1 = 5;
     context.m_qwReserved2 = 6;
     context.m_dwControlMessage = CM_REPLACE;
-    EXPECT_EQ(HttpFilterProc(&context), 0u);
+    // The request values are missing, so the handler stops right after the reset.
+    EXPECT_EQ(HttpFilterProc(&context), ERROR_ARENA_TRASHED);
     EXPECT_EQ(std::tie(context.m_dwClientFlags, context.m_pMyOwnContext, context.m_dwReserved1,
                        context.m_qwReserved2, context.m_dwControlMessage),
-              std::make_tuple(0u, nullptr, 0u, 0u, CM_REPLACE));
+              std::make_tuple(0u, nullptr, 0u, 0u, CM_IGNORE));
 }
 
 TEST(EndOfRequest, DeletesTheWorkerContextOnce) {
