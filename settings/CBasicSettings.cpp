@@ -162,8 +162,8 @@ void CBasicSettings::LoadDocument(IXmlDocument& document, const std::string& csP
         std::snprintf(szWhere, sizeof(szWhere), "line %d, position %d", static_cast<int>(error.nLine),
                       static_cast<int>(error.nLinePos));
         // A file that could not be read at all has no position to give.
-        m_csLoadFailure = "\"" + error.csUrl + "\"" + (error.nLine > 0 ? std::string(" ") + szWhere : "") + ": " +
-                          csReason;
+        m_csLoadFailure =
+            "\"" + error.csUrl + "\"" + (error.nLine > 0 ? std::string(" ") + szWhere : "") + ": " + csReason;
         std::fputs(error.csReason.c_str(), stderr);
         std::fprintf(stderr, "Error on %s in \"%s\".\n", szWhere, error.csUrl.c_str());
         throw CHResultException(hr);
