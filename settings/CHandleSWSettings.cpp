@@ -115,6 +115,9 @@ HRESULT CHandleSWSettings::CheckRefresh(bool& bChanged, std::string* pcsFailure)
 }
 
 HRESULT CHandleSWSettings::ReloadUnderTryLock(bool bLinkCriteriaChanged, std::string* pcsFailure) {
+    // A refused file is not retried at every check: the next edit is seen by its date.
+    m_bReloadPending = false;
+    m_bLinkCriteriaPending = false;
     // A large file takes seconds to parse: that happens here, with lookups going on, and a refused file
     // leaves the stores as they are.
     CSWSettings freshSettings;
@@ -127,11 +130,9 @@ HRESULT CHandleSWSettings::ReloadUnderTryLock(bool bLinkCriteriaChanged, std::st
         LogMessage("Refresh was necessary but Critical Section was locked decided to skip the Refresh");
         // The stored file times already moved on; remembering the change keeps it from being lost.
         m_bReloadPending = true;
-        m_bLinkCriteriaPending = m_bLinkCriteriaPending || bLinkCriteriaChanged;
+        m_bLinkCriteriaPending = bLinkCriteriaChanged;
         return S_OK;
     }
-    m_bReloadPending = false;
-    m_bLinkCriteriaPending = false;
     m_swSettings.Adopt(freshSettings);
     m_linkCriteria.SetRefreshInterval(m_swSettings.GetRefreshInterval());
     if (bLinkCriteriaChanged && SUCCEEDED(hrLinks))
