@@ -196,6 +196,11 @@ TEST_F(HandleSWSettingsFiles, ALookupDoesNotWaitForAReloadsParse) {
     WriteSettings(Item(81, "0") + Item(110, "1"));
     ASSERT_EQ(Load(), S_OK);
     WriteSettings(Item(81, "0") + Item(110, "2"));
+    const std::string csLinks = m_temp.CommonSettingsDir() + "/LinkCriteriaSettings.xml";
+    WriteText(csLinks,
+              "<SERVICEWORKERS><SW ID=\"4\" DESCR=\"w\"><LINK CRITERIA_ID=\"7\" SETTINGS_ID=\"3\"/></SW>"
+              "</SERVICEWORKERS>");
+    SetFileTimeOfUnixSeconds(csLinks, 4000000000);
     CGatedFiles files;
     files.m_csPath = SettingsFolder() + "SWSettings.xml";
     CPlatform::SetFiles(&files);
@@ -211,6 +216,9 @@ TEST_F(HandleSWSettingsFiles, ALookupDoesNotWaitForAReloadsParse) {
     EXPECT_TRUE(bParseWasHeld);
     EXPECT_EQ(nDuringParse, 1);
     EXPECT_EQ(Read(110), 2);
+    DWORD dwGroup = 0;
+    EXPECT_TRUE(m_handler.GetLinkCriteriaSettingsID(7, dwGroup));
+    EXPECT_EQ(dwGroup, 3u);
 }
 
 TEST_F(HandleSWSettingsFiles, ReadersDuringReloadsSeeOldOrNewContent) {
