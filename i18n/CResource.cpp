@@ -66,7 +66,7 @@ bool CResource::LoadModule(const std::string& csPath) {
     // A module that fails to load must not leave the previous one in its place.
     UnloadModule();
 
-    DWORD dwError = ERROR_SUCCESS;
+    DWORD& dwError = m_dwLoadError;
     std::unique_ptr<const CResourceModuleData> spModule = ReadModule(csPath, dwError);
     if (spModule) {
         try {

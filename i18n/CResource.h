@@ -51,6 +51,8 @@ public:
     bool DetectLanguage(const std::string& csLanguage, LANGID& wLangId) const;
 
     bool IsLoaded() const { return m_spModule != nullptr; }
+    // The Win32 code of the last LoadModule that failed (0 after one that succeeded).
+    DWORD GetLoadError() const { return m_dwLoadError; }
     const std::string& GetModulePath() const { return m_csModulePath; }
     const std::vector<std::pair<std::string, LANGID>>& GetLanguages() const { return m_vLanguages; }
 
@@ -69,6 +71,7 @@ private:
     static std::atomic<PFN_RESOURCE_ERROR> s_pfnError;
 
     std::string m_csModulePath;
+    DWORD m_dwLoadError = ERROR_SUCCESS;
     std::unique_ptr<const CResourceModuleData> m_spModule;
     std::vector<std::pair<std::string, LANGID>> m_vLanguages;
 };

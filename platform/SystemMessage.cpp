@@ -1,5 +1,7 @@
 #include "platform/SystemMessage.h"
 
+#include "platform/IXmlDocument.h"
+
 #include <cstdio>
 
 namespace {
@@ -46,25 +48,32 @@ constexpr CMessageEntry g_aMessages[] = {
     {0x80004003, "Invalid pointer"},
     {0x80004005, "Unspecified error"},
     {0x8000FFFF, "Catastrophic failure"},
-    {0x80070002, "The system cannot find the file specified."},
-    {0x80070003, "The system cannot find the path specified."},
-    {0x80070005, "Access is denied."},
-    {0x8007000D, "The data is invalid."},
-    {0x8007000E, "Not enough memory resources are available to complete this operation."},
-    {0x80070057, "The parameter is incorrect."},
+    {0x80010106, "Cannot change thread mode after it is set."},
 };
+
+const char* FindMessage(DWORD dwCode) {
+    for (const CMessageEntry& entry : g_aMessages) {
+        if (entry.dwCode == dwCode)
+            return entry.pszText;
+    }
+    return nullptr;
+}
 
 } // namespace
 
 bool GetSystemMessageText(DWORD dwCode, std::string& csText) {
-    for (const CMessageEntry& entry : g_aMessages) {
-        if (entry.dwCode == dwCode) {
-            csText = entry.pszText;
-            csText += "\r\n";
-            return true;
-        }
-    }
-    return false;
+    const char* pszText = FindMessage(dwCode);
+    // A Win32 code wrapped in an HRESULT reads as the code itself.
+    if (!pszText && (dwCode & 0xFFFF0000u) == 0x80070000u)
+        pszText = FindMessage(dwCode & 0xFFFFu);
+    // The XML parser's codes: the details (line, position, reason) travel beside the code.
+    if (!pszText && (dwCode & 0xFFFFFF00u) == static_cast<DWORD>(XML_E_PARSE_FIRST))
+        pszText = "The XML document is not well-formed.";
+    if (!pszText)
+        return false;
+    csText = pszText;
+    csText += "\r\n";
+    return true;
 }
 
 std::string SystemMessageOrFallback(DWORD dwCode) {

@@ -153,11 +153,19 @@ void CBasicSettings::LoadDocument(IXmlDocument& document, const std::string& csP
     CXmlParseError error;
     const HRESULT hr = document.Load(csPath, error);
     if (FAILED(hr)) {
-        // The reason and the position go to standard error, not to the diagnostic log; the reason is the
-        // parser's own text and the path comes from the configuration, so neither is used as a format.
+        // The reason and the position go to standard error as they always have, and into the failure that
+        // the owner reports; the parser's text and the configured path are never used as a format.
+        std::string csReason = error.csReason;
+        while (!csReason.empty() && (csReason.back() == '\n' || csReason.back() == '\r'))
+            csReason.pop_back();
+        char szWhere[64];
+        std::snprintf(szWhere, sizeof(szWhere), "line %d, position %d", static_cast<int>(error.nLine),
+                      static_cast<int>(error.nLinePos));
+        // A file that could not be read at all has no position to give.
+        m_csLoadFailure =
+            "\"" + error.csUrl + "\"" + (error.nLine > 0 ? std::string(" ") + szWhere : "") + ": " + csReason;
         std::fputs(error.csReason.c_str(), stderr);
-        std::fprintf(stderr, "Error on line %d, position %d in \"%s\".\n", static_cast<int>(error.nLine),
-                     static_cast<int>(error.nLinePos), error.csUrl.c_str());
+        std::fprintf(stderr, "Error on %s in \"%s\".\n", szWhere, error.csUrl.c_str());
         throw CHResultException(hr);
     }
     std::fputs("XML document loaded successfully\n", stderr);
@@ -193,13 +201,23 @@ void CBasicSettings::CommitLoad() {
     HashFileDate();
 }
 
+void CBasicSettings::TakeLoadState(const CBasicSettings& loaded) {
+    m_csPath = loaded.m_csPath;
+    m_ftLastWrite = loaded.m_ftLastWrite;
+    m_ftLastCheck = loaded.m_ftLastCheck;
+    m_csVersionHash = loaded.m_csVersionHash;
+    m_csLoadFailure = loaded.m_csLoadFailure;
+}
+
 std::unique_ptr<IXmlDocument> CBasicSettings::OpenDocument(const std::string& csPath, const char* pszRoot) {
     m_csPath = csPath;
+    m_csLoadFailure.clear();
     std::unique_ptr<IXmlDocument> spDocument = CreateXmlDocument();
     if (!spDocument)
         throw CHResultException(E_OUTOFMEMORY);
     LoadDocument(*spDocument, csPath);
     if (!spDocument->SelectSingleNode(CXmlNode(), pszRoot)) {
+        m_csLoadFailure = "\"" + csPath + "\": the root element is not " + pszRoot;
         std::fprintf(stderr, "The root element of \"%s\" is not %s.\n", csPath.c_str(), pszRoot);
         throw CHResultException(HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
     }

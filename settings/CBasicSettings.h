@@ -97,6 +97,9 @@ public:
     int32_t GetRefreshInterval() const { return m_nRefreshInterval; }
     void SetRefreshInterval(int32_t nMinutes) { m_nRefreshInterval = nMinutes; }
     const std::string& GetPath() const { return m_csPath; }
+    // Why the last load was refused ("<file>: line L, position P: <reason>" for a parse error); empty after
+    // a successful one.
+    const std::string& GetLoadFailure() const { return m_csLoadFailure; }
     const std::string& GetVersionHash() const { return m_csVersionHash; }
     FILETIME64 GetLastWriteTime() const { return m_ftLastWrite; }
     FILETIME64 GetLastCheckTime() const { return m_ftLastCheck; }
@@ -108,14 +111,12 @@ protected:
     // The current time as a Windows file time; tests give the store a clock of their own.
     virtual FILETIME64 GetSystemTimeAsFileTime() const;
 
-    // Loads the document, writing the parser's complaint to standard error the way the product always has.
-    // Throws CHResultException on failure.
     // Remembers the path, then creates and loads the document; failures are thrown as CHResultException
-    // and caught at the edge of the load.
-    // Also refuses a well-formed document whose root element is not pszRoot (a file of another kind would
-    // otherwise load as "every setting at its default").
+    // and caught at the edge of the load, their reason kept for GetLoadFailure. Also refuses a well-formed
+    // document whose root element is not pszRoot (a file of another kind would otherwise load as "every
+    // setting at its default").
     std::unique_ptr<IXmlDocument> OpenDocument(const std::string& csPath, const char* pszRoot);
-    static void LoadDocument(IXmlDocument& document, const std::string& csPath);
+    void LoadDocument(IXmlDocument& document, const std::string& csPath);
     // Fills the slots named in vecNames from the element's attributes, stopping at the first missing one.
     static CAttributeSlots ReadAttributes(const IXmlDocument& document, CXmlNode element,
                                           const std::vector<const char*>& vecNames);
@@ -123,10 +124,13 @@ protected:
     static bool ConvertId(const CSettingValue& value, int32_t& nId);
     // Marks a successful load: both times become now and the hash follows the file's date.
     void CommitLoad();
+    // Takes the file's path, times and hash from a store that was loaded from the same file meanwhile.
+    void TakeLoadState(const CBasicSettings& loaded);
 
     FILETIME64 m_ftLastWrite = 0;
     FILETIME64 m_ftLastCheck = 0;
     std::string m_csPath;
     std::string m_csVersionHash;
+    std::string m_csLoadFailure;
     int32_t m_nRefreshInterval = 15;
 };

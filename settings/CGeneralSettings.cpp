@@ -203,7 +203,13 @@ bool CGeneralSettings::ExtractUserName(std::string& csUser) {
 bool CGeneralSettings::RefreshSettingsIfChanged(bool& bChanged) {
     // The files are read with the process's rights, not the request user's.
     CRevertToSelfScope processIdentity;
-    m_handler.CheckRefresh(bChanged);
+    std::string csFailure;
+    const HRESULT hr = m_handler.CheckRefresh(bChanged, &csFailure);
+    // An edit that does not load is an error an administrator has to see; the settings in force stay.
+    if (FAILED(hr) && !csFailure.empty())
+        ReportErrorTextHr(EVENT_TYPE_ERROR, hr,
+                          "Reloading the settings failed, the previous ones stay in force: %s",
+                          csFailure.c_str());
     if (bChanged) {
         InitLog(m_csModuleFileName.c_str(), SETTINGS_GROUP_GENERAL);
         InitEWSUrl();

@@ -8,6 +8,22 @@ namespace {
 const char g_szSWSettingsFile[] = "SWSettings.xml";
 const char g_szLinkCriteriaFile[] = "LinkCriteriaSettings.xml";
 constexpr DWORD GROUP_GENERAL = 0xFFFFFFFF;
+
+// Loads a new copy of a live store's file into fresh; the live store goes on serving lookups meanwhile.
+template <class TStore> HRESULT LoadFresh(TStore& live, TStore& fresh, std::string* pcsFailure) {
+    // A file without its own interval keeps the one in force, as a reload in place would.
+    fresh.SetRefreshInterval(live.GetRefreshInterval());
+    const HRESULT hr = fresh.LoadSettings(live.GetPath());
+    if (FAILED(hr)) {
+        LogMessage("[CBasicSettings::Refresh] Refresh failed to load %s HR= 0x%x", live.GetPath().c_str(),
+                   static_cast<unsigned>(hr));
+        live.HashFileDate();
+        if (pcsFailure)
+            *pcsFailure =
+                fresh.GetLoadFailure().empty() ? "\"" + live.GetPath() + "\"" : fresh.GetLoadFailure();
+    }
+    return hr;
+}
 } // namespace
 
 CHandleSWSettings::CHandleSWSettings() {
@@ -49,7 +65,7 @@ HRESULT CHandleSWSettings::LoadSettings(std::string& csSettingsPath) {
             hr = m_swSettings.LoadSettings(csSettingsPath);
             if (FAILED(hr))
                 return hr;
-            ReadRefreshEnabled();
+            ReadRefreshEnabled(m_swSettings);
             m_linkCriteria.SetRefreshInterval(m_swSettings.GetRefreshInterval());
             return hr;
         }
@@ -59,17 +75,17 @@ HRESULT CHandleSWSettings::LoadSettings(std::string& csSettingsPath) {
     return hr;
 }
 
-void CHandleSWSettings::ReadRefreshEnabled() {
+void CHandleSWSettings::ReadRefreshEnabled(const CSWSettings& settings) {
     // Once switched off the files are not watched again until the process restarts.
     if (!m_bRefreshEnabled)
         return;
     int32_t nEnabled = 1;
-    if (!m_swSettings.GetSettingFromID(ID_REFRESH_ENABLED, nEnabled, -1))
+    if (!settings.GetSettingFromID(ID_REFRESH_ENABLED, nEnabled, -1))
         nEnabled = 1;
     m_bRefreshEnabled = nEnabled != 0;
 }
 
-HRESULT CHandleSWSettings::CheckRefresh(bool& bChanged) {
+HRESULT CHandleSWSettings::CheckRefresh(bool& bChanged, std::string* pcsFailure) {
     bChanged = false;
     std::unique_lock<std::mutex> refreshGuard(m_refreshLock, std::try_to_lock);
     if (!refreshGuard.owns_lock())
@@ -78,7 +94,7 @@ HRESULT CHandleSWSettings::CheckRefresh(bool& bChanged) {
         return S_OK;
     if (m_bReloadPending) {
         bChanged = true;
-        return ReloadUnderTryLock(m_bLinkCriteriaPending);
+        return ReloadUnderTryLock(m_bLinkCriteriaPending, pcsFailure);
     }
     bool bSettingsChanged = false;
     HRESULT hr = m_swSettings.CheckFileDate(bSettingsChanged);
@@ -95,28 +111,35 @@ HRESULT CHandleSWSettings::CheckRefresh(bool& bChanged) {
         LogMessage("Check for LinkSettings Refresh failed 0%x", static_cast<unsigned>(hr));
         return hr;
     }
-    return ReloadUnderTryLock(bLinksChanged);
+    return ReloadUnderTryLock(bLinksChanged, pcsFailure);
 }
 
-HRESULT CHandleSWSettings::ReloadUnderTryLock(bool bLinkCriteriaChanged) {
+HRESULT CHandleSWSettings::ReloadUnderTryLock(bool bLinkCriteriaChanged, std::string* pcsFailure) {
+    // A refused file is not retried at every check: the next edit is seen by its date.
+    m_bReloadPending = false;
+    m_bLinkCriteriaPending = false;
+    // A large file takes seconds to parse: that happens here, with lookups going on, and a refused file
+    // leaves the stores as they are.
+    CSWSettings freshSettings;
+    HRESULT hr = LoadFresh(m_swSettings, freshSettings, pcsFailure);
+    if (FAILED(hr))
+        return hr;
+    CLinkCriteria freshLinks;
+    HRESULT hrLinks = bLinkCriteriaChanged ? LoadFresh(m_linkCriteria, freshLinks, pcsFailure) : S_OK;
     if (!m_lock.TryLock()) {
         LogMessage("Refresh was necessary but Critical Section was locked decided to skip the Refresh");
         // The stored file times already moved on; remembering the change keeps it from being lost.
         m_bReloadPending = true;
-        m_bLinkCriteriaPending = m_bLinkCriteriaPending || bLinkCriteriaChanged;
+        m_bLinkCriteriaPending = bLinkCriteriaChanged;
         return S_OK;
     }
-    m_bReloadPending = false;
-    m_bLinkCriteriaPending = false;
-    HRESULT hr = m_swSettings.Refresh();
-    if (SUCCEEDED(hr)) {
-        ReadRefreshEnabled();
-        m_linkCriteria.SetRefreshInterval(m_swSettings.GetRefreshInterval());
-        if (bLinkCriteriaChanged)
-            hr = m_linkCriteria.Refresh();
-    }
+    m_swSettings.Adopt(freshSettings);
+    m_linkCriteria.SetRefreshInterval(m_swSettings.GetRefreshInterval());
+    if (bLinkCriteriaChanged && SUCCEEDED(hrLinks))
+        m_linkCriteria.Adopt(freshLinks);
     m_lock.Unlock();
-    return hr;
+    ReadRefreshEnabled(m_swSettings);
+    return bLinkCriteriaChanged ? hrLinks : hr;
 }
 
 bool CHandleSWSettings::GetSettingFromID(DWORD dwId, int32_t& nValue, DWORD dwGroup) {

@@ -20,8 +20,10 @@ public:
     // Loads the link criteria and then "SWSettings.xml" from the settings folder; csSettingsPath (the folder,
     // ending with the separator) becomes the full path of "SWSettings.xml".
     HRESULT LoadSettings(std::string& csSettingsPath);
-    // Reloads the files when "SWSettings.xml" changed; bChanged tells whether a change was found.
-    HRESULT CheckRefresh(bool& bChanged);
+    // Reloads the files when "SWSettings.xml" changed; bChanged tells whether a change was found. The files
+    // are read and parsed without the lookups' lock, which is only tried for putting the new content in
+    // place. A refused file's reason (file, line, position, parser's text) lands in pcsFailure.
+    HRESULT CheckRefresh(bool& bChanged, std::string* pcsFailure = nullptr);
 
     bool GetSettingFromID(DWORD dwId, int32_t& nValue, DWORD dwGroup);
     bool GetSettingFromID(DWORD dwId, std::string& csValue, DWORD dwGroup);
@@ -48,8 +50,8 @@ protected:
     CLinkCriteria m_linkCriteria;
 
 private:
-    void ReadRefreshEnabled();
-    HRESULT ReloadUnderTryLock(bool bLinkCriteriaChanged);
+    void ReadRefreshEnabled(const CSWSettings& settings);
+    HRESULT ReloadUnderTryLock(bool bLinkCriteriaChanged, std::string* pcsFailure);
 
     CCritSec m_lock;
     // Serialises the date checks and the reload they lead to. Request threads only try it: a thread that

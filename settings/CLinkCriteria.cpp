@@ -77,6 +77,11 @@ HRESULT CLinkCriteria::LoadSettings(const std::string& csPath) {
     return hr;
 }
 
+void CLinkCriteria::Adopt(CLinkCriteria& loaded) {
+    m_mapWorkers.swap(loaded.m_mapWorkers);
+    TakeLoadState(loaded);
+}
+
 HRESULT CLinkCriteria::SaveSettings(const std::string& csPath) {
     try {
         std::unique_ptr<IXmlDocument> spDocument = CreateXmlDocument();

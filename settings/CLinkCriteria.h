@@ -30,6 +30,8 @@ public:
 
     HRESULT LoadSettings(const std::string& csPath) override;
     HRESULT SaveSettings(const std::string& csPath) override;
+    // Takes over the content of a store loaded meanwhile (which is left empty).
+    void Adopt(CLinkCriteria& loaded);
 
     // The settings group of a criteria number for a worker. The caller holds the handler's lock.
     bool GetLinkCriteriaSettingsID(DWORD dwServiceWorker, DWORD dwCriteria, DWORD& dwSettingsId) const;

@@ -4,6 +4,7 @@
 #include "platform/CPlatform.h"
 #include "settings/SettingIds.h"
 
+#include <algorithm>
 #include <new>
 
 bool CSWSettings::InsertItem(const CAttributeSlots& slots, CItemMap& mapItems) {
@@ -84,6 +85,15 @@ HRESULT CSWSettings::LoadSettings(const std::string& csPath) {
         LogMessage("[CSWSettings::LoadSettings] LoadSettings General exception");
     }
     return hr;
+}
+
+void CSWSettings::Adopt(CSWSettings& loaded) {
+    m_mapGeneralItems.swap(loaded.m_mapGeneralItems);
+    m_mapGroups.swap(loaded.m_mapGroups);
+    m_vecByPassSids.swap(loaded.m_vecByPassSids);
+    m_nHighestGroupId = std::max(m_nHighestGroupId, loaded.m_nHighestGroupId);
+    m_nRefreshInterval = loaded.m_nRefreshInterval;
+    TakeLoadState(loaded);
 }
 
 const CBasicSettings::TAGITEM* CSWSettings::FindItem(int32_t nId, int32_t nGroupId) const {

@@ -28,6 +28,9 @@ public:
 
     HRESULT LoadSettings(const std::string& csPath) override;
     HRESULT SaveSettings(const std::string& csPath) override;
+    // Takes over the content of a store loaded meanwhile (which is left empty); the highest group ID seen
+    // only ever grows.
+    void Adopt(CSWSettings& loaded);
 
     bool GetSettingFromID(int32_t nId, int32_t& nValue, int32_t nGroupId) const;
     bool GetSettingFromID(int32_t nId, std::string& csValue, int32_t nGroupId) const;

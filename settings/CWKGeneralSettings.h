@@ -17,9 +17,6 @@ public:
     DWORD Init(const char* pszProductName, const char* pszModuleFileName, const char* pszResourceModuleName,
                const char* pszRegistryKey, int nFolderLevels) override;
 
-    // Rebuilds the allow map from the allow-list setting.
-    void InitializeAllowBrowserList();
-
     const std::string& GetDnsHostName() const { return m_csDnsHostName; }
     const std::string& GetDnsFullyQualifiedName() const { return m_csDnsFullyQualifiedName; }
     const CBrowserVersionMap& GetKnownBrowsers() const { return m_mapKnownBrowsers; }
@@ -33,6 +30,9 @@ public:
     const std::string& GetCancelNavBrowsersExceptions() const { return m_csCancelNavBrowsersExceptions; }
 
 private:
+    // Rebuilds the allow map from the allow-list setting. Request threads read that map without a lock, so
+    // it is built only by Init, before any request runs.
+    void InitializeAllowBrowserList();
     bool ReadComputerNames();
     void ReadFullyQualifiedName();
     bool ReadHostName();

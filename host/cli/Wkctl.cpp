@@ -5,6 +5,7 @@
 #include "host/cli/WkctlOptions.h"
 #include "host/common/HostReportJson.h"
 #include "host/common/HostSession.h"
+#include "platform/posix/PosixSysLog.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -285,6 +286,9 @@ int RunWkctl(const std::vector<std::string>& vArgs, std::ostream& out, std::ostr
         std::atexit(&PrintDeferredReportAtExit);
     }
 
+    // The module's events of this run belong in front of the administrator, also where a system log takes
+    // them; the module reads this when it reports.
+    ::setenv(EVENTS_TO_STDERR_VARIABLE, "1", 1);
     std::unique_ptr<CHostModule> spModule = CHostModule::Load(report.m_csModulePath, csError);
     if (!spModule) {
         err << "wkctl: " << csError << '\n';

@@ -5,6 +5,7 @@
 #include "i18n/CResource.h"
 #include "platform/CPlatform.h"
 #include "platform/ModuleNames.h"
+#include "platform/SystemMessage.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -35,7 +36,11 @@ int RunWkctlTexts(const CWkctlOptions& options, std::ostream& out, std::ostream&
     CResource resource;
     const std::string csPath = options.m_csInstall + "/Wendrake/Resource/" + WK_RESOURCE_MODULE_NAME;
     if (!resource.LoadModule(csPath)) {
-        err << "wkctl: cannot load the resource module '" << csPath << "'\n";
+        std::string csReason = SystemMessageOrFallback(resource.GetLoadError());
+        while (!csReason.empty() && (csReason.back() == '\n' || csReason.back() == '\r'))
+            csReason.pop_back();
+        err << "wkctl: cannot load the resource module '" << csPath << "': " << csReason << " (error "
+            << resource.GetLoadError() << ")\n";
         return WKCTL_EXIT_MODULE_FAILED;
     }
 

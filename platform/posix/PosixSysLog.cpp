@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -36,7 +37,8 @@ public:
             return ERROR_INVALID_HANDLE;
         const std::string& csIdent = static_cast<const CSysLogSource*>(hSource)->csIdent;
         const std::string csMessage = FormatSysLogMessage(wCategory, dwEventId, vTexts, pData, cbData);
-        if (Send(FormatSysLogRecord(LOG_USER | SysLogPriorityOf(eType), csIdent, csMessage)))
+        const bool bSent = Send(FormatSysLogRecord(LOG_USER | SysLogPriorityOf(eType), csIdent, csMessage));
+        if (bSent && !EventsToStandardError())
             return ERROR_SUCCESS;
         const std::string csLine = csIdent + ": " + csMessage + "\n";
         return std::fwrite(csLine.data(), 1, csLine.size(), stderr) == csLine.size() ? ERROR_SUCCESS
@@ -49,6 +51,13 @@ public:
     }
 
 private:
+    // A host that shows an administrator what the module did (wkctl) asks for the events on standard error
+    // as well, since the module's own copy of this code cannot be reached from the host.
+    static bool EventsToStandardError() {
+        const char* pszValue = std::getenv(EVENTS_TO_STDERR_VARIABLE);
+        return pszValue && *pszValue && std::strcmp(pszValue, "0") != 0;
+    }
+
     bool Send(const std::string& csRecord) const {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;

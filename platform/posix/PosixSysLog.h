@@ -22,5 +22,8 @@ int SysLogPriorityOf(EEventType eType);
 // "<PRI>Mmm dd hh:mm:ss IDENT[PID]: MESSAGE", the local syslog record.
 std::string FormatSysLogRecord(int nPriority, const std::string& csIdent, const std::string& csMessage);
 
+// Set to anything but "" or "0", the events go to standard error also when the system log takes them.
+constexpr const char* EVENTS_TO_STDERR_VARIABLE = "WENDRAKE_EVENTS_TO_STDERR";
+
 // A system log that sends its records to the datagram socket at the path (the machine's is /dev/log).
 std::unique_ptr<ISysLog> MakePosixSysLog(const std::string& csSocketPath);

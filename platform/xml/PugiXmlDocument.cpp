@@ -1,13 +1,29 @@
 #include "platform/IXmlDocument.h"
 
+#include "platform/CPlatform.h"
+#include "platform/ComErrorText.h"
+
 #include <pugixml.hpp>
 
 #include <algorithm>
-#include <fstream>
 #include <iterator>
 #include <string_view>
 
 namespace {
+
+// Reads the file through the platform's files (where tests can stand in for them); a Win32 code on failure.
+DWORD ReadWholeFile(const std::string& csPath, std::string& csBuffer) {
+    DWORD dwError = ERROR_SUCCESS;
+    std::unique_ptr<IFile> spFile = CPlatform::Files().Open(csPath, EFileOpen::ReadExisting, dwError);
+    if (!spFile)
+        return dwError != ERROR_SUCCESS ? dwError : ERROR_READ_FAULT;
+    csBuffer.resize(static_cast<size_t>(spFile->Size()));
+    size_t cbRead = 0;
+    if (!spFile->ReadAt(0, csBuffer.data(), csBuffer.size(), cbRead))
+        return ERROR_READ_FAULT;
+    csBuffer.resize(cbRead);
+    return ERROR_SUCCESS;
+}
 
 pugi::xml_node ToPugi(CXmlNode node) {
     return pugi::xml_node(static_cast<pugi::xml_node_struct*>(node.Handle()));
@@ -25,19 +41,12 @@ public:
         m_document.reset();
         // The whole file is read in one go, so a writer replacing it meanwhile gives either version.
         std::string csBuffer;
-        {
-            std::ifstream file(csPath, std::ios::binary);
-            if (!file) {
-                error.hrCode = XML_E_READ;
-                error.csReason = "The system cannot read the file.\n";
-                return error.hrCode;
-            }
-            csBuffer.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-            if (file.bad()) {
-                error.hrCode = XML_E_READ;
-                error.csReason = "The system cannot read the file.\n";
-                return error.hrCode;
-            }
+        const DWORD dwError = ReadWholeFile(csPath, csBuffer);
+        if (dwError != ERROR_SUCCESS) {
+            // The system's own reason (access denied, not found...) rather than one that hides it.
+            error.hrCode = HRESULT_FROM_WIN32(dwError);
+            error.csReason = ComErrorMessage(error.hrCode) + "\n";
+            return error.hrCode;
         }
         pugi::xml_parse_result result = m_document.load_buffer(csBuffer.data(), csBuffer.size());
         if (result)

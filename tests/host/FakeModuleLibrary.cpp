@@ -43,7 +43,10 @@ WK_FAKE_EXPORT BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
         return FALSE;
     pVer->dwFilterVersion = 0x60000;
     pVer->dwFlags = 0x40264C0;
-    std::snprintf(pVer->lpszFilterDesc, sizeof(pVer->lpszFilterDesc), "%s", "Fake Worker");
+    // Shows whether the host asked the module's event log for standard error.
+    const char* pszEvents = ModeIs("events") ? std::getenv("WENDRAKE_EVENTS_TO_STDERR") : nullptr;
+    std::snprintf(pVer->lpszFilterDesc, sizeof(pVer->lpszFilterDesc), "Fake Worker%s%s",
+                  pszEvents ? ", events to standard error: " : "", pszEvents ? pszEvents : "");
     return TRUE;
 }
 

@@ -153,6 +153,35 @@ TEST_F(GeneralSettings, AnEditedSettingIsReadAtTheNextCheckAndAMissingOneKeepsTh
     EXPECT_TRUE(m_log.Contains("GetSettingFromID string failed ID 9998, Criteria 3"));
 }
 
+// An edit that does not load leaves the settings in force and writes the error-text event with its reason.
+TEST_F(GeneralSettings, ARefusedEditKeepsTheSettingsAndWritesItsReason) {
+    SetSetting(ID_REFRESH_INTERVAL, "0");
+    ASSERT_EQ(Init(), 1u);
+    const std::string csFile = m_installation.SettingsDir() + "/SWSettings.xml";
+    const std::pair<const char*, const char*> aCases[] = {
+        {"<SETTINGS>\n<GENERALSETTINGS>\n<ITEM ID=\"1\"",
+         "\" line 3, position 12: Error parsing start element tag The XML document is not well-formed."},
+        {"<OTHER/>", "\": the root element is not SETTINGS The data is invalid."}};
+    int nHours = 0;
+    for (const auto& [pszContent, pszReason] : aCases) {
+        SCOPED_TRACE(pszContent);
+        m_sysLog.m_vRecords.clear();
+        std::ofstream(csFile, std::ios::trunc) << pszContent;
+        std::filesystem::last_write_time(csFile, std::filesystem::last_write_time(csFile) +
+                                                     std::chrono::hours(++nHours));
+        bool bChanged = false;
+        EXPECT_TRUE(m_settings.RefreshSettingsIfChanged(bChanged));
+        int32_t nInterval = -1;
+        EXPECT_TRUE(m_settings.GetSettingFromID(ID_REFRESH_INTERVAL, nInterval, SETTINGS_GROUP_GENERAL));
+        EXPECT_EQ(nInterval, 0);
+        ASSERT_EQ(m_sysLog.m_vRecords.size(), 1u);
+        EXPECT_EQ(m_sysLog.m_vRecords[0].dwEventId, 0x6000006Fu);
+        EXPECT_EQ(m_sysLog.m_vRecords[0].eType, EEventType::Error);
+        EXPECT_NE(m_sysLog.m_vRecords[0].vTexts.at(0).find("\"" + csFile + pszReason), std::string::npos)
+            << m_sysLog.m_vRecords[0].vTexts.at(0);
+    }
+}
+
 TEST_F(GeneralSettings, ReportHelpersLimitSkipEmptyAndAppendTheSystemText) {
     ASSERT_EQ(Init(), 1u);
     m_sysLog.m_vRecords.clear();

@@ -1,3 +1,5 @@
+#include "platform/CPlatform.h"
+#include "platform/posix/PosixServices.h"
 #include "settings/CHandleSWSettings.h"
 #include "tests/TableFile.h"
 #include "tests/settings/store/StoreTestSupport.h"
@@ -5,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <thread>
 
@@ -122,6 +126,99 @@ TEST_F(HandleSWSettingsFiles, AReloadSkippedForABusyLockIsNotLost) {
     EXPECT_EQ(m_handler.CheckRefresh(bChanged), S_OK);
     EXPECT_TRUE(bChanged);
     EXPECT_EQ(Read(110), 0);
+}
+
+// The files of the system, except that a read of m_csPath waits until the test releases it. The wait has a
+// ceiling only so that a lookup stuck behind the read fails the test instead of hanging it.
+class CGatedFiles : public IFileSystem {
+public:
+    class CGatedFile : public IFile {
+    public:
+        CGatedFile(CGatedFiles& files, std::unique_ptr<IFile> spFile)
+            : m_files(files), m_spFile(std::move(spFile)) {}
+        bool ReadAt(uint64_t qwOffset, void* pBuffer, size_t cb, size_t& cbRead) override {
+            m_files.HoldReader();
+            return m_spFile->ReadAt(qwOffset, pBuffer, cb, cbRead);
+        }
+        bool WriteAt(uint64_t, const void*, size_t) override { return false; }
+        bool Append(const void*, size_t) override { return false; }
+        bool Flush() override { return false; }
+        uint64_t Size() override { return m_spFile->Size(); }
+
+    private:
+        CGatedFiles& m_files;
+        std::unique_ptr<IFile> m_spFile;
+    };
+
+    std::unique_ptr<IFile> Open(const std::string& csPath, EFileOpen eMode, DWORD& dwError) override {
+        std::unique_ptr<IFile> spFile = PosixFileSystem().Open(csPath, eMode, dwError);
+        if (spFile && csPath == m_csPath)
+            return std::make_unique<CGatedFile>(*this, std::move(spFile));
+        return spFile;
+    }
+    bool Exists(const std::string& csPath) override { return PosixFileSystem().Exists(csPath); }
+    bool GetLastWriteTime(const std::string& csPath, FILETIME64& ftTime, DWORD& dwError) override {
+        return PosixFileSystem().GetLastWriteTime(csPath, ftTime, dwError);
+    }
+    bool CreateDirectories(const std::string& csPath) override {
+        return PosixFileSystem().CreateDirectories(csPath);
+    }
+    bool Remove(const std::string& csPath) override { return PosixFileSystem().Remove(csPath); }
+
+    void WaitForReader() {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_cv.wait(guard, [&] { return m_bReading; });
+    }
+    // True when the reader was still held, that is, everything before this ran while the file was read.
+    bool Release() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_bReleased = true;
+        m_cv.notify_all();
+        return !m_bGaveUp;
+    }
+
+    std::string m_csPath;
+
+private:
+    void HoldReader() {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_bReading = true;
+        m_cv.notify_all();
+        m_bGaveUp = !m_cv.wait_for(guard, std::chrono::seconds(20), [&] { return m_bReleased; });
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_cv;
+    bool m_bReading = false, m_bReleased = false, m_bGaveUp = false;
+};
+
+TEST_F(HandleSWSettingsFiles, ALookupDoesNotWaitForAReloadsParse) {
+    WriteSettings(Item(81, "0") + Item(110, "1"));
+    ASSERT_EQ(Load(), S_OK);
+    WriteSettings(Item(81, "0") + Item(110, "2"));
+    const std::string csLinks = m_temp.CommonSettingsDir() + "/LinkCriteriaSettings.xml";
+    WriteText(csLinks,
+              "<SERVICEWORKERS><SW ID=\"4\" DESCR=\"w\"><LINK CRITERIA_ID=\"7\" SETTINGS_ID=\"3\"/></SW>"
+              "</SERVICEWORKERS>");
+    SetFileTimeOfUnixSeconds(csLinks, 4000000000);
+    CGatedFiles files;
+    files.m_csPath = SettingsFolder() + "SWSettings.xml";
+    CPlatform::SetFiles(&files);
+    std::thread reload([&] {
+        bool bChanged = false;
+        m_handler.CheckRefresh(bChanged);
+    });
+    files.WaitForReader();
+    const int32_t nDuringParse = Read(110);
+    const bool bParseWasHeld = files.Release();
+    reload.join();
+    CPlatform::SetFiles(nullptr);
+    EXPECT_TRUE(bParseWasHeld);
+    EXPECT_EQ(nDuringParse, 1);
+    EXPECT_EQ(Read(110), 2);
+    DWORD dwGroup = 0;
+    EXPECT_TRUE(m_handler.GetLinkCriteriaSettingsID(7, dwGroup));
+    EXPECT_EQ(dwGroup, 3u);
 }
 
 TEST_F(HandleSWSettingsFiles, ReadersDuringReloadsSeeOldOrNewContent) {

@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -61,6 +62,19 @@ TEST(PosixSysLogRecord, SentWithItsOwnIdentOrWrittenToStandardError) {
                       std::string::npos)
                 << csRecord;
         }
+    }
+    // A host may ask for the events on standard error as well while a system log takes them.
+    for (const char* pszValue : {"0", "1"}) {
+        SCOPED_TRACE(pszValue);
+        CLogSocket socket(csPath);
+        ::setenv(EVENTS_TO_STDERR_VARIABLE, pszValue, 1);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(spSysLog->Report(hSource, EEventType::Error, 0, 0x6000006F, {"both"}, nullptr, 0),
+                  ERROR_SUCCESS);
+        ::unsetenv(EVENTS_TO_STDERR_VARIABLE);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  *pszValue == '1' ? "Brindlemark Wendrake: event 0x6000006F category 0: both\n" : "");
+        EXPECT_NE(socket.Receive().find("both"), std::string::npos);
     }
     testing::internal::CaptureStderr();
     EXPECT_EQ(spSysLog->Report(hSource, EEventType::Error, 0, 0x6000007E, {"no daemon"}, nullptr, 0),
