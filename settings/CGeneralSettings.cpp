@@ -145,8 +145,11 @@ bool CGeneralSettings::LoadSettings(const char* pszModuleFileName, const char* p
     if (hr != S_OK) {
         LogMessage("Failed to load settings from  %s HR 0x%x", m_csSettingsPath.c_str(),
                    static_cast<unsigned>(hr));
-        csError = "Loading Settings failed " + m_csSettingsPath + " " + ComErrorMessage(hr);
-        ReportErrorTextHr(EVENT_TYPE_ERROR, hr, "Loading Settings failed %s", m_csSettingsPath.c_str());
+        // Where a file was refused (the line and position of a parse error) is what an administrator needs.
+        const std::string csFailure = m_handler.GetLoadFailure();
+        const std::string csWhat = csFailure.empty() ? m_csSettingsPath : csFailure;
+        csError = "Loading Settings failed " + csWhat + " " + ComErrorMessage(hr);
+        ReportErrorTextHr(EVENT_TYPE_ERROR, hr, "Loading Settings failed %s", csWhat.c_str());
         return false;
     }
     bool bSucceeded = true;

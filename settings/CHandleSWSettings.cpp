@@ -75,6 +75,11 @@ HRESULT CHandleSWSettings::LoadSettings(std::string& csSettingsPath) {
     return hr;
 }
 
+std::string CHandleSWSettings::GetLoadFailure() const {
+    return m_linkCriteria.GetLoadFailure().empty() ? m_swSettings.GetLoadFailure()
+                                                   : m_linkCriteria.GetLoadFailure();
+}
+
 void CHandleSWSettings::ReadRefreshEnabled(const CSWSettings& settings) {
     // Once switched off the files are not watched again until the process restarts.
     if (!m_bRefreshEnabled)

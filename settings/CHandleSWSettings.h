@@ -20,6 +20,9 @@ public:
     // Loads the link criteria and then "SWSettings.xml" from the settings folder; csSettingsPath (the folder,
     // ending with the separator) becomes the full path of "SWSettings.xml".
     HRESULT LoadSettings(std::string& csSettingsPath);
+    // Why the last load of either file was refused (the file, the line and position of a parse error, the
+    // reason); empty when it was not.
+    std::string GetLoadFailure() const;
     // Reloads the files when "SWSettings.xml" changed; bChanged tells whether a change was found. The files
     // are read and parsed without the lookups' lock, which is only tried for putting the new content in
     // place. A refused file's reason (file, line, position, parser's text) lands in pcsFailure.

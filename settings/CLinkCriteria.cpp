@@ -43,6 +43,7 @@ HRESULT CLinkCriteria::LoadSettings(const std::string& csPath) {
     if (!CPlatform::Files().Exists(csPath)) {
         LogMessage("[CLinkCriteria::LoadSettings] Load LoadLinkCriteria can not find file %s error %d",
                    csPath.c_str(), static_cast<int>(ERROR_FILE_NOT_FOUND));
+        m_csLoadFailure = "\"" + csPath + "\"";
         return HRESULT_FILE_NOT_FOUND;
     }
     HRESULT hr = S_OK;

@@ -29,6 +29,7 @@ HRESULT CSWSettings::LoadSettings(const std::string& csPath) {
     if (!CPlatform::Files().Exists(csPath)) {
         LogMessage("[CSWSettings::LoadSettings] Load LoadSettings can not find file %s error %d",
                    csPath.c_str(), static_cast<int>(ERROR_FILE_NOT_FOUND));
+        m_csLoadFailure = "\"" + csPath + "\"";
         return HRESULT_FILE_NOT_FOUND;
     }
     HRESULT hr = S_OK;

@@ -78,15 +78,20 @@ TEST_F(GeneralSettings, FailedInitWritesTheReasonThenTheFailureEvent) {
     EXPECT_EQ(m_sysLog.m_vRecords[2].eType, EEventType::Error);
 }
 
+// The reason names the refused file, and where a parse stopped in it.
 TEST_F(GeneralSettings, BrokenOrMissingSettingsFailInitWithTheReason) {
     struct {
         const char* pszName;
         std::string csFile;
         const char* pszContent; // null removes the file
+        const char* pszWhere;
     } aCases[] = {
-        {"missing settings", m_installation.SettingsDir() + "/SWSettings.xml", nullptr},
-        {"broken settings", m_installation.SettingsDir() + "/SWSettings.xml", "<SETTINGS><GENERALSETTINGS>"},
-        {"missing link criteria", m_installation.CommonSettingsDir() + "/LinkCriteriaSettings.xml", nullptr},
+        {"missing settings", m_installation.SettingsDir() + "/SWSettings.xml", nullptr,
+         "\" The system cannot"},
+        {"broken settings", m_installation.SettingsDir() + "/SWSettings.xml", "<SETTINGS>\n<GENERALSETTINGS>",
+         "\" line 2, position "},
+        {"missing link criteria", m_installation.CommonSettingsDir() + "/LinkCriteriaSettings.xml", nullptr,
+         "\" The system cannot"},
     };
     for (const auto& c : aCases) {
         SetUp();
@@ -101,9 +106,8 @@ TEST_F(GeneralSettings, BrokenOrMissingSettingsFailInitWithTheReason) {
         const CRecordingSysLog::CRecord& reason = m_sysLog.m_vRecords[m_sysLog.m_vRecords.size() - 2];
         EXPECT_EQ(reason.dwEventId, 0x6000006Fu) << c.pszName;
         ASSERT_EQ(reason.vTexts.size(), 1u);
-        EXPECT_EQ(reason.vTexts[0].rfind("Loading Settings failed " + m_installation.SettingsDir() + "/", 0),
-                  0u)
-            << reason.vTexts[0];
+        EXPECT_EQ(reason.vTexts[0].rfind("Loading Settings failed \"" + c.csFile + c.pszWhere, 0), 0u)
+            << c.pszName << ": " << reason.vTexts[0];
         EXPECT_EQ(m_sysLog.m_vRecords.back().dwEventId, 0x6000007Eu) << c.pszName;
         settings.Terminate();
     }
