@@ -1,7 +1,9 @@
 // Requests through the pre-processing handler, driven by the test host against the core linked into this
 // program, with the sample installation's settings.
 #include "host/testing/TestHost.h"
+#include "screening/CPreProcHeadersHelper.h"
 #include "tests/TableFile.h"
+#include "tests/settings/SettingsTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -99,5 +101,47 @@ TEST_F(PreProcHeadersTest, HostFailuresIgnoreTheRequest) {
         EXPECT_TRUE(pPreproc->m_vSupportCalls.empty());
     }
 }
+
+// The corpus under the default lists, then a blocked list, then that list with exceptions: the client flags
+// and the three block decisions (the columns after the browser's identity).
+constexpr const char* BLOCKED_LIST = "*Linux*|*MSIE 5.5*|*Mobile*";
+constexpr const char* EXCEPTIONS_LIST = "*Android*|*owaauth*|*rv:1.8.0.12*";
+
+class CorpusPolicyTest : public PreProcHeadersTest, public ::testing::WithParamInterface<TRow> {
+protected:
+    std::pair<DWORD, DWORD> Screen(const std::string& csAgent) {
+        CDLLContext context;
+        context.m_spRequestInfo = std::make_shared<CRequestInfo>();
+        DWORD dwBlock = 0;
+        EXPECT_EQ(CPreProcHeadersHelper::SetClientFlags_BlockBrowserIfNecessary(&context, ToCaseless(csAgent),
+                                                                                dwBlock),
+                  0u);
+        return {context.m_dwClientFlags, dwBlock};
+    }
+    void Restart(int nId, const char* pszValue) {
+        m_host.TerminateFilter();
+        ASSERT_TRUE(SetInstallationSetting(m_installation, nId, pszValue));
+        ASSERT_EQ(m_host.GetFilterVersion(), TRUE);
+    }
+};
+
+TEST_P(CorpusPolicyTest, FlagsAndBlockDecisions) {
+    const TRow& row = GetParam();
+    const std::string csAgent = Bytes(row.at(1));
+    const auto [dwFlags, dwDefault] = Screen(csAgent);
+    Restart(113, BLOCKED_LIST);
+    const DWORD dwBlocked = Screen(csAgent).second;
+    Restart(114, EXCEPTIONS_LIST);
+    const DWORD dwExcepted = Screen(csAgent).second;
+    char szActual[64];
+    std::snprintf(szActual, sizeof(szActual), "%X %u%u%u", static_cast<unsigned>(dwFlags),
+                  static_cast<unsigned>(dwDefault), static_cast<unsigned>(dwBlocked),
+                  static_cast<unsigned>(dwExcepted));
+    EXPECT_EQ(szActual, row.at(7) + " " + row.at(8)) << csAgent;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusPolicyTest,
+                         ::testing::ValuesIn(tabletest::ReadTable("screening/user-agents.txt")),
+                         tabletest::RowName);
 
 } // namespace
