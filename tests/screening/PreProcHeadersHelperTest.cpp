@@ -1,8 +1,12 @@
+#include "request/SettingsSingleton.h"
 #include "screening/CPreProcHeadersHelper.h"
 #include "screening/CPreProcHeadersRequest.h"
 #include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
 
 namespace {
 
@@ -58,3 +62,34 @@ TEST(PreProcHeadersRequest, NormalizeCollapsesRunsOfSlashes) {
 }
 
 } // namespace
+
+// Allocation failure while the browser is identified: the policy catches it and refuses the browser.
+namespace {
+thread_local bool t_bFailAllocations = false;
+}
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(size_t cb) {
+    void* p = t_bFailAllocations ? nullptr : std::malloc(cb ? cb : 1);
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+
+TEST(BrowserPolicy, OutOfMemoryWhileIdentifyingRefusesTheBrowser) {
+    CDLLContext context;
+    context.m_spRequestInfo = std::make_shared<CRequestInfo>();
+    const CaselessString csAgent =
+        "Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:121.0) Gecko/20100101 Firefox/121.0";
+    DWORD dwBlock = 0, dwResult = 1;
+    GetGeneralSettingsInstance(); // made on first use, before allocations fail
+    t_bFailAllocations = true;
+    dwResult = CPreProcHeadersHelper::SetClientFlags_BlockBrowserIfNecessary(&context, csAgent, dwBlock);
+    t_bFailAllocations = false;
+    EXPECT_EQ(std::make_pair(dwResult, dwBlock), std::make_pair(DWORD(0), DWORD(1)));
+}
