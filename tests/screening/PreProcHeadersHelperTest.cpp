@@ -74,6 +74,15 @@ void* operator new(size_t cb) {
         throw std::bad_alloc();
     return p;
 }
+// The nothrow form too: under AddressSanitizer it would otherwise come from the sanitizer's allocator and be
+// freed by the delete above.
+void* operator new(size_t cb, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(cb);
+    } catch (...) {
+        return nullptr;
+    }
+}
 void operator delete(void* p) noexcept {
     std::free(p);
 }

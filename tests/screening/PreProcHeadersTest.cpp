@@ -94,7 +94,8 @@ TEST_F(PreProcHeadersTest, HostFailuresIgnoreTheRequest) {
     for (const auto& [request, dwResult] :
          {std::pair{refused, ERROR_INVALID_DATA}, std::pair{unsafeAddress, ERROR_INVALID_DATA},
           std::pair{logon, ERROR_ARENA_TRASHED}}) {
-        const CHostNotificationRecord* pPreproc = m_host.Run(request).Find(SF_NOTIFY_PREPROC_HEADERS);
+        const CHostRunRecord record = m_host.Run(request);
+        const CHostNotificationRecord* pPreproc = record.Find(SF_NOTIFY_PREPROC_HEADERS);
         ASSERT_NE(pPreproc, nullptr);
         EXPECT_EQ(pPreproc->m_dwResult, dwResult);
         EXPECT_EQ(pPreproc->m_dwControlMessage, CM_IGNORE);
