@@ -1,5 +1,6 @@
 #include "host/cli/Wkctl.h"
 
+#include "host/cli/WkctlScreen.h"
 #include "host/cli/WkctlTexts.h"
 
 #include "host/cli/WkctlOptions.h"
@@ -80,10 +81,18 @@ void PrintNotification(std::ostream& out, const CHostNotificationRecord& n) {
     }
 }
 
+uintmax_t FileSizeOrZero(const std::string& csPath) {
+    std::error_code ec;
+    uintmax_t qwSize = std::filesystem::file_size(csPath, ec);
+    return ec ? 0 : qwSize;
+}
+
+} // namespace
+
 bool ReadWholeFile(const std::string& csPath, std::string& csContent, std::string& csError) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(csPath, ec)) {
-        csError = "no such file";
+        csError = std::filesystem::is_directory(csPath, ec) ? "it is a folder" : "no such file";
         return false;
     }
     std::ifstream in(csPath, std::ios::binary);
@@ -98,14 +107,6 @@ bool ReadWholeFile(const std::string& csPath, std::string& csContent, std::strin
     }
     return true;
 }
-
-uintmax_t FileSizeOrZero(const std::string& csPath) {
-    std::error_code ec;
-    uintmax_t qwSize = std::filesystem::file_size(csPath, ec);
-    return ec ? 0 : qwSize;
-}
-
-} // namespace
 
 std::string ReadableText(const std::string& csText) {
     std::string csOut;
@@ -270,6 +271,8 @@ int RunWkctl(const std::vector<std::string>& vArgs, std::ostream& out, std::ostr
     }
     if (options.m_csCommand == "texts")
         return RunWkctlTexts(options, out, err);
+    if (options.m_csCommand == "screen")
+        return RunWkctlScreen(options, out, err);
 
     std::string csBody;
     if (!options.m_csBodyFile.empty() && !ReadWholeFile(options.m_csBodyFile, csBody, csError)) {
