@@ -89,7 +89,7 @@ public:
             .SubscriptionType(ST_OWA_FOLDER)
             .UserAgent(csUserAgent)
             .ServerVariable("HEADER_BK_CSMPREFIX", CSM_PREFIX);
-        const CHostRunRecord record = m_session.RunHeaders(request);
+        const CHostRunRecord record = m_session.Run(request);
         for (const std::string& csAnomaly : record.m_vAnomalies)
             m_err << "wkctl: " << ReadableText(csUserAgent) << ": " << ReadableText(csAnomaly) << '\n';
         const CHostScreening screening = CHostScreening::Of(record);

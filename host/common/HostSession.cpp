@@ -63,8 +63,7 @@ public:
     CHostRun(const CHostRun&) = delete;
     CHostRun& operator=(const CHostRun&) = delete;
 
-    // bHeadersOnly: PREPROC_HEADERS and END_OF_REQUEST only; the others are neither sent nor listed.
-    void Execute(bool bHeadersOnly);
+    void Execute();
 
     static CHostRun* FromFilterContext(HTTP_FILTER_CONTEXT* pfc, const char* pszCallback);
     static CHostRun* FromCoreServices(CDLLContext* pContext, CCoreServices* pCoreServices,
@@ -595,7 +594,7 @@ bool CHostRun::Send(DWORD dwCode, DWORD dwHttpStatus) {
     return !bException && done.m_dwControlMessage != CM_IGNORE && done.m_dwControlMessage != CM_COMPLETED;
 }
 
-void CHostRun::Execute(bool bHeadersOnly) {
+void CHostRun::Execute() {
     SetUp();
     bool bFollowing = true;
     std::string csReason;
@@ -611,8 +610,6 @@ void CHostRun::Execute(bool bHeadersOnly) {
     };
 
     for (DWORD dwCode : HOST_NOTIFICATION_ORDER) {
-        if (bHeadersOnly && dwCode != SF_NOTIFY_PREPROC_HEADERS && dwCode != SF_NOTIFY_END_OF_REQUEST)
-            continue;
         if (dwCode == SF_NOTIFY_END_OF_REQUEST) {
             Send(dwCode, m_request.GetResponseStatus());
             continue;
@@ -688,14 +685,6 @@ BOOL CHostSession::GetFilterVersion() {
 }
 
 CHostRunRecord CHostSession::Run(const CHostRequest& request) const {
-    return Execute(request, false);
-}
-
-CHostRunRecord CHostSession::RunHeaders(const CHostRequest& request) const {
-    return Execute(request, true);
-}
-
-CHostRunRecord CHostSession::Execute(const CHostRequest& request, bool bHeadersOnly) const {
     CHostRunRecord record;
     if (!m_entryPoints.pfnHttpFilterProc) {
         record.m_vAnomalies.push_back("the module has no HttpFilterProc; no notification was sent");
@@ -703,7 +692,7 @@ CHostRunRecord CHostSession::Execute(const CHostRequest& request, bool bHeadersO
     }
     auto spRun =
         std::make_unique<CHostRun>(request, m_fnBufferCommands, m_entryPoints.pfnHttpFilterProc, record);
-    spRun->Execute(bHeadersOnly);
+    spRun->Execute();
     return record;
 }
 

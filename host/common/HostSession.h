@@ -45,9 +45,6 @@ public:
     // Runs one request through the notifications. Runs share nothing but the entry points and the handler,
     // so several threads may run requests at once.
     CHostRunRecord Run(const CHostRequest& request) const;
-    // Only PREPROC_HEADERS and END_OF_REQUEST, as when a request ends after its headers: what screening a
-    // request needs, at a fraction of a whole run's cost.
-    CHostRunRecord RunHeaders(const CHostRequest& request) const;
 
     BOOL TerminateFilter(DWORD dwFlags = 0);
     const CTerminateRecord& GetTerminateRecord() const { return m_terminate; }
@@ -56,8 +53,6 @@ public:
     void SetBufferCommandsHandler(FN_BUFFER_COMMANDS fnHandler) { m_fnBufferCommands = std::move(fnHandler); }
 
 private:
-    CHostRunRecord Execute(const CHostRequest& request, bool bHeadersOnly) const;
-
     CModuleEntryPoints m_entryPoints;
     CFilterVersionRecord m_version;
     CTerminateRecord m_terminate;
