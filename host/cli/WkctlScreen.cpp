@@ -7,6 +7,7 @@
 #include "platform/posix/PosixSysLog.h"
 #include "screening/CBrowser.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 
