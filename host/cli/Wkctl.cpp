@@ -1,5 +1,6 @@
 #include "host/cli/Wkctl.h"
 
+#include "host/cli/WkctlScreen.h"
 #include "host/cli/WkctlTexts.h"
 
 #include "host/cli/WkctlOptions.h"
@@ -31,13 +32,28 @@ void PrintIndentedBlock(std::ostream& out, const std::string& csText, const char
     }
 }
 
-void PrintNotification(std::ostream& out, const CHostNotificationRecord& n) {
+// The browser policy's decision, after the line of PREPROC_HEADERS; the redirect itself is among the
+// response headers sent.
+void PrintScreening(std::ostream& out, const CHostScreening& screening) {
+    const DWORD dwFlags = screening.m_dwClientFlags & HOST_POLICY_CLIENT_FLAGS;
+    out << "  screening: policy flags " << HostHexText(dwFlags) << " (" << HostPolicyFlagsText(dwFlags)
+        << "), "
+        << (screening.m_bRedirected
+                ? "answered with the blocked-browser redirect to " + ReadableText(screening.m_csLocation) +
+                      " resetting " + std::to_string(screening.m_vSetCookies.size()) + " cookie(s)"
+                : std::string("not redirected"))
+        << '\n';
+}
+
+void PrintNotification(std::ostream& out, const CHostNotificationRecord& n, const CHostScreening& screening) {
     out << n.m_csName << " (" << HostHexText(n.m_dwCode) << ")";
     if (n.m_dwCode == 0x40 || n.m_dwCode == 0x400)
         out << " status " << n.m_dwHttpStatus;
     out << ": result " << n.m_dwResult << ", control message " << n.m_dwControlMessage << " ("
         << ControlMessageWord(n.m_dwControlMessage) << "), client flags " << HostHexText(n.m_dwClientFlags)
         << ", criteria " << n.m_dwCriteria << ", worker context " << YesNo(n.m_bWorkerContext) << '\n';
+    if (n.m_dwCode == SF_NOTIFY_PREPROC_HEADERS)
+        PrintScreening(out, screening);
     if (n.m_bException)
         out << "  exception left HttpFilterProc: " << ReadableText(n.m_csException) << '\n';
     for (const auto& read : n.m_vReads) {
@@ -80,10 +96,18 @@ void PrintNotification(std::ostream& out, const CHostNotificationRecord& n) {
     }
 }
 
+uintmax_t FileSizeOrZero(const std::string& csPath) {
+    std::error_code ec;
+    uintmax_t qwSize = std::filesystem::file_size(csPath, ec);
+    return ec ? 0 : qwSize;
+}
+
+} // namespace
+
 bool ReadWholeFile(const std::string& csPath, std::string& csContent, std::string& csError) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(csPath, ec)) {
-        csError = "no such file";
+        csError = std::filesystem::is_directory(csPath, ec) ? "it is a folder" : "no such file";
         return false;
     }
     std::ifstream in(csPath, std::ios::binary);
@@ -98,14 +122,6 @@ bool ReadWholeFile(const std::string& csPath, std::string& csContent, std::strin
     }
     return true;
 }
-
-uintmax_t FileSizeOrZero(const std::string& csPath) {
-    std::error_code ec;
-    uintmax_t qwSize = std::filesystem::file_size(csPath, ec);
-    return ec ? 0 : qwSize;
-}
-
-} // namespace
 
 std::string ReadableText(const std::string& csText) {
     std::string csOut;
@@ -182,10 +198,11 @@ void PrintHostReport(const CHostReport& report, std::ostream& out) {
             out << ", body " << r.m_cbBody << " bytes";
         out << '\n';
         // In the host's order, the notifications left out where they would have come.
+        const CHostScreening screening = CHostScreening::Of(report.m_run);
         for (DWORD dwCode : HOST_NOTIFICATION_ORDER) {
             for (const auto& notification : report.m_run.m_vNotifications)
                 if (notification.m_dwCode == dwCode)
-                    PrintNotification(out, notification);
+                    PrintNotification(out, notification, screening);
             for (const auto& skipped : report.m_run.m_vSkipped)
                 if (skipped.m_dwCode == dwCode)
                     out << skipped.m_csName << ": not sent (" << skipped.m_csReason << ")\n";
@@ -270,6 +287,8 @@ int RunWkctl(const std::vector<std::string>& vArgs, std::ostream& out, std::ostr
     }
     if (options.m_csCommand == "texts")
         return RunWkctlTexts(options, out, err);
+    if (options.m_csCommand == "screen")
+        return RunWkctlScreen(options, out, err);
 
     std::string csBody;
     if (!options.m_csBodyFile.empty() && !ReadWholeFile(options.m_csBodyFile, csBody, csError)) {

@@ -13,6 +13,9 @@ void PrintHostReport(const CHostReport& report, std::ostream& out);
 // A text made safe for a terminal: control characters as \n, \r, \t or \xNN; other bytes as they are.
 std::string ReadableText(const std::string& csText);
 
+// A whole file; false with a short reason ("no such file", "it is a folder", ...) when it cannot be read.
+bool ReadWholeFile(const std::string& csPath, std::string& csContent, std::string& csError);
+
 // The lines appended to a log file since it had csBaselineSize bytes (the whole file when it shrank), without
 // empty lines; csNote says why the lines are not simply the appended ones, when they are not.
 std::vector<std::string> ReadLogLinesSince(const std::string& csFile, uintmax_t qwBaselineSize,

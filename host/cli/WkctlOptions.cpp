@@ -199,12 +199,31 @@ void DefineTexts(CLI::App& texts, CWkctlOptions& o) {
         "Exit status: 0 shown, 1 the resource module could not be loaded, 2 a usage error.");
 }
 
+void DefineScreen(CLI::App& screen, CWkctlOptions& o) {
+    Add(screen, "--install", o.m_csInstall, "DIR",
+        "installation folder: its module (DIR/Wendrake/bin/WK_ServiceWorker.so) decides under its settings");
+    Add(screen, "--user-agent", o.m_csUserAgent, "TEXT", "the user agent to screen");
+    Add(screen, "--user-agents", o.m_csUserAgentsFile, "FILE",
+        "screen every line of this file (e.g. the user agents of an access log); empty lines are skipped");
+    screen
+        .add_flag("--json", o.m_bJson,
+                  "one JSON object per user agent on standard output; the summary goes to standard error")
+        ->disable_flag_override();
+    screen.footer(
+        "Each user agent is sent to the module as the PREPROC_HEADERS of a GET request for /owa/; blocked\n"
+        "means the module answered it with its blocked-browser redirect. Client flags are those the browser\n"
+        "policy sets: 0x1 premium client, 0x2 NC4, 0x4 Safari v1, 0x8 Mac, 0x100 premium experience.\n"
+        "Exit status: 0 screened, 1 the module could not be loaded or GetFilterVersion returned 0,\n"
+        "2 a usage error or an unreadable file.");
+}
+
 // CLI11's own complaints in wkctl's words. Its messages begin with the option's name.
 std::string Complaint(const CLI::App& app, const CLI::ParseError& error) {
     const std::vector<std::string> vLeft = app.remaining(true);
     if (app.get_subcommands().empty())
-        return vLeft.empty() ? "no command given"
-                             : "unknown command '" + vLeft.front() + "' (the commands are 'run' and 'texts')";
+        return vLeft.empty()
+                   ? "no command given"
+                   : "unknown command '" + vLeft.front() + "' (the commands are 'run', 'screen' and 'texts')";
     const std::string csWhat = error.what();
     std::string csName = csWhat.substr(0, csWhat.find_first_of(": "));
     if (csName.compare(0, 1, "-") != 0) // a flag given a value is named without its dashes
@@ -241,6 +260,15 @@ std::string Complete(const CLI::App& command, CWkctlOptions& o) {
         return o.m_csInstall.empty() ? "texts needs --install DIR" : std::string();
     }
     o.m_bUserAgent = command.count("--user-agent") > 0;
+    if (o.m_csCommand == "screen") {
+        const bool bFile = command.count("--user-agents") > 0;
+        if (o.m_csInstall.empty())
+            return "screen needs --install DIR";
+        if (o.m_bUserAgent == bFile)
+            return bFile ? "options --user-agent and --user-agents exclude each other"
+                         : "screen needs --user-agent TEXT or --user-agents FILE";
+        return std::string();
+    }
     o.m_bCookie = command.count("--cookie") > 0;
     o.m_bAcceptLanguage = command.count("--accept-language") > 0;
     o.m_bReferer = command.count("--referer") > 0;
@@ -335,11 +363,16 @@ bool ParseWkctlArguments(const std::vector<std::string>& vArgs, CWkctlOptions& o
         csError = "unexpected argument '--'";
         return false;
     }
-    CLI::App app("Runs the worker module of an installation or shows the texts its users get.", "wkctl");
+    CLI::App app(
+        "Runs the worker module of an installation, screens user agents with it or shows the texts its "
+        "users get.",
+        "wkctl");
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.require_subcommand(1);
     DefineRun(*app.add_subcommand("run", "run one request through the module and print what it did"),
               options);
+    DefineScreen(*app.add_subcommand("screen", "screen user agents as the installation's module does"),
+                 options);
     DefineTexts(*app.add_subcommand("texts", "show the language a user gets and the module's texts in it"),
                 options);
     app.footer("'wkctl COMMAND --help' lists the options of a command.");

@@ -33,6 +33,8 @@ struct CWkctlOptions {
     std::string m_csBodyFile;
     std::string m_csShowLog;
     bool m_bJson = false;
+    // screen: a file of user agents, one a line, instead of --user-agent.
+    std::string m_csUserAgentsFile;
     // texts: the directory culture, which wins over --accept-language.
     bool m_bCulture = false;
     std::string m_csCulture;

@@ -1,6 +1,7 @@
 #include "host/common/HostRecord.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -91,4 +92,69 @@ std::vector<CHostResponse> CHostRunRecord::AllResponses() const {
         vResponses.insert(vResponses.end(), notification.m_vResponses.begin(),
                           notification.m_vResponses.end());
     return vResponses;
+}
+
+std::string HostPolicyFlagsText(DWORD dwClientFlags) {
+    static const std::pair<DWORD, const char*> s_aNames[] = {{CF_PREMIUM_CLIENT, "premium client"},
+                                                             {CF_NC4_CLIENT, "NC4"},
+                                                             {CF_SAFARI_V1, "Safari v1"},
+                                                             {CF_MAC_CLIENT, "Mac"},
+                                                             {CF_PREMIUM_EXPERIENCE, "premium experience"}};
+    std::string csText;
+    for (const auto& [dwFlag, pszName] : s_aNames)
+        if (dwClientFlags & dwFlag)
+            csText += (csText.empty() ? "" : ", ") + std::string(pszName);
+    return csText.empty() ? "none" : csText;
+}
+
+namespace {
+
+// The value of a "Name: value" line when the name is the one asked for (ignoring case), else null.
+const char* HeaderValue(const std::string& csLine, const char* pszName) {
+    const size_t cchName = std::strlen(pszName);
+    if (csLine.size() <= cchName || csLine[cchName] != ':' ||
+        !EqualsCaseless(csLine.substr(0, cchName), pszName))
+        return nullptr;
+    const size_t nValue = csLine.find_first_not_of(' ', cchName + 1);
+    return nValue == std::string::npos ? "" : csLine.c_str() + nValue;
+}
+
+void ReadRedirectHeaders(CHostScreening& screening) {
+    const std::string& csBlock = screening.m_csHeaders;
+    for (size_t nStart = 0; nStart < csBlock.size();) {
+        size_t nEnd = csBlock.find('\n', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = csBlock.size();
+        std::string csLine = csBlock.substr(nStart, nEnd - nStart);
+        if (!csLine.empty() && csLine.back() == '\r')
+            csLine.pop_back();
+        if (const char* pszLocation = HeaderValue(csLine, "Location"))
+            screening.m_csLocation = pszLocation;
+        else if (const char* pszCookie = HeaderValue(csLine, "Set-Cookie"))
+            screening.m_vSetCookies.emplace_back(pszCookie);
+        nStart = nEnd + 1;
+    }
+}
+
+} // namespace
+
+CHostScreening CHostScreening::Of(const CHostRunRecord& run) {
+    CHostScreening screening;
+    const CHostNotificationRecord* pHeaders = run.Find(SF_NOTIFY_PREPROC_HEADERS);
+    if (!pHeaders)
+        return screening;
+    screening.m_bScreened = true;
+    screening.m_dwClientFlags = pHeaders->m_dwClientFlags;
+    if (pHeaders->m_dwControlMessage != CM_COMPLETED)
+        return screening;
+    for (const CHostSupportCall& call : pHeaders->m_vSupportCalls) {
+        if (call.m_dwRequest != SF_REQ_SEND_RESPONSE_HEADER || call.m_csStatus != HOST_BLOCKED_BROWSER_STATUS)
+            continue;
+        screening.m_bRedirected = true;
+        screening.m_csStatus = call.m_csStatus;
+        screening.m_csHeaders = call.m_csHeaders;
+        ReadRedirectHeaders(screening);
+        break;
+    }
+    return screening;
 }

@@ -109,6 +109,31 @@ struct CHostRunRecord {
     std::vector<CHostResponse> AllResponses() const;
 };
 
+// The client flags the browser policy sets during PREPROC_HEADERS: premium client, NC4, Safari v1, Mac,
+// premium experience. The other flags of the record describe the request, not the browser.
+constexpr DWORD HOST_POLICY_CLIENT_FLAGS =
+    CF_PREMIUM_CLIENT | CF_NC4_CLIENT | CF_SAFARI_V1 | CF_MAC_CLIENT | CF_PREMIUM_EXPERIENCE;
+// The status line of the module's blocked-browser redirect.
+constexpr const char HOST_BLOCKED_BROWSER_STATUS[] = "302 Object Moved";
+
+// The policy flags by name, "premium client, Mac", or "none".
+std::string HostPolicyFlagsText(DWORD dwClientFlags);
+
+// What the request-header screening decided: the client flags after PREPROC_HEADERS and whether the module
+// answered the request with its blocked-browser redirect (control message Completed and a response header
+// with HOST_BLOCKED_BROWSER_STATUS), with that redirect's status, Location and cookie resets.
+struct CHostScreening {
+    bool m_bScreened = false; // PREPROC_HEADERS was sent
+    DWORD m_dwClientFlags = 0;
+    bool m_bRedirected = false;
+    std::string m_csStatus;
+    std::string m_csHeaders; // the redirect's header block as sent
+    std::string m_csLocation;
+    std::vector<std::string> m_vSetCookies; // the value of each Set-Cookie line, in order
+
+    static CHostScreening Of(const CHostRunRecord& run);
+};
+
 struct CFilterVersionRecord {
     bool m_bCalled = false;
     BOOL m_bResult = FALSE;

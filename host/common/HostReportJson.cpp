@@ -117,6 +117,34 @@ void WriteNotification(CJsonWriter& json, const CHostNotificationRecord& n) {
     json.EndObject();
 }
 
+// The browser policy's decision; null when PREPROC_HEADERS was not sent.
+void WriteScreening(CJsonWriter& json, const CHostRunRecord& run) {
+    const CHostScreening screening = CHostScreening::Of(run);
+    json.Key("screening");
+    if (!screening.m_bScreened) {
+        json.Null();
+        return;
+    }
+    json.BeginObject();
+    json.Key("policyFlags").Number(screening.m_dwClientFlags & HOST_POLICY_CLIENT_FLAGS);
+    json.Key("redirected").Bool(screening.m_bRedirected);
+    json.Key("redirect");
+    if (screening.m_bRedirected) {
+        json.BeginObject();
+        json.Key("status").String(screening.m_csStatus);
+        json.Key("location").String(screening.m_csLocation);
+        json.Key("setCookies").BeginArray();
+        for (const std::string& csCookie : screening.m_vSetCookies)
+            json.String(csCookie);
+        json.EndArray();
+        json.Key("headers").String(screening.m_csHeaders);
+        json.EndObject();
+    } else {
+        json.Null();
+    }
+    json.EndObject();
+}
+
 } // namespace
 
 std::string HostReportToJson(const CHostReport& report, bool bPretty) {
@@ -173,6 +201,8 @@ std::string HostReportToJson(const CHostReport& report, bool bPretty) {
             .String(skipped.m_csReason)
             .EndObject();
     json.EndArray();
+
+    WriteScreening(json, report.m_run);
 
     json.Key("anomalies").BeginArray();
     for (const auto& csAnomaly : report.m_run.m_vAnomalies)

@@ -1,5 +1,6 @@
 #include "host/cli/Wkctl.h"
 #include "host/cli/WkctlOptions.h"
+#include "host/testing/TestHost.h"
 #include "tests/TableFile.h"
 
 #include <gtest/gtest.h>
@@ -213,6 +214,91 @@ TEST(WkctlProgramTest, ShowsTheLogOfAModuleThatStaysLoaded) {
     ExpectParts(csOut, {"TerminateFilter: 1\nLog " + csLog +
                             ": 6 new line(s) (read at process exit: the module stayed loaded)\n",
                         "  [Fake::TerminateFilter] Starts.\n"});
+}
+
+// The real module of this build, installed in a temporary folder with the sample settings.
+struct CRealInstallation : CTempInstallation {
+    bool Install() { return CopySampleInstallation() && InstallModule(WK_MODULE_PATH); }
+};
+
+TEST(WkctlScreenTest, ScreensEachLineWithTheRealModule) {
+    CRealInstallation installation;
+    ASSERT_TRUE(installation.Install());
+    CTempFile agents("wkctl-agents");
+    std::string csJson, csText;
+    {
+        std::ofstream file(agents.m_path, std::ios::binary);
+        for (const tabletest::TRow& row : tabletest::ReadTable("host/wkctl-screen.txt")) {
+            std::string csLine = tabletest::Bytes(row[0]);
+            file << csLine << '\n';
+            if (row.at(1) == "-")
+                continue;
+            csJson += row[1] + '\n';
+            csText += row.at(2) + ": " + ReadableText(csLine.substr(0, csLine.find('\r'))) + '\n';
+        }
+    }
+    const std::string csSummary =
+        "Screened 5 user agent(s): 2 allowed, 3 blocked, 2 unknown (no browser identified)\n";
+    const Args vArgs = {"screen", "--install", installation.Prefix(), "--user-agents", agents.m_path};
+    std::string csOut, csErr;
+    Args vJson = vArgs;
+    vJson.push_back("--json");
+    ASSERT_EQ(Wkctl(vJson, nullptr, csOut, csErr), WKCTL_EXIT_COMPLETED) << csErr;
+    EXPECT_EQ(csOut, csJson);
+    EXPECT_TRUE(csErr.ends_with(csSummary)) << csErr;
+    std::string csCommand = std::string("'") + WKCTL_PATH + "'", csProgramOut;
+    for (const std::string& csArg : vArgs)
+        csCommand += " '" + csArg + "'";
+    EXPECT_EQ(RunProgram(csCommand + " 2>/dev/null", csProgramOut), WKCTL_EXIT_COMPLETED);
+    EXPECT_EQ(csProgramOut, csText + csSummary);
+}
+
+TEST(WkctlScreenTest, RunShowsTheBlockedBrowserRedirect) {
+    CRealInstallation installation;
+    ASSERT_TRUE(installation.Install());
+    std::string csCommand = std::string("'") + WKCTL_PATH + "'";
+    Args vArgs = {
+        "run",
+        "--install",
+        installation.Prefix(),
+        "--subscription-type",
+        "1",
+        "--user-agent",
+        "Mozilla/5.0 (Macintosh; U; Intel Mac OS X; en-US; rv:1.8.0.12) Gecko/20070508 Firefox/1.5.0.12",
+        "--cookie",
+        "sessionid=1; UserContext_AB=2; cadata=3",
+        "--server-variable",
+        "HEADER_BK_CSMPREFIX=abcde/x/"};
+    for (const std::string& csArg : vArgs)
+        csCommand += " '" + csArg + "'";
+    std::map<std::string, std::string> mapOut;
+    EXPECT_EQ(RunProgram(csCommand + " --json 2>/dev/null", mapOut["json"]), WKCTL_EXIT_COMPLETED);
+    std::string csErr;
+    EXPECT_EQ(Wkctl(vArgs, nullptr, mapOut["text"], csErr), WKCTL_EXIT_COMPLETED) << csErr;
+    for (const tabletest::TRow& row : tabletest::ReadTable("host/wkctl-redirect.txt"))
+        ExpectParts(mapOut[row[0]], {tabletest::Bytes(row.at(1))});
+}
+
+// Only the module's own redirect, completing the request, is the blocked-browser redirect.
+TEST(WkctlRunTest, FindsTheBlockedBrowserRedirectInARecord) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("host/wkctl-redirect-records.txt")) {
+        CHostRunRecord run;
+        run.m_vNotifications.emplace_back();
+        run.m_vNotifications[0].m_dwCode = SF_NOTIFY_PREPROC_HEADERS;
+        run.m_vNotifications[0].m_dwControlMessage = static_cast<DWORD>(std::stoul(row[0]));
+        run.m_vNotifications[0].m_vSupportCalls.push_back(
+            {SF_REQ_SEND_RESPONSE_HEADER, row.at(1), tabletest::Bytes(row.at(2)), true});
+        const CHostScreening screening = CHostScreening::Of(run);
+        std::string csCookies;
+        for (const std::string& csCookie : screening.m_vSetCookies)
+            csCookies += (csCookies.empty() ? "" : ",") + csCookie;
+        EXPECT_EQ(std::make_tuple(screening.m_bRedirected,
+                                  screening.m_csLocation.empty() ? "-" : screening.m_csLocation,
+                                  csCookies.empty() ? "-" : csCookies),
+                  std::make_tuple(row.at(3) == "1", row.at(4), row.at(5)))
+            << row[2];
+    }
+    EXPECT_FALSE(CHostScreening::Of(CHostRunRecord()).m_bScreened);
 }
 
 } // namespace
