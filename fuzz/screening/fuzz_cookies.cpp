@@ -80,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData) {
         csExpected += CookieRemovalLine(csName);
     }
 
-    // Appended, not replaced: whatever the caller collected before stays in front.
+    // Appended, not replaced: whatever the caller collected before stays in front, followed by one removal
+    // line per name found.
     const std::string csBefore = "Location: /owa/\r\n";
     std::string csHeaders = csBefore;
     CPreProcHeadersHelper::AppendRemoveUserContextCookieHeaders(csCookies, csHeaders);
@@ -88,12 +89,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData) {
         __builtin_trap();
     const std::string_view svAppended = std::string_view(csHeaders).substr(csBefore.size());
     if (svAppended != csExpected || !HasOnlyLineEnds(svAppended))
-        __builtin_trap();
-    size_t cLines = 0;
-    for (size_t nPos = svAppended.find("\r\n"); nPos != std::string_view::npos;
-         nPos = svAppended.find("\r\n", nPos + 2))
-        ++cLines;
-    if (cLines != vNames.size())
         __builtin_trap();
     return 0;
 }
