@@ -43,8 +43,11 @@ bool MatchFromCursor(CaselessStringView svPattern, size_t& nCursor, CaselessStri
             cPendingQuestions = 0;
             if (nPos >= svText.size())
                 return false;
-            const size_t nFound = svText.find(svToken, nPos);
-            if (nFound == CaselessStringView::npos || (!bStarPending && nFound != nPos))
+            // Without a star before it the literal must stand right here: no need to search the rest.
+            const size_t nFound = bStarPending                               ? svText.find(svToken, nPos)
+                                  : svText.substr(nPos).starts_with(svToken) ? nPos
+                                                                             : CaselessStringView::npos;
+            if (nFound == CaselessStringView::npos)
                 return false;
             bStarPending = false;
             nPos = nFound + svToken.size();
