@@ -417,23 +417,23 @@ void IdentifyBrowser(CDLLContext* pContext, const CaselessString& csUserAgent, D
 // was refused.
 void ApplyBlockedLists(const CaselessString& csUserAgent, DWORD& dwBlock) {
     const CWKGeneralSettings* pSettings = GetGeneralSettingsInstance();
-    const CaselessString csBlocked =
-        pSettings ? ToCaseless(pSettings->GetBlockedBrowsers()) : CaselessString();
+    static const std::string s_csNone;
+    // The lists are the settings object's own texts, read in place on every request.
+    const std::string& csBlocked = pSettings ? pSettings->GetBlockedBrowsers() : s_csNone;
     LogMessage("%sBlocked browser's list: %s", SCREEN_PREFIX, csBlocked.c_str());
     if (!csBlocked.empty()) {
         if (csUserAgent.empty()) {
             dwBlock = 1;
-        } else if (MatchWildcardList(Plain(csUserAgent), Plain(csBlocked))) {
+        } else if (MatchWildcardList(Plain(csUserAgent), csBlocked)) {
             LogMessage("%sUser-Agent matches blocked browser's list", SCREEN_PREFIX);
             dwBlock = 1;
         }
     }
     if (dwBlock == 0)
         return;
-    const CaselessString csExceptions =
-        pSettings ? ToCaseless(pSettings->GetBlockedBrowsersExceptions()) : CaselessString();
+    const std::string& csExceptions = pSettings ? pSettings->GetBlockedBrowsersExceptions() : s_csNone;
     LogMessage("%sExceptions to blocked browser's list: %s", SCREEN_PREFIX, csExceptions.c_str());
-    if (!csExceptions.empty() && MatchWildcardList(Plain(csUserAgent), Plain(csExceptions))) {
+    if (!csExceptions.empty() && MatchWildcardList(Plain(csUserAgent), csExceptions)) {
         LogMessage("%sUser-Agent matches the exception list to blocked browsers, do not block",
                    SCREEN_PREFIX);
         dwBlock = 0;
