@@ -67,6 +67,8 @@ TEST_P(AuthCompleteTable, ResultAndState) {
     const std::string& csTweak = row.at(5);
     if (csTweak == "username")
         request.RequestValue("BK_USERNAME", "CORP\\bob");
+    else if (csTweak == "explicit")
+        request.RequestValue("HTTP_X_OWA_EXPLICITLOGONUSER", "bob@example.com");
     else if (csTweak == "noquery")
         request.WithoutRequestValue("QUERY_STRING");
     else if (csTweak == "nourl")
