@@ -1,5 +1,7 @@
 #include "filter/CNotifications.h"
 
+#include "guard/CAuthCompleteRequest.h"
+#include "guard/CSendResponseHelper.h"
 #include "log/Log.h"
 #include "platform/CPlatform.h"
 #include "request/CWKSWContext.h"
@@ -41,34 +43,11 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
 }
 
 DWORD CNotifications::NotifyAuthComplete(CDLLContext* pContext) {
-    static const char s_szHandler[] = "CNotifications::NotifyAuthComplete";
-    LogMessage("[CNotifications::NotifyAuthComplete] Starts.");
-    GetGeneralSettingsInstance();
-    if (!pContext) {
-        LogMessage("[CNotifications::NotifyAuthComplete] CDLLContext pointer is NULL.");
-        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
-    }
-    if (!pContext->m_spRequestInfo) {
-        LogMessage("[CNotifications::NotifyAuthComplete] CDLLContext.m_spRequestInfo is NULL.");
-        pContext->m_dwControlMessage = CM_IGNORE;
-        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
-    }
-    return FinishNotification(s_szHandler, ERROR_SUCCESS, pContext);
+    return CAuthCompleteRequest(pContext).Run();
 }
 
 DWORD CNotifications::NotifySendResponse(CDLLContext* pContext) {
-    static const char s_szHandler[] = "CNotifications::NotifySendResponse";
-    GetGeneralSettingsInstance();
-    if (!pContext) {
-        LogMessage("[CNotifications::NotifySendResponse] CDLLcontext pointer is NULL, do nothing.");
-        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
-    }
-    if (!pContext->m_spOutboundContext) {
-        LogMessage("[CNotifications::NotifySendResponse] COutboundContext pointer is NULL, do nothing.");
-        pContext->m_dwControlMessage = CM_IGNORE;
-        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
-    }
-    return FinishNotification(s_szHandler, ERROR_SUCCESS, pContext);
+    return CSendResponseHelper::HandleSendResponse(pContext);
 }
 
 DWORD CNotifications::NotifySendRawData(CDLLContext* pContext) {

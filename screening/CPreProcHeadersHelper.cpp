@@ -3,10 +3,11 @@
 #include "log/Log.h"
 #include "request/CNotificationsHelper.h"
 #include "request/SettingsSingleton.h"
+#include "request/UserContextCookies.h"
 #include "screening/CBrowser.h"
 #include "screening/CUserAgent.h"
-#include "screening/CWildCharParser.h"
 #include "text/CSWFormScriptPath.h"
+#include "text/CWildCharParser.h"
 
 #include <algorithm>
 
@@ -25,8 +26,6 @@ const char* TrueFalse(bool b) {
 
 constexpr char OWA_DIR[] = "/owa";
 constexpr char BASE_PARAMETER[] = "bkwkbase=";
-constexpr char USER_CONTEXT[] = "UserContext";
-constexpr size_t USER_CONTEXT_LENGTH = sizeof(USER_CONTEXT) - 1;
 
 bool HasQueryString(const CaselessString& csUrl, size_t& nQuestion) {
     nQuestion = csUrl.find('?');
@@ -35,15 +34,6 @@ bool HasQueryString(const CaselessString& csUrl, size_t& nQuestion) {
 
 CaselessString WithoutTrailingQuestionMark(const CaselessString& csUrl) {
     return !csUrl.empty() && csUrl.back() == '?' ? csUrl.substr(0, csUrl.size() - 1) : csUrl;
-}
-
-bool IsHexDigit(char ch) {
-    return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
-}
-
-// A match at nPos starts a cookie: the text begins there, or a ";" or a blank comes before it.
-bool StartsCookie(const std::string& csCookies, size_t nPos) {
-    return nPos == 0 || csCookies[nPos - 1] == ';' || csCookies[nPos - 1] == ' ';
 }
 
 std::vector<CaselessString> VersionSegments(const CaselessString& csVersion) {
@@ -76,15 +66,6 @@ CaselessString AllowListKey(const CaselessString& csName, const CaselessString& 
 }
 
 } // namespace
-
-std::string CookieRemovalLine(const std::string& csName) {
-    return "Set-Cookie: " + csName + "=; path=/; expires=Thu, 01-Jan-1970 00:00:00 GMT\r\n";
-}
-
-bool IsSafeHeaderText(std::string_view svText) {
-    return std::none_of(svText.begin(), svText.end(),
-                        [](char ch) { return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F; });
-}
 
 bool CPreProcHeadersHelper::IsOWAStartPageURL(const CaselessString& csUrl, bool bClosingSlashRequired) {
     LogMessage("[CPreProcHeadersHelper::IsOWAStartPageURL] Starts. HTTP URL <%s> Closing slash required <%s>",
@@ -248,29 +229,6 @@ int CPreProcHeadersHelper::CompareBrowserVersions(const CaselessString& csVersio
     LogMessage("%sCompared <%s> and <%s> versions. Return <%d>.", s_szPrefix, csVersion.c_str(),
                csMinimum.c_str(), nResult);
     return nResult;
-}
-
-void ScanUserContextCookies(const std::string& csCookies,
-                            const std::function<void(const std::string&)>& fnFound) {
-    size_t nFrom = 0;
-    while (nFrom < csCookies.size()) {
-        const size_t nPos = FindCaseless(csCookies, USER_CONTEXT, nFrom);
-        if (nPos == std::string::npos)
-            return;
-        size_t nEnd = nPos + USER_CONTEXT_LENGTH;
-        if (nEnd < csCookies.size() && csCookies[nEnd] == '_')
-            for (++nEnd; nEnd < csCookies.size() && IsHexDigit(csCookies[nEnd]);)
-                ++nEnd;
-        if (!StartsCookie(csCookies, nPos) || nEnd >= csCookies.size() || csCookies[nEnd] != '=') {
-            nFrom = nPos + 1;
-            continue;
-        }
-        fnFound(csCookies.substr(nPos, nEnd - nPos));
-        const size_t nSemicolon = csCookies.find(';', nEnd + 1);
-        if (nSemicolon == std::string::npos)
-            return;
-        nFrom = nSemicolon + 1;
-    }
 }
 
 void CPreProcHeadersHelper::AppendRemoveUserContextCookieHeaders(const std::string& csCookies,

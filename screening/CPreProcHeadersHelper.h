@@ -4,6 +4,7 @@
 #pragma once
 
 #include "abi/HostAbi.h"
+#include "request/UserContextCookies.h"
 #include "text/CaselessString.h"
 
 #include <functional>
@@ -37,15 +38,3 @@ public:
     // Appends a "Set-Cookie" removal line for each UserContext cookie of the cookie text.
     static void AppendRemoveUserContextCookieHeaders(const std::string& csCookies, std::string& csHeaders);
 };
-
-// Calls fnFound with the name of each UserContext cookie ("UserContext", or "UserContext_" and hexadecimal
-// digits) of a request's cookie text, in order.
-void ScanUserContextCookies(const std::string& csCookies,
-                            const std::function<void(const std::string&)>& fnFound);
-
-// The removal of a cookie: its name with an empty value that expired in 1970, valid for the whole site.
-std::string CookieRemovalLine(const std::string& csName);
-
-// True when a text taken from a request may go into a response header: no carriage return, line feed or other
-// control character could start a header of its own.
-bool IsSafeHeaderText(std::string_view svText);

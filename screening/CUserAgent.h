@@ -4,6 +4,7 @@
 
 #include "platform/WinTypes.h"
 #include "text/CaselessString.h"
+#include "text/UserAgentTraits.h"
 
 #include <cstddef>
 #include <string_view>
@@ -43,9 +44,3 @@ CaselessString TrimWhitespace(const CaselessString& csText);
 // The text after the first csStart at or after nPos, up to the next csEnd or the end; empty without csStart.
 CaselessString GetTextBetween(const CaselessString& csText, const CaselessString& csStart,
                               const CaselessString& csEnd, size_t nPos);
-
-// Caseless searches of the raw user-agent text that classify the client without identifying its browser.
-bool IsMacPlatform(std::string_view csUserAgent);
-bool IsIE6OrLaterOnWindows(std::string_view csUserAgent);
-bool IsIE4OrLaterOnMac(std::string_view csUserAgent);
-bool IsOwaAuthOnWindows(std::string_view csUserAgent);

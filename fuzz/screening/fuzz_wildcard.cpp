@@ -1,6 +1,6 @@
 // libFuzzer target: the input's first line is a pattern (or a "|" list), the rest the user agent. A pattern
 // without wildcards matches exactly its own text, ignoring case; a single pattern matches as its list does.
-#include "screening/CWildCharParser.h"
+#include "text/CWildCharParser.h"
 
 #include <cstddef>
 #include <cstdint>

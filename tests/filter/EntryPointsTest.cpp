@@ -139,9 +139,13 @@ TEST_P(HandlerShape, EveryHandlerEndsWithOneClosingLine) {
     context.m_spRequestInfo->m_mapRequestValues = {
         {"HTTP_URL", "/owa/"},
         {"HTTP_METHOD", "GET"},
-        {"HTTP_USER_AGENT", "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; owaauth)"}};
+        {"HTTP_USER_AGENT", "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; owaauth)"},
+        {"URL", "/owa/"},
+        {"QUERY_STRING", ""},
+        {"BK_USERNAME", "alice"}};
     context.m_dwSubscriptionType = ST_SUBFRAME_REQUEST;
-    context.m_spOutboundContext = std::make_shared<COutboundContext>();
+    context.m_dwClientFlags = CF_ENABLED; // as authentication left it, for the response handlers
+    context.m_spOutboundContext = std::make_shared<COutboundContext>(COutboundContext{200, nullptr});
     context.m_dwNotificationType = GetParam().dwType;
     HTTP_FILTER_PREPROC_HEADERS headers{};
     context.m_pNotification = &headers;
@@ -154,6 +158,7 @@ TEST_P(HandlerShape, EveryHandlerEndsWithOneClosingLine) {
     for (const std::string& csLine : vLines)
         nClosing += csLine.find("] finished.  Win32 RC=") != std::string::npos;
     EXPECT_EQ(nClosing, 1u);
+    CNotifications().NotifyEndOfRequest(&context); // frees what authentication attached
 }
 
 INSTANTIATE_TEST_SUITE_P(Handlers, HandlerShape, ::testing::ValuesIn(g_aHandlers),

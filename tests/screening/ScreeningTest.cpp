@@ -1,6 +1,6 @@
 #include "platform/CPlatform.h"
 #include "screening/CBrowser.h"
-#include "screening/CWildCharParser.h"
+#include "text/CWildCharParser.h"
 #include "tests/TableFile.h"
 #include "text/CCachedScriptDecorator.h"
 #include "text/CSWFormException.h"

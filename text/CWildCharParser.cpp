@@ -1,4 +1,4 @@
-#include "screening/CWildCharParser.h"
+#include "text/CWildCharParser.h"
 
 namespace {
 
