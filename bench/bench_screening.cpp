@@ -7,9 +7,9 @@
 #include "log/Log.h"
 #include "request/SettingsSingleton.h"
 #include "screening/CPreProcHeadersHelper.h"
-#include "screening/CWildCharParser.h"
 #include "tests/TableFile.h"
 #include "tests/settings/SettingsTestSupport.h"
+#include "text/CWildCharParser.h"
 
 #include <benchmark/benchmark.h>
 

@@ -17,7 +17,7 @@ ctest --test-dir "$build" -j 2 >"$build/coverage-ctest.log" 2>&1 || {
 }
 # The module's folders: whatever of them exists in this checkout.
 filters=()
-for folder in platform abi log text security html i18n directory settings screening guard filter; do
+for folder in platform abi log text security html i18n directory settings request screening guard filter; do
     [ -d "$folder" ] && filters+=(--filter "$PWD/$folder/")
 done
 # Per-file tables of lines (coverage.txt) and branches (coverage-branches.txt); the summary on standard output.
