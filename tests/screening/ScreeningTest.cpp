@@ -1,10 +1,10 @@
 #include "platform/CPlatform.h"
 #include "screening/CBrowser.h"
-#include "text/CWildCharParser.h"
 #include "tests/TableFile.h"
 #include "text/CCachedScriptDecorator.h"
 #include "text/CSWFormException.h"
 #include "text/CSWFormScriptPath.h"
+#include "text/CWildCharParser.h"
 
 #include <gtest/gtest.h>
 
