@@ -1,7 +1,7 @@
 // The directory service: a subtree search of the user objects of a global catalog, shaped after what the
 // module asks of a directory (open a root, search with a filter for one attribute or all, walk the rows and
-// their typed columns). Every call is bounded in time, so a slow or dead directory costs a request at most the
-// configured timeouts.
+// their typed columns). Every call is bounded in time, so a slow or dead directory costs a request at most
+// the configured timeouts.
 #pragma once
 
 #include "platform/ISystem.h"

@@ -66,21 +66,36 @@ std::string Lower(std::string cs) {
 // The attributes the module reads whose type is not a string; every other attribute is a caseless string.
 EADsType TypeOfAttribute(const std::string& csName) {
     static const std::unordered_map<std::string, EADsType> s_types = {
-        {"objectsid", ADSTYPE_OCTET_STRING},          {"msexchmasteraccountsid", ADSTYPE_OCTET_STRING},
-        {"objectguid", ADSTYPE_OCTET_STRING},         {"msexchmailboxguid", ADSTYPE_OCTET_STRING},
-        {"msexcharchiveguid", ADSTYPE_OCTET_STRING},  {"ntsecuritydescriptor", ADSTYPE_NT_SECURITY_DESCRIPTOR},
-        {"accountexpires", ADSTYPE_LARGE_INTEGER},    {"pwdlastset", ADSTYPE_LARGE_INTEGER},
-        {"lastlogon", ADSTYPE_LARGE_INTEGER},         {"lastlogoff", ADSTYPE_LARGE_INTEGER},
-        {"badpasswordtime", ADSTYPE_LARGE_INTEGER},   {"lockouttime", ADSTYPE_LARGE_INTEGER},
-        {"lastlogontimestamp", ADSTYPE_LARGE_INTEGER}, {"usnchanged", ADSTYPE_LARGE_INTEGER},
-        {"usncreated", ADSTYPE_LARGE_INTEGER},        {"whencreated", ADSTYPE_UTC_TIME},
-        {"whenchanged", ADSTYPE_UTC_TIME},            {"useraccountcontrol", ADSTYPE_INTEGER},
-        {"badpwdcount", ADSTYPE_INTEGER},             {"logoncount", ADSTYPE_INTEGER},
-        {"primarygroupid", ADSTYPE_INTEGER},          {"samaccounttype", ADSTYPE_INTEGER},
-        {"instancetype", ADSTYPE_INTEGER},            {"distinguishedname", ADSTYPE_DN_STRING},
-        {"member", ADSTYPE_DN_STRING},                {"memberof", ADSTYPE_DN_STRING},
-        {"manager", ADSTYPE_DN_STRING},               {"homemdb", ADSTYPE_DN_STRING},
-        {"iscriticalsystemobject", ADSTYPE_BOOLEAN},  {"showinaddressbook", ADSTYPE_DN_STRING},
+        {"objectsid", ADSTYPE_OCTET_STRING},
+        {"msexchmasteraccountsid", ADSTYPE_OCTET_STRING},
+        {"objectguid", ADSTYPE_OCTET_STRING},
+        {"msexchmailboxguid", ADSTYPE_OCTET_STRING},
+        {"msexcharchiveguid", ADSTYPE_OCTET_STRING},
+        {"ntsecuritydescriptor", ADSTYPE_NT_SECURITY_DESCRIPTOR},
+        {"accountexpires", ADSTYPE_LARGE_INTEGER},
+        {"pwdlastset", ADSTYPE_LARGE_INTEGER},
+        {"lastlogon", ADSTYPE_LARGE_INTEGER},
+        {"lastlogoff", ADSTYPE_LARGE_INTEGER},
+        {"badpasswordtime", ADSTYPE_LARGE_INTEGER},
+        {"lockouttime", ADSTYPE_LARGE_INTEGER},
+        {"lastlogontimestamp", ADSTYPE_LARGE_INTEGER},
+        {"usnchanged", ADSTYPE_LARGE_INTEGER},
+        {"usncreated", ADSTYPE_LARGE_INTEGER},
+        {"whencreated", ADSTYPE_UTC_TIME},
+        {"whenchanged", ADSTYPE_UTC_TIME},
+        {"useraccountcontrol", ADSTYPE_INTEGER},
+        {"badpwdcount", ADSTYPE_INTEGER},
+        {"logoncount", ADSTYPE_INTEGER},
+        {"primarygroupid", ADSTYPE_INTEGER},
+        {"samaccounttype", ADSTYPE_INTEGER},
+        {"instancetype", ADSTYPE_INTEGER},
+        {"distinguishedname", ADSTYPE_DN_STRING},
+        {"member", ADSTYPE_DN_STRING},
+        {"memberof", ADSTYPE_DN_STRING},
+        {"manager", ADSTYPE_DN_STRING},
+        {"homemdb", ADSTYPE_DN_STRING},
+        {"iscriticalsystemobject", ADSTYPE_BOOLEAN},
+        {"showinaddressbook", ADSTYPE_DN_STRING},
     };
     auto it = s_types.find(Lower(csName));
     return it == s_types.end() ? ADSTYPE_CASE_IGNORE_STRING : it->second;
@@ -161,9 +176,10 @@ public:
         char* apszAttributes[2] = {const_cast<char*>(csAttribute.c_str()), nullptr};
         timeval timeout = OperationTimeout(m_pLdap);
         LDAPMessage* pResult = nullptr;
-        const int nCode = ldap_search_ext_s(
-            m_pLdap, m_csBase.empty() ? nullptr : m_csBase.c_str(), LDAP_SCOPE_SUBTREE, csFilter.c_str(),
-            csAttribute.empty() ? nullptr : apszAttributes, 0, nullptr, nullptr, &timeout, MAX_ROWS, &pResult);
+        const int nCode =
+            ldap_search_ext_s(m_pLdap, m_csBase.empty() ? nullptr : m_csBase.c_str(), LDAP_SCOPE_SUBTREE,
+                              csFilter.c_str(), csAttribute.empty() ? nullptr : apszAttributes, 0, nullptr,
+                              nullptr, &timeout, MAX_ROWS, &pResult);
         // A size limit still hands over the rows that came; every other failure hands over none.
         if (nCode == LDAP_SUCCESS || nCode == LDAP_SIZELIMIT_EXCEEDED) {
             for (LDAPMessage* pEntry = ldap_first_entry(m_pLdap, pResult); pEntry;
