@@ -127,7 +127,7 @@ TEST_F(UserProperties, ASecondLookupOfTheSessionComesFromTheCache) {
 }
 
 TEST_F(UserProperties, ADirectoryThatDiesOrHangsFailsTheLookupInBoundedTimeAndCachesNothing) {
-    for (bool bFreeze : {false, true}) {
+    for (bool bFreeze : {true, false}) {
         SCOPED_TRACE(bFreeze ? "hung" : "stopped");
         CLogCapture log;
         if (bFreeze)
