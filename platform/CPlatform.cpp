@@ -14,6 +14,7 @@ std::atomic<ISysLog*> g_pSysLog{nullptr};
 std::atomic<ICodePages*> g_pCodePages{nullptr};
 std::atomic<ICacheComponents*> g_pCacheComponents{nullptr};
 std::atomic<IRegistry*> g_pRegistry{nullptr};
+std::atomic<IDirectoryService*> g_pDirectory{nullptr};
 
 template <class T> T& Pick(const std::atomic<T*>& override, T& (*pfnDefault)()) {
     T* p = override.load(std::memory_order_acquire);
@@ -48,6 +49,9 @@ ICacheComponents& CPlatform::CacheComponents() {
 IRegistry& CPlatform::Registry() {
     return Pick(g_pRegistry, &PosixRegistry);
 }
+IDirectoryService& CPlatform::Directory() {
+    return Pick(g_pDirectory, &PosixDirectory);
+}
 
 void CPlatform::SetDebug(IDebugOutput* p) {
     g_pDebug.store(p, std::memory_order_release);
@@ -75,4 +79,7 @@ void CPlatform::SetCacheComponents(ICacheComponents* p) {
 }
 void CPlatform::SetRegistry(IRegistry* p) {
     g_pRegistry.store(p, std::memory_order_release);
+}
+void CPlatform::SetDirectory(IDirectoryService* p) {
+    g_pDirectory.store(p, std::memory_order_release);
 }

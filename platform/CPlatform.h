@@ -5,6 +5,7 @@
 #include "platform/ICacheComponent.h"
 #include "platform/ICodePages.h"
 #include "platform/IDebugOutput.h"
+#include "platform/IDirectoryService.h"
 #include "platform/IFileSystem.h"
 #include "platform/IModules.h"
 #include "platform/IRegistry.h"
@@ -23,6 +24,7 @@ public:
     static ICodePages& CodePages();
     static ICacheComponents& CacheComponents();
     static IRegistry& Registry();
+    static IDirectoryService& Directory();
 
     // Replace a service (null restores the operating system's); for tests and hosts. Not thread-safe:
     // call before the services are in use.
@@ -35,6 +37,7 @@ public:
     static void SetCodePages(ICodePages* p);
     static void SetCacheComponents(ICacheComponents* p);
     static void SetRegistry(IRegistry* p);
+    static void SetDirectory(IDirectoryService* p);
 };
 
 // Writes to the debugger output channel.

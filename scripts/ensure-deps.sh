@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev clang-format
-    clang libxml2-dev libgumbo-dev gcovr libcli11-dev)
+    clang libxml2-dev libgumbo-dev gcovr libcli11-dev libldap-dev slapd ldap-utils)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

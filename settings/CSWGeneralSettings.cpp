@@ -1,5 +1,7 @@
 #include "settings/CSWGeneralSettings.h"
 
+#include "directory/CADUserConfig.h"
+#include "directory/UserSession.h"
 #include "log/Log.h"
 #include "platform/CPlatform.h"
 #include "platform/ThreadIdentity.h"
@@ -132,28 +134,110 @@ bool CSWGeneralSettings::InitLog(const char* pszModuleFileName, DWORD) {
 HRESULT CSWGeneralSettings::GetADProperty(const std::string& csUser, const std::string& csCookies,
                                           const std::string& csAttribute, std::string& csValue,
                                           const std::string& csMailbox, const std::string& csSid) {
-    IUserPropertyLookup* pLookup = m_pUserPropertyLookup.load();
-    if (!pLookup)
-        return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
     try {
-        return pLookup->GetADProperty(csUser, csCookies, csAttribute, csValue, csMailbox, csSid);
+        if (IUserPropertyLookup* pLookup = m_pUserPropertyLookup.load())
+            return pLookup->GetADProperty(csUser, csCookies, csAttribute, csValue, csMailbox, csSid);
+        return GetADPropertyCached(csUser, csCookies, csAttribute, csValue, csMailbox, csSid);
     } catch (...) {
         return E_UNEXPECTED;
     }
 }
 
+HRESULT CSWGeneralSettings::GetADPropertyCached(const std::string& csUser, const std::string& csCookies,
+                                                const std::string& csAttribute, std::string& csValue,
+                                                const std::string& csMailbox, const std::string& csSid) {
+    std::string csAccount = csUser;
+    std::string csSession;
+    if (!csUser.empty()) {
+        const bool bReduced = ExtractUserName(csAccount);
+        LogMessage("[CSWGeneralSettings::GetADProperty] Get property from cache, User: %s, SessionId: %s, "
+                   "Parameter Name: %s, Mailbox: %s",
+                   csAccount.c_str(), csSession.c_str(), csAttribute.c_str(), csMailbox.c_str());
+        if (!bReduced)
+            return E_INVALIDARG;
+        if (!GetSessionId(csAccount, csCookies, csSession) || csSession.empty())
+            LogMessage(
+                "[CSWGeneralSettings::GetADProperty] Warning!: got an invalid Session id format %s for "
+                "Prop: %s, continue anyway",
+                csSession.c_str(), csAttribute.c_str());
+        std::string csCached;
+        if (m_adUserConfigCache.GetItem(AD_USER_CONFIG_CACHE_NAME, csAccount, csCached, csSession,
+                                        csAttribute, BKCACHE_MODE_PROPERTY)) {
+            csValue = csCached;
+            LogMessage("[CSWGeneralSettings::GetADProperty] Get property from cache successfull, Value: %s !",
+                       csValue.c_str());
+            return S_OK;
+        }
+    } else if (csMailbox.empty() || csAttribute != "sAMAccountName") {
+        return E_INVALIDARG;
+    }
+    return GetADPropertyFromDirectory(csAccount, csSession, csAttribute, csValue, csMailbox, csSid);
+}
+
+HRESULT CSWGeneralSettings::GetADPropertyFromDirectory(const std::string& csAccount,
+                                                       const std::string& csSession,
+                                                       const std::string& csAttribute, std::string& csValue,
+                                                       const std::string& csMailbox,
+                                                       const std::string& csSid) {
+    int32_t nConfigType = 0;
+    if (!GetSettingFromID(ID_AD_CONFIG_TYPE, nConfigType, SETTINGS_GROUP_PRODUCT))
+        LogMessage("GetSettingFromID string failed ID %d, Criteria %d", static_cast<int>(ID_AD_CONFIG_TYPE),
+                   -1);
+    CADUserConfig userConfig(static_cast<DWORD>(nConfigType));
+    const bool bByAccount = csMailbox.empty() && csSid.empty();
+    if (!csMailbox.empty())
+        userConfig.SetIdentity(csMailbox, AD_IDENTITY_SMTP_ADDRESS);
+    else if (!csSid.empty())
+        userConfig.SetIdentity(csSid, AD_IDENTITY_SID_OR_MASTER_SID);
+    else
+        userConfig.SetIdentity(csAccount, AD_IDENTITY_ACCOUNT_NAME);
+    std::string csRead;
+    const HRESULT hr = userConfig.ReadProperty(csAttribute, csRead);
+    if (FAILED(hr)) {
+        LogMessage(
+            "[CSWGeneralSettings::GetADProperty] Getting property %s for user %s from AD failed. Session %s  "
+            "Mailbox %s hr: 0x%x",
+            csAttribute.c_str(), csAccount.c_str(), csSession.c_str(), csMailbox.c_str(),
+            static_cast<unsigned>(hr));
+        // Most users have no culture: its absence is not worth an event.
+        if (csAttribute != USER_CULTURE_ATTRIBUTE)
+            ReportErrorText(
+                EVENT_TYPE_ERROR,
+                "CSWGeneralSettings::GetADProperty failed to get %s for sUser %s sSession %s Mailbox %s",
+                csAttribute.c_str(), csAccount.c_str(), csSession.c_str(), csMailbox.c_str());
+        return hr;
+    }
+    csValue = csRead;
+    LogMessage(
+        "[CSWGeneralSettings::GetADProperty] Get property from AD successfull, Value: %s.! Add to cache.",
+        csValue.c_str());
+    if (bByAccount && !m_adUserConfigCache.AddItem(AD_USER_CONFIG_CACHE_NAME, csAccount, csValue, csSession,
+                                                   csAttribute, BKCACHE_MODE_PROPERTY))
+        ReportErrorText(
+            EVENT_TYPE_ERROR,
+            "CSWGeneralSettings::GetADProperty failed to add Item to cache Prop %s for sUser %s, val %s, "
+            "Session %s",
+            csAttribute.c_str(), csAccount.c_str(), csValue.c_str(), csSession.c_str());
+    return S_OK;
+}
+
 bool CSWGeneralSettings::DetectUserLanguage(const std::string& csUser, const std::string& csCookies,
                                             const std::string& csAcceptLanguage, std::string& csLanguage,
-                                            LANGID& wLangId, const std::string& csSid) {
+                                            LANGID& wLangId, const std::string& csSid,
+                                            ELanguageSource* peSource) {
     std::string csList;
     std::string csCulture;
+    ELanguageSource eSource = ELanguageSource::Directory;
     if (SUCCEEDED(
             GetADProperty(csUser, csCookies, USER_CULTURE_ATTRIBUTE, csCulture, std::string(), csSid))) {
         csList = csCulture;
         std::replace(csList.begin(), csList.end(), ',', ';');
+        LogMessage("[CSWGeneralSettings::DetectUserLanguage] Languages from the directory: %s",
+                   csList.c_str());
     } else {
         LogMessage("[CSWGeneralSettings::DetectUserLanguage] failed and goes with Browser language");
         csList = csAcceptLanguage;
+        eSource = ELanguageSource::Browser;
     }
 
     LANGID wCultureLangId = 0;
@@ -163,10 +247,14 @@ bool CSWGeneralSettings::DetectUserLanguage(const std::string& csUser, const std
     } else {
         wLangId = LANGID_RESOURCE_ENGLISH;
     }
-    if (!bSupported)
+    if (!bSupported) {
         LogMessage(
             "[CSWGeneralSettings::DetectUserLanguage] Languages: %s not supported. Set english as default",
             csList.c_str());
+        eSource = ELanguageSource::Default;
+    }
+    if (peSource)
+        *peSource = eSource;
     LogMessage("CSWGeneralSettings User: %s langid: %d, language: %s", csUser.c_str(),
                static_cast<int>(wLangId), csLanguage.c_str());
     return true;

@@ -18,6 +18,9 @@ constexpr const char* COMMON_FOLDER_ID_CACHE_NAME = "CommonFolderID";
 constexpr const char* RECIPIENT_SMTP_CACHE_NAME = "RecipientSmtp";
 constexpr const char* USER_CULTURE_ATTRIBUTE = "msExchUserCulture";
 
+// Where a user's language came from.
+enum class ELanguageSource { Directory, Browser, Default };
+
 class CSWGeneralSettings : public CGeneralSettings {
 public:
     CSWGeneralSettings();
@@ -35,13 +38,16 @@ public:
     // Accept-Language; English when neither names a supported language. Always true; outputs always set.
     bool DetectUserLanguage(const std::string& csUser, const std::string& csCookies,
                             const std::string& csAcceptLanguage, std::string& csLanguage, LANGID& wLangId,
-                            const std::string& csSid = std::string());
+                            const std::string& csSid = std::string(), ELanguageSource* peSource = nullptr);
 
-    // One directory attribute of the user, through the configured lookup; a failure when there is none.
+    // One directory attribute of the user: from the "ADUserConfig" cache under the account, the session and
+    // the attribute, else from the directory (by mailbox, else by SID, else by account name; only the last
+    // is cached). An installed lookup replaces both.
     HRESULT GetADProperty(const std::string& csUser, const std::string& csCookies,
                           const std::string& csAttribute, std::string& csValue, const std::string& csMailbox,
                           const std::string& csSid);
-    // Installs the directory lookup (null: none). Set before requests run.
+    // Installs a lookup in place of the cache and the directory (null: the cache and the directory). Set
+    // before requests run.
     void SetUserPropertyLookup(IUserPropertyLookup* pLookup) { m_pUserPropertyLookup.store(pLookup); }
 
     // A text of the resource module for the language, else its English text.
@@ -63,6 +69,12 @@ private:
     bool InitializeCache(CBKCache& cache, const char* pszCacheName, DWORD dwMaxItemsId, DWORD dwLifetimeId,
                          const CCacheTexts& texts, std::string& csError);
     bool InitializeCaches(std::string& csError);
+    HRESULT GetADPropertyCached(const std::string& csUser, const std::string& csCookies,
+                                const std::string& csAttribute, std::string& csValue,
+                                const std::string& csMailbox, const std::string& csSid);
+    HRESULT GetADPropertyFromDirectory(const std::string& csAccount, const std::string& csSession,
+                                       const std::string& csAttribute, std::string& csValue,
+                                       const std::string& csMailbox, const std::string& csSid);
 
     CPageCharSet m_pageCharSet;
     std::string m_csCoreCacheName = CORE_CACHE_NAME;

@@ -193,10 +193,13 @@ void DefineTexts(CLI::App& texts, CWkctlOptions& o) {
     Add(texts, "--accept-language", o.m_csAcceptLanguage, "TEXT", "the browser's Accept-Language");
     Add(texts, "--culture", o.m_csCulture, "TEXT",
         "the user's directory culture, which wins over the browser's");
-    texts.footer(
-        "The language is the culture's, else the browser's, else English; each text is marked where it\n"
-        "falls back to English.\n"
-        "Exit status: 0 shown, 1 the resource module could not be loaded, 2 a usage error.");
+    Add(texts, "--user", o.m_csUser, "DOMAIN\\NAME",
+        "read the user's culture from the directory (the machine's LDAP client configuration)");
+    texts.footer("The language is the culture's (--culture, else the directory's for --user), else the "
+                 "browser's, else\n"
+                 "English; each text is marked where it\n"
+                 "falls back to English.\n"
+                 "Exit status: 0 shown, 1 the resource module could not be loaded, 2 a usage error.");
 }
 
 void DefineScreen(CLI::App& screen, CWkctlOptions& o) {

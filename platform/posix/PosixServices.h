@@ -11,5 +11,6 @@ ISystem& PosixSystem();
 ISysLog& PosixSysLog();
 ICodePages& PosixCodePages();
 IRegistry& PosixRegistry();
+IDirectoryService& PosixDirectory();
 // The cache component runs inside the process on every system without the outside server.
 ICacheComponents& InProcessCacheComponents();
