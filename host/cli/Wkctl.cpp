@@ -224,6 +224,8 @@ void PrintHostReport(const CHostReport& report, std::ostream& out) {
         out << '\n';
         for (const auto& csLine : report.m_vLogLines)
             out << "  " << ReadableText(csLine) << '\n';
+        if (const char* pszSource = LanguageSourceFromLog(report.m_vLogLines))
+            out << "Language of the user from: " << pszSource << '\n';
     }
 }
 
