@@ -3,6 +3,7 @@
 // wins over the browser. Failure paths a real server cannot produce use a directory double.
 #include "directory/CADUserConfig.h"
 #include "directory/UserSession.h"
+#include "host/common/HostSession.h"
 #include "host/testing/TestHost.h"
 #include "platform/CPlatform.h"
 #include "platform/HResultException.h"
@@ -258,6 +259,31 @@ TEST(DirectoryFailure, IsLoggedRunsAsTheProcessAndPutsTheUserBack) {
     }
     CThreadIdentity::Impersonate(nullptr);
     CPlatform::SetDirectory(nullptr);
+}
+
+// Through the module file, as a host runs it: the base page of a user whose entry holds a culture is in that
+// language, whatever the browser asks for; a user without one gets the browser's.
+TEST_F(CDirectoryTest, TheModulesBasePageIsInTheDirectorysLanguage) {
+    CTempInstallation installation;
+    ASSERT_TRUE(installation.CopySampleInstallation());
+    ASSERT_TRUE(installation.InstallModule(WK_MODULE_PATH));
+    std::string csError;
+    std::unique_ptr<CHostModule> spModule = CHostModule::Load(installation.ModulePath(), csError);
+    ASSERT_TRUE(spModule) << csError;
+    CHostSession session(spModule->EntryPoints());
+    ASSERT_EQ(session.GetFilterVersion(), TRUE);
+    for (const auto& [pszUser, pszText] :
+         {std::pair{"WENDRAKE\\jsmith", "Sitzung"}, {"WENDRAKE\\nculture", "session"}}) {
+        CHostRequest request;
+        request.Url("/owa/").SubscriptionType(ST_BASE_REQUEST).AcceptLanguage("en-US");
+        request.UserAgent("Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)")
+            .RequestValue("BK_USERNAME", pszUser);
+        request.ServerVariable("HEADER_BK_CSMPREFIX", "abcde/").ServerVariable("LOGON_USER", pszUser);
+        const std::vector<CHostResponse> vResponses = session.Run(request).AllResponses();
+        ASSERT_EQ(vResponses.size(), 1u) << pszUser;
+        EXPECT_NE(vResponses[0].m_csText.find(pszText), std::string::npos) << vResponses[0].m_csText;
+    }
+    session.TerminateFilter(0);
 }
 
 } // namespace
