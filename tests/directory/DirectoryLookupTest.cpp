@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <stdexcept>
 
 namespace {
@@ -284,6 +285,26 @@ TEST_F(CDirectoryTest, TheModulesBasePageIsInTheDirectorysLanguage) {
         EXPECT_NE(vResponses[0].m_csText.find(pszText), std::string::npos) << vResponses[0].m_csText;
     }
     session.TerminateFilter(0);
+}
+
+// wkctl's view of a user's texts asks the same directory.
+TEST_F(CDirectoryTest, WkctlTextsTakeTheDirectorysCulture) {
+    CTempInstallation installation;
+    ASSERT_TRUE(installation.CopySampleInstallation());
+    const std::string csCommand = std::string("'") + WKCTL_PATH + "' texts --install '" +
+                                  installation.Prefix() +
+                                  "' --user 'WENDRAKE\\jsmith' --accept-language en-US 2>&1";
+    std::string csOut;
+    if (FILE* pPipe = ::popen(csCommand.c_str(), "r")) {
+        char szChunk[4096];
+        for (size_t cb; (cb = std::fread(szChunk, 1, sizeof(szChunk), pPipe)) > 0;)
+            csOut.append(szChunk, cb);
+        EXPECT_EQ(::pclose(pPipe), 0) << csOut;
+    }
+    EXPECT_NE(csOut.find("Languages from the directory (msExchUserCulture of WENDRAKE\\jsmith): \"de-DE\""),
+              std::string::npos)
+        << csOut;
+    EXPECT_NE(csOut.find("Language: de,"), std::string::npos) << csOut;
 }
 
 } // namespace
