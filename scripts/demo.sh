@@ -23,5 +23,14 @@ mkdir -p "$demo/Logs"
     --subscription-type 1 --link-criteria 0 --status 200 \
     --show-log "$demo/Logs/BrindlemarkLogs/BKCommonLog.log" "$@"
 echo
+echo "== the premium start page through the module; the browser's copy is in out/demo/premium-startpage.html"
+"$demo/Wendrake/bin/wkctl" run --install "$demo" \
+    --method GET --url "/owa/" \
+    --user-agent "Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.0)" \
+    --cookie "UserContext=a1b2; sessionid=42" --accept-language "de-DE,de;q=0.8,en;q=0.5" \
+    --subscription-type 1 --link-criteria 0 --status 200 \
+    --server-variable HEADER_BK_CSMPREFIX=/bkcsm/v1 \
+    --body-file "$demo/Wendrake/Samples/Pages/premium-startpage.utf-8.html" --out "$demo/premium-startpage.html"
+echo
 echo "== the language and texts this request's user gets"
 "$demo/Wendrake/bin/wkctl" texts --install "$demo" --accept-language "de-DE,de;q=0.8,en;q=0.5"

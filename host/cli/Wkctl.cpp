@@ -32,6 +32,34 @@ void PrintIndentedBlock(std::ostream& out, const std::string& csText, const char
     }
 }
 
+void PrintInstruction(std::ostream& out, const CHostInstruction& instruction) {
+    out << "    at offset " << instruction.m_qwOffset << ": ";
+    if (instruction.m_nType == 0)
+        out << "insert \"" << ReadableText(instruction.m_csText) << "\"\n";
+    else if (instruction.m_nType == 1)
+        out << "delete " << instruction.m_dwLength << " byte(s)\n";
+    else
+        out << "invalid instruction (type " << instruction.m_nType << ")\n";
+}
+
+// The body as the browser receives it, with the Content-Length the response carries; the bytes themselves
+// only when they were not written to a file.
+void PrintDelivered(std::ostream& out, const CHostDeliveredBody& body, const std::string& csWrittenTo) {
+    if (!body.m_bPresent)
+        return;
+    out << "Response body delivered: Content-Length " << body.ContentLength();
+    if (body.m_bEdited)
+        out << " (edited; the page had " << body.m_cbOriginal << " bytes)";
+    else
+        out << " (unchanged)";
+    if (!csWrittenTo.empty()) {
+        out << ", written to " << ReadableText(csWrittenTo) << '\n';
+        return;
+    }
+    out << '\n';
+    PrintIndentedBlock(out, body.m_csBytes, "  ");
+}
+
 // The browser policy's decision, after the line of PREPROC_HEADERS; the redirect itself is among the
 // response headers sent.
 void PrintScreening(std::ostream& out, const CHostScreening& screening) {
@@ -92,8 +120,21 @@ void PrintNotification(std::ostream& out, const CHostNotificationRecord& n, cons
         std::snprintf(szAddress, sizeof(szAddress), "0x%llx",
                       static_cast<unsigned long long>(submission.m_uInstructions));
         out << "  buffer instructions submitted: list " << (submission.m_uInstructions ? szAddress : "null")
-            << ", result " << submission.m_dwResult << " (the list's content is not read by this host)\n";
+            << ", result " << submission.m_dwResult << ", " << submission.m_vInstructions.size()
+            << " instruction(s)\n";
+        for (const auto& instruction : submission.m_vInstructions)
+            PrintInstruction(out, instruction);
+        if (submission.m_bApplied)
+            out << "    applied: " << submission.m_csEditedData.size() << " bytes\n";
+        else
+            out << "    not applied: " << ReadableText(submission.m_csApplyError) << '\n';
     }
+}
+
+static bool WriteWholeFile(const std::string& csPath, const std::string& csContent) {
+    std::ofstream out(csPath, std::ios::binary | std::ios::trunc);
+    out.write(csContent.data(), static_cast<std::streamsize>(csContent.size()));
+    return static_cast<bool>(out.flush());
 }
 
 uintmax_t FileSizeOrZero(const std::string& csPath) {
@@ -207,6 +248,7 @@ void PrintHostReport(const CHostReport& report, std::ostream& out) {
                 if (skipped.m_dwCode == dwCode)
                     out << skipped.m_csName << ": not sent (" << skipped.m_csReason << ")\n";
         }
+        PrintDelivered(out, report.m_run.m_body, report.m_csBodyWrittenTo);
         for (const auto& csAnomaly : report.m_run.m_vAnomalies)
             out << "Anomaly: " << ReadableText(csAnomaly) << '\n';
     }
@@ -316,6 +358,7 @@ int RunWkctl(const std::vector<std::string>& vArgs, std::ostream& out, std::ostr
         return WKCTL_EXIT_MODULE_FAILED;
     }
     CHostSession session(spModule->EntryPoints());
+    int nWriteFailed = 0;
     bool bRegistered = session.GetFilterVersion() != FALSE;
     report.m_version = session.GetVersionRecord();
     if (bRegistered) {
@@ -323,6 +366,13 @@ int RunWkctl(const std::vector<std::string>& vArgs, std::ostream& out, std::ostr
         report.m_request = request.Summary();
         report.m_run = session.Run(request);
         report.m_bRan = true;
+        if (!options.m_csOutFile.empty() &&
+            !WriteWholeFile(options.m_csOutFile, report.m_run.m_body.m_csBytes)) {
+            err << "wkctl: cannot write the delivered body to '" << options.m_csOutFile << "'\n";
+            nWriteFailed = 1;
+        } else {
+            report.m_csBodyWrittenTo = options.m_csOutFile;
+        }
         session.TerminateFilter(0);
         report.m_terminate = session.GetTerminateRecord();
     }
@@ -331,7 +381,8 @@ int RunWkctl(const std::vector<std::string>& vArgs, std::ostream& out, std::ostr
     if (!bRegistered)
         err << "wkctl: GetFilterVersion returned 0: the module refused to start (see its event log and "
                "log)\n";
-    int nExit = bRegistered ? WKCTL_EXIT_COMPLETED : WKCTL_EXIT_MODULE_FAILED;
+    int nExit =
+        bRegistered ? (nWriteFailed ? WKCTL_EXIT_USAGE : WKCTL_EXIT_COMPLETED) : WKCTL_EXIT_MODULE_FAILED;
 
     if (bShowLog && !bUnloaded && bMayDeferToExit) {
         CDeferredReport& deferred = DeferredReport();

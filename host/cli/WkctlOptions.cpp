@@ -179,6 +179,8 @@ void DefineRun(CLI::App& run, CWkctlOptions& o) {
     run.add_flag("--json", o.m_bJson, "one JSON record instead of the readable report")
         ->disable_flag_override();
     Add(run, "--show-log", o.m_csShowLog, "FILE", "also print the lines the run added to this log file");
+    Add(run, "--out", o.m_csOutFile, "FILE",
+        "write the response body as the browser receives it (edited or not) to this file");
     run.footer(
         "The module is registered, sent PREPROC_HEADERS, AUTH_COMPLETE, SEND_RESPONSE, SEND_RAW_DATA and\n"
         "END_OF_REQUEST as far as it lets the request go on, and terminated.\n"
@@ -276,8 +278,10 @@ std::string Complete(const CLI::App& command, CWkctlOptions& o) {
     o.m_bAcceptLanguage = command.count("--accept-language") > 0;
     o.m_bReferer = command.count("--referer") > 0;
     o.m_bIdentity = command.count("--user") + command.count("--user-sid") + command.count("--group-sid") > 0;
-    return o.m_csInstall.empty() && o.m_csModule.empty() ? "run needs --install DIR or --module PATH"
-                                                         : std::string();
+    if (o.m_csInstall.empty() && o.m_csModule.empty())
+        return "run needs --install DIR or --module PATH";
+    return !o.m_csOutFile.empty() && o.m_csBodyFile.empty() ? "option --out needs --body-file FILE"
+                                                            : std::string();
 }
 
 } // namespace

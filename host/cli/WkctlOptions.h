@@ -32,6 +32,7 @@ struct CWkctlOptions {
     std::string m_csVirtualDir;
     std::string m_csBodyFile;
     std::string m_csShowLog;
+    std::string m_csOutFile; // run: the delivered response body goes here
     bool m_bJson = false;
     // screen: a file of user agents, one a line, instead of --user-agent.
     std::string m_csUserAgentsFile;

@@ -94,12 +94,29 @@ struct CHostSkippedNotification {
     std::string m_csReason;
 };
 
+// The response body as the browser receives it: the page unchanged, or with the edits of the last
+// submission the host applied and answered with success. The response then goes out with the edited length
+// as its Content-Length.
+struct CHostDeliveredBody {
+    bool m_bPresent = false; // the response had a body
+    bool m_bEdited = false;  // a submission with at least one instruction was applied
+    size_t m_cbOriginal = 0;
+    std::string m_csBytes;
+
+    size_t ContentLength() const { return m_csBytes.size(); }
+    // "Content-Length: N\r\n" as the response header block carries it.
+    std::string ContentLengthHeader() const {
+        return "Content-Length: " + std::to_string(ContentLength()) + "\r\n";
+    }
+};
+
 struct CHostRunRecord {
     std::vector<CHostNotificationRecord> m_vNotifications;
     std::vector<CHostSkippedNotification> m_vSkipped;
     // Things a well-behaved module never does (a callback with a null or foreign handle, a worker context
     // left behind after END_OF_REQUEST, ...), one sentence each.
     std::vector<std::string> m_vAnomalies;
+    CHostDeliveredBody m_body;
 
     const CHostNotificationRecord* Find(DWORD dwCode) const;
     bool WasSent(DWORD dwCode) const { return Find(dwCode) != nullptr; }
@@ -172,6 +189,7 @@ struct CHostReport {
     CHostRequestSummary m_request;
     CHostRunRecord m_run;
     CTerminateRecord m_terminate;
+    std::string m_csBodyWrittenTo; // the file the delivered body was written to (wkctl --out)
     bool m_bLogShown = false;
     std::string m_csLogFile;
     std::string m_csLogNote; // why the log text is not simply what was appended, when it is not

@@ -117,6 +117,22 @@ void WriteNotification(CJsonWriter& json, const CHostNotificationRecord& n) {
     json.EndObject();
 }
 
+// The body as the browser receives it; null when the response had none.
+void WriteDelivered(CJsonWriter& json, const CHostDeliveredBody& body) {
+    json.Key("delivered");
+    if (!body.m_bPresent) {
+        json.Null();
+        return;
+    }
+    json.BeginObject();
+    json.Key("edited").Bool(body.m_bEdited);
+    json.Key("originalBytes").Number(static_cast<uint64_t>(body.m_cbOriginal));
+    json.Key("contentLength").Number(static_cast<uint64_t>(body.ContentLength()));
+    json.Key("headers").String(body.ContentLengthHeader());
+    json.Key("body").String(body.m_csBytes);
+    json.EndObject();
+}
+
 // The browser policy's decision; null when PREPROC_HEADERS was not sent.
 void WriteScreening(CJsonWriter& json, const CHostRunRecord& run) {
     const CHostScreening screening = CHostScreening::Of(run);
@@ -203,6 +219,7 @@ std::string HostReportToJson(const CHostReport& report, bool bPretty) {
     json.EndArray();
 
     WriteScreening(json, report.m_run);
+    WriteDelivered(json, report.m_run.m_body);
 
     json.Key("anomalies").BeginArray();
     for (const auto& csAnomaly : report.m_run.m_vAnomalies)

@@ -84,6 +84,8 @@ public:
     void ReadSubmission(const CBufferInstructionList& list, CHostBufferSubmission& submission) const;
     // Fills the page-data record for the response body.
     void LocatePage();
+    // What the browser receives: the page, or the page with the accepted edits.
+    void DeliverBody();
     void Anomaly(std::string csText) { m_record.m_vAnomalies.push_back(std::move(csText)); }
 
 private:
@@ -442,6 +444,27 @@ void CHostRun::ReadSubmission(const CBufferInstructionList& list, CHostBufferSub
                                                     submission.m_csApplyError);
 }
 
+void CHostRun::DeliverBody() {
+    CHostDeliveredBody& body = m_record.m_body;
+    body = CHostDeliveredBody();
+    if (!m_request.HasResponseBody())
+        return;
+    body.m_bPresent = true;
+    body.m_cbOriginal = m_csBody.size();
+    body.m_csBytes = m_csBody;
+    // Every submission points into the page as the host received it; the last one accepted is what goes out.
+    for (const CHostNotificationRecord& notification : m_record.m_vNotifications) {
+        if (notification.m_dwCode != SF_NOTIFY_SEND_RAW_DATA)
+            continue;
+        for (const CHostBufferSubmission& submission : notification.m_vBufferSubmissions)
+            if (submission.m_bApplied && submission.m_dwResult == ERROR_SUCCESS &&
+                !submission.m_vInstructions.empty()) {
+                body.m_csBytes = submission.m_csEditedData;
+                body.m_bEdited = true;
+            }
+    }
+}
+
 void CHostRun::LocatePage() {
     m_commonPointers = CCommonPointers();
     if (m_csBody.empty())
@@ -637,6 +660,7 @@ void CHostRun::Execute() {
             Stop(m_record.m_vNotifications.back());
     }
 
+    DeliverBody();
     if (m_context.m_pMyOwnContext)
         Anomaly("a worker context (" + AddressText(m_context.m_pMyOwnContext) +
                 ") is still attached after END_OF_REQUEST; the host cannot free it");

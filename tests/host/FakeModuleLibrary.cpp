@@ -2,6 +2,9 @@
 // registers like a worker, follows a request the way WK_FAKE_MODE tells it, and buffers its log lines until
 // it is unloaded (into WK_FAKE_LOG_FILE), as a buffered log writer does.
 #include "abi/HostAbi.h"
+#ifdef WK_FAKE_EDITS
+#include "html/CBufferInstruction.h"
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +62,18 @@ WK_FAKE_EXPORT DWORD HttpFilterProc(CDLLContext* p) {
     g_log.m_vLines.push_back(szLine);
     if (ModeIs("pin"))
         t_csPin = szLine;
+#ifdef WK_FAKE_EDITS
+    if (p->m_dwNotificationType == SF_NOTIFY_SEND_RAW_DATA && ModeIs("edit") && p->m_pCoreServices &&
+        p->m_pCoreServices->SubmitBufferCommands) {
+        // Marks the page's start and drops its last byte, so that the delivered length differs both ways.
+        auto* pRaw = static_cast<HTTP_FILTER_RAW_DATA*>(p->m_pNotification);
+        const auto qwBegin = reinterpret_cast<uintptr_t>(pRaw->pvInData);
+        CBufferInstructionList list;
+        InsertHtmlStringAtPosition(qwBegin, "<!-- edited \xE9 -->", &list);
+        DeleteHtmlStringAtPosition(qwBegin + pRaw->cbInData - 1, 1, &list);
+        p->m_pCoreServices->SubmitBufferCommands(p, &list);
+    }
+#endif
     auto* pHeaders = static_cast<HTTP_FILTER_PREPROC_HEADERS*>(p->m_pNotification);
     if (p->m_dwNotificationType == SF_NOTIFY_PREPROC_HEADERS) {
         p->m_dwClientFlags = CF_PREMIUM_CLIENT;

@@ -152,6 +152,33 @@ TEST(WkctlRunTest, JsonRecordAndAppendedLogLines) {
     EXPECT_EQ(csJson.find("an older line"), std::string::npos);
 }
 
+// --out holds the body exactly as the browser receives it; the record gives its Content-Length and the edits.
+TEST(WkctlRunTest, WritesTheDeliveredBody) {
+    std::string csPage, csError;
+    ASSERT_TRUE(ReadWholeFile(WK_TEST_DATA_DIR "/host/sample-page.html", csPage, csError)) << csError;
+    const std::string csEdited = "<!-- edited \xE9 -->" + csPage.substr(0, csPage.size() - 1);
+    const struct {
+        const char* pszMode;
+        std::string csBody;
+        const char* pszRecordPart;
+    } aCases[] = {
+        {nullptr, csPage, "\"edited\": false,\n    \"originalBytes\": 102,\n    \"contentLength\": 102,"},
+        {"edit", csEdited, "\"headers\": \"Content-Length: 118\\r\\n\""},
+    };
+    for (const auto& c : aCases) {
+        CTempFile out("wkctl-out");
+        std::string csJson, csErr, csWritten;
+        EXPECT_EQ(Wkctl({"run", "--module", WK_FAKE_EDITOR_PATH, "--body-file",
+                         WK_TEST_DATA_DIR "/host/sample-page.html", "--json", "--out", out.m_path},
+                        c.pszMode, csJson, csErr),
+                  WKCTL_EXIT_COMPLETED)
+            << csErr;
+        ASSERT_TRUE(ReadWholeFile(out.m_path, csWritten, csError)) << csError;
+        EXPECT_EQ(csWritten, c.csBody);
+        EXPECT_NE(csJson.find(c.pszRecordPart), std::string::npos) << csJson;
+    }
+}
+
 TEST(WkctlRunTest, ReadsTheWholeLogWhenItShrank) {
     CTempFile log("wkctl-shrunk");
     std::ofstream(log.m_path, std::ios::binary) << "first\r\n\n" << std::string(4, '\0') << "\nsecond";
@@ -180,8 +207,8 @@ int RunProgram(const std::string& csCommand, std::string& csOut) {
 
 // Each command line in this process, then as the program a shell runs.
 TEST(WkctlProgramTest, ExitStatusAndMessages) {
-    const std::pair<std::string, std::string> aPaths[] = {{"@FAKE@", WK_FAKE_MODULE_PATH},
-                                                          {"@DATA@", WK_TEST_DATA_DIR}};
+    const std::pair<std::string, std::string> aPaths[] = {
+        {"@FAKE@", WK_FAKE_MODULE_PATH}, {"@EDITOR@", WK_FAKE_EDITOR_PATH}, {"@DATA@", WK_TEST_DATA_DIR}};
     for (tabletest::TRow row : tabletest::ReadTable("host/wkctl-exits.txt")) {
         for (const auto& [csName, csPath] : aPaths)
             for (size_t n; (n = row[0].find(csName)) != std::string::npos;)
