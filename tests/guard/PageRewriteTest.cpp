@@ -5,7 +5,11 @@
 #include "guard/CWKForm.h"
 #include "host/common/BufferApply.h"
 #include "html/CBufferInstruction.h"
+#include "request/CWKSWContext.h"
 #include "tests/guard/GuardTestSupport.h"
+#include "text/CSWFormException.h"
+
+#include <functional>
 
 namespace {
 
@@ -42,5 +46,48 @@ TEST_P(PageRewriteTable, EditedPage) {
 INSTANTIATE_TEST_SUITE_P(Pages, PageRewriteTable,
                          ::testing::ValuesIn(tabletest::ReadTable("guard/page-rewrites.txt")),
                          tabletest::RowName);
+
+} // namespace
+
+namespace {
+
+// A recognised start page whose context loses one piece at a time: the factory names the first one missing,
+// in its order, and builds nothing.
+TEST(FormFactory, NamesTheFirstMissingPiece) {
+    const std::string csPage =
+        "<!-- OwaPage = ASP.forms_premium_startpage_aspx --><html><head></head><body></body></html>";
+    CCommonPointers pointers;
+    pointers.m_pDataBegin = csPage.data();
+    pointers.m_pDataLast = csPage.data() + csPage.size() - 1;
+    CBufferInstructionList list;
+    CWKSWContext worker("en", 0x1009);
+    CDLLContext context;
+    context.m_spOutboundContext = std::make_shared<COutboundContext>(COutboundContext{200, &pointers});
+    context.m_spRequestInfo = std::make_shared<CRequestInfo>();
+    context.m_spExchangeURL = std::make_shared<CExchangeURL>();
+    context.m_pMyOwnContext = &worker;
+    CSWFormContext formContext(&context, &list);
+    ASSERT_EQ(formContext.m_dwOwaExperience, OWA_EXPERIENCE_PREMIUM);
+    const std::pair<std::function<void()>, const char*> aSteps[] = {
+        {[&] { context.m_pMyOwnContext = nullptr; }, "m_pContext->m_pMyOwnContex is null"},
+        {[&] { context.m_spOutboundContext.reset(); }, "m_pContext->m_spOutboundContext is null"},
+        {[&] { context.m_spExchangeURL.reset(); }, "m_pContext->m_spExchangeURL is null"},
+        {[&] { context.m_spRequestInfo.reset(); }, "m_pContext->m_spRequestInfo is null"},
+        {[&] { formContext.m_spDom.reset(); }, "pFormContext->m_spDom is null or undefined"},
+        {[&] { formContext.m_pcobBufferInstructionList = nullptr; }, "m_pcobBufferInstructionList is null"},
+        {[&] { formContext.m_pContext = nullptr; }, "pFormContext->m_pContext is null"},
+        {[&] { formContext.m_pCommonPointers = nullptr; }, "pFormContext->m_pCommonPointers is null"},
+    };
+    for (const auto& [fnRemove, pszMessage] : aSteps) {
+        fnRemove();
+        CLogCapture capture;
+        EXPECT_EQ(CWKFormFactory::createForm(&formContext), nullptr) << pszMessage;
+        EXPECT_TRUE(capture.Contains(std::string(pszMessage) + ". aborting")) << pszMessage;
+    }
+    CLogCapture capture;
+    EXPECT_EQ(CWKFormFactory::createForm(nullptr), nullptr);
+    EXPECT_TRUE(capture.Contains("[CWKFormFactory::createForm] pFormContext is null. aborting"));
+    EXPECT_THROW(CSWFormContext(nullptr, &list), CSWFormException);
+}
 
 } // namespace
