@@ -1,6 +1,7 @@
 #include "filter/CNotifications.h"
 
 #include "guard/CAuthCompleteRequest.h"
+#include "guard/CSendRawDataRequest.h"
 #include "guard/CSendResponseHelper.h"
 #include "log/Log.h"
 #include "platform/CPlatform.h"
@@ -51,13 +52,8 @@ DWORD CNotifications::NotifySendResponse(CDLLContext* pContext) {
 }
 
 DWORD CNotifications::NotifySendRawData(CDLLContext* pContext) {
-    static const char s_szHandler[] = "CNotifications::NotifySendRawData";
     GetGeneralSettingsInstance();
-    if (!pContext) {
-        LogMessage("[CNotifications::NotifySendRawData] Context not populated for further activity");
-        return FinishNotification(s_szHandler, ERROR_INVALID_DATA, pContext);
-    }
-    return FinishNotification(s_szHandler, ERROR_SUCCESS, pContext);
+    return CSendRawDataRequest(pContext).Run();
 }
 
 DWORD CNotifications::NotifyEndOfRequest(CDLLContext* pContext) {

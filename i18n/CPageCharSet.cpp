@@ -88,6 +88,26 @@ bool CPageCharSet::GetCodePage(const std::string& csCharSet, UINT& nCodePage) co
     return true;
 }
 
+namespace {
+
+std::u16string EscapeMarkupUnits(const std::u16string& wsText) {
+    std::u16string wsOut;
+    wsOut.reserve(wsText.size());
+    for (char16_t wch : wsText) {
+        if (wch == u'"')
+            wsOut += u"&quot;";
+        else if (wch == u'<')
+            wsOut += u"&lt;";
+        else if (wch == u'>')
+            wsOut += u"&gt;";
+        else
+            wsOut += wch;
+    }
+    return wsOut;
+}
+
+} // namespace
+
 bool CPageCharSet::ConvertToCharSet(const std::u16string& wsText, const std::string& csCharSet,
                                     std::string& csOut) const {
     csOut.clear();
@@ -102,13 +122,11 @@ bool CPageCharSet::ConvertToCharSet(const std::u16string& wsText, const std::str
     else if (!GetCodePage(csCharSet, nCodePage))
         return false;
 
-    // The texts are zero-terminated on every path; a copy only for the rare text with a zero inside.
-    const size_t nZero = wsText.find(u'\0');
+    // The texts are zero-terminated on every path. They go into attribute values and markup of a page,
+    // so, as on the UTF-8 path, nothing in them may close an attribute or a tag.
+    const std::u16string wsEscaped = EscapeMarkupUnits(wsText.substr(0, wsText.find(u'\0')));
     DWORD dwError = ERROR_SUCCESS;
-    const bool bConverted =
-        nZero == std::u16string::npos
-            ? codePages.WideToMultiByte(nCodePage, wsText, csOut, dwError)
-            : codePages.WideToMultiByte(nCodePage, wsText.substr(0, nZero), csOut, dwError);
+    const bool bConverted = codePages.WideToMultiByte(nCodePage, wsEscaped, csOut, dwError);
     if (!bConverted) {
         // Half-converted bytes would put wrong characters into the page.
         csOut.clear();
