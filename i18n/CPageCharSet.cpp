@@ -14,16 +14,15 @@ struct CCharSetEntry {
     UINT nCodePage;
 };
 
-// In filling order; several declared charsets share one code page.
+// In filling order; several declared charsets share one code page. "windows-1252", the most common legacy
+// charset of Western European pages, is there too: without it such a page could not be guarded at all.
 constexpr CCharSetEntry g_aCharSetTable[] = {
-    {"iso-8859-1", 1252},    {"iso-8859-2", 28592},        {"iso-8859-9", 1254},
-    {"windows-1250", 1250},  {"windows-1254", 1254},       {"iso-8859-7", 28597},
-    {"windows-1253", 28597}, {"x-mac-greek", 28597},       {"windows-1255", 1255},
-    {"iso-8859-8", 1255},    {"iso-8859-8-i", 1255},       {"x-mac-hebrew", 10005},
-    {"iso-8859-6", 1256},    {"windows-1256", 1256},       {"x-mac-arabic", 10004},
-    {"shift_jis", 932},      {"iso-2022-jp", 932},         {"x-mac-japan", 10001},
-    {"big5", 950},           {"x-mac-chinesetrad", 10002}, {"gb2312", 936},
-    {"hz-gb-2312", 52936},   {"x-mac-chineseimp", 10008},
+    {"iso-8859-1", 1252},         {"windows-1252", 1252}, {"iso-8859-2", 28592},  {"iso-8859-9", 1254},
+    {"windows-1250", 1250},       {"windows-1254", 1254}, {"iso-8859-7", 28597},  {"windows-1253", 28597},
+    {"x-mac-greek", 28597},       {"windows-1255", 1255}, {"iso-8859-8", 1255},   {"iso-8859-8-i", 1255},
+    {"x-mac-hebrew", 10005},      {"iso-8859-6", 1256},   {"windows-1256", 1256}, {"x-mac-arabic", 10004},
+    {"shift_jis", 932},           {"iso-2022-jp", 932},   {"x-mac-japan", 10001}, {"big5", 950},
+    {"x-mac-chinesetrad", 10002}, {"gb2312", 936},        {"hz-gb-2312", 52936},  {"x-mac-chineseimp", 10008},
 };
 
 constexpr CaselessStringView CHARSET_KEY = "charset=";

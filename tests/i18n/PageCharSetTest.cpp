@@ -65,7 +65,7 @@ TEST(PageCharSet, NamesOutsideTheTable) {
     EXPECT_FALSE(charSet.GetCodePage("iso-8859-1", nCodePage)); // not filled yet
     charSet.Init(nullptr, nullptr, nullptr);
     EXPECT_EQ(charSet.GetProductName(), "");
-    for (const char* pszName : {"koi8-r", "", "windows-1252", "iso-8859-1 ", " big5", "utf-8\n"}) {
+    for (const char* pszName : {"koi8-r", "", "windows-1251", "iso-8859-1 ", " big5", "utf-8\n"}) {
         EXPECT_FALSE(charSet.GetCodePage(pszName, nCodePage)) << pszName;
         std::string csOut = "stale";
         EXPECT_FALSE(charSet.ConvertToCharSet(u"text", pszName, csOut)) << pszName;
@@ -74,6 +74,8 @@ TEST(PageCharSet, NamesOutsideTheTable) {
     charSet.Init("Wendrake", "WK_ServiceWorker.so", "WK_Res64"); // a second fill leaves the same table
     EXPECT_TRUE(charSet.GetCodePage("Big5", nCodePage));
     EXPECT_EQ(nCodePage, 950u);
+    EXPECT_TRUE(charSet.GetCodePage("Windows-1252", nCodePage));
+    EXPECT_EQ(nCodePage, 1252u);
     EXPECT_EQ(charSet.GetResourceModuleName(), "WK_Res64");
 }
 
