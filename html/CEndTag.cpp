@@ -75,13 +75,18 @@ CEndTag* CEndTag::findPreviousOrNext(CSource* pSource, TPos nPos, const std::str
     } catch (...) {
         return nullptr;
     }
-    for (;;) {
-        TPos nHit = bNext ? pSource->findCaselessToEnd(csPattern, nPos)
-                          : pSource->findCaselessReverse(csPattern, nPos, nLower);
-        if (nHit == INVALID_POS || (bNext && nLimit != INVALID_POS && nHit >= nLimit))
-            return nullptr;
+    auto accept = [pSource, pEndTagType](TPos nHit) -> CTag* {
         CTag* pTag = getTagAt(pSource, nHit);
-        if (pTag && !pTag->isStartTag() && pTag->getTagType() == pEndTagType)
+        return pTag && !pTag->isStartTag() && pTag->getTagType() == pEndTagType ? pTag : nullptr;
+    };
+    if (bNext)
+        return static_cast<CEndTag*>(
+            pSource->findNextTagRemembered(pEndTagType, csPattern, nPos, nLimit, accept));
+    for (;;) {
+        TPos nHit = pSource->findCaselessReverse(csPattern, nPos, nLower);
+        if (nHit == INVALID_POS)
+            return nullptr;
+        if (CTag* pTag = accept(nHit))
             return static_cast<CEndTag*>(pTag);
         if (!StepPastHit(nHit, nLower, bNext, nPos))
             return nullptr;

@@ -5,6 +5,7 @@
 #include "html/HtmlBase.h"
 #include "html/ITagCache.h"
 
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -94,6 +95,14 @@ public:
     // The first occurrence beginning in [nFrom, nLimit): answered from the remembered search when it covers
     // nFrom, else by a search that stops at nLimit, so that a walk bounded by an element never scans past it.
     TPos findCaselessBefore(std::string_view csText, TPos nFrom, TPos nLimit);
+    // The first tag a finder takes among the occurrences of csPattern beginning in [nFrom, nLimit) (the
+    // source end for no limit), accept giving the tag at an occurrence or null. The stretches the finder has
+    // gone through are remembered per finder and text: asking again from inside one is answered from it, and
+    // a search that runs into one stops there, so occurrences the finder passes over (end tags hidden in a
+    // comment, say) are read once, not once per question from before them.
+    template <class TAccept>
+    CTag* findNextTagRemembered(const void* pFinder, std::string_view csPattern, TPos nFrom, TPos nLimit,
+                                TAccept accept);
     // How often the two remembering searches were asked, answered from memory or not: a walk that asks
     // them once per tag stays linear, one that asks again per enclosing tag does not.
     size_t getRememberedSearchCount() const { return m_nRememberedSearches; }
@@ -125,6 +134,17 @@ public:
 
 private:
     CSource(const char* pData, TPos nHtmlDataBeginPos, TPos nDataLength);
+
+    // A stretch [nFrom, the hit it is keyed by] holding no tag the finder takes before the hit; the hit is
+    // INVALID_POS when the stretch runs to the source end.
+    struct CTagStretch {
+        TPos nFrom;
+        CTag* pTag;
+    };
+    using CTagStretches = std::map<TPos, CTagStretch>;
+    // The stretches of a finder and text; null when they cannot be stored.
+    CTagStretches* getTagStretches(const void* pFinder, std::string_view csPattern) noexcept;
+    static void rememberTagStretch(CTagStretches* pStretches, TPos nFrom, TPos nHit, CTag* pTag) noexcept;
 
     struct CSearchMemo {
         TPos nFrom;
@@ -160,6 +180,7 @@ private:
     std::unordered_map<TPos, CTag*> m_mapTagAt;
     std::unordered_map<std::string, CSearchMemo, CCaselessHash, CCaselessEqual> m_mapSearchMemo;
     size_t m_nRememberedSearches = 0;
+    std::map<std::pair<const void*, std::string>, CTagStretches> m_mapTagStretches;
     // Without a cache: the tags that hide markup (comments, CDATA sections), found by one forward walk, per
     // type, in position order; the walk has looked at every position below m_nHidingScanPos.
     std::vector<CStartTag*> m_vHidingTags[2];
@@ -168,3 +189,41 @@ private:
 
     friend class CTag;
 };
+
+template <class TAccept>
+CTag* CSource::findNextTagRemembered(const void* pFinder, std::string_view csPattern, TPos nFrom, TPos nLimit,
+                                     TAccept accept) {
+    const TPos nEnd = (nLimit == INVALID_POS || nLimit > m_nEnd) ? m_nEnd : nLimit;
+    if (nFrom == INVALID_POS || nFrom >= nEnd)
+        return nullptr;
+    CTagStretches* pStretches = getTagStretches(pFinder, csPattern);
+    // The stretch covering nFrom, or else the first one after it, which a search from nFrom may run into.
+    auto it = pStretches ? pStretches->lower_bound(nFrom) : CTagStretches::iterator();
+    const bool bKnown = pStretches && it != pStretches->end();
+    TPos nHit = INVALID_POS;
+    CTag* pTag = nullptr;
+    if (bKnown && it->second.nFrom <= nFrom) {
+        nHit = it->first;
+        pTag = it->second.pTag;
+    } else {
+        const TPos nNextFrom = bKnown ? it->second.nFrom : INVALID_POS;
+        for (TPos nPos = nFrom;; nPos = nHit + 1) {
+            nHit = findCaselessBefore(csPattern, nPos, nLimit);
+            if (nNextFrom < nEnd && (nHit == INVALID_POS || nHit >= nNextFrom)) {
+                nHit = it->first;
+                pTag = it->second.pTag;
+                break;
+            }
+            if (nHit == INVALID_POS) {
+                // A miss within a limit says nothing about the text beyond it.
+                if (nEnd == m_nEnd)
+                    rememberTagStretch(pStretches, nFrom, INVALID_POS, nullptr);
+                return nullptr;
+            }
+            if ((pTag = accept(nHit)) != nullptr)
+                break;
+        }
+        rememberTagStretch(pStretches, nFrom, nHit, pTag);
+    }
+    return nHit < nEnd ? pTag : nullptr;
+}

@@ -383,6 +383,30 @@ TPos CSource::findCaselessToEnd(std::string_view csText, TPos nFrom) {
     }
 }
 
+CSource::CTagStretches* CSource::getTagStretches(const void* pFinder, std::string_view csPattern) noexcept {
+    try {
+        std::string csKey(csPattern);
+        for (char& c : csKey)
+            c = static_cast<char>(FoldCase(static_cast<unsigned char>(c)));
+        return &m_mapTagStretches[{pFinder, std::move(csKey)}];
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// Stretches never overlap unless they end at the same hit (a hit inside another stretch would have been its
+// answer), so a stretch joins the one with its hit or stands alone.
+void CSource::rememberTagStretch(CTagStretches* pStretches, TPos nFrom, TPos nHit, CTag* pTag) noexcept {
+    if (!pStretches)
+        return;
+    try {
+        auto [it, bNew] = pStretches->try_emplace(nHit, CTagStretch{nFrom, pTag});
+        if (!bNew && nFrom < it->second.nFrom)
+            it->second.nFrom = nFrom;
+    } catch (...) {
+    }
+}
+
 TPos CSource::findCaselessBefore(std::string_view csText, TPos nFrom, TPos nLimit) {
     if (nLimit == INVALID_POS || nLimit >= m_nEnd)
         return findCaselessToEnd(csText, nFrom);

@@ -91,6 +91,9 @@ CStartTag* FindAnyStartTag(CSource* pSource, TPos nPos, bool bNext, TPos nLimit)
     }
 }
 
+// Its address keys the stretches the finder below remembers in a source.
+const char s_namedStartTagFinder = 0;
+
 // The nearest start tag whose text begins with '<' and the name: a name that ends in ':' or a character that
 // no name holds is a prefix, any other must be the tag's whole name unless the tag type does not demand one.
 CStartTag* FindNamedStartTag(CSource* pSource, TPos nPos, const std::string& csSearchName, bool bNext,
@@ -105,11 +108,7 @@ CStartTag* FindNamedStartTag(CSource* pSource, TPos nPos, const std::string& csS
     const unsigned char cLast = static_cast<unsigned char>(csSearchName.back());
     const bool bPrefixSearch = cLast == ':' || !IsNameChar(cLast);
     TPos nLower = (nLimit == INVALID_POS || nLimit < pSource->getBegin()) ? pSource->getBegin() : nLimit;
-    for (;;) {
-        TPos nHit = bNext ? pSource->findCaselessBefore(csPattern, nPos, nLimit)
-                          : pSource->findCaselessReverse(csPattern, nPos, nLower);
-        if (nHit == INVALID_POS || (bNext && nLimit != INVALID_POS && nHit >= nLimit))
-            return nullptr;
+    auto accept = [&](TPos nHit) -> CTag* {
         CTag* pTag = CTag::getTagAt(pSource, nHit);
         if (pTag && pTag->isStartTag() && !(bValidName && pTag->isUnregistered())) {
             CStartTag* pStart = static_cast<CStartTag*>(pTag);
@@ -117,6 +116,17 @@ CStartTag* FindNamedStartTag(CSource* pSource, TPos nPos, const std::string& csS
                 pStart->getName().size() <= csSearchName.size() || bPrefixSearch)
                 return pStart;
         }
+        return nullptr;
+    };
+    if (bNext)
+        return static_cast<CStartTag*>(
+            pSource->findNextTagRemembered(&s_namedStartTagFinder, csPattern, nPos, nLimit, accept));
+    for (;;) {
+        TPos nHit = pSource->findCaselessReverse(csPattern, nPos, nLower);
+        if (nHit == INVALID_POS)
+            return nullptr;
+        if (CTag* pTag = accept(nHit))
+            return static_cast<CStartTag*>(pTag);
         if (!StepPastHit(nHit, nLower, bNext, nPos))
             return nullptr;
     }

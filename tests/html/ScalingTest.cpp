@@ -123,6 +123,33 @@ TEST_P(NestedDivTest, UnclosedTagsAreWalkedOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Pages, NestedDivTest, ::testing::ValuesIn(ReadTable("nested-divs.txt")), RowName);
 
+// The same divs with a comment left open among the start tags, so that the end tags it hides lie between
+// every unclosed div and the end tags after it; where the comment opens and how many end tags follow vary.
+TEST(NestedDivTest, EndTagsHiddenInACommentAreSearchedOnce) {
+    const struct {
+        int nBefore, nAfter, nHidden, nShown;
+    } rgRows[] = {{1760, 240, 1400, 60}, {200, 1800, 1900, 100}, {1000, 1000, 0, 1500}, {1500, 0, 1500, 0}};
+    for (const auto& r : rgRows) {
+        const std::string csHead = "<html><head></head><body>";
+        CPage page(csHead + Repeated("<div>", r.nBefore) + "<!-- open>" + Repeated("<div>", r.nAfter) +
+                   Repeated("</div>", r.nHidden) + "-->" + Repeated("</div>", r.nShown));
+        CStartTag* pBody = NthStartTag(page.get(), "body");
+        ASSERT_NE(pBody, nullptr);
+        ASSERT_NE(pBody->getElement(), nullptr);
+        const size_t nSearchesBefore = page.get()->getRememberedSearchCount();
+        const std::vector<CElement*>& vChildren = pBody->getElement()->getChildElements();
+        ASSERT_FALSE(vChildren.empty());
+        EXPECT_EQ(vChildren.front()->getBegin(), csHead.size());
+        // Only the divs before the comment are tags. The unclosed ones hold nothing; the last child is the
+        // outermost closed div, which holds the comment, or the comment itself when no div is closed.
+        const int nClosed = std::min(r.nShown, r.nBefore);
+        EXPECT_EQ(vChildren.size(), static_cast<size_t>(r.nBefore - nClosed + 1)) << r.nBefore;
+        EXPECT_EQ(vChildren.back()->getName() == "div", nClosed > 0) << r.nBefore;
+        const size_t nTags = static_cast<size_t>(r.nBefore + r.nAfter + r.nHidden + r.nShown);
+        EXPECT_LT(page.get()->getRememberedSearchCount() - nSearchesBefore, 16 * nTags + 64) << r.nBefore;
+    }
+}
+
 TEST(MalformedPages, ManyUnclosedCommentsAndQuotesStayFast) {
     // Each unclosed construct used to mean a scan to the end of the page; the remembered searches keep the
     // whole walk linear. A quadratic walk over this page would take minutes.
