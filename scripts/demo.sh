@@ -21,14 +21,18 @@ mkdir -p "$demo/Logs"
     --user-agent "Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.8.1.6) Gecko/20070725 Firefox/2.0.0.6" \
     --cookie "UserContext=a1b2; sessionid=42" --accept-language "de-DE,de;q=0.8,en;q=0.5" \
     --subscription-type 1 --link-criteria 0 --status 200 \
+    --user 'EXAMPLE\jane' --user-sid S-1-5-21-1004336348-1177238915-682003330-1001 \
+    --server-variable HEADER_BK_CSMPREFIX=/bkcsm/v1 \
     --show-log "$demo/Logs/BrindlemarkLogs/BKCommonLog.log" "$@"
 echo
-echo "== the premium start page through the module; the browser's copy is in out/demo/premium-startpage.html"
+echo "== the premium start page of a show-warning request through the module; the browser's copy is in"
+echo "== out/demo/premium-startpage.html"
 "$demo/Wendrake/bin/wkctl" run --install "$demo" \
-    --method GET --url "/owa/" \
+    --method GET --url "/owa/?bkwksubfr=2" \
     --user-agent "Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.0)" \
     --cookie "UserContext=a1b2; sessionid=42" --accept-language "de-DE,de;q=0.8,en;q=0.5" \
-    --subscription-type 1 --link-criteria 0 --status 200 \
+    --subscription-type 16 --link-criteria 0 --status 200 \
+    --user 'EXAMPLE\jane' --user-sid S-1-5-21-1004336348-1177238915-682003330-1001 \
     --server-variable HEADER_BK_CSMPREFIX=/bkcsm/v1 \
     --body-file "$demo/Wendrake/Samples/Pages/premium-startpage.utf-8.html" --out "$demo/premium-startpage.html"
 echo
