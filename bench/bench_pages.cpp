@@ -2,6 +2,10 @@
 // pass, over the premium start page sample padded with message-list rows to 100 KB, 300 KB and 1 MB. The
 // module's SEND_RAW_DATA notification will be measured beside them on the same bytes.
 
+#ifdef WK_WITH_MODULE
+#include "host/testing/TestHost.h"
+#endif
+
 #include <benchmark/benchmark.h>
 #include <gumbo.h>
 #include <libxml/HTMLparser.h>
@@ -94,10 +98,60 @@ void BM_MemchrTagStarts(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * csPage.size()));
 }
 
+#ifdef WK_WITH_MODULE
+// The module on the same bytes: a whole show-warning request of a premium client for the start page, through
+// the test host against the linked core, with logging off. The same request without a body runs beside it,
+// so the difference is what the page costs: SEND_RAW_DATA (template scan, form, instructions, submit) and
+// the host's own copy and application of the edits.
+void RunModule(benchmark::State& state, bool bWithPage) {
+    const std::string& csPage = Page(state.range(0));
+    static CTempInstallation s_installation;
+    static CTestHost s_host;
+    static const bool s_bStarted = s_installation.CopySampleInstallation() &&
+                                   (s_installation.PointProcessHere(), s_host.GetFilterVersion() == TRUE);
+    if (!s_bStarted) {
+        state.SkipWithError("the sample installation did not start");
+        return;
+    }
+    auto spIdentity = std::make_shared<CRequestIdentity>();
+    spIdentity->csUser = "jane";
+    spIdentity->csDomain = "EXAMPLE";
+    spIdentity->vUserSid = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0,   0, 1, 0,
+                            0, 0, 2, 0, 0, 0, 3, 0, 0,  0, 233, 3, 0, 0};
+    CHostRequest request;
+    request.Url("/owa/?bkwksubfr=2").SubscriptionType(ST_SUBFRAME_REQUEST).AcceptLanguage("de");
+    request.UserAgent("Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.0)").Identity(spIdentity);
+    request.ServerVariable("HEADER_BK_CSMPREFIX", "/bkcsm/v1");
+    if (bWithPage)
+        request.ResponseBody(csPage);
+    for (auto _ : state) {
+        const CHostRunRecord record = s_host.Run(request);
+        benchmark::DoNotOptimize(record.m_vNotifications.size());
+    }
+    if (bWithPage) {
+        const CHostRunRecord record = s_host.Run(request);
+        const CHostNotificationRecord* pRaw = record.Find(SF_NOTIFY_SEND_RAW_DATA);
+        state.counters["edited"] = pRaw && !pRaw->m_vBufferSubmissions.empty() ? 1 : 0;
+        state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * csPage.size()));
+    }
+}
+
+void BM_ModuleRequestWithThePage(benchmark::State& state) {
+    RunModule(state, true);
+}
+void BM_ModuleRequestWithoutAPage(benchmark::State& state) {
+    RunModule(state, false);
+}
+#endif
+
 #define WK_PAGE_SIZES ->Arg(100 << 10)->Arg(300 << 10)->Arg(1 << 20)->Unit(benchmark::kMicrosecond)
 BENCHMARK(BM_Libxml2SaxPush) WK_PAGE_SIZES;
 BENCHMARK(BM_GumboFullParse) WK_PAGE_SIZES;
 BENCHMARK(BM_MemchrTagStarts) WK_PAGE_SIZES;
+#ifdef WK_WITH_MODULE
+BENCHMARK(BM_ModuleRequestWithThePage) WK_PAGE_SIZES;
+BENCHMARK(BM_ModuleRequestWithoutAPage)->Arg(0)->Unit(benchmark::kMicrosecond);
+#endif
 
 } // namespace
 
