@@ -1,7 +1,6 @@
 // Requests through the pre-processing handler, driven by the test host against the core linked into this
 // program, with the sample installation's settings.
 #include "host/testing/TestHost.h"
-#include "screening/CPreProcHeadersHelper.h"
 #include "tests/TableFile.h"
 #include "tests/settings/SettingsTestSupport.h"
 
@@ -110,14 +109,25 @@ constexpr const char* EXCEPTIONS_LIST = "*Android*|*owaauth*|*rv:1.8.0.12*";
 
 class CorpusPolicyTest : public PreProcHeadersTest, public ::testing::WithParamInterface<TRow> {
 protected:
+    // A request of the agent through the test host: the policy's flags, and whether it was answered with the
+    // blocked-browser redirect that resets its session cookies.
     std::pair<DWORD, DWORD> Screen(const std::string& csAgent) {
-        CDLLContext context;
-        context.m_spRequestInfo = std::make_shared<CRequestInfo>();
-        DWORD dwBlock = 0;
-        EXPECT_EQ(CPreProcHeadersHelper::SetClientFlags_BlockBrowserIfNecessary(&context, ToCaseless(csAgent),
-                                                                                dwBlock),
-                  0u);
-        return {context.m_dwClientFlags, dwBlock};
+        CHostRequest request;
+        request.UserAgent(csAgent).Cookie("sessionid=1; UserContext=2").SubscriptionType(ST_OWA_FOLDER);
+        request.ServerVariable("HEADER_BK_CSMPREFIX", "abcde/");
+        const CHostRunRecord record = m_host.Run(request);
+        const CHostNotificationRecord* pPreproc = record.Find(SF_NOTIFY_PREPROC_HEADERS);
+        if (!pPreproc)
+            return {0, 9};
+        const bool bRedirected =
+            pPreproc->m_dwControlMessage == CM_COMPLETED && pPreproc->m_vSupportCalls.size() == 1 &&
+            pPreproc->m_vSupportCalls[0].m_csHeaders.find(
+                "Set-Cookie: sessionid=; path=/; expires=Thu, 01-Jan-1970 00:00:00 GMT\r\n"
+                "Set-Cookie: UserContext=; path=/; expires=Thu, 01-Jan-1970 00:00:00 GMT\r\n") !=
+                std::string::npos;
+        constexpr DWORD POLICY_FLAGS =
+            CF_PREMIUM_CLIENT | CF_NC4_CLIENT | CF_SAFARI_V1 | CF_MAC_CLIENT | CF_PREMIUM_EXPERIENCE;
+        return {pPreproc->m_dwClientFlags & POLICY_FLAGS, bRedirected ? 1u : 0u};
     }
     void Restart(int nId, const char* pszValue) {
         m_host.TerminateFilter();
