@@ -5,6 +5,8 @@
 #include "log/LogWriters.h"
 #include "platform/CPlatform.h"
 
+#include "bench/CountingAllocator.h"
+
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -15,27 +17,6 @@
 #include <map>
 #include <new>
 #include <string>
-
-namespace {
-std::atomic<size_t> g_nAllocations{0};
-}
-
-// Counts every allocation of the process, so that the logging-off path can show it makes none. The
-// replacement pair is malloc/free underneath, which GCC cannot see through once it inlines them.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(size_t cb) {
-    g_nAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(cb ? cb : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 

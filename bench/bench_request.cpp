@@ -6,33 +6,14 @@
 #include "log/Log.h"
 #include "platform/ThreadIdentity.h"
 
+#include "bench/CountingAllocator.h"
+
 #include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <new>
-
-namespace {
-std::atomic<size_t> g_nAllocations{0};
-}
-
-// Counts every allocation of the process; malloc/free underneath, which GCC cannot see through.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(size_t cb) {
-    g_nAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(cb ? cb : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
-#pragma GCC diagnostic pop
 
 namespace {
 
