@@ -1,6 +1,7 @@
 // The directory lookup and the user properties against a real slapd: every identity kind, the value texts,
 // filter injection, a directory that dies or hangs mid-run, the cache in front of it, and the culture that
 // wins over the browser. Failure paths a real server cannot produce use a directory double.
+#include "directory/ADColumnText.h"
 #include "directory/CADUserConfig.h"
 #include "directory/UserSession.h"
 #include "host/common/HostSession.h"
@@ -45,6 +46,30 @@ TEST_P(Lookup, ReadsTheAttributeOfExactlyTheUserNamed) {
 
 INSTANTIATE_TEST_SUITE_P(Directory, Lookup, testing::ValuesIn(tabletest::ReadTable("directory/lookups.txt")),
                          tabletest::RowName);
+
+TEST(ColumnText, EveryTypeAsTheLookupWritesIt) {
+    for (const tabletest::TRow& row : tabletest::ReadTable("directory/column-texts.txt")) {
+        SCOPED_TRACE(row.at(0));
+        CDirectoryColumn column;
+        column.eType = static_cast<EADsType>(std::stoi(row.at(1)));
+        column.csName = row.at(2);
+        std::vector<CaselessString> vValues;
+        SplitList(ToCaseless(row.at(3)), ",", vValues, false);
+        if (!row.at(3).empty() && row.at(3)[0] == ',')
+            vValues.insert(vValues.begin(), CaselessString());
+        for (const CaselessString& csValue : vValues) {
+            CDirectoryValue value;
+            value.csBytes = ToPlain(csValue);
+            value.nNumber = std::strtoll(value.csBytes.c_str(), nullptr, 10);
+            column.vValues.push_back(value);
+        }
+        CColumnOutput output;
+        AppendColumnText(column, output);
+        EXPECT_EQ(output.csText, row.at(4));
+        EXPECT_NE(output.csTrace.find(" " + row.at(5) + " "), std::string::npos) << output.csTrace;
+        EXPECT_EQ(output.bNeverExpires, row.at(6) == "1");
+    }
+}
 
 TEST(EscapeFilterValue, EscapesWhatRfc4515Reserves) {
     const std::pair<std::string, std::string> aCases[] = {
