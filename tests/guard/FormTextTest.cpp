@@ -1,5 +1,7 @@
 // The dialog's texts: resource formats read safely, the 511-byte cap, access keys and placeholders.
 #include "guard/CWKForm.h"
+#include "text/CCachedScriptDecorator.h"
+#include "text/CSWFormScriptPath.h"
 
 #include <gtest/gtest.h>
 
@@ -58,3 +60,25 @@ TEST(FormText, AccessKeysAndPlaceholders) {
 }
 
 } // namespace
+
+// Without a page or an address the form's edits fail with their codes and submit nothing.
+TEST(FormEdits, MissingPageOrAddressFailsEachEdit) {
+    struct CBareForm : CSWForm {
+        DWORD ProcessForm() override { return 0; }
+    } form;
+    const CSWFormScriptPath path("Wendrake", "1.2");
+    const std::shared_ptr<CCachedScriptDecorator> spDecorator = CCachedScriptDecorator::Create("abcde/");
+    const std::pair<DWORD, DWORD> aCalls[] = {
+        {form.PrefixLinkedScripts(nullptr, "uglobal.js", spDecorator.get(), true), ERROR_INVALID_PARAMETER},
+        {form.PrefixLinkedScripts(nullptr, "uglobal.js", true), ERROR_INVALID_DATA},
+        {form.InsertScriptLink(nullptr, "", LINK_KIND_SCRIPT, path, false), ERROR_BAD_FORMAT},
+        {form.InsertScriptLink(nullptr, "bk_WKWarn.js", LINK_KIND_SCRIPT, path, true), ERROR_BAD_FORMAT},
+        {form.InsertScriptLink(nullptr, "bk_WKWarn.js", LINK_KIND_SCRIPT, path, false),
+         ERROR_INVALID_PARAMETER},
+        {form.InsertScriptLink(nullptr, "x.css", LINK_KIND_STYLE_SHEET, path, false),
+         ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& [dwResult, dwExpected] : aCalls)
+        EXPECT_EQ(dwResult, dwExpected);
+    EXPECT_EQ(form.GetCachedScriptManager(nullptr), nullptr);
+}
