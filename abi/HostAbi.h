@@ -159,7 +159,8 @@ struct CExchangeURL {
     std::string m_csVirtualDir; // e.g. "/owa"
     std::string m_csUrl;        // the whole request URL as the host saw it
 
-    // The server part ending with "/", then the virtual directory without a leading "/" and ending with "/".
+    // The server part ending with "/", then the virtual directory without a leading "/" and ending with "/"
+    // (none for an empty one).
     std::string GetBaseAddress() const {
         std::string csBase = m_csServer;
         if (csBase.empty() || csBase.back() != '/')
@@ -167,7 +168,8 @@ struct CExchangeURL {
         std::string csDir = m_csVirtualDir;
         if (!csDir.empty() && csDir.front() == '/')
             csDir.erase(0, 1);
-        if (csDir.empty() || csDir.back() != '/')
+        // A webmail at the site's root has no directory part: the server part's "/" is the only one.
+        if (!csDir.empty() && csDir.back() != '/')
             csDir += '/';
         return csBase + csDir;
     }

@@ -34,6 +34,21 @@ TEST(RequestInfo, HeaderLookupRetriesWithColonOnlyWhenNameHasNone) {
     }
 }
 
+// The base address always has one "/" between its parts and one at its end, however the host spells them.
+TEST(ExchangeURL, BaseAddressJoinsServerAndVirtualDirectory) {
+    const std::tuple<const char*, const char*, const char*> aCases[] = {
+        {"https://mail", "/owa", "https://mail/owa/"}, {"https://mail/", "owa/", "https://mail/owa/"},
+        {"https://mail", "", "https://mail/"},         {"", "/owa", "/owa/"},
+        {"https://mail", "/", "https://mail/"},        {"https://mail/", "/a/b/", "https://mail/a/b/"},
+    };
+    for (const auto& [pszServer, pszDir, pszBase] : aCases) {
+        CExchangeURL url;
+        url.m_csServer = pszServer;
+        url.m_csVirtualDir = pszDir;
+        EXPECT_EQ(url.GetBaseAddress(), pszBase) << pszServer << " + " << pszDir;
+    }
+}
+
 TEST(RequestInfo, QueryParametersIgnoreCase) {
     CRequestInfo info;
     std::string csValue = "kept";
