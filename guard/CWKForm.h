@@ -61,7 +61,8 @@ protected:
     DWORD AppendDialog(const char* pszPrefix, const char* pszTemplate, const char* pszFirstCss,
                        const char* pszSecondCss);
     DWORD LoadDialogTexts(const char* pszPrefix);
-    // The HTML, BODY and HEAD elements, in that order; the first missing clears the validity flag.
+    // The HTML, BODY and HEAD elements, in that order; the first missing clears the validity flag. Logs the
+    // page form's construction under its prefix.
     void RequirePageElements(const char* pszPrefix);
     void LogOutcome(const char* pszPrefix, DWORD dwResult);
     bool HasSubframeWarn() const;

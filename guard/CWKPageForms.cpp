@@ -24,18 +24,20 @@ const char* TextOr(const std::string& csText, const char* pszNone) {
 } // namespace
 
 void CWKForm::RequirePageElements(const char* pszPrefix) {
-    if (!m_bIsInstanceValid)
-        return;
-    CDOMSource& dom = *m_pFormContext->m_spDom;
-    const std::pair<const char*, CDOMElement> aElements[] = {
-        {"HTML", dom.getHtml()}, {"BODY", dom.getBody()}, {"HEAD", dom.getHead()}};
-    for (const auto& [pszName, element] : aElements) {
-        if (element.isUndefined()) {
-            m_bIsInstanceValid = false;
-            LogMessage("%s<%s> element was not found!", pszPrefix, pszName);
-            return;
+    LogMessage("%sStarts", pszPrefix);
+    if (m_bIsInstanceValid) {
+        CDOMSource& dom = *m_pFormContext->m_spDom;
+        const std::pair<const char*, CDOMElement> aElements[] = {
+            {"HTML", dom.getHtml()}, {"BODY", dom.getBody()}, {"HEAD", dom.getHead()}};
+        for (const auto& [pszName, element] : aElements) {
+            if (element.isUndefined()) {
+                m_bIsInstanceValid = false;
+                LogMessage("%s<%s> element was not found!", pszPrefix, pszName);
+                break;
+            }
         }
     }
+    LogMessage("%sreturned m_bIsInstanceValid <%s>.", pszPrefix, m_bIsInstanceValid ? "Y" : "N");
 }
 
 DWORD CWKForm::AddGuardScripts(const char* pszPrefix, bool bStopOnBlockFailure) {
@@ -108,10 +110,7 @@ void CWKForm::LogOutcome(const char* pszPrefix, DWORD dwResult) {
 }
 
 CWKBasicFormMessageView::CWKBasicFormMessageView(CSWFormContext* pFormContext) : CWKForm(pFormContext) {
-    static const char s_szPrefix[] = "[CWKBasicFormMessageView::CWKBasicFormMessageView] ";
-    LogMessage("%sStarts", s_szPrefix);
-    RequirePageElements(s_szPrefix);
-    LogMessage("%sreturned m_bIsInstanceValid <%s>.", s_szPrefix, m_bIsInstanceValid ? "Y" : "N");
+    RequirePageElements("[CWKBasicFormMessageView::CWKBasicFormMessageView] ");
 }
 
 DWORD CWKBasicFormMessageView::Process() {
@@ -134,10 +133,7 @@ DWORD CWKBasicFormMessageView::Process() {
 }
 
 CWKPremiumFormStartPage::CWKPremiumFormStartPage(CSWFormContext* pFormContext) : CWKForm(pFormContext) {
-    static const char s_szPrefix[] = "[CWKPremiumFormStartPage::CWKPremiumFormStartPage] ";
-    LogMessage("%sStarts", s_szPrefix);
-    RequirePageElements(s_szPrefix);
-    LogMessage("%sreturned m_bIsInstanceValid <%s>.", s_szPrefix, m_bIsInstanceValid ? "Y" : "N");
+    RequirePageElements("[CWKPremiumFormStartPage::CWKPremiumFormStartPage] ");
 }
 
 DWORD CWKPremiumFormStartPage::Process() {
