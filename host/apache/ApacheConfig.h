@@ -4,10 +4,12 @@
 
 #include "platform/WinTypes.h"
 
+// httpd.h first: Apache's other headers build on it.
+#include <httpd.h>
+
 #include <ap_regex.h>
 #include <apr_tables.h>
 #include <http_config.h>
-#include <httpd.h>
 
 // A request class: requests whose "path?query" matches the pattern (all requests without one) get the value.
 struct CWendrakeRule {

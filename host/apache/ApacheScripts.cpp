@@ -61,11 +61,30 @@ const char* ContentTypeOf(const char* pszFile) {
     return "application/octet-stream";
 }
 
+// The worker puts the whole prefix in front of the webmail's own script names ("...//bkcsm/v1uglobal.js"); as
+// a cached-script manager would, the file is served under its own name.
+void StripCachedScriptPrefix(const CWendrakeServerConfig& config, request_rec* r) {
+    std::string csPrefix = config.m_pszCsmPrefix ? config.m_pszCsmPrefix : "";
+    csPrefix.erase(0, csPrefix.find_first_not_of('/'));
+    if (csPrefix.empty() || !FindWebmailLocation(&config, r->uri))
+        return;
+    std::string csUri = r->uri;
+    const size_t nPrefix = csUri.rfind("/" + csPrefix);
+    if (nPrefix == std::string::npos || csUri.find('/', nPrefix + 1 + csPrefix.size()) != std::string::npos ||
+        nPrefix + 1 + csPrefix.size() == csUri.size())
+        return;
+    csUri.erase(nPrefix + 1, csPrefix.size());
+    r->uri = apr_pstrdup(r->pool, csUri.c_str());
+}
+
 } // namespace
 
 int TranslateGuardScript(request_rec* r) {
     const CWendrakeServerConfig* pConfig = WendrakeConfigOf(r->server);
-    if (!pConfig->m_pszScripts || !r->uri || r->uri[0] != '/')
+    if (!r->uri || r->uri[0] != '/')
+        return DECLINED;
+    StripCachedScriptPrefix(*pConfig, r);
+    if (!pConfig->m_pszScripts)
         return DECLINED;
     const std::string csFile = ScriptFileOf(*pConfig, r->uri);
     if (csFile.empty())

@@ -2,6 +2,8 @@
 
 #include "host/common/HostSession.h"
 
+#include <unixd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -48,6 +50,14 @@ apr_status_t TerminateWorker(void*) {
 
 // The child's verdict: exit status 0 registered, 1 refused, 2 not loadable; its reason on standard error.
 [[noreturn]] void CheckInChild(const char* pszPath) {
+    // The check runs as the account of the server's children, so that what the worker creates (its log
+    // folder and file) belongs to the account that writes it later.
+    if (::geteuid() == 0 &&
+        (::setgid(ap_unixd_config.group_id) != 0 || ::setuid(ap_unixd_config.user_id) != 0)) {
+        std::fprintf(stderr, "cannot take the account of the server's children for the check\n");
+        std::fflush(stderr);
+        ::_exit(2);
+    }
     ::setenv("WENDRAKE_EVENTS_TO_STDERR", "1", 1);
     std::string csReason;
     auto spModule = CHostModule::Load(pszPath, csReason);
