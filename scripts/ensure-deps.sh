@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when some are missing. Needs root (or sudo) only then.
+# Apache comes as its binary and modules (apache2-bin), never as the apache2 package, whose installation would
+# start a system service: the tests and the demo start their own server on loopback.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev clang-format
-    clang libxml2-dev libgumbo-dev gcovr libcli11-dev libldap-dev slapd ldap-utils)
+    clang libxml2-dev libgumbo-dev gcovr libcli11-dev libldap-dev slapd ldap-utils
+    apache2-bin apache2-dev apache2-utils media-types zlib1g-dev)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
