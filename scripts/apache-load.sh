@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Requests per second and 99th-percentile latency of Apache on loopback, measured with wrk (each run bounded,
+# 10 s by default: DURATION=5s scripts/apache-load.sh), for a static style sheet and for the guarded start
+# page of a show-warning request, in three set-ups of the same server: plain Apache, Apache with mod_wendrake
+# and the worker, and Apache with mod_substitute inserting the same script block before </head>.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+duration="${DURATION:-10s}"
+scripts/ensure-deps.sh
+command -v wrk >/dev/null || { echo "wrk is not installed (Debian package wrk)" >&2; exit 1; }
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j 2 --target WK_ServiceWorker wk_resource_module mod_wendrake >/dev/null
+install="$PWD/out/apache-load"
+rm -rf "$install"
+cmake --install build --prefix "$install" >/dev/null
+root=$(mktemp -d /tmp/wendrake-load.XXXXXX)
+chmod 755 "$root"
+site="$install/Wendrake/apache/demo/site"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+modules=/usr/lib/apache2/modules
+pid=""
+stop() {
+    [ -n "$pid" ] || return 0
+    /usr/sbin/apache2 -d "$root" -f "$root/httpd.conf" -k stop 2>/dev/null || true
+    # -k stop only signals the server: the next set-up needs the port back.
+    for _ in $(seq 100); do [ -e "$root/httpd.pid" ] || break; sleep 0.05; done
+    pid=""
+}
+trap 'stop; rm -rf "$root"' EXIT
+
+start() { # $1: the set-up's directives
+    {
+        printf 'ServerRoot "%s"\nDefaultRuntimeDir "%s"\nPidFile "%s/httpd.pid"\nErrorLog "%s/error.log"\n' \
+            "$root" "$root" "$root" "$root"
+        printf 'LogLevel warn\nMutex file:%s default\nServerName 127.0.0.1\nListen 127.0.0.1:%s\n' "$root" "$port"
+        for m in mpm_event authz_core mime dir headers filter substitute; do
+            echo "LoadModule ${m}_module $modules/mod_$m.so"
+        done
+        printf 'TypesConfig /etc/mime.types\nDirectoryIndex index.html\nDocumentRoot "%s"\n' "$site"
+        printf '<Directory "%s">\n    Require all granted\n</Directory>\n' "$site"
+        [ "$(id -u)" -eq 0 ] && printf 'User nobody\nGroup nogroup\n'
+        echo "$1"
+    } >"$root/httpd.conf"
+    /usr/sbin/apache2 -d "$root" -f "$root/httpd.conf" -k start
+    pid=started
+    for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
+}
+
+firefox="User-Agent: Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:128.0) Gecko/20100101 Firefox/128.0"
+measure() { # $1 set-up, $2 what, $3 path
+    local out rps p99
+    out=$(wrk -t 2 -c 16 -d "$duration" --latency -H "$firefox" "http://127.0.0.1:$port$3")
+    rps=$(awk '/^Requests\/sec/ {print $2}' <<<"$out")
+    p99=$(awk '$1 == "99%" {print $2}' <<<"$out")
+    printf '%-22s %-28s %12s %10s\n' "$1" "$2" "$rps" "$p99"
+}
+
+wendrake="LoadModule wendrake_module $install/Wendrake/apache/mod_wendrake.so
+WendrakeWorker \"$install/Wendrake/bin/WK_ServiceWorker.so\"
+WendrakeWebmail /owa
+WendrakeCsmPrefix /bkcsm/v1
+WendrakeIdentity header X-Load-User X-Load-Sid
+RequestHeader set X-Load-User \"EXAMPLE\\\\jane\" early
+RequestHeader set X-Load-Sid \"S-1-5-21-1004336348-1177238915-682003330-1001\" early
+WendrakeSubscription subframe \"^/owa/([^?]*)\\?(.*&)?bkwksubfr=\"
+WendrakeLinkCriteria 0"
+
+# The block mod_substitute inserts: what the worker adds to the page, on one line.
+start "$wendrake"
+curl -s -H "$firefox" "http://127.0.0.1:$port/owa/?bkwksubfr=2" >"$root/guarded.html"
+stop
+block=$({ diff <(tr -d '\r' <"$site/owa/index.html") <(tr -d '\r' <"$root/guarded.html") || true; } |
+    sed -n 's/^> //p' | tr '\n' ' ' | tr -d '~' | sed -e 's/\\/\\\\/g' -e 's/"/\\"/g')
+[ -n "$block" ] || { echo "the worker inserted nothing; see $root/error.log" >&2; exit 1; }
+substitute="<Location /owa/>
+    AddOutputFilterByType SUBSTITUTE text/html
+    Substitute \"s~</head>~$block</head>~n\"
+</Location>"
+
+printf '%-22s %-28s %12s %10s\n' "set-up" "request" "requests/s" "p99"
+for setup in plain wendrake substitute; do
+    case $setup in
+    plain) start "" ;;
+    wendrake) start "$wendrake" ;;
+    substitute) start "$substitute" ;;
+    esac
+    # Each set-up must really do its work on the page, or its figures mean nothing.
+    if [ $setup != plain ] && ! curl -s -H "$firefox" "http://127.0.0.1:$port/owa/?bkwksubfr=2" | grep -q idbkWK; then
+        echo "$setup: the start page came back without the script block; see $root/error.log" >&2
+        exit 1
+    fi
+    measure "$setup" "style sheet (non-HTML)" "/owa/8.1.240.5/themes/base/owafont.css"
+    measure "$setup" "start page (show warning)" "/owa/?bkwksubfr=2"
+    stop
+done
