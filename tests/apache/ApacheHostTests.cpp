@@ -220,6 +220,14 @@ const CWorkerCase WORKER_CASES[] = {
      nullptr, "/owa/style.css"},
     {"Logoff", "/owa/logoff.html", FIREFOX, "", "HTTP/1.1 200 OK", "set-cookie: UserContext=;", nullptr,
      "/owa/logoff.html"},
+    {"GuardScriptFile", "/owa/BKScripts/Wendrake/1.2//bkcsbk_WKUtil.js", FIREFOX,
+     "WendrakeScripts @ROOT@/scripts", "HTTP/1.1 200 OK", "content-type: application/javascript", nullptr,
+     "/../scripts/Wendrake/1.2/bk_WKUtil.js"},
+    {"GuardScriptOutsideTheFolder", "/owa/BKScripts/../../etc/hostname", FIREFOX,
+     "WendrakeScripts @ROOT@/scripts", "HTTP/1.1 404 Not Found", "content-type: text/html", "Not Found", ""},
+    {"WebmailScriptUnderThePrefix", "/owa/8.1.240.5/scripts/premium//bkcsm/v1uglobal.js", FIREFOX, "",
+     "HTTP/1.1 200 OK", "content-type: text/javascript", nullptr,
+     "/owa/8.1.240.5/scripts/premium/uglobal.js"},
     {"PageOverTheCap", "/owa/?bkwksubfr=2", FIREFOX, "WendrakeBodyLimit 1000", "HTTP/1.1 200 OK",
      "pragma: no-cache", nullptr, "/owa/index.html"},
 };
@@ -239,6 +247,8 @@ protected:
         m_server.AddFile("/owa/error.html", SamplePage("error.utf-8.html"));
         m_server.AddFile("/owa/logoff.html", PAGE);
         m_server.AddFile("/owa/style.css", "body { color: black; }");
+        m_server.AddFile("/owa/8.1.240.5/scripts/premium/uglobal.js", "var g_global = 1;");
+        m_server.AddFile("/../scripts/Wendrake/1.2/bk_WKUtil.js", "var g_util = 1;");
     }
     CTempInstallation m_installation;
     CApacheServer m_server;

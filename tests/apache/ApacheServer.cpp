@@ -145,8 +145,10 @@ bool CApacheServer::Start(const std::string& csWorker, const std::string& csDire
                           const std::vector<std::string>& vEnvironment) {
     m_nPort = FreePort();
     m_nUpstreamPort = FreePort();
-    std::ofstream(m_csRoot + "/httpd.conf")
-        << Config(m_csRoot, m_nPort, m_nUpstreamPort, csWorker, csDirectives);
+    std::string csOwn = csDirectives;
+    for (size_t nAt; (nAt = csOwn.find("@ROOT@")) != std::string::npos;)
+        csOwn.replace(nAt, 6, m_csRoot);
+    std::ofstream(m_csRoot + "/httpd.conf") << Config(m_csRoot, m_nPort, m_nUpstreamPort, csWorker, csOwn);
     m_pid = ::fork();
     if (m_pid == 0) {
         const int fd = ::open((m_csRoot + "/stderr.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -27,7 +27,7 @@ public:
     // The site's files (under Root()/site) before Start.
     bool AddFile(const std::string& csPath, const std::string& csBytes) const;
     // Starts Apache with mod_wendrake in front of the worker, the directives given inside the guarded
-    // virtual host; false with the error log when it does not come up.
+    // virtual host ("@ROOT@" stands for Root()); false with the error log when it does not come up.
     bool Start(const std::string& csWorker, const std::string& csDirectives, std::string& csError,
                const std::vector<std::string>& vEnvironment = {});
     void Stop();
