@@ -12,7 +12,8 @@
     var RETURN_ID = 'idbkReturn';
     var LOGOFF_ID = 'idbkLogOff';
     var LOGOFF_TIMEOUT_MS = 8000;
-    // Zero specificity: a webmail theme that styles these classes wins; without one the dialog stays legible.
+    // Rules inside :where() weigh nothing: a webmail theme that styles these classes wins; without one the dialog
+    // stays legible.
     var DEFAULT_STYLE =
         ':where(#idbkWK){background-color:#fff;color:#000;box-shadow:0 4px 24px rgba(0,0,0,.35);' +
         'box-sizing:border-box;max-width:calc(100vw - 16px);max-height:calc(100vh - 16px);overflow:auto;' +
