@@ -5,8 +5,9 @@
 // browser redirect), or the sample page with the module's edits and headers. The guard's files come from the
 // installation. A second server on another port plays the outside web site.
 //
-// WK_WEBMAIL_URL, when set, points the tests at a real host instead (the Apache demo); this file is then
-// only used for the outside site.
+// WK_WEBMAIL_URL, when set, points the browser at a real host instead (the Apache demo); this server then only
+// plays the outside site, and what the tests read from its request list (the logoff requests) and its modes
+// (alert on unload, automatic logoff) have to come from that host's log and settings.
 
 const http = require('node:http');
 const fs = require('node:fs');
