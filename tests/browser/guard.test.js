@@ -84,7 +84,10 @@ describe('the guard in the browser', { skip: SKIP || false }, () => {
     });
 
     afterEach(async () => {
-        await page.browserContext().close();
+        // Cleanup only: a browser busy with a navigation may not answer; `after` closes it anyway.
+        const context = page.browserContext();
+        await settle(page.close().catch(() => {}), 10000);
+        await settle(context.close().catch(() => {}), 10000);
     });
 
     const languages = [
@@ -153,8 +156,11 @@ describe('the guard in the browser', { skip: SKIP || false }, () => {
             await frame.click(leave.selector);
             assert.equal((await dialogState(frame)).visible, true);
             assert.equal(outsideHits().length, 0);
+            const landed = page.browserContext().waitForTarget((t) => t.url().includes(leave.from),
+                { timeout: 15000 });
             await frame.click('#idbkLogOff');
-            await waitFor(() => outsideHits().some((h) => h.path.includes(leave.from)));
+            await landed;
+            assert.ok(outsideHits().some((h) => h.path.includes(leave.from)));
             assert.equal(webmail.hitsOf('/owa/auth/logoff.aspx').length, 1);
             assert.equal(await userContext(), undefined);
         });
@@ -261,6 +267,10 @@ async function waitFor(fn, nTimeout = 10000) {
             throw new Error(`timed out waiting for ${fn}`);
         await new Promise((r) => setTimeout(r, 50));
     }
+}
+
+function settle(promise, nMs) {
+    return Promise.race([promise, new Promise((r) => setTimeout(r, nMs))]);
 }
 
 function withTimeout(promise, nMs) {
