@@ -12,6 +12,9 @@ const browserLib = require('./lib/browser');
 const SKIP = browserLib.available();
 const SHOTS = process.env.WK_SCREENSHOT_DIR || path.join(__dirname, 'screenshots');
 const BLOCKED_AGENT = 'Mozilla/4.0 (compatible; MSIE 4.0; Windows 98)';
+const ALERT_ON_UNLOAD = { 125: '1' };
+// The no-redirect mode for browsers that need special care: the headless browser is one of them here.
+const NO_REDIRECT_FOR_HEADLESS = { 115: '1', 119: '*HeadlessChrome*' };
 
 let webmail;
 let browser;
@@ -19,7 +22,7 @@ let page;
 
 // The dialog texts a user of this language gets, as the module's resources give them.
 function textsFor(sLanguage) {
-    const out = execFileSync(webmail.wkctl, ['texts', '--install', webmail.installs.plain,
+    const out = execFileSync(webmail.wkctl, ['texts', '--install', webmail.plain,
         '--accept-language', sLanguage], { encoding: 'utf8' });
     const texts = {};
     for (const m of out.matchAll(/^(\d+): (.*)$/gm))
@@ -78,7 +81,7 @@ describe('the guard in the browser', { skip: SKIP || false }, () => {
 
     beforeEach(async () => {
         webmail.hits.length = 0;
-        webmail.mode = { alertOnUnload: false, autoLogoff: false };
+        webmail.mode = { settings: {}, autoLogoff: false };
         const context = await browser.createBrowserContext();
         page = await context.newPage();
     });
@@ -134,16 +137,26 @@ describe('the guard in the browser', { skip: SKIP || false }, () => {
         });
     }
 
-    it('logs off through the webmail logoff address, then goes on to the outside address', async () => {
-        const frame = await openWebmail({ language: 'fr' });
-        assert.ok(await userContext());
-        await frame.click('#outside');
-        await Promise.all([page.waitForNavigation({ waitUntil: 'load' }), frame.click('#idbkLogOff')]);
-        assert.equal(page.url(), `${webmail.outsideUrl}/landing.html?from=link`, 'the whole window left');
-        const logoffs = webmail.hitsOf('/owa/auth/logoff.aspx');
-        assert.equal(logoffs.length, 1);
-        assert.equal(await userContext(), undefined, "the module's logoff answer expired UserContext");
-    });
+    const logoffs = [
+        { name: 'the Log off button', act: (frame) => frame.click('#idbkLogOff') },
+        { name: 'its access key with Alt', act: async (frame) => {
+            const sKey = await frame.$eval('#idbkLogOff', (b) => b.getAttribute('accesskey').toLowerCase());
+            await page.keyboard.down('Alt');
+            await page.keyboard.press(sKey);
+            await page.keyboard.up('Alt');
+        } }
+    ];
+    for (const way of logoffs) {
+        it(`logs off with ${way.name} through the webmail logoff address, then goes on outside`, async () => {
+            const frame = await openWebmail({ language: 'fr' });
+            assert.ok(await userContext());
+            await frame.click('#outside');
+            await Promise.all([page.waitForNavigation({ waitUntil: 'load' }), way.act(frame)]);
+            assert.equal(page.url(), `${webmail.outsideUrl}/landing.html?from=link`, 'the whole window left');
+            assert.equal(webmail.hitsOf('/owa/auth/logoff.aspx').length, 1);
+            assert.equal(await userContext(), undefined, "the module's logoff answer expired UserContext");
+        });
+    }
 
     const otherLeaves = [
         { name: 'a form', selector: '#outside-submit', from: 'q=form' },
@@ -175,11 +188,12 @@ describe('the guard in the browser', { skip: SKIP || false }, () => {
         await Promise.all([frame.waitForNavigation(), frame.click('#inside')]);
         assert.match(frame.url(), /\/owa\/inside\.html$/);
         assert.equal(page.url(), webmail.baseUrl, 'the base page stays around webmail');
+        await waitFor(async () => (await page.title()) === 'Inside', 5000);
         assert.equal(outsideHits().length, 0);
     });
 
     it('asks the browser to prompt on closing when the alert is on', async () => {
-        webmail.mode.alertOnUnload = true;
+        webmail.mode.settings = ALERT_ON_UNLOAD;
         const frame = await openWebmail({ language: 'de' });
         await frame.click('body');
         const prompt = new Promise((resolve) => page.once('dialog', (d) => {
@@ -205,7 +219,7 @@ describe('the guard in the browser', { skip: SKIP || false }, () => {
     });
 
     it('does not prompt after the user logged off', async () => {
-        webmail.mode.alertOnUnload = true;
+        webmail.mode.settings = ALERT_ON_UNLOAD;
         const frame = await openWebmail({ language: 'de' });
         let sType = null;
         page.on('dialog', (d) => {
@@ -231,6 +245,39 @@ describe('the guard in the browser', { skip: SKIP || false }, () => {
                 await new Promise((r) => setTimeout(r, 500));
             assert.equal(webmail.hitsOf('/owa/auth/logoff.aspx').length, c.expected);
         });
+    }
+
+    it('logs off automatically only when the last webmail tab goes away', async () => {
+        webmail.mode.autoLogoff = true;
+        const first = await openWebmail({ language: 'de' });
+        await first.click('body');
+        const firstPage = page;
+        page = await firstPage.browserContext().newPage();
+        const second = await openWebmail({ language: 'de' });
+        await second.click('body');
+        await firstPage.goto(`${webmail.outsideUrl}/first.html`, { waitUntil: 'load' });
+        await new Promise((r) => setTimeout(r, 500));
+        assert.equal(webmail.hitsOf('/owa/auth/logoff.aspx').length, 0, 'another tab still shows webmail');
+        await page.goto(`${webmail.outsideUrl}/second.html`, { waitUntil: 'load' });
+        await waitFor(() => webmail.hitsOf('/owa/auth/logoff.aspx').length > 0);
+        assert.equal(webmail.hitsOf('/owa/auth/logoff.aspx').length, 1);
+    });
+
+    const notices = [{ settings: NO_REDIRECT_FOR_HEADLESS, shown: true }, { settings: {}, shown: false }];
+    for (const c of notices) {
+        it(`${c.shown ? 'shows' : 'does not show'} the no-warning notice ${c.shown ? 'in' : 'outside'} the no-redirect mode`,
+            async () => {
+                webmail.mode.settings = c.settings;
+                await openWebmail({ language: 'fr' });
+                const sNotice = await page.evaluate(() => {
+                    const el = document.querySelector('[role=status]');
+                    return el ? el.textContent : null;
+                });
+                if (c.shown)
+                    assert.ok(sNotice && sNotice.includes(textsFor('fr')['116']), String(sNotice));
+                else
+                    assert.equal(sNotice, null);
+            });
     }
 
     it('sends a blocked browser to the blocked-browser page', async () => {
@@ -262,7 +309,7 @@ describe('the guard in the browser', { skip: SKIP || false }, () => {
 
 async function waitFor(fn, nTimeout = 10000) {
     const nEnd = Date.now() + nTimeout;
-    while (!fn()) {
+    while (!(await fn())) {
         if (Date.now() > nEnd)
             throw new Error(`timed out waiting for ${fn}`);
         await new Promise((r) => setTimeout(r, 50));

@@ -75,20 +75,17 @@ function headerName(s) {
 class CWebmail {
     constructor() {
         this.hits = [];
-        this.mode = { alertOnUnload: false, autoLogoff: false };
+        // Settings of SWSettings.xml for the next requests (by ID), and automatic logoff by link criteria.
+        this.mode = { settings: {}, autoLogoff: false };
+        this.installs = new Map();
     }
 
     async start() {
         this.root = fs.mkdtempSync(path.join(os.tmpdir(), 'wk-browser-'));
-        const sInstall = installation(this.root);
-        // Setting 125 is read from the general section only: one installation per value.
-        this.installs = { plain: path.join(this.root, 'plain'), alert: path.join(this.root, 'alert') };
-        for (const [sName, sDir] of Object.entries(this.installs)) {
-            fs.cpSync(sInstall, sDir, { recursive: true });
-            setSetting(sDir, 125, sName === 'alert' ? '1' : '0');
-        }
-        this.wkctl = path.join(this.installs.plain, 'Wendrake/bin/wkctl');
-        this.pages = path.join(sInstall, 'Wendrake/Samples/Pages');
+        this.source = installation(this.root);
+        this.plain = this.installFor({});
+        this.wkctl = path.join(this.plain, 'Wendrake/bin/wkctl');
+        this.pages = path.join(this.source, 'Wendrake/Samples/Pages');
         this.outside = await listen((req, res) => this.serveOutside(req, res));
         this.server = await listen((req, res) => {
             this.serveWebmail(req, res).catch((e) => {
@@ -108,6 +105,19 @@ class CWebmail {
         })));
         if (this.root)
             fs.rmSync(this.root, { recursive: true, force: true });
+    }
+
+    // Most settings are read once when the module starts (every wkctl run): one installation per set of values.
+    installFor(settings) {
+        const sKey = JSON.stringify(Object.entries(settings).sort());
+        if (!this.installs.has(sKey)) {
+            const sDir = path.join(this.root, `install-${this.installs.size}`);
+            fs.cpSync(this.source, sDir, { recursive: true });
+            for (const [sId, sValue] of Object.entries(settings))
+                setSetting(sDir, sId, sValue);
+            this.installs.set(sKey, sDir);
+        }
+        return this.installs.get(sKey);
     }
 
     hitsOf(sPrefix) {
@@ -154,7 +164,7 @@ class CWebmail {
         let sName = m ? m[1] : '';
         if (sName.startsWith(CSM_SHORT_PREFIX.slice(1)))
             sName = sName.slice(CSM_SHORT_PREFIX.length - 1);
-        const sFile = path.join(this.installs.plain, SCRIPT_FOLDER, path.basename(sName));
+        const sFile = path.join(this.plain, SCRIPT_FOLDER, path.basename(sName));
         if (!sName || !fs.existsSync(sFile))
             return send(res, 404, { 'Content-Type': 'text/plain' }, 'not found');
         const sType = sFile.endsWith('.js') ? 'text/javascript; charset=utf-8' : 'text/html; charset=utf-8';
@@ -166,7 +176,7 @@ class CWebmail {
         const sOutFile = sBodyFile + '.out';
         fs.writeFileSync(sBodyFile, sBody);
         const h = req.headers;
-        const args = ['run', '--install', this.mode.alertOnUnload ? this.installs.alert : this.installs.plain,
+        const args = ['run', '--install', this.installFor(this.mode.settings),
             '--json', '--method', req.method, '--url', url.pathname + url.search,
             '--subscription-type', String(nType),
             '--link-criteria', String(this.mode.autoLogoff ? AUTO_LOGOFF_CRITERIA : 0),
