@@ -11,7 +11,7 @@ function available() {
 
 async function launch() {
     const args = ['--no-first-run', '--no-default-browser-check', '--disable-gpu', '--window-size=1100,760',
-        '--disable-features=Translate,MediaRouter', '--disable-popup-blocking'];
+        '--disable-features=Translate,MediaRouter'];
     // Chromium refuses its sandbox to root.
     if (process.getuid && process.getuid() === 0)
         args.push('--no-sandbox');
