@@ -13,7 +13,7 @@ const SKIP = browserLib.available();
 const SHOTS = process.env.WK_SCREENSHOT_DIR || path.join(__dirname, 'screenshots');
 const BLOCKED_AGENT = 'Mozilla/4.0 (compatible; MSIE 4.0; Windows 98)';
 const ALERT_ON_UNLOAD = { 125: '1' };
-// The no-redirect mode for browsers that need special care: the headless browser is one of them here.
+// The no-redirect mode for the browsers of list 119 (here the headless browser): the page warns once instead.
 const NO_REDIRECT_FOR_HEADLESS = { 115: '1', 119: '*HeadlessChrome*' };
 
 let webmail;
