@@ -8,19 +8,28 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 class CBufferInstructionList;
 
-// The answer to one read. ERROR_SUCCESS: the value is m_csValue. ERROR_INVALID_INDEX (1413): there is no
-// such header or variable. Any other error: the read fails with it and reports m_cbReported as the size (a
-// host that wants to test the module's handling of a broken server answers this way).
+enum class ESiteRead {
+    Found,  // the value is m_csValue
+    Absent, // no such header or variable (the module sees 1413)
+    Failed, // the read fails with m_dwError and reports m_cbReported as the size
+};
+
+// The answer to one read. A failure is how a host tests the module's handling of a broken server.
 struct CSiteValue {
-    DWORD m_dwError = ERROR_SUCCESS;
+    ESiteRead m_eRead = ESiteRead::Found;
     std::string m_csValue;
+    DWORD m_dwError = 0;
     DWORD m_cbReported = 0;
 
-    static CSiteValue Absent() { return {ERROR_INVALID_INDEX, {}, 0}; }
-    static CSiteValue Of(std::string csValue) { return {ERROR_SUCCESS, std::move(csValue), 0}; }
+    static CSiteValue Absent() { return {ESiteRead::Absent, {}, 0, 0}; }
+    static CSiteValue Of(std::string csValue) { return {ESiteRead::Found, std::move(csValue), 0, 0}; }
+    static CSiteValue Failure(DWORD dwError, DWORD cbReported) {
+        return {ESiteRead::Failed, {}, dwError, cbReported};
+    }
 };
 
 class IHostRequestSite {
