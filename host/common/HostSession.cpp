@@ -2,9 +2,6 @@
 
 #include "host/common/BufferApply.h"
 
-#include "platform/LastError.h"
-#include "platform/ThreadIdentity.h"
-
 #include <cstdio>
 #include <cstring>
 #include <exception>
