@@ -254,9 +254,16 @@ constexpr DWORD ST_MODURL = 19;
 // identity, out of the host's reach, so the host hands the request's identity over in the record.
 struct CRequestIdentity;
 
+// The version of this contract. Raise it with every change a module and a host built apart would misread
+// (a field added, moved or retyped, a callback's meaning changed).
+constexpr DWORD WK_HOST_ABI_VERSION = 2;
+
 // The host's per-request record, one per request, passed to every notification of it. New fields go at the
-// end.
+// end. The record opens with its size and contract version, at offsets no version moves, so a module reads
+// them before trusting anything else and leaves a record of another contract alone.
 struct CDLLContext {
+    DWORD m_cbSize = sizeof(CDLLContext);
+    DWORD m_dwAbiVersion = WK_HOST_ABI_VERSION;
     DWORD m_dwNotificationType = 0;
     DWORD m_dwClientFlags = 0;
     void* m_pMyOwnContext = nullptr; // the module's per-request context
@@ -281,6 +288,18 @@ struct CDLLContext {
     // word. Null: the module's thread keeps its own.
     DWORD* m_pdwThreadError = nullptr;
 };
+
+// The contract a module was built with, as one word: the version in the high half, the record's size in the
+// low half. HttpFilterProc called with a null record answers it (a module from before the contract carried
+// a version answers 0), so a host can refuse a module of another contract before its first request.
+constexpr DWORD WK_HOST_ABI_CONTRACT = (WK_HOST_ABI_VERSION << 16) | static_cast<DWORD>(sizeof(CDLLContext));
+static_assert(sizeof(CDLLContext) < 0x10000);
+constexpr DWORD HostAbiContractVersion(DWORD dwContract) {
+    return dwContract >> 16;
+}
+constexpr DWORD HostAbiContractSize(DWORD dwContract) {
+    return dwContract & 0xFFFF;
+}
 
 // The exported entry points.
 extern "C" {

@@ -105,8 +105,9 @@ void BM_MemchrTagStarts(benchmark::State& state) {
 // the host's own copy and application of the edits.
 void RunModule(benchmark::State& state, bool bWithPage) {
     const std::string& csPage = Page(state.range(0));
+    // The host session alone: the test host would capture the log, which switches writing on.
     static CTempInstallation s_installation;
-    static CTestHost s_host;
+    static CHostSession s_host(CTestHost::LinkedEntryPoints());
     static const bool s_bStarted = s_installation.CopySampleInstallation() &&
                                    (s_installation.PointProcessHere(), s_host.GetFilterVersion() == TRUE);
     if (!s_bStarted) {

@@ -12,6 +12,7 @@
 #include "security/CSecurityAccess.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <exception>
 
@@ -29,6 +30,23 @@ void LogEscapedException(const char* pszEntryPoint) {
     } catch (...) {
         LogMessage("[%s] Unexpected exception", pszEntryPoint);
     }
+}
+
+// A record of another contract is not read past its size and version: its fields may lie anywhere. The
+// host's administrator learns it once, not once per request.
+std::atomic<bool> g_bForeignRecordReported{false};
+
+void ReportForeignRecord(DWORD cbSize, DWORD dwVersion) {
+    if (g_bForeignRecordReported.exchange(true))
+        return;
+    const char* pszFormat = "The host passes request records of %u bytes, contract version %u; this module "
+                            "needs %u bytes, version %u. The module leaves this host's requests alone.";
+    LogMessage(pszFormat, static_cast<unsigned>(cbSize), static_cast<unsigned>(dwVersion),
+               static_cast<unsigned>(sizeof(CDLLContext)), static_cast<unsigned>(WK_HOST_ABI_VERSION));
+    if (CWKGeneralSettings* pSettings = GetGeneralSettingsInstance())
+        pSettings->ReportErrorText(
+            EVENT_TYPE_ERROR, pszFormat, static_cast<unsigned>(cbSize), static_cast<unsigned>(dwVersion),
+            static_cast<unsigned>(sizeof(CDLLContext)), static_cast<unsigned>(WK_HOST_ABI_VERSION));
 }
 
 } // namespace
@@ -61,7 +79,15 @@ extern "C" BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
 
 extern "C" DWORD HttpFilterProc(CDLLContext* pContext) {
     if (!pContext)
-        return ERROR_SUCCESS;
+        return WK_HOST_ABI_CONTRACT;
+    if (pContext->m_cbSize != sizeof(CDLLContext) || pContext->m_dwAbiVersion != WK_HOST_ABI_VERSION) {
+        // Not even the control message is written: it may not be where this module would write it.
+        try {
+            ReportForeignRecord(pContext->m_cbSize, pContext->m_dwAbiVersion);
+        } catch (...) {
+        }
+        return ERROR_REVISION_MISMATCH;
+    }
     try {
         CThreadErrorWordScope errorWord(pContext->m_pdwThreadError);
         CHostIdentityScope requestIdentity(pContext->m_spRequestIdentity);

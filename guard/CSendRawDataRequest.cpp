@@ -66,6 +66,13 @@ DWORD CSendRawDataRequest::CollectInstructions(CBufferInstructionList* pList) {
     } catch (...) {
         LogMessage("%sUnexpected exception", PREFIX);
     }
+    // A form interrupted half way would leave a page with half a guard (a script block without its dialog):
+    // the page goes out as it came instead.
+    if (pList->Count() > 0) {
+        LogMessage("%sDropping the %d instructions collected before the exception", PREFIX,
+                   static_cast<int>(pList->Count()));
+        pList->Clear();
+    }
     return ERROR_SUCCESS;
 }
 

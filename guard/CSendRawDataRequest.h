@@ -15,7 +15,7 @@ public:
     DWORD Run();
 
 private:
-    // The form's result; 0 after an exception, so that what was collected still goes out.
+    // The form's result; 0 after an exception, with whatever was collected dropped (nothing to submit).
     DWORD CollectInstructions(CBufferInstructionList* pList);
     DWORD Submit(CBufferInstructionList* pList);
 

@@ -48,6 +48,10 @@ public:
 
     const std::list<CBufferInstructionPtr>& Instructions() const { return m_list; }
     uint64_t Count() const { return m_qwCount; }
+    void Clear() {
+        m_list.clear();
+        m_qwCount = 0;
+    }
 
 private:
     std::list<CBufferInstructionPtr> m_list;

@@ -50,6 +50,7 @@ constexpr DWORD ERROR_NO_DATA = 232;
 constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NO_TOKEN = 1008;
 constexpr DWORD ERROR_INVALID_INDEX = 1413;
+constexpr DWORD ERROR_REVISION_MISMATCH = 1306;
 constexpr DWORD ERROR_NONE_MAPPED = 1332;
 constexpr DWORD ERROR_INVALID_SID = 1337;
 // Resource lookups in a module: no string tables at all, no such block, not in that language.

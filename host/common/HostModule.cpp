@@ -50,7 +50,35 @@ std::unique_ptr<CHostModule> CHostModule::Load(const std::string& csPath, std::s
         spModule->Unload();
         return nullptr;
     }
+    if (!CheckContract(entry.pfnHttpFilterProc, csPath, csError)) {
+        spModule->Unload();
+        return nullptr;
+    }
     return spModule;
+}
+
+bool CHostModule::CheckContract(PFN_HTTP_FILTER_PROC pfnHttpFilterProc, const std::string& csPath,
+                                std::string& csError) {
+    // A null record asks the module for its contract; nothing of the request record is touched.
+    DWORD dwContract = 0;
+    try {
+        dwContract = pfnHttpFilterProc(nullptr);
+    } catch (...) {
+        csError = "module " + csPath + " threw when asked for its host contract";
+        return false;
+    }
+    if (dwContract == WK_HOST_ABI_CONTRACT)
+        return true;
+    const std::string csHost = "this host uses version " + std::to_string(WK_HOST_ABI_VERSION) + " with " +
+                               std::to_string(sizeof(CDLLContext)) + "-byte records";
+    if (dwContract == 0)
+        csError = "module " + csPath +
+                  " does not tell its host contract (built before contracts had a version); " + csHost;
+    else
+        csError = "module " + csPath + " was built for host contract version " +
+                  std::to_string(HostAbiContractVersion(dwContract)) + " with " +
+                  std::to_string(HostAbiContractSize(dwContract)) + "-byte request records; " + csHost;
+    return false;
 }
 
 bool CHostModule::Unload() {

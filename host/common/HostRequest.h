@@ -8,40 +8,13 @@
 
 #include "abi/HostAbi.h"
 #include "host/common/HostRecord.h"
+#include "host/common/NotificationDriver.h"
 #include "platform/ThreadIdentity.h"
 
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
-
-// Parts of the host's side of the ABI that a request can leave out (null pointer or null slot).
-enum class EHostPart {
-    FilterContext,   // CDLLContext::m_pFilterContext
-    CoreServices,    // CDLLContext::m_pCoreServices
-    OutboundContext, // CDLLContext::m_spOutboundContext
-    RequestInfo,     // CDLLContext::m_spRequestInfo
-    ExchangeURL,     // CDLLContext::m_spExchangeURL
-    GetHeader,       // the callbacks of the notification structures
-    SetHeader,
-    AddHeader,
-    GetServerVariable, // the callbacks of the filter context
-    ServerSupportFunction,
-    SendResponse,         // core-services slot 8
-    SubmitBufferCommands, // core-services slot 2
-};
-
-// Host callbacks that can be told to throw a C++ exception (in-process use only: an exception must not
-// cross a separately built module's runtime).
-enum class EHostCallback {
-    GetHeader,
-    SetHeader,
-    AddHeader,
-    GetServerVariable,
-    ServerSupportFunction,
-    SendResponse,
-    SubmitBufferCommands
-};
 
 // A GetHeader or GetServerVariable failure: the call returns FALSE with this last error and reports this
 // size.

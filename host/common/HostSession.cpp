@@ -2,51 +2,11 @@
 
 #include "host/common/BufferApply.h"
 
-#include "platform/LastError.h"
-#include "platform/ThreadIdentity.h"
-
 #include <cstdio>
 #include <cstring>
 #include <exception>
 
 namespace {
-
-constexpr DWORD HOST_RUN_MAGIC = 0x5748524E;
-// HTTP_FILTER_CONTEXT::Revision as the host fills it.
-constexpr DWORD HOST_FILTER_REVISION = 0x00060000;
-
-class CHostRun;
-
-// The run whose notification this thread is in: lets a callback made with a null or foreign handle still be
-// recorded as an anomaly of the right run.
-thread_local CHostRun* t_pCurrentRun = nullptr;
-
-const char* CallbackName(EHostCallback eCallback) {
-    switch (eCallback) {
-    case EHostCallback::GetHeader:
-        return "GetHeader";
-    case EHostCallback::SetHeader:
-        return "SetHeader";
-    case EHostCallback::AddHeader:
-        return "AddHeader";
-    case EHostCallback::GetServerVariable:
-        return "GetServerVariable";
-    case EHostCallback::ServerSupportFunction:
-        return "ServerSupportFunction";
-    case EHostCallback::SendResponse:
-        return "SendResponse";
-    case EHostCallback::SubmitBufferCommands:
-        return "SubmitBufferCommands";
-    }
-    return "?";
-}
-
-std::string WithoutTrailingColon(const char* pszName) {
-    std::string csName = pszName;
-    if (!csName.empty() && csName.back() == ':')
-        csName.pop_back();
-    return csName;
-}
 
 std::string AddressText(const void* p) {
     char szText[32];
@@ -54,73 +14,79 @@ std::string AddressText(const void* p) {
     return szText;
 }
 
-class CHostRun {
+bool ChangesRequestHeaders(DWORD dwCode) {
+    return dwCode == SF_NOTIFY_PREPROC_HEADERS || dwCode == SF_NOTIFY_AUTH_COMPLETE;
+}
+
+// One request through the driver in the host's fixed order: the request's in-memory headers, server
+// variables and page as the site, every call recorded, and the request's configured faults injected.
+class CHostRun : public IHostRequestSite, public IDriverObserver {
 public:
     CHostRun(const CHostRequest& request, const FN_BUFFER_COMMANDS& fnBufferCommands,
-             PFN_HTTP_FILTER_PROC pfnHttpFilterProc, CHostRunRecord& record)
-        : m_request(request), m_fnBufferCommands(fnBufferCommands), m_pfnHttpFilterProc(pfnHttpFilterProc),
-          m_record(record) {}
+             PFN_HTTP_FILTER_PROC pfnHttpFilterProc, CHostRunRecord& record);
     CHostRun(const CHostRun&) = delete;
     CHostRun& operator=(const CHostRun&) = delete;
 
     void Execute();
 
-    static CHostRun* FromFilterContext(HTTP_FILTER_CONTEXT* pfc, const char* pszCallback);
-    static CHostRun* FromCoreServices(CDLLContext* pContext, CCoreServices* pCoreServices,
-                                      const char* pszCallback);
-    static BOOL Fail(DWORD dwError) {
-        PlatformSetLastError(dwError);
-        return FALSE;
-    }
+    // IHostRequestSite
+    CSiteValue GetHeader(DWORD dwCode, std::string_view svName, bool bWithBuffer) override;
+    DWORD SetHeader(DWORD dwCode, std::string_view svName, std::string_view svValue) override;
+    DWORD AddHeader(DWORD dwCode, std::string_view svName, std::string_view svValue) override;
+    CSiteValue GetServerVariable(std::string_view svName, bool bWithBuffer) override;
+    DWORD SendResponseHeader(std::string_view, std::string_view) override { return ERROR_SUCCESS; }
+    DWORD SendResponse(std::string_view) override { return ERROR_SUCCESS; }
+    DWORD SubmitBufferCommands(const CBufferInstructionList* pInstructions) override;
+    void* AllocMem(DWORD cbSize) override;
 
-    BOOL GetHeader(LPSTR lpszName, LPVOID lpvBuffer, LPDWORD lpdwSize);
-    BOOL SetHeader(LPSTR lpszName, LPSTR lpszValue);
-    BOOL AddHeader(LPSTR lpszName, LPSTR lpszValue);
-    BOOL GetServerVariable(LPSTR lpszName, LPVOID lpvBuffer, LPDWORD lpdwSize);
-    BOOL ServerSupportFunction(SF_REQ_TYPE sfReq, PVOID pData, ULONG_PTR ul1);
-    void* AllocMem(DWORD cbSize);
-    DWORD SendResponse(CDLLContext* pContext, const char* pszResponse, DWORD* pcbResponse);
-    DWORD SubmitBufferCommands(CDLLContext* pContext, CBufferInstructionList* pInstructions);
+    // IDriverObserver
+    void OnNotificationBegin(DWORD dwCode, DWORD dwHttpStatus) override;
+    void OnNotificationEnd(const CNotificationOutcome& outcome) override;
+    void OnCallback(EHostCallback eCallback) override {
+        if (m_request.Throws(eCallback))
+            throw CHostCallbackException(HostCallbackName(eCallback));
+    }
+    void OnRead(EHostCallback eCallback, const char* pszName, bool bWithBuffer, bool bResult,
+                DWORD dwLastError, DWORD dwSize) override {
+        Current().m_vReads.push_back(
+            {HostCallbackName(eCallback), pszName, bWithBuffer, bResult, dwLastError, dwSize});
+    }
+    void OnHeaderChange(EHostCallback eCallback, const char* pszName, const char* pszValue,
+                        bool bResult) override {
+        auto& vHeaders =
+            eCallback == EHostCallback::SetHeader ? Current().m_vHeadersSet : Current().m_vHeadersAdded;
+        vHeaders.push_back({pszName, pszValue, bResult});
+    }
+    void OnSupportCall(DWORD dwRequest, std::string_view svStatus, std::string_view svHeaders,
+                       bool bResult) override {
+        Current().m_vSupportCalls.push_back(
+            {dwRequest, std::string(svStatus), std::string(svHeaders), bResult});
+    }
+    void OnResponse(std::string_view svText, bool bCountGiven, DWORD dwCount) override {
+        Current().m_vResponses.push_back({std::string(svText), dwCount, bCountGiven});
+    }
+    void OnAnomaly(const std::string& csText) override { m_record.m_vAnomalies.push_back(csText); }
+
+private:
     void ReadSubmission(const CBufferInstructionList& list, CHostBufferSubmission& submission) const;
-    // Fills the page-data record for the response body.
-    void LocatePage();
     // What the browser receives: the page, or the page with the accepted edits.
     void DeliverBody();
-    void Anomaly(std::string csText) { m_record.m_vAnomalies.push_back(std::move(csText)); }
-
-private:
-    void SetUp();
-    // Sends one notification; false when the module ended its interest in the request.
-    bool Send(DWORD dwCode, DWORD dwHttpStatus);
-    // The notification structure for the code, filled for this request (null for END_OF_REQUEST).
-    void* PrepareNotification(DWORD dwCode, DWORD dwHttpStatus);
-    void BeginRecord(DWORD dwCode, DWORD dwHttpStatus);
-    // Calls the module as the request's user; an exception that leaves it is caught and described.
-    DWORD CallModule(bool& bException, std::string& csException);
+    void Skip(DWORD dwCode, const std::string& csWhy) {
+        m_record.m_vSkipped.push_back({HostNotificationName(dwCode), dwCode, csWhy});
+    }
+    void SendResponses();
+    void CheckLeftovers();
     CHostNotificationRecord& Current();
-    void ThrowIfAsked(EHostCallback eCallback) const {
-        if (m_request.Throws(eCallback))
-            throw CHostCallbackException(CallbackName(eCallback));
-    }
-    BOOL AnswerRead(CHostRead read, EHostCallback eCallback, const std::string* pValue, LPVOID lpvBuffer,
-                    LPDWORD lpdwSize);
-    const std::string* FindHeader(const std::string& csName) const;
-    bool ChangesRequestHeaders() const {
-        return m_dwCurrentCode == SF_NOTIFY_PREPROC_HEADERS || m_dwCurrentCode == SF_NOTIFY_AUTH_COMPLETE;
-    }
+    CSiteValue Read(EHostCallback eCallback, std::string_view svName, bool bWithBuffer,
+                    const std::string* pValue) const;
+    const std::string* FindHeader(std::string_view svName) const;
 
-public:
-    const DWORD m_dwMagic = HOST_RUN_MAGIC;
-
-private:
     const CHostRequest& m_request;
     const FN_BUFFER_COMMANDS& m_fnBufferCommands;
-    PFN_HTTP_FILTER_PROC m_pfnHttpFilterProc;
     CHostRunRecord& m_record;
 
     size_t m_nCurrent = 0;
     bool m_bInNotification = false;
-    DWORD m_dwCurrentCode = 0;
     CHostNotificationRecord m_outside; // collects callbacks made outside any notification
 
     // The request headers as the module can read and change them.
@@ -131,110 +97,28 @@ private:
     size_t m_nAddHeaderCalls = 0;
     std::vector<std::unique_ptr<char[]>> m_vAllocations;
     std::string m_csBody;
-
-    HTTP_FILTER_CONTEXT m_filterContext{};
-    CCoreServices m_coreServices{}; // slot 0, which the module does not use, leads back to the run
-    CDLLContext m_context;
-    HTTP_FILTER_PREPROC_HEADERS m_preprocHeaders{};
-    HTTP_FILTER_AUTH_COMPLETE_INFO m_authComplete{};
-    HTTP_FILTER_SEND_RESPONSE m_sendResponse{};
-    HTTP_FILTER_RAW_DATA m_rawData{};
-    CCommonPointers m_commonPointers{};
+    CNotificationDriver m_driver; // last: it calls back into the members above
 };
 
-// ---------------------------------------------------------------------------------------------------------
-// The callbacks as the module calls them.
-
-BOOL HostGetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPVOID lpvBuffer, LPDWORD lpdwSize) {
-    CHostRun* pRun = CHostRun::FromFilterContext(pfc, "GetHeader");
-    return pRun ? pRun->GetHeader(lpszName, lpvBuffer, lpdwSize) : CHostRun::Fail(ERROR_INVALID_PARAMETER);
+CDriverSetup SetupOf(const CHostRequest& request) {
+    CDriverSetup setup;
+    setup.m_dwLinkCriteria = request.GetLinkCriteria();
+    setup.m_dwSubscriptionType = request.GetSubscriptionType();
+    setup.m_spIdentity = request.GetIdentity();
+    setup.m_spRequestInfo = request.BuildRequestInfo();
+    setup.m_spExchangeURL = request.BuildExchangeURL();
+    for (unsigned uPart = 0; uPart <= static_cast<unsigned>(EHostPart::SubmitBufferCommands); ++uPart)
+        if (request.IsWithout(static_cast<EHostPart>(uPart)))
+            setup.Without(static_cast<EHostPart>(uPart));
+    return setup;
 }
 
-BOOL HostSetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPSTR lpszValue) {
-    CHostRun* pRun = CHostRun::FromFilterContext(pfc, "SetHeader");
-    return pRun ? pRun->SetHeader(lpszName, lpszValue) : CHostRun::Fail(ERROR_INVALID_PARAMETER);
-}
-
-BOOL HostAddHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPSTR lpszValue) {
-    CHostRun* pRun = CHostRun::FromFilterContext(pfc, "AddHeader");
-    return pRun ? pRun->AddHeader(lpszName, lpszValue) : CHostRun::Fail(ERROR_INVALID_PARAMETER);
-}
-
-BOOL HostGetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR lpszVariableName, LPVOID lpvBuffer,
-                           LPDWORD lpdwSize) {
-    CHostRun* pRun = CHostRun::FromFilterContext(pfc, "GetServerVariable");
-    return pRun ? pRun->GetServerVariable(lpszVariableName, lpvBuffer, lpdwSize)
-                : CHostRun::Fail(ERROR_INVALID_PARAMETER);
-}
-
-BOOL HostServerSupportFunction(HTTP_FILTER_CONTEXT* pfc, SF_REQ_TYPE sfReq, PVOID pData, ULONG_PTR ul1,
-                               ULONG_PTR) {
-    CHostRun* pRun = CHostRun::FromFilterContext(pfc, "ServerSupportFunction");
-    return pRun ? pRun->ServerSupportFunction(sfReq, pData, ul1) : CHostRun::Fail(ERROR_INVALID_PARAMETER);
-}
-
-// The module has no business writing to the client or adding raw header blocks; the calls are recorded.
-BOOL HostAddResponseHeaders(HTTP_FILTER_CONTEXT* pfc, LPSTR, DWORD) {
-    if (CHostRun* pRun = CHostRun::FromFilterContext(pfc, "AddResponseHeaders"))
-        pRun->Anomaly("the module called AddResponseHeaders, which this host does not support");
-    return CHostRun::Fail(ERROR_NOT_SUPPORTED);
-}
-
-BOOL HostWriteClient(HTTP_FILTER_CONTEXT* pfc, LPVOID, LPDWORD, DWORD) {
-    if (CHostRun* pRun = CHostRun::FromFilterContext(pfc, "WriteClient"))
-        pRun->Anomaly("the module called WriteClient, which this host does not support");
-    return CHostRun::Fail(ERROR_NOT_SUPPORTED);
-}
-
-void* HostAllocMem(HTTP_FILTER_CONTEXT* pfc, DWORD cbSize, DWORD) {
-    CHostRun* pRun = CHostRun::FromFilterContext(pfc, "AllocMem");
-    return pRun ? pRun->AllocMem(cbSize) : nullptr;
-}
-
-DWORD HostSendResponse(CDLLContext* pContext, const char* pszResponse, DWORD* pcbResponse,
-                       CCoreServices* pCoreServices) {
-    CHostRun* pRun = CHostRun::FromCoreServices(pContext, pCoreServices, "SendResponse");
-    return pRun ? pRun->SendResponse(pContext, pszResponse, pcbResponse) : ERROR_INVALID_PARAMETER;
-}
-
-DWORD HostSubmitBufferCommands(CDLLContext* pContext, CBufferInstructionList* pInstructions) {
-    CHostRun* pRun = CHostRun::FromCoreServices(pContext, nullptr, "SubmitBufferCommands");
-    return pRun ? pRun->SubmitBufferCommands(pContext, pInstructions) : ERROR_INVALID_PARAMETER;
-}
-
-// ---------------------------------------------------------------------------------------------------------
-
-CHostRun* CHostRun::FromFilterContext(HTTP_FILTER_CONTEXT* pfc, const char* pszCallback) {
-    // The run this thread is in answers first, without trusting anything the handle points to.
-    if (t_pCurrentRun && pfc == &t_pCurrentRun->m_filterContext)
-        return t_pCurrentRun;
-    CHostRun* pRun = pfc ? static_cast<CHostRun*>(pfc->ServerContext) : nullptr;
-    if (pRun && pRun->m_dwMagic == HOST_RUN_MAGIC && pfc == &pRun->m_filterContext)
-        return pRun;
-    if (t_pCurrentRun)
-        t_pCurrentRun->Anomaly(std::string(pszCallback) + " was called with " +
-                               (pfc ? "a filter context this host did not give (" + AddressText(pfc) + ")"
-                                    : std::string("a null filter context")));
-    return nullptr;
-}
-
-CHostRun* CHostRun::FromCoreServices(CDLLContext* pContext, CCoreServices* pCoreServices,
-                                     const char* pszCallback) {
-    CCoreServices* pTable = pCoreServices ? pCoreServices : (pContext ? pContext->m_pCoreServices : nullptr);
-    CHostRun* pRun = nullptr;
-    if (t_pCurrentRun && pTable == &t_pCurrentRun->m_coreServices)
-        pRun = t_pCurrentRun;
-    else if (pTable && pTable->m_pSlot0 &&
-             static_cast<CHostRun*>(pTable->m_pSlot0)->m_dwMagic == HOST_RUN_MAGIC)
-        pRun = static_cast<CHostRun*>(pTable->m_pSlot0);
-    if (pRun && pTable == &pRun->m_coreServices && pContext == &pRun->m_context)
-        return pRun;
-    if (t_pCurrentRun)
-        t_pCurrentRun->Anomaly(std::string(pszCallback) + " was called with " +
-                               (pContext ? std::string("a record or callback table this host did not give")
-                                         : std::string("a null CDLLContext")));
-    return nullptr;
-}
+CHostRun::CHostRun(const CHostRequest& request, const FN_BUFFER_COMMANDS& fnBufferCommands,
+                   PFN_HTTP_FILTER_PROC pfnHttpFilterProc, CHostRunRecord& record)
+    : m_request(request), m_fnBufferCommands(fnBufferCommands), m_record(record),
+      m_vHeaders(request.BuildHeaders()), m_csUrl(request.GetUrl()), m_csMethod(request.GetMethod()),
+      m_mapServerVariables(request.BuildServerVariables()), m_csBody(request.GetResponseBody()),
+      m_driver(pfnHttpFilterProc, *this, SetupOf(request), this) {}
 
 CHostNotificationRecord& CHostRun::Current() {
     if (!m_bInNotification || m_nCurrent >= m_record.m_vNotifications.size())
@@ -242,152 +126,99 @@ CHostNotificationRecord& CHostRun::Current() {
     return m_record.m_vNotifications[m_nCurrent];
 }
 
-const std::string* CHostRun::FindHeader(const std::string& csName) const {
-    if (EqualsCaseless(csName, "url"))
+void CHostRun::OnNotificationBegin(DWORD dwCode, DWORD dwHttpStatus) {
+    CHostNotificationRecord record;
+    record.m_csName = HostNotificationName(dwCode);
+    record.m_dwCode = dwCode;
+    record.m_dwHttpStatus = dwHttpStatus;
+    m_record.m_vNotifications.push_back(std::move(record));
+    m_nCurrent = m_record.m_vNotifications.size() - 1;
+    m_bInNotification = true;
+}
+
+void CHostRun::OnNotificationEnd(const CNotificationOutcome& outcome) {
+    m_bInNotification = false;
+    CHostNotificationRecord& done = m_record.m_vNotifications[m_nCurrent];
+    done.m_dwResult = outcome.m_dwResult;
+    done.m_bException = outcome.m_bException;
+    done.m_csException = outcome.m_csException;
+    done.m_dwControlMessage = outcome.m_dwControlMessage;
+    done.m_dwClientFlags = outcome.m_dwClientFlags;
+    done.m_dwCriteria = outcome.m_dwCriteria;
+    done.m_bWorkerContext = outcome.m_bWorkerContext;
+}
+
+const std::string* CHostRun::FindHeader(std::string_view svName) const {
+    if (EqualsCaseless(svName, "url"))
         return &m_csUrl;
-    if (EqualsCaseless(csName, "method"))
+    if (EqualsCaseless(svName, "method"))
         return &m_csMethod;
     static const std::string s_csVersion = "HTTP/1.1";
-    if (EqualsCaseless(csName, "version"))
+    if (EqualsCaseless(svName, "version"))
         return &s_csVersion;
     for (const auto& [csHeader, csValue] : m_vHeaders)
-        if (EqualsCaseless(csHeader, csName))
+        if (EqualsCaseless(csHeader, svName))
             return &csValue;
     return nullptr;
 }
 
-// The two-call buffer protocol: a call without room fails with 122 and reports the size needed (with the
-// terminating zero); an absent value fails with 1413 and size 0; an empty value fits any buffer.
-BOOL CHostRun::AnswerRead(CHostRead read, EHostCallback eCallback, const std::string* pValue,
-                          LPVOID lpvBuffer, LPDWORD lpdwSize) {
-    read.m_bWithBuffer = lpvBuffer && *lpdwSize > 0;
-    const CHostReadFailure* pFailure = m_request.FindReadFailure(eCallback, read.m_csName);
-    BOOL bResult = FALSE;
-    DWORD dwError = ERROR_SUCCESS;
-    if (pFailure && (!pFailure->m_bSecondCallOnly || read.m_bWithBuffer)) {
-        *lpdwSize = pFailure->m_dwReportedSize;
-        dwError = pFailure->m_dwLastError;
-    } else if (!pValue) {
-        *lpdwSize = 0;
-        dwError = ERROR_INVALID_INDEX;
-    } else if (pValue->empty()) {
-        if (read.m_bWithBuffer)
-            static_cast<char*>(lpvBuffer)[0] = '\0';
-        *lpdwSize = read.m_bWithBuffer ? 1 : 0;
-        bResult = TRUE;
-    } else {
-        DWORD cbNeeded = static_cast<DWORD>(pValue->size() + 1);
-        if (!read.m_bWithBuffer || *lpdwSize < cbNeeded) {
-            *lpdwSize = cbNeeded;
-            dwError = ERROR_INSUFFICIENT_BUFFER;
-        } else {
-            std::memcpy(lpvBuffer, pValue->c_str(), cbNeeded);
-            *lpdwSize = cbNeeded;
-            bResult = TRUE;
-        }
-    }
-    read.m_bResult = bResult != FALSE;
-    read.m_dwLastError = dwError;
-    read.m_dwSize = *lpdwSize;
-    Current().m_vReads.push_back(std::move(read));
-    // Last: recording may allocate, and the module reads the error right after the call.
-    return bResult ? TRUE : Fail(dwError);
+CSiteValue CHostRun::Read(EHostCallback eCallback, std::string_view svName, bool bWithBuffer,
+                          const std::string* pValue) const {
+    const CHostReadFailure* pFailure = m_request.FindReadFailure(eCallback, std::string(svName));
+    if (pFailure && (!pFailure->m_bSecondCallOnly || bWithBuffer))
+        return CSiteValue::Failure(pFailure->m_dwLastError, pFailure->m_dwReportedSize);
+    return pValue ? CSiteValue::Of(*pValue) : CSiteValue::Absent();
 }
 
-BOOL CHostRun::GetHeader(LPSTR lpszName, LPVOID lpvBuffer, LPDWORD lpdwSize) {
-    ThrowIfAsked(EHostCallback::GetHeader);
-    if (!lpszName || !lpdwSize) {
-        Anomaly("GetHeader was called without a name or size pointer");
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    CHostRead read;
-    read.m_csCallback = "GetHeader";
-    read.m_csName = lpszName;
-    return AnswerRead(std::move(read), EHostCallback::GetHeader, FindHeader(WithoutTrailingColon(lpszName)),
-                      lpvBuffer, lpdwSize);
+CSiteValue CHostRun::GetHeader(DWORD, std::string_view svName, bool bWithBuffer) {
+    return Read(EHostCallback::GetHeader, svName, bWithBuffer, FindHeader(svName));
 }
 
-BOOL CHostRun::GetServerVariable(LPSTR lpszName, LPVOID lpvBuffer, LPDWORD lpdwSize) {
-    ThrowIfAsked(EHostCallback::GetServerVariable);
-    if (!lpszName || !lpdwSize) {
-        Anomaly("GetServerVariable was called without a name or size pointer");
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    CHostRead read;
-    read.m_csCallback = "GetServerVariable";
-    read.m_csName = lpszName;
-    auto it = m_mapServerVariables.find(read.m_csName);
-    const std::string* pValue = it == m_mapServerVariables.end() ? nullptr : &it->second;
-    return AnswerRead(std::move(read), EHostCallback::GetServerVariable, pValue, lpvBuffer, lpdwSize);
+CSiteValue CHostRun::GetServerVariable(std::string_view svName, bool bWithBuffer) {
+    auto it = m_mapServerVariables.find(std::string(svName));
+    return Read(EHostCallback::GetServerVariable, svName, bWithBuffer,
+                it == m_mapServerVariables.end() ? nullptr : &it->second);
 }
 
-BOOL CHostRun::SetHeader(LPSTR lpszName, LPSTR lpszValue) {
-    ThrowIfAsked(EHostCallback::SetHeader);
-    if (!lpszName || !lpszValue) {
-        Anomaly("SetHeader was called without a name or value");
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    bool bResult = !m_request.FailsSetHeader();
-    Current().m_vHeadersSet.push_back({lpszName, lpszValue, bResult});
-    if (!bResult)
-        return Fail(ERROR_INVALID_PARAMETER);
-    if (!ChangesRequestHeaders())
-        return TRUE;
+DWORD CHostRun::SetHeader(DWORD dwCode, std::string_view svName, std::string_view svValue) {
+    if (m_request.FailsSetHeader())
+        return ERROR_INVALID_PARAMETER;
+    if (!ChangesRequestHeaders(dwCode))
+        return ERROR_SUCCESS;
     // During the request notifications the change applies to what later reads see; an empty value removes.
-    std::string csName = WithoutTrailingColon(lpszName);
-    if (EqualsCaseless(csName, "url")) {
-        m_csUrl = lpszValue;
-        return TRUE;
+    if (EqualsCaseless(svName, "url")) {
+        m_csUrl = svValue;
+        return ERROR_SUCCESS;
     }
-    if (EqualsCaseless(csName, "method")) {
-        m_csMethod = lpszValue;
-        return TRUE;
+    if (EqualsCaseless(svName, "method")) {
+        m_csMethod = svValue;
+        return ERROR_SUCCESS;
     }
     bool bReplaced = false;
     for (auto it = m_vHeaders.begin(); it != m_vHeaders.end();) {
-        if (!EqualsCaseless(it->first, csName)) {
+        if (!EqualsCaseless(it->first, svName)) {
             ++it;
-        } else if (!bReplaced && *lpszValue) {
-            it->second = lpszValue;
+        } else if (!bReplaced && !svValue.empty()) {
+            it->second = svValue;
             bReplaced = true;
             ++it;
         } else {
             it = m_vHeaders.erase(it);
         }
     }
-    if (!bReplaced && *lpszValue)
-        m_vHeaders.emplace_back(csName, lpszValue);
-    return TRUE;
+    if (!bReplaced && !svValue.empty())
+        m_vHeaders.emplace_back(svName, svValue);
+    return ERROR_SUCCESS;
 }
 
-BOOL CHostRun::AddHeader(LPSTR lpszName, LPSTR lpszValue) {
-    ThrowIfAsked(EHostCallback::AddHeader);
-    if (!lpszName || !lpszValue) {
-        Anomaly("AddHeader was called without a name or value");
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    bool bResult = !m_request.HasAddHeaderLimit() || m_nAddHeaderCalls < m_request.GetAddHeaderLimit();
+DWORD CHostRun::AddHeader(DWORD dwCode, std::string_view svName, std::string_view svValue) {
+    const bool bResult = !m_request.HasAddHeaderLimit() || m_nAddHeaderCalls < m_request.GetAddHeaderLimit();
     ++m_nAddHeaderCalls;
-    Current().m_vHeadersAdded.push_back({lpszName, lpszValue, bResult});
     if (!bResult)
-        return Fail(ERROR_INVALID_PARAMETER);
-    if (ChangesRequestHeaders())
-        m_vHeaders.emplace_back(WithoutTrailingColon(lpszName), lpszValue);
-    return TRUE;
-}
-
-BOOL CHostRun::ServerSupportFunction(SF_REQ_TYPE sfReq, PVOID pData, ULONG_PTR ul1) {
-    ThrowIfAsked(EHostCallback::ServerSupportFunction);
-    CHostSupportCall call;
-    call.m_dwRequest = static_cast<DWORD>(sfReq);
-    if (sfReq == SF_REQ_SEND_RESPONSE_HEADER) {
-        // Null status means "200 OK" to IIS; the header block is optional.
-        call.m_csStatus = pData ? static_cast<const char*>(pData) : "";
-        call.m_csHeaders = ul1 ? reinterpret_cast<const char*>(ul1) : "";
-        call.m_bResult = true;
-    }
-    Current().m_vSupportCalls.push_back(call);
-    return call.m_bResult ? TRUE : Fail(ERROR_NOT_SUPPORTED);
+        return ERROR_INVALID_PARAMETER;
+    if (ChangesRequestHeaders(dwCode))
+        m_vHeaders.emplace_back(svName, svValue);
+    return ERROR_SUCCESS;
 }
 
 void* CHostRun::AllocMem(DWORD cbSize) {
@@ -396,34 +227,14 @@ void* CHostRun::AllocMem(DWORD cbSize) {
     return m_vAllocations.back().get();
 }
 
-DWORD CHostRun::SendResponse(CDLLContext*, const char* pszResponse, DWORD* pcbResponse) {
-    ThrowIfAsked(EHostCallback::SendResponse);
-    CHostResponse response;
-    if (!pszResponse) {
-        Anomaly("SendResponse was called without a response text");
-        Current().m_vResponses.push_back(response);
-        return ERROR_INVALID_PARAMETER;
-    }
-    size_t cbText = std::strlen(pszResponse);
-    response.m_bByteCountGiven = pcbResponse != nullptr;
-    response.m_dwByteCount = pcbResponse ? *pcbResponse : 0;
-    // The count is the module's claim; never read past the text's end on its word.
-    if (pcbResponse && *pcbResponse != cbText)
-        Anomaly("SendResponse was given a byte count of " + std::to_string(*pcbResponse) + " for a text of " +
-                std::to_string(cbText) + " bytes");
-    size_t cbTake = pcbResponse && *pcbResponse < cbText ? *pcbResponse : cbText;
-    response.m_csText.assign(pszResponse, cbTake);
-    Current().m_vResponses.push_back(std::move(response));
-    return ERROR_SUCCESS;
-}
-
-DWORD CHostRun::SubmitBufferCommands(CDLLContext* pContext, CBufferInstructionList* pInstructions) {
-    ThrowIfAsked(EHostCallback::SubmitBufferCommands);
+DWORD CHostRun::SubmitBufferCommands(const CBufferInstructionList* pInstructions) {
     CHostBufferSubmission submission;
     submission.m_uInstructions = reinterpret_cast<uintptr_t>(pInstructions);
     if (pInstructions)
         ReadSubmission(*pInstructions, submission);
-    submission.m_dwResult = m_fnBufferCommands ? m_fnBufferCommands(pContext, pInstructions) : ERROR_SUCCESS;
+    auto* pList = const_cast<CBufferInstructionList*>(pInstructions);
+    submission.m_dwResult =
+        m_fnBufferCommands ? m_fnBufferCommands(&m_driver.Context(), pList) : ERROR_SUCCESS;
     Current().m_vBufferSubmissions.push_back(submission);
     return submission.m_dwResult;
 }
@@ -465,209 +276,41 @@ void CHostRun::DeliverBody() {
     }
 }
 
-void CHostRun::LocatePage() {
-    m_commonPointers = CCommonPointers();
-    if (m_csBody.empty())
-        return;
-    const char* pBegin = m_csBody.data();
-    m_commonPointers.m_pDataBegin = pBegin;
-    m_commonPointers.m_pDataLast = pBegin + m_csBody.size() - 1;
-    m_commonPointers.m_pHtmlDataBegin = pBegin;
-    // Where the core services find the page's main tags: the first of each, the last "</body".
-    const CaselessStringView svBody(m_csBody.data(), m_csBody.size());
-    auto at = [&](size_t nPos) { return nPos == CaselessStringView::npos ? nullptr : pBegin + nPos; };
-    m_commonPointers.m_pHtmlStartTag = at(svBody.find("<html"));
-    size_t nHead = svBody.find("<head");
-    m_commonPointers.m_pHeadStartTag = at(nHead);
-    m_commonPointers.m_pHeadEndTag = at(svBody.find("</head", nHead == CaselessStringView::npos ? 0 : nHead));
-    m_commonPointers.m_pBodyStartTag = at(svBody.find("<body"));
-    m_commonPointers.m_pBodyEndTag = at(svBody.rfind("</body"));
-}
-
-void CHostRun::SetUp() {
-    m_vHeaders = m_request.BuildHeaders();
-    m_csUrl = m_request.GetUrl();
-    m_csMethod = m_request.GetMethod();
-    m_mapServerVariables = m_request.BuildServerVariables();
-    m_csBody = m_request.GetResponseBody();
-
-    auto bWith = [this](EHostPart ePart) { return !m_request.IsWithout(ePart); };
-
-    m_filterContext.cbSize = sizeof(HTTP_FILTER_CONTEXT);
-    m_filterContext.Revision = HOST_FILTER_REVISION;
-    m_filterContext.ServerContext = this;
-    m_filterContext.fIsSecurePort = FALSE;
-    m_filterContext.GetServerVariable =
-        bWith(EHostPart::GetServerVariable) ? &HostGetServerVariable : nullptr;
-    m_filterContext.AddResponseHeaders = &HostAddResponseHeaders;
-    m_filterContext.WriteClient = &HostWriteClient;
-    m_filterContext.AllocMem = &HostAllocMem;
-    m_filterContext.ServerSupportFunction =
-        bWith(EHostPart::ServerSupportFunction) ? &HostServerSupportFunction : nullptr;
-
-    m_coreServices.m_pSlot0 = this;
-    m_coreServices.SubmitBufferCommands =
-        bWith(EHostPart::SubmitBufferCommands) ? &HostSubmitBufferCommands : nullptr;
-    m_coreServices.SendResponse = bWith(EHostPart::SendResponse) ? &HostSendResponse : nullptr;
-
-    m_context.m_pCoreServices = bWith(EHostPart::CoreServices) ? &m_coreServices : nullptr;
-    if (bWith(EHostPart::OutboundContext))
-        m_context.m_spOutboundContext = std::make_shared<COutboundContext>();
-    if (bWith(EHostPart::RequestInfo))
-        m_context.m_spRequestInfo = m_request.BuildRequestInfo();
-    if (bWith(EHostPart::ExchangeURL))
-        m_context.m_spExchangeURL = m_request.BuildExchangeURL();
-    m_context.m_pFilterContext = bWith(EHostPart::FilterContext) ? &m_filterContext : nullptr;
-    m_context.m_dwLinkCriteria = m_request.GetLinkCriteria();
-    m_context.m_dwSubscriptionType = m_request.GetSubscriptionType();
-    m_context.m_spRequestIdentity = m_request.GetIdentity();
-}
-
-void* CHostRun::PrepareNotification(DWORD dwCode, DWORD dwHttpStatus) {
-    auto bWith = [this](EHostPart ePart) { return !m_request.IsWithout(ePart); };
-    PFN_GET_HEADER pfnGetHeader = bWith(EHostPart::GetHeader) ? &HostGetHeader : nullptr;
-    PFN_SET_HEADER pfnSetHeader = bWith(EHostPart::SetHeader) ? &HostSetHeader : nullptr;
-    PFN_ADD_HEADER pfnAddHeader = bWith(EHostPart::AddHeader) ? &HostAddHeader : nullptr;
-
-    switch (dwCode) {
-    case SF_NOTIFY_PREPROC_HEADERS:
-        m_preprocHeaders = {pfnGetHeader, pfnSetHeader, pfnAddHeader, 0, 0};
-        return &m_preprocHeaders;
-    case SF_NOTIFY_AUTH_COMPLETE:
-        m_authComplete = {pfnGetHeader, pfnSetHeader, pfnAddHeader, nullptr, 0, FALSE, 0};
-        return &m_authComplete;
-    case SF_NOTIFY_SEND_RESPONSE:
-        m_sendResponse = {pfnGetHeader, pfnSetHeader, pfnAddHeader, dwHttpStatus, 0};
-        return &m_sendResponse;
-    case SF_NOTIFY_SEND_RAW_DATA:
-        m_rawData = {m_csBody.data(), static_cast<DWORD>(m_csBody.size()),
-                     static_cast<DWORD>(m_csBody.size()), 0};
-        LocatePage();
-        if (m_context.m_spOutboundContext)
-            m_context.m_spOutboundContext->m_pCommonPointers = m_csBody.empty() ? nullptr : &m_commonPointers;
-        return &m_rawData;
-    default:
-        return nullptr;
-    }
-}
-
-void CHostRun::BeginRecord(DWORD dwCode, DWORD dwHttpStatus) {
-    CHostNotificationRecord record;
-    record.m_csName = HostNotificationName(dwCode);
-    record.m_dwCode = dwCode;
-    record.m_dwHttpStatus = dwHttpStatus;
-    m_record.m_vNotifications.push_back(std::move(record));
-    m_nCurrent = m_record.m_vNotifications.size() - 1;
-    m_dwCurrentCode = dwCode;
-}
-
-DWORD CHostRun::CallModule(bool& bException, std::string& csException) {
-    CIdentityToken spPrevious;
-    const bool bImpersonate = m_request.GetIdentity() != nullptr;
-    if (bImpersonate) {
-        CThreadIdentity::OpenThreadToken(spPrevious);
-        CThreadIdentity::Impersonate(m_request.GetIdentity());
-    }
-    CHostRun* pPreviousRun = t_pCurrentRun;
-    t_pCurrentRun = this;
-    m_bInNotification = true;
-
-    DWORD dwResult = 0;
-    m_context.m_pdwThreadError = PlatformThreadErrorWord();
-    try {
-        dwResult = m_pfnHttpFilterProc(&m_context);
-    } catch (const std::exception& e) {
-        bException = true;
-        csException = e.what();
-    } catch (...) {
-        bException = true;
-        csException = "an exception that is not a std::exception";
-    }
-
-    m_bInNotification = false;
-    t_pCurrentRun = pPreviousRun;
-    if (bImpersonate)
-        CThreadIdentity::SetThreadToken(spPrevious);
-    return dwResult;
-}
-
-bool CHostRun::Send(DWORD dwCode, DWORD dwHttpStatus) {
-    void* pNotification = PrepareNotification(dwCode, dwHttpStatus);
-    if (m_context.m_spOutboundContext &&
-        (dwCode == SF_NOTIFY_SEND_RESPONSE || dwCode == SF_NOTIFY_SEND_RAW_DATA))
-        m_context.m_spOutboundContext->m_dwHttpStatus = dwHttpStatus;
-    m_context.m_dwNotificationType = dwCode;
-    m_context.m_pNotification = pNotification;
-    BeginRecord(dwCode, dwHttpStatus);
-
-    bool bException = false;
-    std::string csException;
-    const DWORD dwResult = CallModule(bException, csException);
-
-    CHostNotificationRecord& done = m_record.m_vNotifications[m_nCurrent];
-    done.m_dwResult = dwResult;
-    done.m_bException = bException;
-    done.m_csException = csException;
-    done.m_dwControlMessage = m_context.m_dwControlMessage;
-    done.m_dwClientFlags = m_context.m_dwClientFlags;
-    done.m_dwCriteria = m_context.m_dwCriteria;
-    done.m_bWorkerContext = m_context.m_pMyOwnContext != nullptr;
-    if (bException)
-        Anomaly("an exception left HttpFilterProc during " + done.m_csName + ": " + csException);
-    return !bException && done.m_dwControlMessage != CM_IGNORE && done.m_dwControlMessage != CM_COMPLETED;
+void CHostRun::SendResponses() {
+    std::vector<DWORD> vStatuses = m_request.GetInterimStatuses();
+    vStatuses.push_back(m_request.GetResponseStatus());
+    for (DWORD dwStatus : vStatuses)
+        if (!m_driver.Send(SF_NOTIFY_SEND_RESPONSE, dwStatus))
+            break;
 }
 
 void CHostRun::Execute() {
-    SetUp();
-    bool bFollowing = true;
-    std::string csReason;
-    auto Skip = [this](DWORD dwCode, const std::string& csWhy) {
-        m_record.m_vSkipped.push_back({HostNotificationName(dwCode), dwCode, csWhy});
-    };
-    auto Stop = [&](const CHostNotificationRecord& last) {
-        bFollowing = false;
-        csReason = last.m_bException
-                       ? "an exception left " + last.m_csName
-                       : "control message " + std::to_string(last.m_dwControlMessage) + " (" +
-                             ControlMessageWord(last.m_dwControlMessage) + ") after " + last.m_csName;
-    };
-
     for (DWORD dwCode : HOST_NOTIFICATION_ORDER) {
-        if (dwCode == SF_NOTIFY_END_OF_REQUEST) {
-            Send(dwCode, m_request.GetResponseStatus());
-            continue;
-        }
-        if (!bFollowing) {
-            Skip(dwCode, csReason);
-            continue;
-        }
-        if (dwCode == SF_NOTIFY_SEND_RAW_DATA && !m_request.HasResponseBody()) {
+        if (dwCode == SF_NOTIFY_END_OF_REQUEST)
+            m_driver.EndOfRequest(m_request.GetResponseStatus());
+        else if (!m_driver.Following())
+            Skip(dwCode, m_driver.StopReason());
+        else if (dwCode == SF_NOTIFY_SEND_RAW_DATA && !m_request.HasResponseBody())
             Skip(dwCode, "no response body");
-            continue;
-        }
-        if (dwCode == SF_NOTIFY_SEND_RESPONSE) {
-            std::vector<DWORD> vStatuses = m_request.GetInterimStatuses();
-            vStatuses.push_back(m_request.GetResponseStatus());
-            for (DWORD dwStatus : vStatuses)
-                if (!Send(dwCode, dwStatus)) {
-                    Stop(m_record.m_vNotifications.back());
-                    break;
-                }
-            continue;
-        }
-        DWORD dwStatus = dwCode == SF_NOTIFY_SEND_RAW_DATA ? m_request.GetResponseStatus() : 0;
-        if (!Send(dwCode, dwStatus))
-            Stop(m_record.m_vNotifications.back());
+        else if (dwCode == SF_NOTIFY_SEND_RESPONSE)
+            SendResponses();
+        else if (dwCode == SF_NOTIFY_SEND_RAW_DATA)
+            m_driver.SendRawData(m_csBody, m_request.GetResponseStatus());
+        else
+            m_driver.Send(dwCode, 0);
     }
-
     DeliverBody();
-    if (m_context.m_pMyOwnContext)
-        Anomaly("a worker context (" + AddressText(m_context.m_pMyOwnContext) +
-                ") is still attached after END_OF_REQUEST; the host cannot free it");
+    CheckLeftovers();
+}
+
+void CHostRun::CheckLeftovers() {
+    if (const void* pWorker = m_driver.Context().m_pMyOwnContext)
+        OnAnomaly("a worker context (" + AddressText(pWorker) +
+                  ") is still attached after END_OF_REQUEST; the host cannot free it");
     if (!m_outside.m_vReads.empty() || !m_outside.m_vHeadersAdded.empty() ||
         !m_outside.m_vHeadersSet.empty() || !m_outside.m_vResponses.empty() ||
         !m_outside.m_vBufferSubmissions.empty() || !m_outside.m_vSupportCalls.empty())
-        Anomaly("the module called the host outside a notification");
+        OnAnomaly("the module called the host outside a notification");
 }
 
 std::string ThrownText(const std::exception_ptr& pException) {

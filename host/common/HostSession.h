@@ -63,7 +63,8 @@ private:
 // state (its settings) that must outlive every request.
 class CHostModule {
 public:
-    // Null and a readable reason ("module file not found: ...", the loader's message, a missing entry point).
+    // Null and a readable reason ("module file not found: ...", the loader's message, a missing entry point,
+    // another host contract).
     static std::unique_ptr<CHostModule> Load(const std::string& csPath, std::string& csError);
     ~CHostModule() = default;
     CHostModule(const CHostModule&) = delete;
@@ -71,6 +72,10 @@ public:
 
     const CModuleEntryPoints& EntryPoints() const { return m_entryPoints; }
     const std::string& Path() const { return m_csPath; }
+    // Whether the module speaks this host's contract (HttpFilterProc asked with a null record); false and a
+    // readable reason when not.
+    static bool CheckContract(PFN_HTTP_FILTER_PROC pfnHttpFilterProc, const std::string& csPath,
+                              std::string& csError);
     // Unloads the module, running its static destructors (which flush its buffered log). The entry points
     // are unusable afterwards. True when the library is gone from the process.
     bool Unload();

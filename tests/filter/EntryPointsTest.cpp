@@ -71,7 +71,7 @@ TEST(GetFilterVersion, FailedInitLeavesTheVersionRecordAsGiven) {
 
 TEST(HttpFilterProc, NullContextAndUnroutedNotificationsCallNoHandler) {
     CLogCapture capture;
-    EXPECT_EQ(HttpFilterProc(nullptr), 0u);
+    EXPECT_EQ(HttpFilterProc(nullptr), WK_HOST_ABI_CONTRACT);
     for (DWORD dwType : {SF_NOTIFY_AUTHENTICATION, 0u, 0x1u, 0x100u, 0x8000u, 0xFFFFFFFFu}) {
         CDLLContext context;
         context.m_dwNotificationType = dwType;

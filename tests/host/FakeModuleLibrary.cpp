@@ -54,8 +54,11 @@ WK_FAKE_EXPORT BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
 }
 
 WK_FAKE_EXPORT DWORD HttpFilterProc(CDLLContext* p) {
-    if (!p)
-        return 0;
+    // WK_FAKE_CONTRACT stands for a module built against another contract.
+    if (!p) {
+        const char* pszContract = std::getenv("WK_FAKE_CONTRACT");
+        return pszContract ? static_cast<DWORD>(std::strtoul(pszContract, nullptr, 0)) : WK_HOST_ABI_CONTRACT;
+    }
     char szLine[128];
     std::snprintf(szLine, sizeof(szLine), "[Fake::HttpFilterProc] notification 0x%X",
                   p->m_dwNotificationType);

@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <tuple>
 
@@ -99,6 +101,61 @@ TEST_P(HostStopRuleTest, OnlyEndOfRequestFollowsIgnoreOrCompleted) {
 INSTANTIATE_TEST_SUITE_P(ControlMessages, HostStopRuleTest,
                          ::testing::ValuesIn(tabletest::ReadTable("host/stop-rules.txt")),
                          tabletest::RowName);
+
+// A site that answers nothing: the driver alone, sent one notification at a time as a web server's hooks do.
+struct CEmptySite : IHostRequestSite {
+    CSiteValue GetHeader(DWORD, std::string_view, bool) override { return CSiteValue::Absent(); }
+    DWORD SetHeader(DWORD, std::string_view, std::string_view) override { return ERROR_SUCCESS; }
+    DWORD AddHeader(DWORD, std::string_view, std::string_view) override { return ERROR_SUCCESS; }
+    CSiteValue GetServerVariable(std::string_view, bool) override { return CSiteValue::Absent(); }
+    DWORD SendResponseHeader(std::string_view, std::string_view) override { return ERROR_SUCCESS; }
+    DWORD SendResponse(std::string_view) override { return ERROR_SUCCESS; }
+    DWORD SubmitBufferCommands(const CBufferInstructionList*) override { return ERROR_SUCCESS; }
+    void* AllocMem(DWORD) override { return nullptr; }
+};
+
+TEST_F(HostRunTest, ADriverRefusesEverythingButEndOfRequestOnceTheModuleLetGo) {
+    const struct {
+        DWORD dwLetGo;
+        DWORD dwControlMessage; // CM_NONE: the module throws
+        const char* pszReason;
+    } aCases[] = {
+        {PREPROC, CM_COMPLETED, "control message 4 (Completed) after PREPROC_HEADERS"},
+        {AUTH, CM_IGNORE, "control message 1 (Ignore) after AUTH_COMPLETE"},
+        {SEND, CM_NONE, "an exception left SEND_RESPONSE"},
+        {SF_NOTIFY_SEND_RAW_DATA, CM_IGNORE, "control message 1 (Ignore) after SEND_RAW_DATA"},
+    };
+    const std::string csPage = "<html><head></head><body>x</body></html>";
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszReason);
+        CFakeModule::Reset();
+        Codes vSeen;
+        for (DWORD dwCode : HOST_NOTIFICATION_ORDER)
+            On(dwCode).m_fnAction = [&](CDLLContext* p) {
+                vSeen.push_back(p->m_dwNotificationType);
+                if (p->m_dwNotificationType == c.dwLetGo && c.dwControlMessage == CM_NONE)
+                    throw std::runtime_error("broken");
+            };
+        On(c.dwLetGo).m_dwControlMessage = c.dwControlMessage;
+        CEmptySite site;
+        CNotificationDriver driver(&CFakeModule::HttpFilterProc, site, CDriverSetup());
+        // A server that reaches the response twice (100 Continue), then the page, then sends again.
+        const bool aSent[] = {driver.Send(PREPROC, 0),         driver.Send(AUTH, 0),
+                              driver.Send(SEND, 100),          driver.Send(SEND, 200),
+                              driver.SendRawData(csPage, 200), driver.Send(AUTH, 0)};
+        driver.EndOfRequest(200);
+        Codes vExpected;
+        for (DWORD dwCode : {PREPROC, AUTH, SEND, SEND, DWORD(SF_NOTIFY_SEND_RAW_DATA)})
+            if (vExpected.empty() || vExpected.back() != c.dwLetGo)
+                vExpected.push_back(dwCode);
+        EXPECT_EQ(std::count(std::begin(aSent), std::end(aSent), true), vExpected.size() - 1);
+        vExpected.push_back(END);
+        EXPECT_EQ(vSeen, vExpected);
+        EXPECT_FALSE(driver.Following());
+        EXPECT_EQ(driver.StopReason(), c.pszReason);
+        EXPECT_EQ(driver.LastOutcome().m_dwCode, END);
+    }
+}
 
 TEST_F(HostRunTest, RecordsResultFlagsAndAWorkerContextLeftBehind) {
     static int s_nWorker = 0;

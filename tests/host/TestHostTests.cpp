@@ -81,6 +81,55 @@ TEST(RealModuleTest, RegistersRunsARequestAndTerminates) {
     EXPECT_NE(LogsUnder(installation.Prefix()).find("NotifyEndOfRequest] finished"), std::string::npos);
 }
 
+// The module file reads a record's size and version before anything else: a record of another contract
+// gets the mismatch result, is left exactly as it came, and the administrator is told once.
+TEST(RealModuleTest, LeavesARecordOfAnotherContractAlone) {
+    CTempInstallation installation;
+    ASSERT_TRUE(installation.CopySampleInstallation());
+    ASSERT_TRUE(installation.InstallModule(WK_MODULE_PATH));
+    LogIntoTheInstallation(installation);
+    std::string csError;
+    std::unique_ptr<CHostModule> spModule = CHostModule::Load(installation.ModulePath(), csError);
+    ASSERT_TRUE(spModule) << csError;
+    CHostSession session(spModule->EntryPoints());
+    ASSERT_EQ(session.GetFilterVersion(), TRUE);
+
+    const struct {
+        const char* pszName;
+        DWORD cbSize;
+        DWORD dwVersion;
+    } aRecords[] = {
+        {"smaller record", sizeof(CDLLContext) - 8, WK_HOST_ABI_VERSION},
+        {"larger record", sizeof(CDLLContext) + 8, WK_HOST_ABI_VERSION},
+        {"older version", sizeof(CDLLContext), WK_HOST_ABI_VERSION - 1},
+        {"newer version", sizeof(CDLLContext), WK_HOST_ABI_VERSION + 1},
+        // A host from before the version: its first words are the notification type and the client flags.
+        {"unversioned", SF_NOTIFY_PREPROC_HEADERS, 0},
+    };
+    for (const auto& r : aRecords) {
+        SCOPED_TRACE(r.pszName);
+        CDLLContext context;
+        context.m_cbSize = r.cbSize;
+        context.m_dwAbiVersion = r.dwVersion;
+        context.m_dwNotificationType = SF_NOTIFY_PREPROC_HEADERS;
+        context.m_dwControlMessage = 77;
+        EXPECT_EQ(spModule->EntryPoints().pfnHttpFilterProc(&context), ERROR_REVISION_MISMATCH);
+        EXPECT_EQ(context.m_dwControlMessage, 77u);
+        EXPECT_EQ(context.m_dwClientFlags, 0u);
+        EXPECT_EQ(context.m_pMyOwnContext, nullptr);
+    }
+    // Requests of a host of its own contract still go through.
+    CHostRunRecord record = session.Run(CHostRequest().Url("/owa/").UserAgent("Mozilla/5.0 Chrome/120.0"));
+    EXPECT_TRUE(record.WasSent(SF_NOTIFY_END_OF_REQUEST));
+    EXPECT_TRUE(record.m_vAnomalies.empty());
+    session.TerminateFilter(0);
+    const std::string csLogs = LogsUnder(installation.Prefix());
+    const std::string csLine = "request records of " + std::to_string(sizeof(CDLLContext) - 8) + " bytes";
+    const size_t nFirst = csLogs.find(csLine);
+    ASSERT_NE(nFirst, std::string::npos) << csLogs;
+    EXPECT_EQ(csLogs.find("leaves this host's requests alone", csLogs.find('\n', nFirst)), std::string::npos);
+}
+
 TEST(LinkedModuleTest, RegistersAndRunsARequestInProcess) {
     CTempInstallation installation;
     ASSERT_TRUE(installation.IsValid());

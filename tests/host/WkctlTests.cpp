@@ -193,6 +193,33 @@ TEST(WkctlRunTest, ReadsTheWholeLogWhenItShrank) {
     EXPECT_NE(csNote.find("cannot be read"), std::string::npos);
 }
 
+// A module file built against another contract is refused before its first request, with both contracts
+// named; the request record is never handed to it.
+TEST(HostModuleTest, RefusesAModuleOfAnotherContract) {
+    const DWORD cbRecord = sizeof(CDLLContext);
+    const struct {
+        const char* pszName;
+        DWORD dwContract;
+        const char* pszReason; // null: loaded
+    } aCases[] = {
+        {"same contract", WK_HOST_ABI_CONTRACT, nullptr},
+        {"next version", ((WK_HOST_ABI_VERSION + 1) << 16) | cbRecord, "for host contract version 3 with "},
+        {"larger record", (WK_HOST_ABI_VERSION << 16) | (cbRecord + 8), "-byte request records; this host"},
+        {"before versions", 0, "does not tell its host contract"},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        ::setenv("WK_FAKE_CONTRACT", std::to_string(c.dwContract).c_str(), 1);
+        std::string csError;
+        std::unique_ptr<CHostModule> spModule = CHostModule::Load(WK_FAKE_MODULE_PATH, csError);
+        EXPECT_EQ(spModule != nullptr, c.pszReason == nullptr) << csError;
+        if (c.pszReason)
+            ExpectParts(csError, {c.pszReason, "uses version " + std::to_string(WK_HOST_ABI_VERSION) +
+                                                   " with " + std::to_string(cbRecord) + "-byte records"});
+    }
+    ::unsetenv("WK_FAKE_CONTRACT");
+}
+
 // The program itself: its exit status as a shell sees it, and what it prints.
 int RunProgram(const std::string& csCommand, std::string& csOut) {
     FILE* pPipe = ::popen(csCommand.c_str(), "r");
