@@ -59,6 +59,8 @@ show "the same page from a gzip-encoding upstream behind mod_proxy, decoded and 
 cmp -s "$root/startpage.html" "$root/startpage-gz.html" && echo "(the same bytes as the page served directly)"
 show "a logoff expires the webmail's session cookies" -A "$firefox" -D - -o /dev/null \
     -H "Cookie: sessionid=42; UserContext=a1b2" "$base/owa/logoff.html"
+show "a guard script file the pages name, served from the installation's BKScripts folder" -A "$firefox" \
+    -o /dev/null -w '%{http_code} %{content_type}, %{size_download} bytes\n' "$base/owa/BKScripts/Wendrake/1.2//bkcsbk_WKUtil.js"
 show "a style sheet goes through untouched" -A "$firefox" "$base/owa/8.1.240.5/themes/base/owafont.css"
 show "the webmail's script under the cached-script prefix the worker put in front of it" -A "$firefox" \
     "$base/owa/8.1.240.5/scripts/premium//bkcsm/v1uglobal.js"

@@ -64,7 +64,7 @@ CRequestState::EBody OnResponseStart(CRequestState& state, request_rec* r) {
     state.m_site.SetRequest(r);
     if (!NotifyWorker(state, SF_NOTIFY_SEND_RESPONSE, static_cast<DWORD>(r->status)))
         return CRequestState::EBody::Pass;
-    const bool bHold = state.m_isapi.Wants(SF_NOTIFY_SEND_RAW_DATA) && !r->header_only && IsHtml(r) &&
+    const bool bHold = state.Wants(SF_NOTIFY_SEND_RAW_DATA) && !r->header_only && IsHtml(r) &&
                        EncodingOf(r) != EEncoding::Other;
     return bHold ? CRequestState::EBody::Buffer : CRequestState::EBody::Pass;
 }

@@ -14,10 +14,6 @@ APLOG_USE_MODULE(wendrake);
 
 namespace {
 
-std::string WithoutColon(const std::string& csName) {
-    return !csName.empty() && csName.back() == ':' ? csName.substr(0, csName.size() - 1) : csName;
-}
-
 bool Is(const std::string& csName, const char* pszName) {
     return strcasecmp(csName.c_str(), pszName) == 0;
 }
@@ -67,10 +63,22 @@ CApacheRequestSite::CApacheRequestSite(request_rec* pRequest, const CWendrakeSer
         m_csUserAgent = pszAgent;
 }
 
-std::optional<std::string> CApacheRequestSite::GetHeader(const std::string& csRawName) const {
-    const std::string csName = WithoutColon(csRawName);
+namespace {
+
+enum class EHeaderSet { None, Request, Response };
+
+EHeaderSet HeaderSetOf(DWORD dwCode) {
+    if (dwCode == SF_NOTIFY_PREPROC_HEADERS || dwCode == SF_NOTIFY_AUTH_COMPLETE)
+        return EHeaderSet::Request;
+    return dwCode == SF_NOTIFY_SEND_RESPONSE ? EHeaderSet::Response : EHeaderSet::None;
+}
+
+} // namespace
+
+std::optional<std::string> CApacheRequestSite::HeaderOf(DWORD dwCode, const std::string& csName) const {
     request_rec* r = m_pRequest;
-    if (m_eHeaders == EHeaderSet::Request) {
+    const EHeaderSet eSet = HeaderSetOf(dwCode);
+    if (eSet == EHeaderSet::Request) {
         if (Is(csName, "url"))
             return std::string(r->unparsed_uri ? r->unparsed_uri : "");
         if (Is(csName, "method"))
@@ -79,7 +87,7 @@ std::optional<std::string> CApacheRequestSite::GetHeader(const std::string& csRa
             return std::string(r->protocol);
         return FromTable(r->headers_in, csName.c_str());
     }
-    if (m_eHeaders == EHeaderSet::Response) {
+    if (eSet == EHeaderSet::Response) {
         if (Is(csName, "status"))
             return std::string(r->status_line ? r->status_line : ap_get_status_line(r->status));
         if (Is(csName, "Content-Type") && r->content_type)
@@ -90,63 +98,58 @@ std::optional<std::string> CApacheRequestSite::GetHeader(const std::string& csRa
     return std::nullopt;
 }
 
-bool CApacheRequestSite::SetHeader(const std::string& csRawName, const std::string& csValue) {
-    const std::string csName = WithoutColon(csRawName);
+CSiteValue CApacheRequestSite::GetHeader(DWORD dwCode, std::string_view svName, bool) {
+    const auto value = HeaderOf(dwCode, std::string(svName));
+    return value ? CSiteValue::Of(*value) : CSiteValue::Absent();
+}
+
+bool CApacheRequestSite::ChangeHeader(DWORD dwCode, const std::string& csName, const std::string& csValue,
+                                      bool bAdd) {
     request_rec* r = m_pRequest;
+    const EHeaderSet eSet = HeaderSetOf(dwCode);
     if (csName.empty() || !IsSafeHeaderText(csName) || !IsSafeHeaderText(csValue) ||
-        m_eHeaders == EHeaderSet::None)
+        eSet == EHeaderSet::None || Is(csName, "method") || Is(csName, "version"))
         return false;
-    if (m_eHeaders == EHeaderSet::Request) {
-        if (Is(csName, "method") || Is(csName, "version"))
+    if (eSet == EHeaderSet::Request && Is(csName, "url")) {
+        // Before Apache maps the request, the worker may send it elsewhere on this server.
+        if (bAdd || dwCode != SF_NOTIFY_PREPROC_HEADERS || csValue.empty() || csValue.front() != '/')
             return false;
-        if (Is(csName, "url")) {
-            if (csValue.empty() || csValue.front() != '/')
-                return false;
-            ap_parse_uri(r, apr_pstrdup(r->pool, csValue.c_str()));
-            return true;
-        }
-        if (csValue.empty())
-            apr_table_unset(r->headers_in, csName.c_str());
-        else
-            apr_table_set(r->headers_in, csName.c_str(), csValue.c_str());
+        ap_parse_uri(r, apr_pstrdup(r->pool, csValue.c_str()));
         return true;
     }
-    if (Is(csName, "Content-Type") && !csValue.empty()) {
+    apr_table_t* pTable = eSet == EHeaderSet::Request ? r->headers_in : r->headers_out;
+    if (eSet == EHeaderSet::Response && Is(csName, "Content-Type") && !csValue.empty()) {
         ap_set_content_type(r, apr_pstrdup(r->pool, csValue.c_str()));
         return true;
     }
-    apr_table_unset(r->err_headers_out, csName.c_str());
-    if (csValue.empty())
-        apr_table_unset(r->headers_out, csName.c_str());
+    if (eSet == EHeaderSet::Response && !bAdd)
+        apr_table_unset(r->err_headers_out, csName.c_str());
+    if (bAdd)
+        apr_table_add(pTable, csName.c_str(), csValue.c_str());
+    else if (csValue.empty())
+        apr_table_unset(pTable, csName.c_str());
     else
-        apr_table_set(r->headers_out, csName.c_str(), csValue.c_str());
+        apr_table_set(pTable, csName.c_str(), csValue.c_str());
     return true;
 }
 
-bool CApacheRequestSite::AddHeader(const std::string& csRawName, const std::string& csValue) {
-    const std::string csName = WithoutColon(csRawName);
-    if (csName.empty() || !IsSafeHeaderText(csName) || !IsSafeHeaderText(csValue) ||
-        m_eHeaders == EHeaderSet::None)
-        return false;
-    if (m_eHeaders == EHeaderSet::Request) {
-        if (Is(csName, "url") || Is(csName, "method") || Is(csName, "version"))
-            return false;
-        apr_table_add(m_pRequest->headers_in, csName.c_str(), csValue.c_str());
-        return true;
-    }
-    if (Is(csName, "Content-Type"))
-        return SetHeader(csName, csValue);
-    apr_table_add(m_pRequest->headers_out, csName.c_str(), csValue.c_str());
-    return true;
+DWORD CApacheRequestSite::SetHeader(DWORD dwCode, std::string_view svName, std::string_view svValue) {
+    return ChangeHeader(dwCode, std::string(svName), std::string(svValue), false) ? ERROR_SUCCESS
+                                                                                  : ERROR_INVALID_PARAMETER;
 }
 
-bool CApacheRequestSite::SendResponseHeader(const char* pszStatus, const char* pszHeaders) {
-    // A null status is "200 OK", as IIS reads it.
-    const std::string csStatus = pszStatus && *pszStatus ? pszStatus : "200 OK";
+DWORD CApacheRequestSite::AddHeader(DWORD dwCode, std::string_view svName, std::string_view svValue) {
+    return ChangeHeader(dwCode, std::string(svName), std::string(svValue), true) ? ERROR_SUCCESS
+                                                                                 : ERROR_INVALID_PARAMETER;
+}
+
+bool CApacheRequestSite::TakeAnswer(const std::string& csStatusText, const std::string& csHeaders) {
+    // An empty status is "200 OK", as IIS reads it.
+    const std::string csStatus = csStatusText.empty() ? "200 OK" : csStatusText;
     const int nStatus = std::atoi(csStatus.c_str());
     CApacheAnswer answer;
     if (nStatus < 100 || nStatus > 999 || !IsSafeHeaderText(csStatus) ||
-        !ParseHeaderBlock(pszHeaders ? pszHeaders : "", answer.m_vHeaders))
+        !ParseHeaderBlock(csHeaders, answer.m_vHeaders))
         return false;
     answer.m_nStatus = nStatus;
     answer.m_csStatusLine = csStatus;
@@ -155,21 +158,28 @@ bool CApacheRequestSite::SendResponseHeader(const char* pszStatus, const char* p
     return true;
 }
 
-bool CApacheRequestSite::SendResponse(const char* pszResponse, size_t cbResponse) {
-    const std::string csText(pszResponse, cbResponse);
+DWORD CApacheRequestSite::SendResponseHeader(std::string_view svStatus, std::string_view svHeaders) {
+    return TakeAnswer(std::string(svStatus), std::string(svHeaders)) ? ERROR_SUCCESS
+                                                                     : ERROR_INVALID_PARAMETER;
+}
+
+DWORD CApacheRequestSite::SendResponse(std::string_view svResponse) {
+    const std::string csText(svResponse);
     const size_t nLineEnd = csText.find("\r\n");
     const size_t nHeadEnd = csText.find("\r\n\r\n");
     if (csText.compare(0, 5, "HTTP/") != 0 || nLineEnd == std::string::npos || nHeadEnd == std::string::npos)
-        return false;
+        return ERROR_INVALID_DATA;
     const std::string csStatusLine = csText.substr(0, nLineEnd);
     const size_t nSpace = csStatusLine.find(' ');
-    if (nSpace == std::string::npos)
-        return false;
-    if (!SendResponseHeader(csStatusLine.substr(nSpace + 1).c_str(),
-                            csText.substr(nLineEnd + 2, nHeadEnd + 2 - nLineEnd).c_str()))
-        return false;
+    if (nSpace == std::string::npos ||
+        !TakeAnswer(csStatusLine.substr(nSpace + 1), csText.substr(nLineEnd + 2, nHeadEnd + 2 - nLineEnd)))
+        return ERROR_INVALID_DATA;
     m_answer.m_csBody = csText.substr(nHeadEnd + 4);
-    return true;
+    return ERROR_SUCCESS;
+}
+
+void* CApacheRequestSite::AllocMem(DWORD cbSize) {
+    return apr_pcalloc(m_pRequest->pool, cbSize ? cbSize : 1);
 }
 
 void CApacheRequestSite::WriteAnswer() {

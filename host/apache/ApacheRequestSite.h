@@ -1,10 +1,11 @@
 // What the worker's callbacks do on Apache's objects for one request: request or response headers, server
-// variables, the worker's own answers and its page edits. Nothing here knows the calling convention of the
-// callbacks; that is the plumbing's business.
+// variables, the worker's own answers and its page edits. The notification driver speaks the worker's
+// calling convention and asks this site plain questions.
 #pragma once
 
 #include "abi/HostAbi.h"
 #include "host/apache/ApacheConfig.h"
+#include "host/common/HostRequestSite.h"
 
 #include <httpd.h>
 
@@ -14,12 +15,6 @@
 #include <utility>
 #include <vector>
 
-class CBufferInstructionList;
-
-// Which headers the header callbacks work on: the request's before the response exists, the response's at
-// SEND_RESPONSE, none otherwise.
-enum class EHeaderSet { None, Request, Response };
-
 // A complete answer the worker gave instead of the web site's.
 struct CApacheAnswer {
     int m_nStatus = 0;
@@ -28,7 +23,7 @@ struct CApacheAnswer {
     std::string m_csBody;
 };
 
-class CApacheRequestSite {
+class CApacheRequestSite : public IHostRequestSite {
 public:
     CApacheRequestSite(request_rec* pRequest, const CWendrakeServerConfig* pConfig, const char* pszWebmail);
 
@@ -36,16 +31,16 @@ public:
     void SetRequest(request_rec* pRequest) { m_pRequest = pRequest; }
     request_rec* Request() const { return m_pRequest; }
     const CWendrakeServerConfig* Config() const { return m_pConfig; }
-    void SetHeaderSet(EHeaderSet eSet) { m_eHeaders = eSet; }
-
-    std::optional<std::string> GetHeader(const std::string& csName) const;
-    bool SetHeader(const std::string& csName, const std::string& csValue);
-    bool AddHeader(const std::string& csName, const std::string& csValue);
-    std::optional<std::string> GetServerVariable(const std::string& csName) const;
+    // Request headers during PREPROC_HEADERS and AUTH_COMPLETE, response headers during SEND_RESPONSE.
+    CSiteValue GetHeader(DWORD dwCode, std::string_view svName, bool bWithBuffer) override;
+    DWORD SetHeader(DWORD dwCode, std::string_view svName, std::string_view svValue) override;
+    DWORD AddHeader(DWORD dwCode, std::string_view svName, std::string_view svValue) override;
+    CSiteValue GetServerVariable(std::string_view svName, bool bWithBuffer) override;
 
     // The worker answers: a status line and a header block ("Name: value\r\n"...), or a whole HTTP response.
-    bool SendResponseHeader(const char* pszStatus, const char* pszHeaders);
-    bool SendResponse(const char* pszResponse, size_t cbResponse);
+    DWORD SendResponseHeader(std::string_view svStatus, std::string_view svHeaders) override;
+    DWORD SendResponse(std::string_view svResponse) override;
+    void* AllocMem(DWORD cbSize) override;
     bool HasAnswer() const { return m_bAnswered; }
     // Writes the worker's answer to the client; the hook then returns DONE.
     void WriteAnswer();
@@ -54,7 +49,7 @@ public:
     std::string& Body() { return m_csBody; }
     bool IsBodyEdited() const { return m_bEdited; }
     const std::string& EditedBody() const { return m_csEdited; }
-    DWORD SubmitBufferCommands(const CBufferInstructionList* pInstructions);
+    DWORD SubmitBufferCommands(const CBufferInstructionList* pInstructions) override;
 
     // What the worker reads from the record: the request's values, its webmail address, its identity.
     std::shared_ptr<CRequestInfo> BuildRequestInfo() const;
@@ -62,13 +57,16 @@ public:
     std::shared_ptr<const CRequestIdentity> BuildIdentity() const;
 
 private:
+    std::optional<std::string> HeaderOf(DWORD dwCode, const std::string& csName) const;
+    std::optional<std::string> VariableOf(const std::string& csName) const;
+    bool ChangeHeader(DWORD dwCode, const std::string& csName, const std::string& csValue, bool bAdd);
+    bool TakeAnswer(const std::string& csStatus, const std::string& csHeaders);
     std::string IdentityUserName() const;
 
     request_rec* m_pRequest;
     const CWendrakeServerConfig* m_pConfig;
     std::string m_csWebmail;
     std::string m_csUserAgent; // as the client sent it, before any change (HEADER_BK_USER-AGENT)
-    EHeaderSet m_eHeaders = EHeaderSet::None;
     bool m_bAnswered = false;
     CApacheAnswer m_answer;
     std::string m_csBody;

@@ -3,21 +3,29 @@
 // lives anywhere else.
 #pragma once
 
-#include "host/apache/IsapiPlumbing.h"
+#include "host/apache/ApacheRequestSite.h"
+#include "host/apache/ApacheWorker.h"
+#include "host/common/NotificationDriver.h"
 
 #include <httpd.h>
 #include <util_filter.h>
 
+#include <memory>
+
 struct CRequestState {
     CRequestState(request_rec* pRequest, const CWendrakeServerConfig* pConfig, const char* pszWebmail,
-                  const CWorkerEntryPoints& worker)
-        : m_site(pRequest, pConfig, pszWebmail), m_isapi(m_site, worker) {}
+                  const CWorkerEntryPoints& worker, const CDriverSetup& setup)
+        : m_site(pRequest, pConfig, pszWebmail), m_dwFlags(worker.dwFlags),
+          m_driver(worker.pfnHttpFilterProc, m_site, setup) {}
 
     enum class EBody { Undecided, Buffer, Pass };
 
+    bool Wants(DWORD dwCode) const { return (m_dwFlags & dwCode) != 0; }
+    bool Following() const { return m_driver.Following(); }
+
     CApacheRequestSite m_site;
-    CIsapiRequest m_isapi;
-    bool m_bFollowing = true; // the worker has not ended its interest (Ignore, Completed, an exception)
+    const DWORD m_dwFlags; // the notifications the worker registered
+    CNotificationDriver m_driver;
     bool m_bAuthSent = false;
     bool m_bResponseSeen = false;
     bool m_bEndSent = false;
@@ -28,8 +36,8 @@ struct CRequestState {
 // The request's state, or null when mod_wendrake does not follow it.
 CRequestState* StateOf(request_rec* pRequest);
 
-// Sends a notification the worker registered and logs what came of it; false when the worker stopped
-// following (then also m_bFollowing is false).
+// Sends a notification the worker registered and logs what came of it; false when the worker no longer
+// follows the request.
 bool NotifyWorker(CRequestState& state, DWORD dwCode, DWORD dwHttpStatus);
 
 // The output filter's name, and its function (SEND_RESPONSE, then SEND_RAW_DATA for an HTML body).

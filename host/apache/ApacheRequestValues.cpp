@@ -65,7 +65,7 @@ void AddSids(const char* pszList, std::vector<std::vector<BYTE>>& vSids) {
 
 } // namespace
 
-std::optional<std::string> CApacheRequestSite::GetServerVariable(const std::string& csName) const {
+std::optional<std::string> CApacheRequestSite::VariableOf(const std::string& csName) const {
     request_rec* r = m_pRequest;
     auto Text = [](const char* psz) { return psz ? std::optional<std::string>(psz) : std::nullopt; };
     // Values the host adds are never taken from the client's headers.
@@ -109,6 +109,11 @@ std::optional<std::string> CApacheRequestSite::GetServerVariable(const std::stri
                 return Text(pEntry[i].val);
     }
     return std::nullopt;
+}
+
+CSiteValue CApacheRequestSite::GetServerVariable(std::string_view svName, bool) {
+    const auto value = VariableOf(std::string(svName));
+    return value ? CSiteValue::Of(*value) : CSiteValue::Absent();
 }
 
 std::shared_ptr<CRequestInfo> CApacheRequestSite::BuildRequestInfo() const {

@@ -3,11 +3,16 @@
 // registered in every server process, and terminated when that process ends.
 #pragma once
 
-#include "host/apache/IsapiPlumbing.h"
+#include "abi/HostAbi.h"
 
 #include <httpd.h>
 
 #include <string>
+
+struct CWorkerEntryPoints {
+    PFN_HTTP_FILTER_PROC pfnHttpFilterProc = nullptr;
+    DWORD dwFlags = 0; // the notifications the worker registered
+};
 
 // True when the worker loads and GetFilterVersion returns TRUE; otherwise the reason, with what the worker
 // wrote to standard error (its start-up events).

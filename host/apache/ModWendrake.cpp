@@ -55,14 +55,16 @@ int OnPostReadRequest(request_rec* r) {
         const char* pszWebmail = pszPath ? FindWebmailLocation(pConfig, pszPath) : nullptr;
         if (!pszWebmail)
             return DECLINED;
-        auto* pState = new CRequestState(r, pConfig, pszWebmail, *pWorker);
+        const char* pszTarget = r->args ? apr_pstrcat(r->pool, pszPath, "?", r->args, nullptr) : pszPath;
+        CApacheRequestSite values(r, pConfig, pszWebmail);
+        CDriverSetup setup;
+        setup.m_dwSubscriptionType = MatchRule(pConfig->m_pSubscription, pszTarget);
+        setup.m_dwLinkCriteria = MatchRule(pConfig->m_pCriteria, pszTarget);
+        setup.m_spRequestInfo = values.BuildRequestInfo();
+        setup.m_spExchangeURL = values.BuildExchangeUrl();
+        auto* pState = new CRequestState(r, pConfig, pszWebmail, *pWorker, setup);
         apr_pool_cleanup_register(r->pool, pState, EndRequest, apr_pool_cleanup_null);
         apr_pool_userdata_setn(pState, STATE_KEY, nullptr, r->pool);
-
-        const char* pszTarget = r->args ? apr_pstrcat(r->pool, pszPath, "?", r->args, nullptr) : pszPath;
-        pState->m_isapi.Classify(MatchRule(pConfig->m_pSubscription, pszTarget),
-                                 MatchRule(pConfig->m_pCriteria, pszTarget));
-        pState->m_isapi.RefreshRecord(false);
         NotifyWorker(*pState, SF_NOTIFY_PREPROC_HEADERS, 0);
         if (pState->m_site.HasAnswer()) {
             pState->m_site.WriteAnswer();
@@ -76,12 +78,17 @@ int OnPostReadRequest(request_rec* r) {
 
 int OnFixups(request_rec* r) {
     CRequestState* pState = r->main ? nullptr : StateOf(r);
-    if (!pState || pState->m_bAuthSent || !pState->m_bFollowing)
+    if (!pState || pState->m_bAuthSent || !pState->Following())
         return DECLINED;
     try {
         pState->m_bAuthSent = true;
         pState->m_site.SetRequest(r);
-        pState->m_isapi.RefreshRecord(true);
+        // What authentication and Apache's mapping changed: the request's values and its identity. The
+        // worker runs each notification under the record's identity.
+        CDLLContext& context = pState->m_driver.Context();
+        context.m_spRequestInfo = pState->m_site.BuildRequestInfo();
+        context.m_spExchangeURL = pState->m_site.BuildExchangeUrl();
+        context.m_spRequestIdentity = pState->m_site.BuildIdentity();
         if (NotifyWorker(*pState, SF_NOTIFY_AUTHENTICATION, 0))
             NotifyWorker(*pState, SF_NOTIFY_AUTH_COMPLETE, 0);
         if (pState->m_site.HasAnswer()) {
@@ -96,7 +103,7 @@ int OnFixups(request_rec* r) {
 
 void OnInsertFilter(request_rec* r) {
     CRequestState* pState = r->main ? nullptr : StateOf(r);
-    if (!pState || !pState->m_bFollowing || pState->m_bResponseSeen)
+    if (!pState || !pState->Following() || pState->m_bResponseSeen)
         return;
     for (ap_filter_t* pFilter = r->output_filters; pFilter; pFilter = pFilter->next)
         if (pFilter->frec == g_pFilter)
@@ -185,24 +192,31 @@ CRequestState* StateOf(request_rec* r) {
 }
 
 bool NotifyWorker(CRequestState& state, DWORD dwCode, DWORD dwHttpStatus) {
-    if (!state.m_isapi.Wants(dwCode))
-        return state.m_bFollowing;
-    const CNotifyOutcome outcome = state.m_isapi.Notify(dwCode, dwHttpStatus);
+    if (!state.Wants(dwCode))
+        return state.Following();
+    CNotificationDriver& driver = state.m_driver;
+    if (dwCode == SF_NOTIFY_END_OF_REQUEST)
+        driver.EndOfRequest(dwHttpStatus);
+    else if (dwCode == SF_NOTIFY_SEND_RAW_DATA)
+        driver.SendRawData(state.m_site.Body(), dwHttpStatus);
+    else
+        driver.Send(dwCode, dwHttpStatus);
+    const CNotificationOutcome& outcome = driver.LastOutcome();
     request_rec* r = state.m_site.Request();
-    if (outcome.m_bException)
-        ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r,
-                      "wendrake: an exception left the worker in notification 0x%X: %s", dwCode,
-                      outcome.m_csException.c_str());
-    ap_log_rerror(APLOG_MARK, APLOG_TRACE1, 0, r,
-                  "wendrake: notification 0x%X: result %u, control message %u (%s)", dwCode,
-                  outcome.m_dwResult, outcome.m_dwControlMessage,
-                  ControlMessageWord(outcome.m_dwControlMessage));
-    if (dwCode == SF_NOTIFY_END_OF_REQUEST && state.m_isapi.HoldsWorkerContext())
+    if (outcome.m_dwCode == dwCode) {
+        if (outcome.m_bException)
+            ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r,
+                          "wendrake: an exception left the worker in notification 0x%X: %s", dwCode,
+                          outcome.m_csException.c_str());
+        ap_log_rerror(APLOG_MARK, APLOG_TRACE1, 0, r,
+                      "wendrake: notification 0x%X: result %u, control message %u (%s)", dwCode,
+                      outcome.m_dwResult, outcome.m_dwControlMessage,
+                      ControlMessageWord(outcome.m_dwControlMessage));
+    }
+    if (dwCode == SF_NOTIFY_END_OF_REQUEST && driver.Context().m_pMyOwnContext)
         ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
                       "wendrake: the worker kept its context after END_OF_REQUEST");
-    if (!outcome.Following())
-        state.m_bFollowing = false;
-    return state.m_bFollowing;
+    return driver.Following();
 }
 
 extern "C" {

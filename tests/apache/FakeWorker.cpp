@@ -88,6 +88,8 @@ FAKE_EXPORT BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
 }
 
 FAKE_EXPORT DWORD HttpFilterProc(CDLLContext* p) {
+    if (!p)
+        return WK_HOST_ABI_CONTRACT;
     const DWORD dwCode = p->m_dwNotificationType;
     auto* pHeaders = static_cast<HTTP_FILTER_PREPROC_HEADERS*>(p->m_pNotification);
     if (dwCode == SF_NOTIFY_PREPROC_HEADERS)
