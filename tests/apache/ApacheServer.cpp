@@ -143,6 +143,19 @@ std::string CApacheServer::ReadFile(const std::string& csName) const {
 
 bool CApacheServer::Start(const std::string& csWorker, const std::string& csDirectives, std::string& csError,
                           const std::vector<std::string>& vEnvironment) {
+    // A port found free can be taken by another test's server before this one binds it: then new ports.
+    for (int nAttempt = 0; nAttempt < 3; ++nAttempt) {
+        std::filesystem::remove(m_csRoot + "/error.log");
+        if (StartOnce(csWorker, csDirectives, csError, vEnvironment))
+            return true;
+        if (csError.find("Address already in use") == std::string::npos)
+            return false;
+    }
+    return false;
+}
+
+bool CApacheServer::StartOnce(const std::string& csWorker, const std::string& csDirectives,
+                              std::string& csError, const std::vector<std::string>& vEnvironment) {
     m_nPort = FreePort();
     m_nUpstreamPort = FreePort();
     std::string csOwn = csDirectives;

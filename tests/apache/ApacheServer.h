@@ -39,6 +39,9 @@ public:
     std::string ReadFile(const std::string& csName) const;
 
 private:
+    bool StartOnce(const std::string& csWorker, const std::string& csDirectives, std::string& csError,
+                   const std::vector<std::string>& vEnvironment);
+
     std::string m_csRoot;
     int m_nPort = 0;
     int m_nUpstreamPort = 0;
