@@ -41,7 +41,7 @@ if ! /usr/sbin/apache2 -d "$root" -f "$root/httpd.conf" -k start; then
     cat "$root/error.log" >&2 || true
     exit 1
 fi
-[ $keep -eq 1 ] || trap stop EXIT
+[ $keep -eq 1 ] || trap 'stop; rm -rf "$root"' EXIT
 for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
 
 base="http://127.0.0.1:$port"
