@@ -1,9 +1,12 @@
 // Baselines for the page rewrite: what reading a whole webmail page costs other parsers, and a bare memchr
-// pass, over the premium start page sample padded with message-list rows to 100 KB, 300 KB and 1 MB. The
-// module's SEND_RAW_DATA notification will be measured beside them on the same bytes.
+// pass, over the premium start page sample padded with message-list rows to 100 KB, 300 KB and 1 MB, beside
+// the module's SEND_RAW_DATA notification on the same bytes (alone, and as part of a whole request).
 
 #ifdef WK_WITH_MODULE
+#include "host/common/NotificationDriver.h"
 #include "host/testing/TestHost.h"
+#include "html/CBufferInstruction.h"
+#include "text/CaselessString.h"
 #endif
 
 #include <benchmark/benchmark.h>
@@ -14,8 +17,11 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -103,17 +109,20 @@ void BM_MemchrTagStarts(benchmark::State& state) {
 // the test host against the linked core, with logging off. The same request without a body runs beside it,
 // so the difference is what the page costs: SEND_RAW_DATA (template scan, form, instructions, submit) and
 // the host's own copy and application of the edits.
-void RunModule(benchmark::State& state, bool bWithPage) {
-    const std::string& csPage = Page(state.range(0));
-    // The host session alone: the test host would capture the log, which switches writing on.
-    static CTempInstallation s_installation;
+// The host session alone: the test host would capture the log, which switches writing on.
+CHostSession& Session() {
     static CHostSession s_host(CTestHost::LinkedEntryPoints());
+    return s_host;
+}
+
+bool ModuleStarted() {
+    static CTempInstallation s_installation;
     static const bool s_bStarted = s_installation.CopySampleInstallation() &&
-                                   (s_installation.PointProcessHere(), s_host.GetFilterVersion() == TRUE);
-    if (!s_bStarted) {
-        state.SkipWithError("the sample installation did not start");
-        return;
-    }
+                                   (s_installation.PointProcessHere(), Session().GetFilterVersion() == TRUE);
+    return s_bStarted;
+}
+
+CHostRequest PremiumRequest() {
     auto spIdentity = std::make_shared<CRequestIdentity>();
     spIdentity->csUser = "jane";
     spIdentity->csDomain = "EXAMPLE";
@@ -123,18 +132,97 @@ void RunModule(benchmark::State& state, bool bWithPage) {
     request.Url("/owa/?bkwksubfr=2").SubscriptionType(ST_SUBFRAME_REQUEST).AcceptLanguage("de");
     request.UserAgent("Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.0)").Identity(spIdentity);
     request.ServerVariable("HEADER_BK_CSMPREFIX", "/bkcsm/v1");
+    return request;
+}
+
+void RunModule(benchmark::State& state, bool bWithPage) {
+    const std::string& csPage = Page(state.range(0));
+    if (!ModuleStarted()) {
+        state.SkipWithError("the sample installation did not start");
+        return;
+    }
+    CHostRequest request = PremiumRequest();
     if (bWithPage)
         request.ResponseBody(csPage);
     for (auto _ : state) {
-        const CHostRunRecord record = s_host.Run(request);
+        const CHostRunRecord record = Session().Run(request);
         benchmark::DoNotOptimize(record.m_vNotifications.size());
     }
     if (bWithPage) {
-        const CHostRunRecord record = s_host.Run(request);
+        const CHostRunRecord record = Session().Run(request);
         const CHostNotificationRecord* pRaw = record.Find(SF_NOTIFY_SEND_RAW_DATA);
         state.counters["edited"] = pRaw && !pRaw->m_vBufferSubmissions.empty() ? 1 : 0;
         state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * csPage.size()));
     }
+}
+
+// The least a host does for a request: answers from the request's values, takes every change and the
+// instructions without recording or applying anything.
+class CBareSite : public IHostRequestSite {
+public:
+    explicit CBareSite(const CHostRequest& request)
+        : m_vHeaders(request.BuildHeaders()), m_mapVariables(request.BuildServerVariables()),
+          m_csUrl(request.GetUrl()) {}
+    CSiteValue GetHeader(DWORD, std::string_view svName, bool) override {
+        if (EqualsCaseless(std::string(svName), "url"))
+            return CSiteValue::Of(m_csUrl);
+        for (const auto& [csName, csValue] : m_vHeaders)
+            if (EqualsCaseless(csName, std::string(svName)))
+                return CSiteValue::Of(csValue);
+        return CSiteValue::Absent();
+    }
+    DWORD SetHeader(DWORD, std::string_view, std::string_view) override { return ERROR_SUCCESS; }
+    DWORD AddHeader(DWORD, std::string_view, std::string_view) override { return ERROR_SUCCESS; }
+    CSiteValue GetServerVariable(std::string_view svName, bool) override {
+        auto it = m_mapVariables.find(std::string(svName));
+        return it == m_mapVariables.end() ? CSiteValue::Absent() : CSiteValue::Of(it->second);
+    }
+    DWORD SendResponseHeader(std::string_view, std::string_view) override { return ERROR_SUCCESS; }
+    DWORD SendResponse(std::string_view) override { return ERROR_SUCCESS; }
+    DWORD SubmitBufferCommands(const CBufferInstructionList* pList) override {
+        m_qwInstructions = pList ? pList->Count() : 0;
+        return ERROR_SUCCESS;
+    }
+    void* AllocMem(DWORD cbSize) override {
+        m_vAllocations.push_back(std::make_unique<char[]>(cbSize ? cbSize : 1));
+        return m_vAllocations.back().get();
+    }
+    uint64_t m_qwInstructions = 0;
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_vHeaders;
+    std::map<std::string, std::string, CCaselessLess> m_mapVariables;
+    std::string m_csUrl;
+    std::vector<std::unique_ptr<char[]>> m_vAllocations;
+};
+
+// SEND_RAW_DATA alone (template scan, form, instructions, submit), sent again and again within one request
+// that the module follows: the notifications before it run once, outside the timing.
+void BM_ModuleSendRawDataAlone(benchmark::State& state) {
+    const std::string& csPage = Page(state.range(0));
+    if (!ModuleStarted()) {
+        state.SkipWithError("the sample installation did not start");
+        return;
+    }
+    const CHostRequest request = PremiumRequest();
+    CBareSite site(request);
+    CDriverSetup setup;
+    setup.m_dwSubscriptionType = request.GetSubscriptionType();
+    setup.m_spIdentity = request.GetIdentity();
+    setup.m_spRequestInfo = request.BuildRequestInfo();
+    setup.m_spExchangeURL = request.BuildExchangeURL();
+    CNotificationDriver driver(CTestHost::LinkedEntryPoints().pfnHttpFilterProc, site, setup);
+    driver.Send(SF_NOTIFY_PREPROC_HEADERS, 0);
+    driver.Send(SF_NOTIFY_AUTH_COMPLETE, 0);
+    driver.Send(SF_NOTIFY_SEND_RESPONSE, 200);
+    for (auto _ : state)
+        if (!driver.SendRawData(csPage, 200)) {
+            state.SkipWithError(("the module let go of the request: " + driver.StopReason()).c_str());
+            break;
+        }
+    state.counters["instructions"] = static_cast<double>(site.m_qwInstructions);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * csPage.size()));
+    driver.EndOfRequest(200);
 }
 
 void BM_ModuleRequestWithThePage(benchmark::State& state) {
@@ -150,6 +238,7 @@ BENCHMARK(BM_Libxml2SaxPush) WK_PAGE_SIZES;
 BENCHMARK(BM_GumboFullParse) WK_PAGE_SIZES;
 BENCHMARK(BM_MemchrTagStarts) WK_PAGE_SIZES;
 #ifdef WK_WITH_MODULE
+BENCHMARK(BM_ModuleSendRawDataAlone) WK_PAGE_SIZES;
 BENCHMARK(BM_ModuleRequestWithThePage) WK_PAGE_SIZES;
 BENCHMARK(BM_ModuleRequestWithoutAPage)->Arg(0)->Unit(benchmark::kMicrosecond);
 #endif

@@ -175,6 +175,9 @@ void DefineRun(CLI::App& run, CWkctlOptions& o) {
     Add(run, "--status", o.m_dwStatus, "N", "HTTP status of the response (default 200)")
         ->transform(Number(100, 999, "an HTTP status from 100 to 999"));
     Add(run, "--body-file", o.m_csBodyFile, "FILE", "response body; only with a body is SEND_RAW_DATA sent");
+    Add(run, "--content-type", o.m_csContentType, "TEXT",
+        "Content-Type of the response, e.g. \"text/html; charset=windows-1252\": handed to SEND_RAW_DATA in "
+        "the response's header block before the body, where the module finds the page's charset");
     run.option_defaults()->group("Output");
     run.add_flag("--json", o.m_bJson, "one JSON record instead of the readable report")
         ->disable_flag_override();
@@ -280,6 +283,8 @@ std::string Complete(const CLI::App& command, CWkctlOptions& o) {
     o.m_bIdentity = command.count("--user") + command.count("--user-sid") + command.count("--group-sid") > 0;
     if (o.m_csInstall.empty() && o.m_csModule.empty())
         return "run needs --install DIR or --module PATH";
+    if (!o.m_csContentType.empty() && o.m_csBodyFile.empty())
+        return "option --content-type needs --body-file FILE";
     return !o.m_csOutFile.empty() && o.m_csBodyFile.empty() ? "option --out needs --body-file FILE"
                                                             : std::string();
 }
@@ -351,6 +356,9 @@ CHostRequest CWkctlOptions::BuildRequest(const std::string* pcsBody) const {
         request.VirtualDir(m_csVirtualDir);
     if (pcsBody)
         request.ResponseBody(*pcsBody);
+    if (pcsBody && !m_csContentType.empty())
+        request.ResponseHeaderBlock("HTTP/1.1 " + std::to_string(m_dwStatus) +
+                                    "\r\nContent-Type: " + m_csContentType + "\r\n\r\n");
     if (m_bIdentity) {
         auto spIdentity = std::make_shared<CRequestIdentity>();
         spIdentity->csUser = m_csUser;

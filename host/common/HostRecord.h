@@ -50,7 +50,8 @@ struct CHostResponse {
     bool m_bByteCountGiven = true; // false when the count pointer was null
 };
 
-// One page edit as the host read it: offset into the response data, insert text or delete length.
+// One page edit as the host read it: offset into the data block (its header block included, if the host
+// handed one), insert text or delete length.
 struct CHostInstruction {
     int32_t m_nType = -1; // 0 insert, 1 delete
     uint64_t m_qwOffset = 0;

@@ -169,6 +169,11 @@ CHostRequest& CHostRequest::InterimStatus(DWORD dwStatus) {
     return *this;
 }
 
+CHostRequest& CHostRequest::ResponseHeaderBlock(std::string csBlock) {
+    m_csHeaderBlock = std::move(csBlock);
+    return *this;
+}
+
 CHostRequest& CHostRequest::ResponseBody(std::string csBody) {
     m_csBody = std::move(csBody);
     m_bHasBody = true;

@@ -48,6 +48,9 @@ public:
     CHostRequest& InterimStatus(DWORD dwStatus);
     // The response body; only with a body does the host send SEND_RAW_DATA.
     CHostRequest& ResponseBody(std::string csBody);
+    // The response's header block (status line to the empty line), handed to SEND_RAW_DATA in front of the
+    // body as the first data block of a response carries it; the browser receives only the body.
+    CHostRequest& ResponseHeaderBlock(std::string csBlock);
     // The webmail address parts of CExchangeURL.
     CHostRequest& ExchangeServer(std::string csServer);
     CHostRequest& VirtualDir(std::string csVirtualDir);
@@ -73,6 +76,7 @@ public:
     const std::vector<DWORD>& GetInterimStatuses() const { return m_vInterimStatuses; }
     bool HasResponseBody() const { return m_bHasBody; }
     const std::string& GetResponseBody() const { return m_csBody; }
+    const std::string& GetResponseHeaderBlock() const { return m_csHeaderBlock; }
     const CIdentityToken& GetIdentity() const { return m_spIdentity; }
 
     bool IsWithout(EHostPart ePart) const;
@@ -108,6 +112,7 @@ private:
     std::vector<DWORD> m_vInterimStatuses;
     bool m_bHasBody = false;
     std::string m_csBody;
+    std::string m_csHeaderBlock;
     std::string m_csServer = "https://localhost";
     std::string m_csVirtualDir = "/owa";
     CIdentityToken m_spIdentity;

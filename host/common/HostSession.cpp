@@ -96,7 +96,8 @@ private:
     std::map<std::string, std::string, CCaselessLess> m_mapServerVariables;
     size_t m_nAddHeaderCalls = 0;
     std::vector<std::unique_ptr<char[]>> m_vAllocations;
-    std::string m_csBody;
+    std::string m_csBody; // what SEND_RAW_DATA hands over: the header block, if any, then the body
+    size_t m_cbHeaderBlock = 0;
     CNotificationDriver m_driver; // last: it calls back into the members above
 };
 
@@ -117,7 +118,9 @@ CHostRun::CHostRun(const CHostRequest& request, const FN_BUFFER_COMMANDS& fnBuff
                    PFN_HTTP_FILTER_PROC pfnHttpFilterProc, CHostRunRecord& record)
     : m_request(request), m_fnBufferCommands(fnBufferCommands), m_record(record),
       m_vHeaders(request.BuildHeaders()), m_csUrl(request.GetUrl()), m_csMethod(request.GetMethod()),
-      m_mapServerVariables(request.BuildServerVariables()), m_csBody(request.GetResponseBody()),
+      m_mapServerVariables(request.BuildServerVariables()),
+      m_csBody(request.GetResponseHeaderBlock() + request.GetResponseBody()),
+      m_cbHeaderBlock(request.GetResponseHeaderBlock().size()),
       m_driver(pfnHttpFilterProc, *this, SetupOf(request), this) {}
 
 CHostNotificationRecord& CHostRun::Current() {
@@ -253,6 +256,17 @@ void CHostRun::ReadSubmission(const CBufferInstructionList& list, CHostBufferSub
     }
     submission.m_bApplied = ApplyBufferInstructions(m_csBody, qwBegin, list, submission.m_csEditedData,
                                                     submission.m_csApplyError);
+    // The header block is the server's, not the page's: an edit there is refused, and the body alone goes
+    // out.
+    for (size_t i = 0; submission.m_bApplied && i < submission.m_vInstructions.size(); ++i)
+        if (submission.m_vInstructions[i].m_qwOffset < m_cbHeaderBlock) {
+            submission.m_bApplied = false;
+            submission.m_csApplyError =
+                "instruction " + std::to_string(i) + " lies in the response header block";
+            submission.m_csEditedData.clear();
+        }
+    if (submission.m_bApplied)
+        submission.m_csEditedData.erase(0, m_cbHeaderBlock);
 }
 
 void CHostRun::DeliverBody() {
@@ -261,8 +275,8 @@ void CHostRun::DeliverBody() {
     if (!m_request.HasResponseBody())
         return;
     body.m_bPresent = true;
-    body.m_cbOriginal = m_csBody.size();
-    body.m_csBytes = m_csBody;
+    body.m_csBytes = m_request.GetResponseBody();
+    body.m_cbOriginal = body.m_csBytes.size();
     // Every submission points into the page as the host received it; the last one accepted is what goes out.
     for (const CHostNotificationRecord& notification : m_record.m_vNotifications) {
         if (notification.m_dwCode != SF_NOTIFY_SEND_RAW_DATA)
@@ -295,7 +309,7 @@ void CHostRun::Execute() {
         else if (dwCode == SF_NOTIFY_SEND_RESPONSE)
             SendResponses();
         else if (dwCode == SF_NOTIFY_SEND_RAW_DATA)
-            m_driver.SendRawData(m_csBody, m_request.GetResponseStatus());
+            m_driver.SendRawData(m_csBody, m_request.GetResponseStatus(), m_cbHeaderBlock);
         else
             m_driver.Send(dwCode, 0);
     }

@@ -1,5 +1,7 @@
 #include "host/common/NotificationDriver.h"
 
+#include <algorithm>
+
 #include "host/common/HostRecord.h"
 
 #include "platform/LastError.h"
@@ -332,23 +334,26 @@ void CNotificationDriver::SetUp(const CDriverSetup& setup) {
     m_context.m_spRequestIdentity = setup.m_spIdentity;
 }
 
-void CNotificationDriver::LocatePage(std::string_view svPage) {
+void CNotificationDriver::LocatePage(std::string_view svBlock, size_t cbHeaderBlock) {
     m_commonPointers = CCommonPointers();
-    if (svPage.empty())
+    if (svBlock.empty())
         return;
-    const char* pBegin = svPage.data();
+    const char* pBegin = svBlock.data();
+    cbHeaderBlock = std::min(cbHeaderBlock, svBlock.size());
     m_commonPointers.m_pDataBegin = pBegin;
-    m_commonPointers.m_pDataLast = pBegin + svPage.size() - 1;
-    m_commonPointers.m_pHtmlDataBegin = pBegin;
-    // Where the core services find the page's main tags: the first of each, the last "</body".
-    const CaselessStringView svBody(svPage.data(), svPage.size());
-    auto at = [&](size_t nPos) { return nPos == CaselessStringView::npos ? nullptr : pBegin + nPos; };
-    m_commonPointers.m_pHtmlStartTag = at(svBody.find("<html"));
-    const size_t nHead = svBody.find("<head");
+    m_commonPointers.m_pDataLast = pBegin + svBlock.size() - 1;
+    m_commonPointers.m_pHtmlDataBegin = pBegin + cbHeaderBlock;
+    // Where the core services find the page's main tags, past the header block: the first of each, the last
+    // "</body".
+    const CaselessStringView svPage(svBlock.data() + cbHeaderBlock, svBlock.size() - cbHeaderBlock);
+    const char* pPage = pBegin + cbHeaderBlock;
+    auto at = [&](size_t nPos) { return nPos == CaselessStringView::npos ? nullptr : pPage + nPos; };
+    m_commonPointers.m_pHtmlStartTag = at(svPage.find("<html"));
+    const size_t nHead = svPage.find("<head");
     m_commonPointers.m_pHeadStartTag = at(nHead);
-    m_commonPointers.m_pHeadEndTag = at(svBody.find("</head", nHead == CaselessStringView::npos ? 0 : nHead));
-    m_commonPointers.m_pBodyStartTag = at(svBody.find("<body"));
-    m_commonPointers.m_pBodyEndTag = at(svBody.rfind("</body"));
+    m_commonPointers.m_pHeadEndTag = at(svPage.find("</head", nHead == CaselessStringView::npos ? 0 : nHead));
+    m_commonPointers.m_pBodyStartTag = at(svPage.find("<body"));
+    m_commonPointers.m_pBodyEndTag = at(svPage.rfind("</body"));
 }
 
 void* CNotificationDriver::PrepareNotification(DWORD dwCode, DWORD dwHttpStatus) {
@@ -450,14 +455,14 @@ bool CNotificationDriver::Send(DWORD dwCode, DWORD dwHttpStatus) {
     return Deliver(dwCode, dwHttpStatus, PrepareNotification(dwCode, dwHttpStatus));
 }
 
-bool CNotificationDriver::SendRawData(std::string_view svPage, DWORD dwHttpStatus) {
+bool CNotificationDriver::SendRawData(std::string_view svBlock, DWORD dwHttpStatus, size_t cbHeaderBlock) {
     if (!m_bFollowing)
         return false;
-    const auto cbPage = static_cast<DWORD>(svPage.size());
-    m_rawData = {const_cast<char*>(svPage.data()), cbPage, cbPage, 0};
-    LocatePage(svPage);
+    const auto cbBlock = static_cast<DWORD>(svBlock.size());
+    m_rawData = {const_cast<char*>(svBlock.data()), cbBlock, cbBlock, 0};
+    LocatePage(svBlock, cbHeaderBlock);
     if (m_context.m_spOutboundContext)
-        m_context.m_spOutboundContext->m_pCommonPointers = svPage.empty() ? nullptr : &m_commonPointers;
+        m_context.m_spOutboundContext->m_pCommonPointers = svBlock.empty() ? nullptr : &m_commonPointers;
     return Deliver(SF_NOTIFY_SEND_RAW_DATA, dwHttpStatus, &m_rawData);
 }
 

@@ -115,8 +115,11 @@ public:
     // request (now or before: then it is not called).
     bool Send(DWORD dwCode, DWORD dwHttpStatus);
     // SEND_RAW_DATA over the whole page, which must stay in place until SubmitBufferCommands has been
-    // answered; the driver finds the page's main tags for the module.
-    bool SendRawData(std::string_view svPage, DWORD dwHttpStatus);
+    // answered; the driver finds the page's main tags for the module. The block may begin with the response's
+    // header block (cbHeaderBlock bytes, status line to the empty line), as the first data block of a
+    // response does: the module reads the page's charset from its Content-Type line, and the page proper
+    // starts after it.
+    bool SendRawData(std::string_view svBlock, DWORD dwHttpStatus, size_t cbHeaderBlock = 0);
     // Always sent, also after the module let go.
     void EndOfRequest(DWORD dwHttpStatus);
 
@@ -147,7 +150,7 @@ public:
 private:
     void SetUp(const CDriverSetup& setup);
     void* PrepareNotification(DWORD dwCode, DWORD dwHttpStatus);
-    void LocatePage(std::string_view svPage);
+    void LocatePage(std::string_view svBlock, size_t cbHeaderBlock);
     bool Deliver(DWORD dwCode, DWORD dwHttpStatus, void* pNotification);
     DWORD CallModule(bool& bException, std::string& csException);
     BOOL AnswerRead(EHostCallback eCallback, LPSTR lpszName, const CSiteValue& value, bool bWithBuffer,

@@ -167,7 +167,7 @@ TEST_F(UserProperties, ADirectoryThatDiesOrHangsFailsTheLookupInBoundedTimeAndCa
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(m_settings.DetectUserLanguage("DOM\\jsmith", "", "fr-CA,fr;q=0.8", csLanguage, wLangId,
                                                   "", &eSource));
-        // Only a guard against a hang: the configured timeouts are a second each.
+        // Only a guard against a hang: the configured timeouts are three seconds each.
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
         EXPECT_EQ(csLanguage, "fr");
         EXPECT_EQ(eSource, ELanguageSource::Browser);

@@ -59,8 +59,10 @@ CSlapd::CSlapd() {
     const std::string csUri = "ldap://127.0.0.1:" + std::to_string(m_nPort);
     setenv("LDAPURI", csUri.c_str(), 1);
     setenv("LDAPBASE", "dc=wendrake,dc=test", 1);
-    setenv("LDAPTIMEOUT", "1", 1);
-    setenv("LDAPNETWORK_TIMEOUT", "1", 1);
+    // Long enough for a loaded machine (sanitizer builds, tests in parallel), short enough for the
+    // hung-server tests to stay quick.
+    setenv("LDAPTIMEOUT", "3", 1);
+    setenv("LDAPNETWORK_TIMEOUT", "3", 1);
     setenv("TZ", "UTC", 1);
     if (m_nPort && Load())
         Start();

@@ -24,8 +24,10 @@ TEST_P(PageRewriteTable, EditedPage) {
     CHostRequest request = BaseRequest().SubscriptionType(std::stoul(row.at(2))).Url(row.at(3));
     if (row.at(4) == "none")
         request.ServerVariable("HEADER_BK_CSMPREFIX", "");
-    if (row.size() > 9)
+    if (row.size() > 9 && row.at(9) != "-")
         request.AcceptLanguage(row.at(9));
+    if (row.size() > 10)
+        request.ResponseHeaderBlock("HTTP/1.1 200 OK\r\nContent-Type: " + row.at(10) + "\r\n\r\n");
     const CHostRunRecord record = m_host.Run(request.ResponseBody(csPage));
     const CHostNotificationRecord* pRaw = record.Find(SF_NOTIFY_SEND_RAW_DATA);
     ASSERT_NE(pRaw, nullptr);

@@ -153,26 +153,37 @@ TEST(WkctlRunTest, JsonRecordAndAppendedLogLines) {
 }
 
 // --out holds the body exactly as the browser receives it; the record gives its Content-Length and the edits.
+// An edit inside the response's header block (the fake module edits from the block's first byte) is refused,
+// and the page goes out as it came.
 TEST(WkctlRunTest, WritesTheDeliveredBody) {
     std::string csPage, csError;
     ASSERT_TRUE(ReadWholeFile(WK_TEST_DATA_DIR "/host/sample-page.html", csPage, csError)) << csError;
     const std::string csEdited = "<!-- edited \xE9 -->" + csPage.substr(0, csPage.size() - 1);
     const struct {
         const char* pszMode;
+        const char* pszContentType;
         std::string csBody;
         const char* pszRecordPart;
     } aCases[] = {
-        {nullptr, csPage, "\"edited\": false,\n    \"originalBytes\": 102,\n    \"contentLength\": 102,"},
-        {"edit", csEdited, "\"headers\": \"Content-Length: 118\\r\\n\""},
+        {nullptr, nullptr, csPage,
+         "\"edited\": false,\n    \"originalBytes\": 102,\n    \"contentLength\": 102,"},
+        {"edit", nullptr, csEdited, "\"headers\": \"Content-Length: 118\\r\\n\""},
+        {"edit", "text/html; charset=utf-8", csPage, "lies in the response header block"},
     };
     for (const auto& c : aCases) {
         CTempFile out("wkctl-out");
         std::string csJson, csErr, csWritten;
-        EXPECT_EQ(Wkctl({"run", "--module", WK_FAKE_EDITOR_PATH, "--body-file",
-                         WK_TEST_DATA_DIR "/host/sample-page.html", "--json", "--out", out.m_path},
-                        c.pszMode, csJson, csErr),
-                  WKCTL_EXIT_COMPLETED)
-            << csErr;
+        Args args = {"run",
+                     "--module",
+                     WK_FAKE_EDITOR_PATH,
+                     "--body-file",
+                     WK_TEST_DATA_DIR "/host/sample-page.html",
+                     "--json",
+                     "--out",
+                     out.m_path};
+        if (c.pszContentType)
+            args.insert(args.end(), {"--content-type", c.pszContentType});
+        EXPECT_EQ(Wkctl(args, c.pszMode, csJson, csErr), WKCTL_EXIT_COMPLETED) << csErr;
         ASSERT_TRUE(ReadWholeFile(out.m_path, csWritten, csError)) << csError;
         EXPECT_EQ(csWritten, c.csBody);
         EXPECT_NE(csJson.find(c.pszRecordPart), std::string::npos) << csJson;
