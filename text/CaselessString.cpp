@@ -1,5 +1,7 @@
 #include "text/CaselessString.h"
 
+#include <cstring>
+
 CaselessString StripLeadingBlanks(const CaselessString& csText) {
     size_t nFirst = csText.find_first_not_of(' ');
     return nFirst == CaselessString::npos ? CaselessString() : csText.substr(nFirst);
@@ -59,4 +61,27 @@ bool SplitList(const CaselessString& csText, const CaselessString& csSeparator,
         nStart = nNext + csSeparator.size();
     }
     return !vItems.empty();
+}
+
+size_t FindCaseless(std::string_view text, std::string_view what, size_t nFrom) {
+    if (nFrom > text.size() || what.size() > text.size() - nFrom)
+        return std::string_view::npos;
+    if (what.empty())
+        return nFrom;
+    const char chFirst = what.front();
+    const bool bLetter = CCaselessTraits::Upper(chFirst) != chFirst || (chFirst >= 'A' && chFirst <= 'Z');
+    const char* const pBegin = text.data();
+    const char* const pLast = pBegin + (text.size() - what.size()); // the last place a match can start
+    for (const char* p = pBegin + nFrom; p <= pLast; ++p) {
+        if (!bLetter) {
+            p = static_cast<const char*>(std::memchr(p, chFirst, static_cast<size_t>(pLast - p) + 1));
+            if (!p)
+                return std::string_view::npos;
+        } else if (!CCaselessTraits::eq(*p, chFirst)) {
+            continue;
+        }
+        if (CCaselessTraits::compare(p + 1, what.data() + 1, what.size() - 1) == 0)
+            return static_cast<size_t>(p - pBegin);
+    }
+    return std::string_view::npos;
 }

@@ -1,15 +1,19 @@
 // The directory service over the OpenLDAP client library. Where the global catalog is, how to bind and how
 // long to wait come from the machine's LDAP client configuration (ldap.conf, ~/.ldaprc and the LDAP...
 // environment variables), so an administrator sets the module up as every other LDAP client. A connection
-// lives for one search: nothing is shared between request threads.
+// lives for one search: nothing is shared between request threads but the note of which servers did not
+// answer a moment ago.
 #include "platform/Immortal.h"
 #include "platform/posix/PosixServices.h"
 
 #include <ldap.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <mutex>
 #include <unordered_map>
 
 namespace {
@@ -22,6 +26,10 @@ constexpr int GLOBAL_CATALOG_PORT = 3268;
 constexpr int PLAIN_LDAP_PORT = 389;
 constexpr uint64_t FILETIME_UNITS_PER_SECOND = 10000000ULL;
 constexpr uint64_t FILETIME_UNIX_EPOCH_SECONDS = 11644473600ULL;
+// How long a server that could not be reached is left alone (WENDRAKE_DIRECTORY_RETRY_SECONDS overrides it;
+// 0 tries every time). Every lookup of every request would otherwise pay a connection attempt, or a whole
+// timeout for a server whose packets are dropped, while the directory is down.
+constexpr long DEFAULT_RETRY_SECONDS = 10;
 
 constexpr HRESULT HR_DS_SERVER_DOWN = static_cast<HRESULT>(0x8007203A);
 constexpr HRESULT HR_DS_TIMELIMIT_EXCEEDED = static_cast<HRESULT>(0x80072024);
@@ -284,6 +292,48 @@ int Bind(LDAP* pLdap) {
                             &credentials, nullptr, nullptr, nullptr);
 }
 
+// The servers that did not answer, until when they are left alone.
+class CUnreachableServers {
+public:
+    bool IsResting(const std::string& csUri, std::string& csError) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_mapUntil.find(csUri);
+        if (it == m_mapUntil.end())
+            return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= it->second) {
+            m_mapUntil.erase(it);
+            return false;
+        }
+        const auto nSeconds = std::chrono::ceil<std::chrono::seconds>(it->second - now).count();
+        csError = "the directory server did not answer a moment ago; next attempt in " +
+                  std::to_string(nSeconds) + " s";
+        return true;
+    }
+    void Note(const std::string& csUri, int nCode) {
+        const bool bUnreachable =
+            nCode == LDAP_SERVER_DOWN || nCode == LDAP_TIMEOUT || nCode == LDAP_CONNECT_ERROR;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!bUnreachable) {
+            m_mapUntil.erase(csUri);
+            return;
+        }
+        if (const long nRetry = RetrySeconds(); nRetry > 0)
+            m_mapUntil[csUri] = std::chrono::steady_clock::now() + std::chrono::seconds(nRetry);
+    }
+
+private:
+    static long RetrySeconds() {
+        const char* pszValue = std::getenv("WENDRAKE_DIRECTORY_RETRY_SECONDS");
+        char* pszEnd = nullptr;
+        const long nValue = pszValue ? std::strtol(pszValue, &pszEnd, 10) : -1;
+        return pszValue && *pszValue && !*pszEnd && nValue >= 0 ? nValue : DEFAULT_RETRY_SECONDS;
+    }
+
+    std::mutex m_mutex;
+    std::map<std::string, std::chrono::steady_clock::time_point> m_mapUntil;
+};
+
 class CPosixDirectory : public IDirectoryService {
 public:
     HRESULT OpenSearch(const std::string& csPath, std::unique_ptr<IDirectorySearch>& spSearch,
@@ -294,6 +344,8 @@ public:
             csError = "not a directory path";
             return E_INVALIDARG;
         }
+        if (m_unreachable.IsResting(target.csUri, csError))
+            return HR_DS_SERVER_DOWN;
         LDAP* pLdap = nullptr;
         int nCode = ldap_initialize(&pLdap, target.csUri.empty() ? nullptr : target.csUri.c_str());
         if (nCode != LDAP_SUCCESS || !pLdap) {
@@ -307,6 +359,7 @@ public:
         if (target.csUri.empty())
             target.csBase = ConfiguredBase(pLdap);
         nCode = Bind(pLdap);
+        m_unreachable.Note(target.csUri, nCode);
         if (nCode != LDAP_SUCCESS) {
             csError = ldap_err2string(nCode);
             ldap_unbind_ext_s(pLdap, nullptr, nullptr);
@@ -335,6 +388,8 @@ public:
     }
 
 private:
+    CUnreachableServers m_unreachable;
+
     static std::string ConfiguredBase(LDAP* pLdap) {
         std::string csBase;
         char* pszBase = nullptr;

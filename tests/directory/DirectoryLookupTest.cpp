@@ -90,6 +90,21 @@ TEST_F(CDirectoryTest, AFilterPastItsBufferIsCutAndRefused) {
     EXPECT_TRUE(log.Contains("Execute search failed"));
 }
 
+// A server that stopped answering is left alone for a while: the next lookup fails at once, without a
+// connection attempt, and says when the next attempt comes.
+TEST_F(CDirectoryTest, AServerThatDidNotAnswerIsLeftAloneForAWhile) {
+    std::unique_ptr<IDirectorySearch> spSearch;
+    std::string csError;
+    ASSERT_EQ(CPlatform::Directory().OpenSearch("LDAP:", spSearch, csError), S_OK) << csError;
+    m_slapd.Stop();
+    EXPECT_TRUE(FAILED(CPlatform::Directory().OpenSearch("LDAP:", spSearch, csError)));
+    EXPECT_EQ(csError.find("next attempt"), std::string::npos) << csError;
+    EXPECT_EQ(CPlatform::Directory().OpenSearch("LDAP:", spSearch, csError),
+              static_cast<HRESULT>(0x8007203A));
+    EXPECT_NE(csError.find("next attempt in 10 s"), std::string::npos) << csError;
+    EXPECT_FALSE(spSearch);
+}
+
 TEST_F(CDirectoryTest, AllAttributesOfTheUserComeAsOneText) {
     CADUserConfig userConfig;
     userConfig.SetIdentity("nculture", AD_IDENTITY_ACCOUNT_NAME);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 
 namespace {
 
@@ -29,6 +30,27 @@ TEST(CaselessString, ComparisonOrderingAndSearchIgnoreCase) {
     std::map<std::string, int, CCaselessLess> map{{"Cmd", 1}};
     EXPECT_EQ(map.count("CMD"), 1u);
     EXPECT_EQ(map.count("cmdx"), 0u);
+}
+
+// The fast search against the standard one over the same traits, on random texts from a small alphabet (so
+// that matches, near misses and both cases are common), at every start position and past the end.
+TEST(CaselessString, FindCaselessAgreesWithTheStandardSearch) {
+    const char aAlphabet[] = {'a', 'A', 'b', 'B', '#', '#', '\xC4', '\xE4', '[', '{'};
+    std::mt19937 random(7);
+    auto text = [&](size_t nMax) {
+        std::string cs(random() % (nMax + 1), ' ');
+        for (char& ch : cs)
+            ch = aAlphabet[random() % sizeof(aAlphabet)];
+        return cs;
+    };
+    for (int i = 0; i < 3000; ++i) {
+        const std::string csText = text(24), csWhat = text(4);
+        for (size_t nFrom = 0; nFrom <= csText.size() + 1; ++nFrom)
+            ASSERT_EQ(FindCaseless(csText, csWhat, nFrom),
+                      CaselessStringView(csText.data(), csText.size())
+                          .find(CaselessStringView(csWhat.data(), csWhat.size()), nFrom))
+                << '"' << csText << "\" \"" << csWhat << "\" from " << nFrom;
+    }
 }
 
 TEST(SplitTokens, SplitsUpToTheFirstEmptyItem) {
