@@ -3,9 +3,16 @@
 # 10 s by default: DURATION=5s scripts/apache-load.sh), for a static style sheet and for the guarded start
 # page of a show-warning request, in three set-ups of the same server: plain Apache, Apache with mod_wendrake
 # and the worker, and Apache with mod_substitute inserting the same script block before </head>.
+#   scripts/apache-load.sh --soak [SECONDS]  instead runs Apache with mod_wendrake under a fixed, moderate rate
+#   (about 400 requests/s of guarded start pages, style sheets and base pages; 600 s by default), counts
+#   the 5xx answers and samples the server's memory every 30 s.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 duration="${DURATION:-10s}"
+soak=0
+if [ "${1:-}" = "--soak" ]; then
+    soak="${2:-600}"
+fi
 scripts/ensure-deps.sh
 command -v wrk >/dev/null || { echo "wrk is not installed (Debian package wrk)" >&2; exit 1; }
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -64,6 +71,49 @@ RequestHeader set X-Load-User \"EXAMPLE\\\\jane\" early
 RequestHeader set X-Load-Sid \"S-1-5-21-1004336348-1177238915-682003330-1001\" early
 WendrakeSubscription subframe \"^/owa/([^?]*)\\?(.*&)?bkwksubfr=\"
 WendrakeLinkCriteria 0"
+
+# The server's memory: the resident size of all its processes together, in KB.
+server_kb() { ps -o rss= -C apache2 | awk '{kb += $1} END {print kb + 0}'; }
+
+if [ "$soak" != 0 ]; then
+    cat >"$root/soak.lua" <<'LUA'
+-- Each connection waits 10 ms between requests (a fixed rate for a given number of connections) and goes
+-- round the paths; answers of 500 and above are counted per thread and summed at the end.
+local threads = {}
+function setup(thread) table.insert(threads, thread) end
+function init(args)
+    n5xx, i = 0, 0
+    paths = {"/owa/?bkwksubfr=2", "/owa/8.1.240.5/themes/base/owafont.css", "/owa/?bkwkbase=1"}
+end
+function delay() return 10 end
+function request()
+    i = i + 1
+    return wrk.format(nil, paths[i % #paths + 1])
+end
+function response(status, headers, body)
+    if status >= 500 then n5xx = n5xx + 1 end
+end
+function done(summary, latency, requests)
+    local total = 0
+    for _, thread in ipairs(threads) do total = total + thread:get("n5xx") end
+    io.write(string.format("answers of 500 and above: %d\n", total))
+end
+LUA
+    start "$wendrake"
+    printf 'soak of %s s at about 400 requests/s; server memory (KB of all its processes) every 30 s:\n' "$soak"
+    wrk -t 2 -c 4 -d "${soak}s" --latency -H "$firefox" -s "$root/soak.lua" "http://127.0.0.1:$port" \
+        >"$root/soak.txt" &
+    load=$!
+    for ((t = 0; t < soak; t += 30)); do
+        printf '%5d s  %s\n' "$t" "$(server_kb)"
+        sleep 30
+    done
+    wait $load
+    printf '%5d s  %s\n' "$soak" "$(server_kb)"
+    grep -E 'requests in|Requests/sec|Non-2xx|Socket errors|answers of 500|99%' "$root/soak.txt"
+    stop
+    exit 0
+fi
 
 # The block mod_substitute inserts: what the worker adds to the page, on one line.
 start "$wendrake"
