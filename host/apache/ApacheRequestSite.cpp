@@ -201,18 +201,34 @@ void CApacheRequestSite::WriteAnswer() {
         ap_rwrite(m_answer.m_csBody.data(), static_cast<int>(m_answer.m_csBody.size()), r);
 }
 
+std::string_view CApacheRequestSite::RawDataBlock(DWORD dwHttpStatus) {
+    m_csBlock = "HTTP/1.1 " + std::to_string(dwHttpStatus) + "\r\n";
+    if (m_pRequest->content_type)
+        m_csBlock += std::string("Content-Type: ") + m_pRequest->content_type + "\r\n";
+    m_csBlock += "\r\n";
+    m_cbHeaderBlock = m_csBlock.size();
+    m_csBlock += m_csBody;
+    return m_csBlock;
+}
+
 DWORD CApacheRequestSite::SubmitBufferCommands(const CBufferInstructionList* pInstructions) {
     if (!pInstructions)
         return ERROR_INVALID_PARAMETER;
     std::string csOut, csError;
-    const auto qwBegin = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(m_csBody.data()));
-    if (!ApplyBufferInstructions(m_csBody, qwBegin, *pInstructions, csOut, csError)) {
+    const auto qwBegin = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(m_csBlock.data()));
+    // The header block is Apache's to send: an edit aimed into it is refused with the rest.
+    for (const CBufferInstructionPtr& spInstruction : pInstructions->Instructions())
+        if (spInstruction && spInstruction->m_qwPosition >= qwBegin &&
+            spInstruction->m_qwPosition < qwBegin + m_cbHeaderBlock)
+            csError = "an edit lies in the response header block";
+    if (!csError.empty() || !ApplyBufferInstructions(m_csBlock, qwBegin, *pInstructions, csOut, csError)) {
         ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, m_pRequest,
                       "wendrake: the worker's page edits were not applied (%s); the page goes out unchanged",
                       csError.c_str());
         return ERROR_INVALID_DATA;
     }
     if (!pInstructions->Instructions().empty()) {
+        csOut.erase(0, m_cbHeaderBlock);
         m_csEdited = std::move(csOut);
         m_bEdited = true;
     }

@@ -45,8 +45,12 @@ public:
     // Writes the worker's answer to the client; the hook then returns DONE.
     void WriteAnswer();
 
-    // The body handed to the worker in SEND_RAW_DATA, and its edited form once instructions were applied.
+    // The body held for the worker, and its edited form once instructions were applied.
     std::string& Body() { return m_csBody; }
+    // What SEND_RAW_DATA hands over: the response's header block, as a first data block carries it (its
+    // Content-Type line is where the worker finds a charset the page itself does not declare), then the body.
+    std::string_view RawDataBlock(DWORD dwHttpStatus);
+    size_t HeaderBlockSize() const { return m_cbHeaderBlock; }
     bool IsBodyEdited() const { return m_bEdited; }
     const std::string& EditedBody() const { return m_csEdited; }
     DWORD SubmitBufferCommands(const CBufferInstructionList* pInstructions) override;
@@ -70,6 +74,8 @@ private:
     bool m_bAnswered = false;
     CApacheAnswer m_answer;
     std::string m_csBody;
+    std::string m_csBlock; // the header block, then the body
+    size_t m_cbHeaderBlock = 0;
     std::string m_csEdited;
     bool m_bEdited = false;
 };

@@ -198,7 +198,8 @@ bool NotifyWorker(CRequestState& state, DWORD dwCode, DWORD dwHttpStatus) {
     if (dwCode == SF_NOTIFY_END_OF_REQUEST)
         driver.EndOfRequest(dwHttpStatus);
     else if (dwCode == SF_NOTIFY_SEND_RAW_DATA)
-        driver.SendRawData(state.m_site.Body(), dwHttpStatus);
+        driver.SendRawData(state.m_site.RawDataBlock(dwHttpStatus), dwHttpStatus,
+                           state.m_site.HeaderBlockSize());
     else
         driver.Send(dwCode, dwHttpStatus);
     const CNotificationOutcome& outcome = driver.LastOutcome();
