@@ -103,12 +103,15 @@ describe('the guard in the browser', { skip: SKIP || false }, () => {
     });
 
     after(async () => {
-        if (browser)
-            await browser.close();
-        if (hosts)
-            hosts.stop();
-        if (outside)
-            await outside.stop();
+        try {
+            if (browser)
+                await browser.close();
+        } finally {
+            if (hosts)
+                hosts.stop();
+            if (outside)
+                await outside.stop();
+        }
     });
 
     beforeEach(async () => {
@@ -144,6 +147,16 @@ describe('the guard in the browser', { skip: SKIP || false }, () => {
             assert.equal(outside.hits.length, 0, 'the browser did not leave');
         });
     }
+
+    it('loads the guard\'s and the webmail\'s scripts from Apache under the cached-script prefix', async () => {
+        await openWebmail({ language: 'de' });
+        const served = host.requests('/owa/').filter((r) => r.status === 200).map((r) => r.path);
+        for (const re of [/^\/owa\/BKScripts\/Wendrake\/1\.2\/+bkcsbk_WKUtil\.js$/,
+            /^\/owa\/BKScripts\/Wendrake\/1\.2\/+bkcsbk_WKSubFrUtil\.js$/,
+            /^\/owa\/BKScripts\/Wendrake\/1\.2\/+bkcsbk_WKWarn\.js$/,
+            /^\/owa\/8\.1\.240\.5\/scripts\/premium\/+bkcsm\/v1uglobal\.js$/])
+            assert.ok(served.some((sPath) => re.test(sPath)), `${re} in ${served.join(' ')}`);
+    });
 
     const returns = [
         { name: 'the Return button', act: (frame) => frame.click('#idbkReturn') },
