@@ -191,15 +191,20 @@ function answers(sUrl) {
 class CApacheHost {
     constructor(sSource, settings, sOutside) {
         this.root = fs.mkdtempSync(path.join(os.tmpdir(), 'wk-apache-'));
-        // Apache's children (nobody, when run as root) read the root and the site.
-        fs.chmodSync(this.root, 0o755);
-        this.install = path.join(this.root, 'install');
-        copyInstallation(sSource, this.install);
-        // The worker's log stays in the server root, whatever the settings say.
-        setSettings(this.install, { 39: this.root, ...settings });
-        makeSite(this.install, path.join(this.root, 'site'), sOutside);
         this.conf = path.join(this.root, 'httpd.conf');
         this.accessLog = path.join(this.root, 'access.log');
+        this.install = path.join(this.root, 'install');
+        try {
+            // Apache's children (nobody, when run as root) read the root and the site.
+            fs.chmodSync(this.root, 0o755);
+            copyInstallation(sSource, this.install);
+            // The worker's log stays in the server root, whatever the settings say.
+            setSettings(this.install, { 39: this.root, ...settings });
+            makeSite(this.install, path.join(this.root, 'site'), sOutside);
+        } catch (e) {
+            fs.rmSync(this.root, { recursive: true, force: true });
+            throw e;
+        }
         this.mark();
     }
 
@@ -324,8 +329,13 @@ class CApacheHosts {
         const sKey = JSON.stringify(Object.entries(settings).sort());
         if (!this.hosts.has(sKey)) {
             const host = new CApacheHost(this.source, settings, this.outside);
+            try {
+                await host.start();
+            } catch (e) {
+                host.stop();
+                throw e;
+            }
             this.hosts.set(sKey, host);
-            await host.start();
         }
         return this.hosts.get(sKey);
     }
