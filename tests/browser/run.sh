@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the browser tests: installs their npm packages (puppeteer-core, pinned by package-lock.json; it
-# never downloads a browser) when they are missing or older than the lock file, then node's test runner.
+# Runs the browser tests (Chromium headless against Apache with mod_wendrake on loopback): installs their npm
+# packages (puppeteer-core, pinned by package-lock.json; it never downloads a browser) when they are missing or
+# older than the lock file, then node's test runner.
 # Usage: tests/browser/run.sh  (WK_BUILD_DIR=build folder or WK_INSTALL=installation; see README)
 set -euo pipefail
 # Folders given relative to the caller's folder stay valid after the cd below.
