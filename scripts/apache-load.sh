@@ -72,8 +72,8 @@ RequestHeader set X-Load-Sid \"S-1-5-21-1004336348-1177238915-682003330-1001\" e
 WendrakeSubscription subframe \"^/owa/([^?]*)\\?(.*&)?bkwksubfr=\"
 WendrakeLinkCriteria 0"
 
-# The server's memory: the resident size of all its processes together, in KB.
-server_kb() { ps -o rss= -C apache2 | awk '{kb += $1} END {print kb + 0}'; }
+# The server's memory: the resident size of all its processes together (this server root's only), in KB.
+server_kb() { ps -o rss= -p "$(pgrep -d, -f "apache2 -d $root" || echo 1)" | awk '{kb += $1} END {print kb + 0}'; }
 
 if [ "$soak" != 0 ]; then
     cat >"$root/soak.lua" <<'LUA'

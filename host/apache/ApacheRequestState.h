@@ -46,5 +46,8 @@ apr_status_t WendrakeOutputFilter(ap_filter_t* pFilter, apr_bucket_brigade* pBri
 
 // The guard's script files under <webmail>/BKScripts/: translate_name, map_to_storage and the handler.
 int TranslateGuardScript(request_rec* pRequest);
+// True for an address of the guard's own files: the host serves them, and the worker never sees the request
+// (it would screen the blocked-browser page's own request and redirect a refused browser to it again).
+bool IsGuardScriptRequest(const CWendrakeServerConfig& config, const char* pszUri);
 int MapGuardScript(request_rec* pRequest);
 int ServeGuardScript(request_rec* pRequest);

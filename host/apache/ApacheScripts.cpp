@@ -79,6 +79,10 @@ void StripCachedScriptPrefix(const CWendrakeServerConfig& config, request_rec* r
 
 } // namespace
 
+bool IsGuardScriptRequest(const CWendrakeServerConfig& config, const char* pszUri) {
+    return config.m_pszScripts && pszUri && !ScriptFileOf(config, pszUri).empty();
+}
+
 int TranslateGuardScript(request_rec* r) {
     const CWendrakeServerConfig* pConfig = WendrakeConfigOf(r->server);
     if (!r->uri || r->uri[0] != '/')

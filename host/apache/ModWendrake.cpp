@@ -53,7 +53,7 @@ int OnPostReadRequest(request_rec* r) {
         const CWendrakeServerConfig* pConfig = WendrakeConfigOf(r->server);
         const char* pszPath = pWorker ? NormalizedPath(r) : nullptr;
         const char* pszWebmail = pszPath ? FindWebmailLocation(pConfig, pszPath) : nullptr;
-        if (!pszWebmail)
+        if (!pszWebmail || IsGuardScriptRequest(*pConfig, pszPath))
             return DECLINED;
         const char* pszTarget = r->args ? apr_pstrcat(r->pool, pszPath, "?", r->args, nullptr) : pszPath;
         CApacheRequestSite values(r, pConfig, pszWebmail);

@@ -223,6 +223,10 @@ const CWorkerCase WORKER_CASES[] = {
     {"GuardScriptFile", "/owa/BKScripts/Wendrake/1.2//bkcsbk_WKUtil.js", FIREFOX,
      "WendrakeScripts @ROOT@/scripts", "HTTP/1.1 200 OK", "content-type: application/javascript", nullptr,
      "/../scripts/Wendrake/1.2/bk_WKUtil.js"},
+    // The host serves the guard's files without the worker, which would send a refused browser back here.
+    {"BlockedBrowserGetsTheBlockedPage", "/owa/BKScripts/Wendrake/1.2//bkcsbk_WKDlgNoBrowser.htm",
+     "User-Agent: curl/8.0", "WendrakeScripts @ROOT@/scripts", "HTTP/1.1 200 OK", "content-type: text/html",
+     nullptr, "/../scripts/Wendrake/1.2/bk_WKDlgNoBrowser.htm"},
     {"GuardScriptOutsideTheFolder", "/owa/BKScripts/../../etc/hostname", FIREFOX,
      "WendrakeScripts @ROOT@/scripts", "HTTP/1.1 404 Not Found", "content-type: text/html", "Not Found", ""},
     {"WebmailScriptUnderThePrefix", "/owa/8.1.240.5/scripts/premium//bkcsm/v1uglobal.js", FIREFOX, "",
@@ -249,6 +253,7 @@ protected:
         m_server.AddFile("/owa/style.css", "body { color: black; }");
         m_server.AddFile("/owa/8.1.240.5/scripts/premium/uglobal.js", "var g_global = 1;");
         m_server.AddFile("/../scripts/Wendrake/1.2/bk_WKUtil.js", "var g_util = 1;");
+        m_server.AddFile("/../scripts/Wendrake/1.2/bk_WKDlgNoBrowser.htm", "<html><h1>Browser</h1></html>");
     }
     CTempInstallation m_installation;
     CApacheServer m_server;

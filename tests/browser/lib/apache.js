@@ -85,16 +85,12 @@ function setSettings(sInstall, settings) {
 function makeSite(sInstall, sSite, sOutside) {
     fs.cpSync(path.join(sInstall, DEMO, 'site'), sSite, { recursive: true });
     const sOwa = path.join(sSite, 'owa');
-    // The basic page beside the start page: the worker names the guard's scripts relative to the page, and the
-    // webmail's pages all lie directly under /owa/.
-    for (const [sPage, sFrom] of [['index.html', 'index.html'], ['basic.html', 'basic/messageview.html']]) {
+    for (const [sPage, sFrom] of [['index.html', 'index.html'], ['basic.html', 'basic.html']]) {
         const sText = fs.readFileSync(path.join(sOwa, sFrom), 'utf8');
         fs.writeFileSync(path.join(sOwa, sPage), sText.replace('</body>', fixtures(sOutside) + '</body>'));
     }
     fs.writeFileSync(path.join(sOwa, 'inside.html'), html('Inside', 'inside webmail'));
     fs.writeFileSync(path.join(sSite, 'pixel.gif'), PIXEL);
-    // The address the guard's scripts log off with.
-    fs.writeFileSync(path.join(sOwa, 'auth/logoff.aspx'), html('Logged off', 'You have logged off.'));
     // The start page calls the webmail's load handler.
     fs.writeFileSync(path.join(sOwa, '8.1.240.5/scripts/premium/startpage.js'), 'function stpOnLd() {}\n');
 }
@@ -105,12 +101,6 @@ function writeConfig(sInstall, sRoot, ports) {
         SITE: path.join(sRoot, 'site'), APACHE_MODULES };
     for (const [sName, value] of Object.entries(values))
         sConf = sConf.replaceAll(`@${sName}@`, String(value));
-    // The guard's scripts log off through auth/logoff.aspx, which the demo's subscriptions do not name.
-    const reLogoff = /^(\s*)WendrakeSubscription logoff .*$/m;
-    if (!reLogoff.test(sConf))
-        throw new Error('the demo configuration has no logoff subscription');
-    sConf = sConf.replace(reLogoff, '$&\n$1WendrakeSubscription logoff "^/owa/auth/logoff\\.aspx"');
-    sConf += '\nAddType text/html .aspx\n';
     // The webmail theme's images: a transparent pixel stands in for each.
     sConf += `LoadModule alias_module ${APACHE_MODULES}/mod_alias.so\n` +
         `AliasMatch "^/owa/[0-9.]+/themes/.+\\.gif$" "${path.join(sRoot, 'site', 'pixel.gif')}"\n`;
