@@ -115,7 +115,13 @@ int ServeGuardScript(request_rec* r) {
         r->finfo.filetype != APR_REG ||
         apr_file_open(&pFile, pszFile, APR_READ | APR_BINARY, APR_OS_DEFAULT, r->pool) != APR_SUCCESS)
         return HTTP_NOT_FOUND;
-    ap_set_content_type(r, ContentTypeOf(pszFile));
+    const char* pszType = ContentTypeOf(pszFile);
+    ap_set_content_type(r, pszType);
+    // The cached-script prefix in the address changes with the installation, so browsers may keep the scripts
+    // and images for a year; the blocked-browser page is text an administrator may edit: an hour.
+    apr_table_setn(r->headers_out, "Cache-Control",
+                   std::strcmp(pszType, "text/html") == 0 ? "public, max-age=3600"
+                                                          : "public, max-age=31536000");
     ap_update_mtime(r, r->finfo.mtime);
     ap_set_last_modified(r);
     ap_set_etag(r);
