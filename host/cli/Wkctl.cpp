@@ -1,6 +1,7 @@
 #include "host/cli/Wkctl.h"
 
 #include "host/cli/WkctlScreen.h"
+#include "host/cli/WkctlScripts.h"
 #include "host/cli/WkctlTexts.h"
 
 #include "host/cli/WkctlOptions.h"
@@ -333,6 +334,8 @@ int RunWkctl(const std::vector<std::string>& vArgs, std::ostream& out, std::ostr
         return RunWkctlTexts(options, out, err);
     if (options.m_csCommand == "screen")
         return RunWkctlScreen(options, out, err);
+    if (options.m_csCommand == "scripts")
+        return RunWkctlScripts(options, out, err);
 
     std::string csBody;
     if (!options.m_csBodyFile.empty() && !ReadWholeFile(options.m_csBodyFile, csBody, csError)) {

@@ -1,5 +1,7 @@
 #include "host/cli/WkctlOptions.h"
 
+#include "text/CCachedScriptDecorator.h"
+
 #include "security/CSid.h"
 
 #include <CLI/CLI.hpp>
@@ -207,6 +209,18 @@ void DefineTexts(CLI::App& texts, CWkctlOptions& o) {
                  "Exit status: 0 shown, 1 the resource module could not be loaded, 2 a usage error.");
 }
 
+void DefineScripts(CLI::App& scripts, CWkctlOptions& o) {
+    Add(scripts, "--install", o.m_csInstall, "DIR",
+        "installation folder; its guard files lie in DIR/Wendrake/BKScripts");
+    Add(scripts, "--csm-prefix", o.m_csCsmPrefix, "TEXT",
+        "the cached-script prefix the web server hands the worker (HEADER_BK_CSMPREFIX, at least 5 "
+        "characters)");
+    Add(scripts, "--virtual-dir", o.m_csVirtualDir, "DIR", "webmail virtual directory (default /owa)");
+    scripts.footer("Each line is the address a browser asks for (the worker writes it into pages and "
+                   "redirects)\nand the file the web server answers it with.\n"
+                   "Exit status: 0 listed, 1 the installation has no guard files, 2 a usage error.");
+}
+
 void DefineScreen(CLI::App& screen, CWkctlOptions& o) {
     Add(screen, "--install", o.m_csInstall, "DIR",
         "installation folder: its module (DIR/Wendrake/bin/WK_ServiceWorker.so) decides under its settings");
@@ -229,9 +243,9 @@ void DefineScreen(CLI::App& screen, CWkctlOptions& o) {
 std::string Complaint(const CLI::App& app, const CLI::ParseError& error) {
     const std::vector<std::string> vLeft = app.remaining(true);
     if (app.get_subcommands().empty())
-        return vLeft.empty()
-                   ? "no command given"
-                   : "unknown command '" + vLeft.front() + "' (the commands are 'run', 'screen' and 'texts')";
+        return vLeft.empty() ? "no command given"
+                             : "unknown command '" + vLeft.front() +
+                                   "' (the commands are 'run', 'screen', 'texts' and 'scripts')";
     const std::string csWhat = error.what();
     std::string csName = csWhat.substr(0, csWhat.find_first_of(": "));
     if (csName.compare(0, 1, "-") != 0) // a flag given a value is named without its dashes
@@ -266,6 +280,13 @@ std::string Complete(const CLI::App& command, CWkctlOptions& o) {
         o.m_bCulture = command.count("--culture") > 0;
         o.m_bAcceptLanguage = command.count("--accept-language") > 0;
         return o.m_csInstall.empty() ? "texts needs --install DIR" : std::string();
+    }
+    if (o.m_csCommand == "scripts") {
+        if (o.m_csInstall.empty() || o.m_csCsmPrefix.empty())
+            return "scripts needs --install DIR and --csm-prefix TEXT";
+        return o.m_csCsmPrefix.size() < CCachedScriptDecorator::SHORT_PREFIX_LENGTH
+                   ? "option --csm-prefix: a cached-script prefix has at least 5 characters"
+                   : std::string();
     }
     o.m_bUserAgent = command.count("--user-agent") > 0;
     if (o.m_csCommand == "screen") {
@@ -390,6 +411,8 @@ bool ParseWkctlArguments(const std::vector<std::string>& vArgs, CWkctlOptions& o
                  options);
     DefineTexts(*app.add_subcommand("texts", "show the language a user gets and the module's texts in it"),
                 options);
+    DefineScripts(*app.add_subcommand("scripts", "show the address the web server serves each guard file at"),
+                  options);
     app.footer("'wkctl COMMAND --help' lists the options of a command.");
     app.add_subcommand("help")->silent()->group("")->parse_complete_callback(
         [] { throw CLI::CallForHelp(); });

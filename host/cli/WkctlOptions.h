@@ -31,6 +31,7 @@ struct CWkctlOptions {
     std::string m_csServer;
     std::string m_csVirtualDir;
     std::string m_csBodyFile;
+    std::string m_csCsmPrefix;   // scripts: the cached-script prefix the server hands the worker
     std::string m_csContentType; // run: the response's Content-Type, handed in a header block before the body
     std::string m_csShowLog;
     std::string m_csOutFile; // run: the delivered response body goes here

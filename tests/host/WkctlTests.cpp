@@ -190,6 +190,31 @@ TEST(WkctlRunTest, WritesTheDeliveredBody) {
     }
 }
 
+// Each guard file at the address the worker writes for it: the short prefix in front of the file name, the
+// folders below BKScripts kept; an installation without the folder lists nothing.
+TEST(WkctlScriptsTest, ListsTheAddressOfEachGuardFile) {
+    const fs::path install = fs::temp_directory_path() / ("wkctl-scripts-" + std::to_string(::getpid()));
+    fs::create_directories(install / "Wendrake/BKScripts/Wendrake/1.2");
+    std::ofstream(install / "Wendrake/BKScripts/Wendrake/1.2/bk_WKWarn.js") << "//";
+    std::ofstream(install / "Wendrake/BKScripts/top.htm") << "<p>";
+    std::string csOut, csErr;
+    EXPECT_EQ(Wkctl({"scripts", "--install", install.string(), "--csm-prefix", "abcde/xyz/", "--virtual-dir",
+                     "/mail"},
+                    nullptr, csOut, csErr),
+              WKCTL_EXIT_COMPLETED)
+        << csErr;
+    EXPECT_EQ(csOut, "/mail/BKScripts/Wendrake/1.2/abcdebk_WKWarn.js  " +
+                         (install / "Wendrake/BKScripts/Wendrake/1.2/bk_WKWarn.js").string() +
+                         "\n/mail/BKScripts/abcdetop.htm  " +
+                         (install / "Wendrake/BKScripts/top.htm").string() + "\n");
+    fs::remove_all(install / "Wendrake");
+    EXPECT_EQ(
+        Wkctl({"scripts", "--install", install.string(), "--csm-prefix", "abcde/"}, nullptr, csOut, csErr),
+        1);
+    EXPECT_NE(csErr.find("no guard files under"), std::string::npos) << csErr;
+    fs::remove_all(install);
+}
+
 TEST(WkctlRunTest, ReadsTheWholeLogWhenItShrank) {
     CTempFile log("wkctl-shrunk");
     std::ofstream(log.m_path, std::ios::binary) << "first\r\n\n" << std::string(4, '\0') << "\nsecond";
