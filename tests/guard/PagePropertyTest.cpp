@@ -2,7 +2,7 @@
 // malformed pages, and the page fuzzer's corpus. The module either submits instructions that apply cleanly
 // inside the page or submits nothing, and never lets an exception out.
 #include "fuzz/guard/PageFuzzHarness.h"
-#include "host/testing/TestHost.h"
+#include "tests/guard/GuardTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -87,17 +87,9 @@ std::vector<std::string> FilesIn(const std::string& csDir) {
     return vContents;
 }
 
-class PageProperty : public ::testing::Test {
+class PageProperty : public GuardTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_installation.CopySampleInstallation());
-        m_installation.PointProcessHere();
-        ASSERT_EQ(m_host.GetFilterVersion(), TRUE);
-    }
-    void TearDown() override {
-        m_host.TerminateFilter();
-        m_installation.StopPointing();
-    }
+    void SetUp() override { Start("-"); }
     // Runs the input; counts the runs whose page was edited, so a test can tell that it reached the edits.
     void Check(const std::string& csInput, const std::string& csWhat) {
         const CHostRunRecord record = m_host.Run(
@@ -107,8 +99,6 @@ protected:
         m_nEdited += record.m_body.m_bEdited ? 1 : 0;
     }
 
-    CTempInstallation m_installation;
-    CTestHost m_host;
     size_t m_nEdited = 0;
 };
 
