@@ -7,6 +7,7 @@
 #include "screening/CBrowser.h"
 #include "screening/CUserAgent.h"
 #include "text/CSWFormScriptPath.h"
+#include "text/CTextKeyedCache.h"
 #include "text/CWildCharParser.h"
 
 #include <algorithm>
@@ -333,8 +334,10 @@ namespace {
 
 const char SCREEN_PREFIX[] = "[CPreProcHeadersHelper::SetClientFlags_BlockBrowserIfNecessary] ";
 
-// The browser behind the user agent, its flags, and whether it is refused before the lists are asked.
-void IdentifyBrowser(CDLLContext* pContext, const CaselessString& csUserAgent, DWORD& dwBlock) {
+// The browser behind the user agent, its flags, and whether it is refused before the lists are asked; false
+// when parsing the user agent raised an exception (a refusal that says nothing about the browser).
+bool IdentifyBrowser(CDLLContext* pContext, const CaselessString& csUserAgent, DWORD& dwBlock) {
+    bool bParsed = true;
     CBrowserPtr spBrowser;
     try {
         if (CBrowser::CreateBrowser(Plain(csUserAgent), spBrowser) && spBrowser)
@@ -350,14 +353,16 @@ void IdentifyBrowser(CDLLContext* pContext, const CaselessString& csUserAgent, D
     } catch (const std::bad_alloc&) {
         spBrowser.reset();
         dwBlock = 1;
+        bParsed = false;
         LogMessage("%sBad Allocation! Parse user agent raised exception", SCREEN_PREFIX);
     } catch (...) {
         spBrowser.reset();
         dwBlock = 1;
+        bParsed = false;
         LogMessage("%sUnknown exception! Parse user agent raised exception", SCREEN_PREFIX);
     }
     if (!spBrowser)
-        return;
+        return bParsed;
     if (spBrowser->GetBrowserName() == "safari" && spBrowser->GetBrowserVersion() < CaselessString("412")) {
         pContext->m_dwClientFlags |= CF_SAFARI_V1;
         LogMessage("%sSafari V1; Continue", SCREEN_PREFIX);
@@ -369,6 +374,7 @@ void IdentifyBrowser(CDLLContext* pContext, const CaselessString& csUserAgent, D
                                                                      spBrowser->GetBrowserVersion(),
                                                                      spBrowser->GetPlatform()))
         dwBlock = 1;
+    return true;
 }
 
 // The administrator's lists: a blocked list refuses what it matches, and its exceptions let through whatever
@@ -398,12 +404,91 @@ void ApplyBlockedLists(const CaselessString& csUserAgent, DWORD& dwBlock) {
     }
 }
 
+// The client-kind flags of the user agent and whether it is refused; false when that came of an exception.
+bool ScreenUserAgent(CDLLContext* pContext, const CaselessString& csUserAgent, DWORD& dwBlock) {
+    bool bSound = true;
+    if (csUserAgent.empty()) {
+        dwBlock = 1;
+        LogMessage("%sEmpty user agent string! Potentially unsafe browser", SCREEN_PREFIX);
+    } else {
+        const bool bMac = IsMacPlatform(Plain(csUserAgent));
+        const bool bIE6 = IsIE6OrLaterOnWindows(Plain(csUserAgent));
+        const bool bOwaAuth = IsOwaAuthOnWindows(Plain(csUserAgent));
+        pContext->m_dwClientFlags |= (bMac ? CF_MAC_CLIENT : 0) | (bIE6 || bOwaAuth ? CF_PREMIUM_CLIENT : 0) |
+                                     (bIE6 && !bOwaAuth ? CF_PREMIUM_EXPERIENCE : 0);
+        if (bOwaAuth)
+            LogMessage("%sPremium client, FBA Basic experience. Preassumly IE6+, do not block.",
+                       SCREEN_PREFIX);
+        else
+            bSound = IdentifyBrowser(pContext, csUserAgent, dwBlock);
+    }
+    const DWORD dwFlags = pContext->m_dwClientFlags;
+    LogMessage("%sMac client <%s> Premium client <%s> Premium experience <%s> NC4 client <%s> Safari V1 "
+               "client <%s>.",
+               SCREEN_PREFIX, YesNo(dwFlags & CF_MAC_CLIENT), YesNo(dwFlags & CF_PREMIUM_CLIENT),
+               YesNo(dwFlags & CF_PREMIUM_EXPERIENCE), YesNo(dwFlags & CF_NC4_CLIENT),
+               YesNo(dwFlags & CF_SAFARI_V1));
+    ApplyBlockedLists(csUserAgent, dwBlock);
+    return bSound;
+}
+
+// What screening decided for one user agent: the client-kind flags it sets and whether it refuses.
+struct CScreeningDecision {
+    DWORD m_dwClientFlags = 0;
+    DWORD m_dwBlock = 0;
+};
+
+// Browsers come back with the same few user agents on every request; the decision depends on nothing else
+// but the settings.
+CTextKeyedCache<CScreeningDecision>& ScreeningDecisions() {
+    static CTextKeyedCache<CScreeningDecision> s_decisions(1024, 1024);
+    return s_decisions;
+}
+
+// Decisions are memoized only while logging is off: with logging on, every request writes its own reasoning.
+bool IsMemoizable(const CDLLContext* pContext, DWORD dwBlock, DWORD& dwGeneration) {
+    const CWKGeneralSettings* pSettings = GetGeneralSettingsInstance();
+    if (!pContext || !pContext->m_spRequestInfo || dwBlock != 0 || !pSettings ||
+        (GetLogLevel() & LOG_LEVEL_ON) != 0)
+        return false;
+    dwGeneration = pSettings->GetLoadGeneration();
+    return true;
+}
+
+// The decision for the user agent, from the memo or worked out on a blank set of flags and remembered.
+CScreeningDecision DecideOnce(CDLLContext* pContext, const CaselessString& csUserAgent, DWORD dwGeneration) {
+    CScreeningDecision decision;
+    const std::string_view svUserAgent = Plain(csUserAgent);
+    if (ScreeningDecisions().Find(svUserAgent, dwGeneration, decision))
+        return decision;
+    const DWORD dwKeptFlags = pContext->m_dwClientFlags;
+    pContext->m_dwClientFlags = 0;
+    bool bSound = true;
+    try {
+        bSound = ScreenUserAgent(pContext, csUserAgent, decision.m_dwBlock);
+    } catch (...) {
+        pContext->m_dwClientFlags = dwKeptFlags;
+        throw;
+    }
+    decision.m_dwClientFlags = pContext->m_dwClientFlags;
+    pContext->m_dwClientFlags = dwKeptFlags;
+    if (bSound)
+        ScreeningDecisions().Store(svUserAgent, dwGeneration, decision);
+    return decision;
+}
+
 } // namespace
 
 DWORD CPreProcHeadersHelper::SetClientFlags_BlockBrowserIfNecessary(CDLLContext* pContext,
                                                                     const CaselessString& csUserAgent,
                                                                     DWORD& dwBlock) {
-    GetGeneralSettingsInstance();
+    DWORD dwGeneration = 0;
+    if (IsMemoizable(pContext, dwBlock, dwGeneration)) {
+        const CScreeningDecision decision = DecideOnce(pContext, csUserAgent, dwGeneration);
+        pContext->m_dwClientFlags |= decision.m_dwClientFlags;
+        dwBlock = decision.m_dwBlock;
+        return ERROR_SUCCESS;
+    }
     LogMessage("%sStarts.", SCREEN_PREFIX);
     DWORD dwResult = ERROR_SUCCESS;
     if (!pContext || !pContext->m_spRequestInfo) {
@@ -411,29 +496,7 @@ DWORD CPreProcHeadersHelper::SetClientFlags_BlockBrowserIfNecessary(CDLLContext*
                    pContext ? "CDLLContext.m_spRequestInfo is NULL." : "CDLLContext pointer is NULL.");
         dwResult = ERROR_INVALID_DATA;
     } else {
-        if (csUserAgent.empty()) {
-            dwBlock = 1;
-            LogMessage("%sEmpty user agent string! Potentially unsafe browser", SCREEN_PREFIX);
-        } else {
-            const bool bMac = IsMacPlatform(Plain(csUserAgent));
-            const bool bIE6 = IsIE6OrLaterOnWindows(Plain(csUserAgent));
-            const bool bOwaAuth = IsOwaAuthOnWindows(Plain(csUserAgent));
-            pContext->m_dwClientFlags |= (bMac ? CF_MAC_CLIENT : 0) |
-                                         (bIE6 || bOwaAuth ? CF_PREMIUM_CLIENT : 0) |
-                                         (bIE6 && !bOwaAuth ? CF_PREMIUM_EXPERIENCE : 0);
-            if (bOwaAuth)
-                LogMessage("%sPremium client, FBA Basic experience. Preassumly IE6+, do not block.",
-                           SCREEN_PREFIX);
-            else
-                IdentifyBrowser(pContext, csUserAgent, dwBlock);
-        }
-        const DWORD dwFlags = pContext->m_dwClientFlags;
-        LogMessage("%sMac client <%s> Premium client <%s> Premium experience <%s> NC4 client <%s> Safari V1 "
-                   "client <%s>.",
-                   SCREEN_PREFIX, YesNo(dwFlags & CF_MAC_CLIENT), YesNo(dwFlags & CF_PREMIUM_CLIENT),
-                   YesNo(dwFlags & CF_PREMIUM_EXPERIENCE), YesNo(dwFlags & CF_NC4_CLIENT),
-                   YesNo(dwFlags & CF_SAFARI_V1));
-        ApplyBlockedLists(csUserAgent, dwBlock);
+        ScreenUserAgent(pContext, csUserAgent, dwBlock);
     }
     LogMessage("%sreturned dwRet <%d> Block browser <%s>.", SCREEN_PREFIX, static_cast<int>(dwResult),
                YesNo(dwBlock != 0));

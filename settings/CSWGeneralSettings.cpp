@@ -35,12 +35,20 @@ CSWGeneralSettings::CSWGeneralSettings() = default;
 DWORD CSWGeneralSettings::Init(const char* pszProductName, const char* pszModuleFileName,
                                const char* pszResourceModuleName, const char* pszRegistryKey,
                                int nFolderLevels) {
+    NextLoadGeneration();
     m_pageCharSet.Init(pszProductName, pszModuleFileName, pszResourceModuleName);
     // Files, the event source, the caches and the log belong to the process, not to whoever the calling
     // thread serves.
     CRevertToSelfScope processIdentity;
-    return CGeneralSettings::Init(pszProductName, pszModuleFileName, pszResourceModuleName, pszRegistryKey,
-                                  nFolderLevels);
+    const DWORD dwResult = CGeneralSettings::Init(pszProductName, pszModuleFileName, pszResourceModuleName,
+                                                  pszRegistryKey, nFolderLevels);
+    NextLoadGeneration();
+    return dwResult;
+}
+
+void CSWGeneralSettings::NextLoadGeneration() {
+    DWORD dwNext = m_dwLoadGeneration.load(std::memory_order_relaxed) + 1;
+    m_dwLoadGeneration.store(dwNext ? dwNext : 1, std::memory_order_release);
 }
 
 bool CSWGeneralSettings::InitProduct(std::string& csError) {
@@ -50,6 +58,7 @@ bool CSWGeneralSettings::InitProduct(std::string& csError) {
 DWORD CSWGeneralSettings::Terminate() {
     const DWORD dwResult = CGeneralSettings::Terminate();
     CPlatform::CacheComponents().ReleaseCaches();
+    NextLoadGeneration();
     return dwResult;
 }
 

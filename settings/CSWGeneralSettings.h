@@ -33,6 +33,9 @@ public:
     bool InitProduct(std::string& csError) override;
     // Also lets go of the caches' contents.
     DWORD Terminate() override;
+    // Changes whenever the settings are loaded or let go of: results memoized from them are stale once it
+    // differs. Never 0, so that a memo that never saw a load cannot match.
+    DWORD GetLoadGeneration() const { return m_dwLoadGeneration.load(std::memory_order_acquire); }
 
     // The user's language: the directory's culture for the user when it can be read, else the browser's
     // Accept-Language; English when neither names a supported language. Always true; outputs always set.
@@ -65,6 +68,9 @@ public:
     const std::string& GetCoreCacheName() const { return m_csCoreCacheName; }
 
 private:
+    void NextLoadGeneration();
+
+    std::atomic<DWORD> m_dwLoadGeneration{1};
     struct CCacheTexts;
     bool InitializeCache(CBKCache& cache, const char* pszCacheName, DWORD dwMaxItemsId, DWORD dwLifetimeId,
                          const CCacheTexts& texts, std::string& csError);
