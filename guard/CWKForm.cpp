@@ -13,6 +13,7 @@
 #include "security/CSecurityAccess.h"
 #include "settings/CWKGeneralSettings.h"
 #include "text/CSWFormScriptPath.h"
+#include "text/CTextKeyedCache.h"
 #include "text/CaselessString.h"
 
 namespace {
@@ -170,12 +171,47 @@ bool CWKForm::GetUserLanguageParameters() {
     return true;
 }
 
+namespace {
+
+// The texts of one language in one charset, as the resource module gave them.
+struct CLoadedTexts {
+    bool m_bAll = false;
+    std::map<UINT, std::string> m_mapTexts;
+};
+
+// Every guarded page asks for the same few texts in a handful of languages and charsets.
+CTextKeyedCache<CLoadedTexts>& LoadedTexts() {
+    static CTextKeyedCache<CLoadedTexts> s_texts(256, 1024);
+    return s_texts;
+}
+
+} // namespace
+
+bool CWKForm::LoadTexts(CWKGeneralSettings& settings, const std::vector<UINT>& vIds,
+                        std::map<UINT, std::string>& mapTexts) {
+    // With logging on, every load writes what it could not find.
+    if (IsLogWriting())
+        return settings.GetResources(vIds, mapTexts, m_wLangId, m_csCharSet);
+    std::string csKey = std::to_string(m_wLangId) + '\n' + m_csCharSet;
+    for (UINT nId : vIds)
+        csKey += ',' + std::to_string(nId);
+    const DWORD dwGeneration = settings.GetLoadGeneration();
+    CLoadedTexts loaded;
+    if (!LoadedTexts().Find(csKey, dwGeneration, loaded)) {
+        loaded.m_bAll = settings.GetResources(vIds, loaded.m_mapTexts, m_wLangId, m_csCharSet);
+        LoadedTexts().Store(csKey, dwGeneration, loaded);
+    }
+    for (const auto& [nId, csText] : loaded.m_mapTexts)
+        mapTexts[nId] = csText;
+    return loaded.m_bAll;
+}
+
 bool CWKForm::LoadResources(const std::vector<UINT>& vIds, std::map<UINT, std::string>& mapTexts) {
     LogMessage("[CWKForm::LoadResources] start");
     bool bResult = false;
     CWKGeneralSettings* pSettings = GetGeneralSettingsInstance();
     if (m_bIsInstanceValid && pSettings && GetUserLanguageParameters()) {
-        bResult = pSettings->GetResources(vIds, mapTexts, m_wLangId, m_csCharSet);
+        bResult = LoadTexts(*pSettings, vIds, mapTexts);
         if (!bResult)
             LogMessage("[CWKForm::LoadResources] GetResources failed. langid: <%d>.",
                        static_cast<int>(m_wLangId));

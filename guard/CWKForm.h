@@ -16,6 +16,7 @@ class CCachedScriptDecorator;
 class CSWFormContext;
 class CSWFormScriptPath;
 class CDOMElement;
+class CWKGeneralSettings;
 
 // Kinds of InsertScriptLink.
 constexpr DWORD LINK_KIND_SCRIPT = 0;
@@ -61,6 +62,8 @@ protected:
     DWORD AppendDialog(const char* pszPrefix, const char* pszTemplate, const char* pszFirstCss,
                        const char* pszSecondCss);
     DWORD LoadDialogTexts(const char* pszPrefix);
+    // The dialog's template with every placeholder filled from the loaded texts, the build and the theme.
+    std::string FillDialog(const char* pszTemplate, const std::string& csBuild, const std::string& csTheme);
     // The HTML, BODY and HEAD elements, in that order; the first missing clears the validity flag. Logs the
     // page form's construction under its prefix.
     void RequirePageElements(const char* pszPrefix);
@@ -77,6 +80,9 @@ protected:
 
 private:
     bool HasAllPointers() const;
+    // The resource texts in the page's charset, remembered per language and charset while logging is off.
+    bool LoadTexts(CWKGeneralSettings& settings, const std::vector<UINT>& vIds,
+                   std::map<UINT, std::string>& mapTexts);
     void TakeLanguageFromWorkerContext();
 };
 

@@ -4,7 +4,9 @@
 #include "guard/GuardDialogs.h"
 #include "html/CDOMSource.h"
 #include "log/Log.h"
+#include "request/SettingsSingleton.h"
 #include "text/CSWFormScriptPath.h"
+#include "text/CTextKeyedCache.h"
 #include "text/CaselessString.h"
 
 #include <utility>
@@ -16,6 +18,12 @@ const char BASIC_PREFIX[] = "[CWKBasicFormMessageView::Process] ";
 const char PREMIUM_PREFIX[] = "[CWKPremiumFormStartPage::Process] ";
 const char SCRIPT_PRODUCT[] = "Wendrake";
 const char SCRIPT_VERSION[] = "1.2";
+
+// The filled dialogs: a site serves its pages in one build and theme, to users of a handful of languages.
+CTextKeyedCache<std::string>& FilledDialogs() {
+    static CTextKeyedCache<std::string> s_dialogs(256, 1024);
+    return s_dialogs;
+}
 
 const char* TextOr(const std::string& csText, const char* pszNone) {
     return csText.empty() ? pszNone : csText.c_str();
@@ -74,6 +82,26 @@ DWORD CWKForm::AppendDialog(const char* pszPrefix, const char* pszTemplate, cons
     std::string csBuild, csTheme;
     if (!GetOWABuildAndCurrentOWAThemeFromCSSLinkTags(pszFirstCss, pszSecondCss, csBuild, csTheme))
         LogMessage("%sGetOWABuildAndCurrentOWAThemeFromCSSLinkTags() failed.", pszPrefix);
+    std::string csDialog;
+    const CWKGeneralSettings* pSettings = GetGeneralSettingsInstance();
+    // The texts are those of the language and charset (they loaded, or the dialog would not be added).
+    std::string csKey = std::to_string(reinterpret_cast<uintptr_t>(pszTemplate)) + '\n' +
+                        std::to_string(m_wLangId) + '\n' + m_csCharSet + '\n' + csBuild + '\n' + csTheme;
+    if (IsLogWriting() || !pSettings) {
+        csDialog = FillDialog(pszTemplate, csBuild, csTheme);
+    } else if (!FilledDialogs().Find(csKey, pSettings->GetLoadGeneration(), csDialog)) {
+        csDialog = FillDialog(pszTemplate, csBuild, csTheme);
+        FilledDialogs().Store(csKey, pSettings->GetLoadGeneration(), csDialog);
+    }
+    const DWORD dwResult = m_pFormContext->m_spDom->getBody().appendContentData(
+        csDialog.c_str(), m_pFormContext->m_pcobBufferInstructionList);
+    if (dwResult != ERROR_SUCCESS)
+        LogMessage("%sCDOMElement::appendContentData() failed.", pszPrefix);
+    return dwResult;
+}
+
+std::string CWKForm::FillDialog(const char* pszTemplate, const std::string& csBuild,
+                                const std::string& csTheme) {
     const std::string csLogoffButton = FormatTwoArguments(m_mapTexts[110], "<u>", "</u>");
     const std::string csReturnButton = FormatTwoArguments(m_mapTexts[111], "<u>", "</u>");
     const std::pair<const char*, std::string> aPlaceholders[] = {
@@ -94,11 +122,7 @@ DWORD CWKForm::AppendDialog(const char* pszPrefix, const char* pszTemplate, cons
     std::string csDialog = pszTemplate;
     for (const auto& [pszPlaceholder, csValue] : aPlaceholders)
         ReplaceCaseless(csDialog, pszPlaceholder, csValue);
-    const DWORD dwResult = m_pFormContext->m_spDom->getBody().appendContentData(
-        csDialog.c_str(), m_pFormContext->m_pcobBufferInstructionList);
-    if (dwResult != ERROR_SUCCESS)
-        LogMessage("%sCDOMElement::appendContentData() failed.", pszPrefix);
-    return dwResult;
+    return csDialog;
 }
 
 void CWKForm::LogOutcome(const char* pszPrefix, DWORD dwResult) {

@@ -24,6 +24,10 @@ void LogError(DWORD dwCode, const char* pszFormat, ...) WK_PRINTF_FORMAT(2, 3);
 
 DWORD GetLogLevel();
 void SetLogLevel(DWORD dwLevel);
+// True while entries are written: results that are otherwise remembered are worked out, and logged, anew.
+inline bool IsLogWriting() {
+    return (GetLogLevel() & LOG_LEVEL_ON) != 0;
+}
 PFN_LOG_SINK GetLogSink();
 void SetLogSink(PFN_LOG_SINK pfnSink);
 

@@ -448,8 +448,7 @@ CTextKeyedCache<CScreeningDecision>& ScreeningDecisions() {
 // Decisions are memoized only while logging is off: with logging on, every request writes its own reasoning.
 bool IsMemoizable(const CDLLContext* pContext, DWORD dwBlock, DWORD& dwGeneration) {
     const CWKGeneralSettings* pSettings = GetGeneralSettingsInstance();
-    if (!pContext || !pContext->m_spRequestInfo || dwBlock != 0 || !pSettings ||
-        (GetLogLevel() & LOG_LEVEL_ON) != 0)
+    if (!pContext || !pContext->m_spRequestInfo || dwBlock != 0 || !pSettings || IsLogWriting())
         return false;
     dwGeneration = pSettings->GetLoadGeneration();
     return true;
