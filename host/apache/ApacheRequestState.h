@@ -13,10 +13,13 @@
 #include <memory>
 
 struct CRequestState {
+    // The record starts with the request's values as the request was read, and its subscription type and
+    // link criteria.
     CRequestState(request_rec* pRequest, const CWendrakeServerConfig* pConfig, const char* pszWebmail,
-                  const CWorkerEntryPoints& worker, const CDriverSetup& setup)
+                  const CWorkerEntryPoints& worker, DWORD dwSubscriptionType, DWORD dwLinkCriteria)
         : m_site(pRequest, pConfig, pszWebmail), m_dwFlags(worker.dwFlags),
-          m_driver(worker.pfnHttpFilterProc, m_site, setup) {}
+          m_driver(worker.pfnHttpFilterProc, m_site, Setup(dwSubscriptionType, dwLinkCriteria)),
+          m_valuesRead(pRequest) {}
 
     enum class EBody { Undecided, Buffer, Pass };
 
@@ -31,6 +34,28 @@ struct CRequestState {
     bool m_bEndSent = false;
     EBody m_eBody = EBody::Undecided;
     apr_bucket_brigade* m_pHeld = nullptr;
+
+    // What the record's request values were read from: they are read again only when one of these changed
+    // (an internal redirect, a module that set one of the headers).
+    struct CValuesSource {
+        explicit CValuesSource(request_rec* pRequest);
+        bool operator==(const CValuesSource&) const = default;
+        request_rec* m_pRequest;
+        const char* m_pszUri;
+        const char* m_pszArgs;
+        const char* m_apszHeaders[3];
+    };
+    CValuesSource m_valuesRead;
+
+private:
+    CDriverSetup Setup(DWORD dwSubscriptionType, DWORD dwLinkCriteria) const {
+        CDriverSetup setup;
+        setup.m_dwSubscriptionType = dwSubscriptionType;
+        setup.m_dwLinkCriteria = dwLinkCriteria;
+        setup.m_spRequestInfo = m_site.BuildRequestInfo();
+        setup.m_spExchangeURL = m_site.BuildExchangeUrl();
+        return setup;
+    }
 };
 
 // The request's state, or null when mod_wendrake does not follow it.

@@ -56,13 +56,9 @@ int OnPostReadRequest(request_rec* r) {
         if (!pszWebmail || IsGuardScriptRequest(*pConfig, pszPath))
             return DECLINED;
         const char* pszTarget = r->args ? apr_pstrcat(r->pool, pszPath, "?", r->args, nullptr) : pszPath;
-        CApacheRequestSite values(r, pConfig, pszWebmail);
-        CDriverSetup setup;
-        setup.m_dwSubscriptionType = MatchRule(pConfig->m_pSubscription, pszTarget);
-        setup.m_dwLinkCriteria = MatchRule(pConfig->m_pCriteria, pszTarget);
-        setup.m_spRequestInfo = values.BuildRequestInfo();
-        setup.m_spExchangeURL = values.BuildExchangeUrl();
-        auto* pState = new CRequestState(r, pConfig, pszWebmail, *pWorker, setup);
+        auto* pState = new CRequestState(r, pConfig, pszWebmail, *pWorker,
+                                         MatchRule(pConfig->m_pSubscription, pszTarget),
+                                         MatchRule(pConfig->m_pCriteria, pszTarget));
         apr_pool_cleanup_register(r->pool, pState, EndRequest, apr_pool_cleanup_null);
         apr_pool_userdata_setn(pState, STATE_KEY, nullptr, r->pool);
         NotifyWorker(*pState, SF_NOTIFY_PREPROC_HEADERS, 0);
@@ -86,8 +82,12 @@ int OnFixups(request_rec* r) {
         // What authentication and Apache's mapping changed: the request's values and its identity. The
         // worker runs each notification under the record's identity.
         CDLLContext& context = pState->m_driver.Context();
-        context.m_spRequestInfo = pState->m_site.BuildRequestInfo();
-        context.m_spExchangeURL = pState->m_site.BuildExchangeUrl();
+        const CRequestState::CValuesSource source(r);
+        if (!(source == pState->m_valuesRead)) {
+            context.m_spRequestInfo = pState->m_site.BuildRequestInfo();
+            context.m_spExchangeURL = pState->m_site.BuildExchangeUrl();
+            pState->m_valuesRead = source;
+        }
         context.m_spRequestIdentity = pState->m_site.BuildIdentity();
         if (NotifyWorker(*pState, SF_NOTIFY_AUTHENTICATION, 0))
             NotifyWorker(*pState, SF_NOTIFY_AUTH_COMPLETE, 0);
@@ -184,6 +184,12 @@ void RegisterHooks(apr_pool_t*) {
 }
 
 } // namespace
+
+CRequestState::CValuesSource::CValuesSource(request_rec* r)
+    : m_pRequest(r), m_pszUri(r->unparsed_uri),
+      m_pszArgs(r->args), m_apszHeaders{apr_table_get(r->headers_in, "User-Agent"),
+                                        apr_table_get(r->headers_in, "Cookie"),
+                                        apr_table_get(r->headers_in, "Accept-Language")} {}
 
 CRequestState* StateOf(request_rec* r) {
     void* pvState = nullptr;
