@@ -1,11 +1,14 @@
 #include "settings/ModulePath.h"
 #include "tests/TableFile.h"
+#include "text/CTextKeyedCache.h"
 #include "text/CaselessString.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -79,6 +82,52 @@ TEST(ModuleFolder, RemovesTrailingFolders) {
         EXPECT_EQ(ModuleFolderFromPath(tabletest::Bytes(row[0]), std::stoi(row[1]), '/'),
                   tabletest::Bytes(row[2]))
             << row[0] << " " << row[1];
+}
+
+} // namespace
+
+namespace {
+
+// The memo's bounds: it empties when full, skips keys that are too long, and forgets everything once the
+// settings generation moves on.
+TEST(TextKeyedCache, BoundsAndGenerations) {
+    CTextKeyedCache<int> cache(3, 8);
+    int nValue = 0;
+    for (int n = 0; n < 3; ++n)
+        cache.Store("key" + std::to_string(n), 1, n);
+    EXPECT_TRUE(cache.Find("key2", 1, nValue) && nValue == 2);
+    cache.Store("key3", 1, 3);
+    EXPECT_EQ(cache.Size(), 1u);
+    EXPECT_FALSE(cache.Find("key0", 1, nValue));
+    cache.Store("much-too-long", 1, 9);
+    EXPECT_FALSE(cache.Find("much-too-long", 1, nValue));
+    EXPECT_FALSE(cache.Find("key3", 2, nValue));
+    cache.Store("key4", 2, 4);
+    EXPECT_FALSE(cache.Find("key3", 1, nValue));
+    EXPECT_FALSE(cache.Find("key3", 2, nValue));
+    EXPECT_TRUE(cache.Find("key4", 2, nValue) && nValue == 4);
+}
+
+// Threads of many requests read and fill one memo; every value found is the one stored for its key.
+TEST(CacheConcurrency, TextKeyedCacheReadersAndWriters) {
+    CTextKeyedCache<std::string> cache(16, 64);
+    std::atomic<int> nWrong{0};
+    std::vector<std::thread> vThreads;
+    for (int t = 0; t < 4; ++t)
+        vThreads.emplace_back([&, t] {
+            for (int n = 0; n < 5000; ++n) {
+                const std::string csKey = "agent " + std::to_string((n * 7 + t) % 40);
+                std::string csValue;
+                if (cache.Find(csKey, 1 + n / 2500, csValue) && csValue != "for " + csKey)
+                    ++nWrong;
+                else
+                    cache.Store(csKey, 1 + n / 2500, "for " + csKey);
+            }
+        });
+    for (std::thread& thread : vThreads)
+        thread.join();
+    EXPECT_EQ(nWrong.load(), 0);
+    EXPECT_LE(cache.Size(), 16u);
 }
 
 } // namespace
