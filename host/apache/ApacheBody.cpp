@@ -138,8 +138,13 @@ apr_status_t HoldBody(ap_filter_t* f, CRequestState& state, apr_bucket_brigade* 
         state.m_pHeld = apr_brigade_create(r->pool, f->c->bucket_alloc);
     bool bEnd = false;
     for (apr_bucket* pBucket = APR_BRIGADE_FIRST(pBrigade); pBucket != APR_BRIGADE_SENTINEL(pBrigade);
-         pBucket = APR_BUCKET_NEXT(pBucket))
+         pBucket = APR_BUCKET_NEXT(pBucket)) {
         bEnd = bEnd || APR_BUCKET_IS_EOS(pBucket);
+        // The held body is copied out anyway: reading the file costs less than mapping it, faulting its pages
+        // in and unmapping it again (which interrupts every other thread of the process).
+        if (APR_BUCKET_IS_FILE(pBucket))
+            apr_bucket_file_enable_mmap(pBucket, 0);
+    }
     apr_status_t nStatus = ap_save_brigade(f, &state.m_pHeld, &pBrigade, r->pool);
     apr_brigade_cleanup(pBrigade);
     apr_off_t cbHeld = 0;
