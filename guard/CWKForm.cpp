@@ -180,8 +180,8 @@ struct CLoadedTexts {
 };
 
 // Every guarded page asks for the same few texts in a handful of languages and charsets.
-CTextKeyedCache<CLoadedTexts>& LoadedTexts() {
-    static CTextKeyedCache<CLoadedTexts> s_texts(256, 1024);
+CTextKeyedCache<std::shared_ptr<const CLoadedTexts>>& LoadedTexts() {
+    static CTextKeyedCache<std::shared_ptr<const CLoadedTexts>> s_texts(256, 1024);
     return s_texts;
 }
 
@@ -192,18 +192,20 @@ bool CWKForm::LoadTexts(CWKGeneralSettings& settings, const std::vector<UINT>& v
     // With logging on, every load writes what it could not find.
     if (IsLogWriting())
         return settings.GetResources(vIds, mapTexts, m_wLangId, m_csCharSet);
-    std::string csKey = std::to_string(m_wLangId) + '\n' + m_csCharSet;
-    for (UINT nId : vIds)
-        csKey += ',' + std::to_string(nId);
+    std::string csKey(reinterpret_cast<const char*>(&m_wLangId), sizeof(m_wLangId));
+    csKey.append(reinterpret_cast<const char*>(vIds.data()), vIds.size() * sizeof(UINT));
+    csKey += m_csCharSet;
     const DWORD dwGeneration = settings.GetLoadGeneration();
-    CLoadedTexts loaded;
-    if (!LoadedTexts().Find(csKey, dwGeneration, loaded)) {
-        loaded.m_bAll = settings.GetResources(vIds, loaded.m_mapTexts, m_wLangId, m_csCharSet);
-        LoadedTexts().Store(csKey, dwGeneration, loaded);
+    std::shared_ptr<const CLoadedTexts> spLoaded;
+    if (!LoadedTexts().Find(csKey, dwGeneration, spLoaded)) {
+        auto spNew = std::make_shared<CLoadedTexts>();
+        spNew->m_bAll = settings.GetResources(vIds, spNew->m_mapTexts, m_wLangId, m_csCharSet);
+        LoadedTexts().Store(csKey, dwGeneration, spNew);
+        spLoaded = std::move(spNew);
     }
-    for (const auto& [nId, csText] : loaded.m_mapTexts)
+    for (const auto& [nId, csText] : spLoaded->m_mapTexts)
         mapTexts[nId] = csText;
-    return loaded.m_bAll;
+    return spLoaded->m_bAll;
 }
 
 bool CWKForm::LoadResources(const std::vector<UINT>& vIds, std::map<UINT, std::string>& mapTexts) {
