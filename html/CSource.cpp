@@ -85,14 +85,22 @@ const std::vector<CElement*>& CSegment::getChildElements() {
 // ---------------------------------------------------------------------------------------------------------------
 // CSource
 
+namespace {
+// The first arena block: enough for the tags, attributes and elements of a small page, so that one
+// allocation serves it; larger pages grow the arena geometrically.
+constexpr size_t ARENA_FIRST_BLOCK = 16 * 1024;
+} // namespace
+
 CSource::CSource(const char* pData, TPos nHtmlDataBeginPos, TPos nDataLength)
-    : CSegment(this, nHtmlDataBeginPos, nDataLength), m_pData(pData), m_nHidingScanPos(nHtmlDataBeginPos),
-      m_nHidingLastEnd(nHtmlDataBeginPos) {
-    m_vFullParseTags.reserve(128);
+    : CSegment(this, nHtmlDataBeginPos, nDataLength), m_pData(pData), m_arena(ARENA_FIRST_BLOCK),
+      m_nHidingScanPos(nHtmlDataBeginPos), m_nHidingLastEnd(nHtmlDataBeginPos) {
     m_vOwnedSegments.reserve(128);
 }
 
-CSource::~CSource() = default;
+CSource::~CSource() {
+    for (CSegment* pSegment : m_vOwnedSegments)
+        pSegment->~CSegment();
+}
 
 bool CSource::checkConstructorArgs(const char* pData, TPos nHtmlDataBeginPos, TPos nDataLength) {
     if (!CSegment::checkConstructorArgs(nHtmlDataBeginPos, nDataLength) || (!pData && nDataLength > 0)) {
@@ -376,19 +384,37 @@ TPos CSource::findCaselessToEnd(std::string_view csText, TPos nFrom) {
         if (it != m_mapSearchMemo.end())
             it->second = CSearchMemo{nFrom, nResult};
         else
-            m_mapSearchMemo.emplace(std::string(csText), CSearchMemo{nFrom, nResult});
+            m_mapSearchMemo.emplace(std::pmr::string(csText, &m_arena), CSearchMemo{nFrom, nResult});
         return nResult;
     } catch (...) {
         return findCaseless(csText, nFrom);
     }
 }
 
+bool CSource::CStretchKeyLess::less(const void* pA, std::string_view a, const void* pB,
+                                    std::string_view b) noexcept {
+    if (pA != pB)
+        return std::less<const void*>()(pA, pB);
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char cA = FoldCase(static_cast<unsigned char>(a[i]));
+        const unsigned char cB = FoldCase(static_cast<unsigned char>(b[i]));
+        if (cA != cB)
+            return cA < cB;
+    }
+    return a.size() < b.size();
+}
+
 CSource::CTagStretches* CSource::getTagStretches(const void* pFinder, std::string_view csPattern) noexcept {
     try {
-        std::string csKey(csPattern);
-        for (char& c : csKey)
-            c = static_cast<char>(FoldCase(static_cast<unsigned char>(c)));
-        return &m_mapTagStretches[{pFinder, std::move(csKey)}];
+        auto it = m_mapTagStretches.find(CStretchKey{pFinder, csPattern});
+        if (it == m_mapTagStretches.end())
+            it = m_mapTagStretches
+                     .emplace(std::piecewise_construct,
+                              std::forward_as_tuple(pFinder, std::pmr::string(csPattern, &m_arena)),
+                              std::forward_as_tuple())
+                     .first;
+        return &it->second;
     } catch (...) {
         return nullptr;
     }
@@ -426,7 +452,7 @@ TPos CSource::findCaselessBefore(std::string_view csText, TPos nFrom, TPos nLimi
             if (it != m_mapSearchMemo.end())
                 it->second = CSearchMemo{nFrom, nResult};
             else
-                m_mapSearchMemo.emplace(std::string(csText), CSearchMemo{nFrom, nResult});
+                m_mapSearchMemo.emplace(std::pmr::string(csText, &m_arena), CSearchMemo{nFrom, nResult});
         }
         return nResult;
     } catch (...) {
