@@ -6,6 +6,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // ---------------------------------------------------------------------------------------------------------------
 // CSegment
 
@@ -281,6 +285,53 @@ TPos FindDispatch(const char* pData, std::string_view csText, TPos nA, TPos nB, 
     }
 }
 
+// True when the text at p holds csText from its third byte on, ignoring case.
+bool RestMatches(const char* p, std::string_view csText) {
+    for (size_t k = 2; k < csText.size(); ++k)
+        if (FoldCase(static_cast<unsigned char>(p[k])) != FoldCase(static_cast<unsigned char>(csText[k])))
+            return false;
+    return true;
+}
+
+// The first start in [nFrom, nLastStart] of csText (two bytes at least, all of it before the data end),
+// ignoring case. Candidates are the places where the text's first two bytes stand, sixteen starts at a
+// time: a letter matches either case because setting bit 0x20 makes an upper-case letter lower case and
+// turns nothing else into a letter, and any other byte must match itself. Tags are so dense in a page that
+// a search for '<' alone would stop every few bytes.
+TPos FindByFirstPair(const char* pData, std::string_view csText, TPos nFrom, TPos nLastStart) {
+    const unsigned char c0 = static_cast<unsigned char>(csText[0]);
+    const unsigned char c1 = static_cast<unsigned char>(csText[1]);
+    const unsigned char cCase0 = IsAsciiLetter(c0) ? 0x20 : 0;
+    const unsigned char cCase1 = IsAsciiLetter(c1) ? 0x20 : 0;
+    TPos i = nFrom;
+#if defined(__SSE2__)
+    const __m128i vCase0 = _mm_set1_epi8(static_cast<char>(cCase0));
+    const __m128i vCase1 = _mm_set1_epi8(static_cast<char>(cCase1));
+    const __m128i vWant0 = _mm_set1_epi8(static_cast<char>(c0 | cCase0));
+    const __m128i vWant1 = _mm_set1_epi8(static_cast<char>(c1 | cCase1));
+    // The last start of a block is at most nLastStart, so its second byte is still inside the data.
+    for (; i <= nLastStart && nLastStart - i >= 15; i += 16) {
+        const __m128i vFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pData + i));
+        const __m128i vSecond = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pData + i + 1));
+        unsigned nMask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(vFirst, vCase0), vWant0),
+                                            _mm_cmpeq_epi8(_mm_or_si128(vSecond, vCase1), vWant1))));
+        for (; nMask != 0; nMask &= nMask - 1) {
+            const TPos nStart = i + static_cast<TPos>(__builtin_ctz(nMask));
+            if (RestMatches(pData + nStart, csText))
+                return nStart;
+        }
+    }
+#endif
+    for (; i <= nLastStart; ++i) {
+        const unsigned char a = static_cast<unsigned char>(pData[i]);
+        const unsigned char b = static_cast<unsigned char>(pData[i + 1]);
+        if ((a | cCase0) == (c0 | cCase0) && (b | cCase1) == (c1 | cCase1) && RestMatches(pData + i, csText))
+            return i;
+    }
+    return INVALID_POS;
+}
+
 } // namespace
 
 TPos CSource::findCaseless(std::string_view csText, TPos nFrom, TPos nLength) const {
@@ -291,28 +342,15 @@ TPos CSource::findCaseless(std::string_view csText, TPos nFrom, TPos nLength) co
     TPos nStartLimit = (nLength == INVALID_POS || nLength > m_nEnd - nFrom) ? m_nEnd : nFrom + nLength;
     if (csText.size() > m_nEnd - nFrom)
         return INVALID_POS;
-    // Every delimiter and tag pattern starts with a byte that is no letter ('<', '-', '>'): find that byte
-    // with memchr and compare the rest, instead of folding every byte of the text.
-    if (!IsAsciiLetter(static_cast<unsigned char>(csText[0]))) {
-        TPos nViewEnd = std::min<TPos>(nStartLimit - 1 + csText.size(), m_nEnd);
-        if (nViewEnd < nFrom + csText.size())
-            return INVALID_POS;
-        const size_t n = csText.size();
-        const char* p = m_pData + nFrom;
-        const char* pLastStart = m_pData + (nViewEnd - n); // inclusive
-        while (p <= pLastStart) {
-            p = static_cast<const char*>(std::memchr(p, csText[0], static_cast<size_t>(pLastStart - p) + 1));
-            if (!p)
-                return INVALID_POS;
-            size_t k = 1;
-            while (k < n && FoldCase(static_cast<unsigned char>(p[k])) ==
-                                FoldCase(static_cast<unsigned char>(csText[k])))
-                ++k;
-            if (k == n)
-                return static_cast<TPos>(p - m_pData);
-            ++p;
-        }
+    if (nStartLimit <= nFrom)
         return INVALID_POS;
+    if (csText.size() >= 2)
+        return FindByFirstPair(m_pData, csText, nFrom,
+                               std::min<TPos>(nStartLimit - 1, m_nEnd - csText.size()));
+    // One byte: memchr unless it is a letter.
+    if (!IsAsciiLetter(static_cast<unsigned char>(csText[0]))) {
+        const void* p = std::memchr(m_pData + nFrom, csText[0], static_cast<size_t>(nStartLimit - nFrom));
+        return p ? static_cast<TPos>(static_cast<const char*>(p) - m_pData) : INVALID_POS;
     }
     return FindDispatch(m_pData, csText, nFrom, nStartLimit, m_nEnd, false);
 }
