@@ -9,6 +9,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define WK_PAIR_SCAN_AVX2 1
+#endif
 
 // ---------------------------------------------------------------------------------------------------------------
 // CSegment
@@ -293,6 +297,39 @@ bool RestMatches(const char* p, std::string_view csText) {
     return true;
 }
 
+#if defined(WK_PAIR_SCAN_AVX2)
+// The pair filter below thirty-two starts at a time, on processors that have the wider instructions; i moves
+// past the blocks it has looked at.
+__attribute__((target("avx2"))) TPos FindFirstPairAvx2(const char* pData, std::string_view csText, TPos& i,
+                                                       TPos nLastStart, unsigned char cCase0,
+                                                       unsigned char cCase1) {
+    const __m256i vCase0 = _mm256_set1_epi8(static_cast<char>(cCase0));
+    const __m256i vCase1 = _mm256_set1_epi8(static_cast<char>(cCase1));
+    const __m256i vWant0 =
+        _mm256_set1_epi8(static_cast<char>(static_cast<unsigned char>(csText[0]) | cCase0));
+    const __m256i vWant1 =
+        _mm256_set1_epi8(static_cast<char>(static_cast<unsigned char>(csText[1]) | cCase1));
+    for (; i <= nLastStart && nLastStart - i >= 31; i += 32) {
+        const __m256i vFirst = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pData + i));
+        const __m256i vSecond = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pData + i + 1));
+        unsigned nMask = static_cast<unsigned>(_mm256_movemask_epi8(
+            _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(vFirst, vCase0), vWant0),
+                             _mm256_cmpeq_epi8(_mm256_or_si256(vSecond, vCase1), vWant1))));
+        for (; nMask != 0; nMask &= nMask - 1) {
+            const TPos nStart = i + static_cast<TPos>(__builtin_ctz(nMask));
+            if (RestMatches(pData + nStart, csText))
+                return nStart;
+        }
+    }
+    return INVALID_POS;
+}
+
+bool HasAvx2() {
+    static const bool s_bAvx2 = __builtin_cpu_supports("avx2");
+    return s_bAvx2;
+}
+#endif
+
 // The first start in [nFrom, nLastStart] of csText (two bytes at least, all of it before the data end),
 // ignoring case. Candidates are the places where the text's first two bytes stand, sixteen starts at a
 // time: a letter matches either case because setting bit 0x20 makes an upper-case letter lower case and
@@ -304,6 +341,11 @@ TPos FindByFirstPair(const char* pData, std::string_view csText, TPos nFrom, TPo
     const unsigned char cCase0 = IsAsciiLetter(c0) ? 0x20 : 0;
     const unsigned char cCase1 = IsAsciiLetter(c1) ? 0x20 : 0;
     TPos i = nFrom;
+#if defined(WK_PAIR_SCAN_AVX2)
+    if (HasAvx2())
+        if (TPos nHit = FindFirstPairAvx2(pData, csText, i, nLastStart, cCase0, cCase1); nHit != INVALID_POS)
+            return nHit;
+#endif
 #if defined(__SSE2__)
     const __m128i vCase0 = _mm_set1_epi8(static_cast<char>(cCase0));
     const __m128i vCase1 = _mm_set1_epi8(static_cast<char>(cCase1));
