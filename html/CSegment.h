@@ -123,11 +123,9 @@ public:
     // Creates a parser object owned by this source; null when the allocation fails. The objects live in the
     // source's arena and die with it: a page makes hundreds of them and frees none before the source goes.
     template <class T, class... Args> T* createOwned(Args&&... args) noexcept {
-        void* pMemory = nullptr;
         try {
             m_vOwnedSegments.emplace_back(nullptr);
-            pMemory = m_arena.allocate(sizeof(T), alignof(T));
-            T* p = new (pMemory) T(std::forward<Args>(args)...);
+            T* p = new (m_arena.allocate(sizeof(T), alignof(T))) T(std::forward<Args>(args)...);
             m_vOwnedSegments.back() = p;
             return p;
         } catch (...) {
@@ -189,7 +187,8 @@ private:
     bool m_bAllTypesCache = true;
     bool m_bTypedCache = true;
     std::vector<CTag*> m_vFullParseTags;
-    // Declared before the objects' list: the list's destructor calls run first, in ~CSource.
+    // The arena outlives what lives in it: ~CSource ends the listed objects, and the containers below that
+    // allocate from it are declared after it, so they go first.
     std::pmr::monotonic_buffer_resource m_arena;
     std::vector<CSegment*> m_vOwnedSegments;
 

@@ -183,8 +183,9 @@ const std::vector<CElement*>& CSource::getChildElements() {
 }
 
 // ---------------------------------------------------------------------------------------------------------------
-// Caseless searches. Short patterns (delimiters and most element names) get a routine specialised on their
-// length, whose failure table lives on the stack; longer ones the general routine.
+// Caseless searches. Forward, a text of two bytes or more is found by its first two bytes, many places at a
+// time. Backward, short texts get a routine specialised on their length, whose failure table lives on the
+// stack; longer ones the general routine.
 
 namespace {
 
@@ -199,27 +200,6 @@ template <class TTable> void BuildFailureTable(const unsigned char* pPattern, si
             ++k;
         fail[i] = k;
     }
-}
-
-// First match starting in [nFrom, nStartLimit) and ending by nTextEnd; pPattern is folded.
-template <class TTable>
-TPos KmpForward(const char* pData, TPos nFrom, TPos nStartLimit, TPos nTextEnd, const unsigned char* pPattern,
-                size_t n, const TTable& fail) {
-    size_t j = 0;
-    for (TPos i = nFrom; i < nTextEnd; ++i) {
-        unsigned char c = FoldCase(static_cast<unsigned char>(pData[i]));
-        while (j > 0 && c != pPattern[j])
-            j = fail[j - 1];
-        if (c == pPattern[j])
-            ++j;
-        if (j == n) {
-            TPos nStart = i + 1 - n;
-            return nStart < nStartLimit ? nStart : INVALID_POS;
-        }
-        if (i + 1 - j >= nStartLimit)
-            return INVALID_POS; // no partial match can start in range any more
-    }
-    return INVALID_POS;
 }
 
 // Last match starting in [nLowerLimit, nStartMax]; pReversed is the folded pattern reversed, scanned from the
@@ -242,50 +222,46 @@ TPos KmpReverse(const char* pData, TPos nLowerLimit, TPos nStartMax, TPos nTextE
     return INVALID_POS;
 }
 
+// The last start in [nLower, nStartMax] of csText, ignoring case.
 template <size_t N>
-TPos FindFixed(const char* pData, std::string_view csText, TPos nFrom, TPos nStartLimit, TPos nTextEnd,
-               bool bReverse) {
+TPos FindFixedReverse(const char* pData, std::string_view csText, TPos nLower, TPos nStartMax,
+                      TPos nTextEnd) {
     std::array<unsigned char, N> pattern;
     std::array<size_t, N> fail;
     for (size_t i = 0; i < N; ++i)
-        pattern[i] = FoldCase(static_cast<unsigned char>(csText[bReverse ? N - 1 - i : i]));
+        pattern[i] = FoldCase(static_cast<unsigned char>(csText[N - 1 - i]));
     BuildFailureTable(pattern.data(), N, fail);
-    if (bReverse)
-        return KmpReverse(pData, nFrom, nStartLimit, nTextEnd, pattern.data(), N, fail);
-    return KmpForward(pData, nFrom, nStartLimit, nTextEnd, pattern.data(), N, fail);
+    return KmpReverse(pData, nLower, nStartMax, nTextEnd, pattern.data(), N, fail);
 }
 
-TPos FindGeneral(const char* pData, std::string_view csText, TPos nFrom, TPos nStartLimit, TPos nTextEnd,
-                 bool bReverse) {
+TPos FindGeneralReverse(const char* pData, std::string_view csText, TPos nLower, TPos nStartMax,
+                        TPos nTextEnd) {
     size_t n = csText.size();
     std::vector<unsigned char> pattern(n);
     std::vector<size_t> fail(n);
     for (size_t i = 0; i < n; ++i)
-        pattern[i] = FoldCase(static_cast<unsigned char>(csText[bReverse ? n - 1 - i : i]));
+        pattern[i] = FoldCase(static_cast<unsigned char>(csText[n - 1 - i]));
     BuildFailureTable(pattern.data(), n, fail);
-    if (bReverse)
-        return KmpReverse(pData, nFrom, nStartLimit, nTextEnd, pattern.data(), n, fail);
-    return KmpForward(pData, nFrom, nStartLimit, nTextEnd, pattern.data(), n, fail);
+    return KmpReverse(pData, nLower, nStartMax, nTextEnd, pattern.data(), n, fail);
 }
 
-// Forward: nA = from, nB = start limit. Reverse: nA = lower limit, nB = greatest start.
-TPos FindDispatch(const char* pData, std::string_view csText, TPos nA, TPos nB, TPos nTextEnd,
-                  bool bReverse) {
+TPos FindReverseDispatch(const char* pData, std::string_view csText, TPos nLower, TPos nStartMax,
+                         TPos nTextEnd) {
     switch (csText.size()) {
     case 1:
-        return FindFixed<1>(pData, csText, nA, nB, nTextEnd, bReverse);
+        return FindFixedReverse<1>(pData, csText, nLower, nStartMax, nTextEnd);
     case 2:
-        return FindFixed<2>(pData, csText, nA, nB, nTextEnd, bReverse);
+        return FindFixedReverse<2>(pData, csText, nLower, nStartMax, nTextEnd);
     case 3:
-        return FindFixed<3>(pData, csText, nA, nB, nTextEnd, bReverse);
+        return FindFixedReverse<3>(pData, csText, nLower, nStartMax, nTextEnd);
     case 4:
-        return FindFixed<4>(pData, csText, nA, nB, nTextEnd, bReverse);
+        return FindFixedReverse<4>(pData, csText, nLower, nStartMax, nTextEnd);
     case 5:
-        return FindFixed<5>(pData, csText, nA, nB, nTextEnd, bReverse);
+        return FindFixedReverse<5>(pData, csText, nLower, nStartMax, nTextEnd);
     case 6:
-        return FindFixed<6>(pData, csText, nA, nB, nTextEnd, bReverse);
+        return FindFixedReverse<6>(pData, csText, nLower, nStartMax, nTextEnd);
     default:
-        return FindGeneral(pData, csText, nA, nB, nTextEnd, bReverse);
+        return FindGeneralReverse(pData, csText, nLower, nStartMax, nTextEnd);
     }
 }
 
@@ -297,18 +273,30 @@ bool RestMatches(const char* p, std::string_view csText) {
     return true;
 }
 
+// The bytes a candidate start must hold at its first two places, each as the filter compares it: with bit
+// 0x20 set for a letter, which makes an upper-case letter lower case and turns nothing else into a letter; as
+// it is for any other byte, which must match itself.
+struct CFirstPair {
+    unsigned char cCase0, cWant0, cCase1, cWant1;
+    explicit CFirstPair(std::string_view csText) {
+        const unsigned char c0 = static_cast<unsigned char>(csText[0]);
+        const unsigned char c1 = static_cast<unsigned char>(csText[1]);
+        cCase0 = IsAsciiLetter(c0) ? 0x20 : 0;
+        cCase1 = IsAsciiLetter(c1) ? 0x20 : 0;
+        cWant0 = static_cast<unsigned char>(c0 | cCase0);
+        cWant1 = static_cast<unsigned char>(c1 | cCase1);
+    }
+};
+
 #if defined(WK_PAIR_SCAN_AVX2)
-// The pair filter below thirty-two starts at a time, on processors that have the wider instructions; i moves
-// past the blocks it has looked at.
+// The filter thirty-two starts at a time, on processors that have the wider instructions; i moves past the
+// blocks looked at. The last start of a block is at most nLastStart, so its second byte is inside the data.
 __attribute__((target("avx2"))) TPos FindFirstPairAvx2(const char* pData, std::string_view csText, TPos& i,
-                                                       TPos nLastStart, unsigned char cCase0,
-                                                       unsigned char cCase1) {
-    const __m256i vCase0 = _mm256_set1_epi8(static_cast<char>(cCase0));
-    const __m256i vCase1 = _mm256_set1_epi8(static_cast<char>(cCase1));
-    const __m256i vWant0 =
-        _mm256_set1_epi8(static_cast<char>(static_cast<unsigned char>(csText[0]) | cCase0));
-    const __m256i vWant1 =
-        _mm256_set1_epi8(static_cast<char>(static_cast<unsigned char>(csText[1]) | cCase1));
+                                                       TPos nLastStart, const CFirstPair& pair) {
+    const __m256i vCase0 = _mm256_set1_epi8(static_cast<char>(pair.cCase0));
+    const __m256i vCase1 = _mm256_set1_epi8(static_cast<char>(pair.cCase1));
+    const __m256i vWant0 = _mm256_set1_epi8(static_cast<char>(pair.cWant0));
+    const __m256i vWant1 = _mm256_set1_epi8(static_cast<char>(pair.cWant1));
     for (; i <= nLastStart && nLastStart - i >= 31; i += 32) {
         const __m256i vFirst = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pData + i));
         const __m256i vSecond = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pData + i + 1));
@@ -330,28 +318,14 @@ bool HasAvx2() {
 }
 #endif
 
-// The first start in [nFrom, nLastStart] of csText (two bytes at least, all of it before the data end),
-// ignoring case. Candidates are the places where the text's first two bytes stand, sixteen starts at a
-// time: a letter matches either case because setting bit 0x20 makes an upper-case letter lower case and
-// turns nothing else into a letter, and any other byte must match itself. Tags are so dense in a page that
-// a search for '<' alone would stop every few bytes.
-TPos FindByFirstPair(const char* pData, std::string_view csText, TPos nFrom, TPos nLastStart) {
-    const unsigned char c0 = static_cast<unsigned char>(csText[0]);
-    const unsigned char c1 = static_cast<unsigned char>(csText[1]);
-    const unsigned char cCase0 = IsAsciiLetter(c0) ? 0x20 : 0;
-    const unsigned char cCase1 = IsAsciiLetter(c1) ? 0x20 : 0;
-    TPos i = nFrom;
-#if defined(WK_PAIR_SCAN_AVX2)
-    if (HasAvx2())
-        if (TPos nHit = FindFirstPairAvx2(pData, csText, i, nLastStart, cCase0, cCase1); nHit != INVALID_POS)
-            return nHit;
-#endif
 #if defined(__SSE2__)
-    const __m128i vCase0 = _mm_set1_epi8(static_cast<char>(cCase0));
-    const __m128i vCase1 = _mm_set1_epi8(static_cast<char>(cCase1));
-    const __m128i vWant0 = _mm_set1_epi8(static_cast<char>(c0 | cCase0));
-    const __m128i vWant1 = _mm_set1_epi8(static_cast<char>(c1 | cCase1));
-    // The last start of a block is at most nLastStart, so its second byte is still inside the data.
+// The filter sixteen starts at a time, as above.
+TPos FindFirstPairSse2(const char* pData, std::string_view csText, TPos& i, TPos nLastStart,
+                       const CFirstPair& pair) {
+    const __m128i vCase0 = _mm_set1_epi8(static_cast<char>(pair.cCase0));
+    const __m128i vCase1 = _mm_set1_epi8(static_cast<char>(pair.cCase1));
+    const __m128i vWant0 = _mm_set1_epi8(static_cast<char>(pair.cWant0));
+    const __m128i vWant1 = _mm_set1_epi8(static_cast<char>(pair.cWant1));
     for (; i <= nLastStart && nLastStart - i >= 15; i += 16) {
         const __m128i vFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pData + i));
         const __m128i vSecond = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pData + i + 1));
@@ -364,11 +338,30 @@ TPos FindByFirstPair(const char* pData, std::string_view csText, TPos nFrom, TPo
                 return nStart;
         }
     }
+    return INVALID_POS;
+}
+#endif
+
+// The first start in [nFrom, nLastStart] of csText (two bytes at least, all of it before the data end),
+// ignoring case: the places where its first two bytes stand are found many at a time, and only those are
+// compared further. Tags are so dense in a page that a search for '<' alone would stop every few bytes.
+TPos FindByFirstPair(const char* pData, std::string_view csText, TPos nFrom, TPos nLastStart) {
+    const CFirstPair pair(csText);
+    TPos i = nFrom;
+#if defined(WK_PAIR_SCAN_AVX2)
+    if (HasAvx2())
+        if (TPos nHit = FindFirstPairAvx2(pData, csText, i, nLastStart, pair); nHit != INVALID_POS)
+            return nHit;
+#endif
+#if defined(__SSE2__)
+    if (TPos nHit = FindFirstPairSse2(pData, csText, i, nLastStart, pair); nHit != INVALID_POS)
+        return nHit;
 #endif
     for (; i <= nLastStart; ++i) {
         const unsigned char a = static_cast<unsigned char>(pData[i]);
         const unsigned char b = static_cast<unsigned char>(pData[i + 1]);
-        if ((a | cCase0) == (c0 | cCase0) && (b | cCase1) == (c1 | cCase1) && RestMatches(pData + i, csText))
+        if ((a | pair.cCase0) == pair.cWant0 && (b | pair.cCase1) == pair.cWant1 &&
+            RestMatches(pData + i, csText))
             return i;
     }
     return INVALID_POS;
@@ -389,12 +382,16 @@ TPos CSource::findCaseless(std::string_view csText, TPos nFrom, TPos nLength) co
     if (csText.size() >= 2)
         return FindByFirstPair(m_pData, csText, nFrom,
                                std::min<TPos>(nStartLimit - 1, m_nEnd - csText.size()));
-    // One byte: memchr unless it is a letter.
-    if (!IsAsciiLetter(static_cast<unsigned char>(csText[0]))) {
-        const void* p = std::memchr(m_pData + nFrom, csText[0], static_cast<size_t>(nStartLimit - nFrom));
+    // One byte: memchr, or for a letter either case.
+    const unsigned char c = static_cast<unsigned char>(csText[0]);
+    if (!IsAsciiLetter(c)) {
+        const void* p = std::memchr(m_pData + nFrom, c, static_cast<size_t>(nStartLimit - nFrom));
         return p ? static_cast<TPos>(static_cast<const char*>(p) - m_pData) : INVALID_POS;
     }
-    return FindDispatch(m_pData, csText, nFrom, nStartLimit, m_nEnd, false);
+    for (TPos i = nFrom; i < nStartLimit; ++i)
+        if ((byteAt(i) | 0x20) == (c | 0x20))
+            return i;
+    return INVALID_POS;
 }
 
 TPos CSource::findCaselessReverse(std::string_view csText, TPos nPos, TPos nLowerLimit) const {
@@ -406,7 +403,7 @@ TPos CSource::findCaselessReverse(std::string_view csText, TPos nPos, TPos nLowe
     TPos nStartMax = std::min<TPos>(nPos, m_nEnd - csText.size());
     if (nStartMax < nLower)
         return INVALID_POS;
-    return FindDispatch(m_pData, csText, nLower, nStartMax, m_nEnd, true);
+    return FindReverseDispatch(m_pData, csText, nLower, nStartMax, m_nEnd);
 }
 
 bool CSource::startsWithCaseless(TPos nPos, std::string_view csText) const {
