@@ -100,12 +100,6 @@ private:
         } else if (m_nPos >= m_pSource->getEnd() || m_nPos < m_pSource->getBegin()) {
             log("construct", " Rejected because it has no closing '>' character.");
             return false;
-        } else if (m_bNormal) {
-            // The normal type's own test, without the call: it runs for every byte of every tag.
-            const unsigned char c = m_pSource->byteAt(m_nPos);
-            m_bAtEnd = !bInQuotes && (c == '>' || (c == '/' && !m_bClosingSlashIgnored &&
-                                                   m_nPos + 1 < m_pSource->getEnd() &&
-                                                   m_pSource->byteAt(m_nPos + 1) == '>'));
         } else {
             // Inside quotes a closing delimiter belongs to the value.
             m_bAtEnd = !bInQuotes && m_pType->atEndOfAttributes(m_pSource, m_nPos, m_bClosingSlashIgnored);
