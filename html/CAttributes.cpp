@@ -345,7 +345,7 @@ private:
     const std::string& m_csTagName;
     int m_nMaxErrorCount;
     bool m_bClosingSlashIgnored;
-    // The type is the normal one, whose end test and plain bytes the scanner knows itself.
+    // The type is the normal one, whose plain bytes (names, unquoted values) the scanner passes itself.
     bool m_bNormal;
     int m_nErrorCount = 0;
     const char* m_pszTail = "";
