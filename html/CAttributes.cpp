@@ -1,9 +1,10 @@
 #include "html/CElement.h"
 #include "log/Log.h"
 
-CAttributes::CAttributes(CSource* pSource, TPos nBegin, TPos nEnd,
-                         const std::vector<CAttribute*>& vAttributes)
-    : CSegment(pSource, nBegin, nEnd), m_vAttributes(vAttributes) {}
+#include <cstring>
+
+CAttributes::CAttributes(CSource* pSource, TPos nBegin, TPos nEnd, std::vector<CAttribute*> vAttributes)
+    : CSegment(pSource, nBegin, nEnd), m_vAttributes(std::move(vAttributes)) {}
 
 bool CAttributes::checkConstructorArgs(const CSource* pSource, TPos nBegin, TPos nEnd,
                                        const std::vector<CAttribute*>* pAttributesVec) {
@@ -58,7 +59,8 @@ public:
     CAttributeScanner(CSource* pSource, const char* pszType, TPos nBegin, const CStartTagType* pType,
                       const std::string& csTagName, int nMaxErrorCount, bool bClosingSlashIgnored)
         : m_pSource(pSource), m_pszType(pszType), m_nBegin(nBegin), m_pType(pType), m_csTagName(csTagName),
-          m_nMaxErrorCount(nMaxErrorCount), m_bClosingSlashIgnored(bClosingSlashIgnored) {}
+          m_nMaxErrorCount(nMaxErrorCount), m_bClosingSlashIgnored(bClosingSlashIgnored),
+          m_bNormal(StartTagTypes() && pType == &StartTagTypes()->m_normal) {}
 
     // Scans from nPos in the given state up to the end of the list; false when the list is rejected.
     bool run(int nState, TPos nPos, TPos nEndLimit) {
@@ -71,6 +73,7 @@ public:
             const EStep eStep = step();
             if (eStep != NEXT)
                 return eStep == COMPLETE;
+            skipPlainBytes();
         }
     }
 
@@ -104,6 +107,31 @@ private:
         m_c = m_bAtEnd && m_nPos >= m_pSource->getEnd() ? 0 : m_pSource->byteAt(m_nPos);
         m_bSpace = !m_bAtEnd && IsHtmlWhitespace(m_c);
         return true;
+    }
+
+    // Passes the bytes that can only move the scan on, without a state step each: the inside of a quoted
+    // value up to its quote, and in a normal tag the rest of a name or of an unquoted value. The scan stops
+    // before the limit, the source end and every byte a state would act on.
+    void skipPlainBytes() {
+        TPos nStop = m_pSource->getEnd();
+        if (m_nEndLimit != INVALID_POS && m_nEndLimit < nStop)
+            nStop = m_nEndLimit;
+        if (m_nPos >= nStop || m_nPos < m_pSource->getBegin())
+            return;
+        if (m_nState == IN_VALUE && m_cQuote != ' ') {
+            const char* pData = m_pSource->getData();
+            const void* p = std::memchr(pData + m_nPos, m_cQuote, static_cast<size_t>(nStop - m_nPos));
+            m_nPos = p ? static_cast<TPos>(static_cast<const char*>(p) - pData) : nStop;
+        } else if (m_bNormal && m_nState == IN_NAME) {
+            while (m_nPos < nStop && IsNameChar(m_pSource->byteAt(m_nPos)))
+                ++m_nPos;
+        } else if (m_bNormal && m_nState == IN_VALUE) {
+            while (m_nPos < nStop && !IsUnquotedValueStop(m_pSource->byteAt(m_nPos)))
+                ++m_nPos;
+        }
+    }
+    static bool IsUnquotedValueStop(unsigned char c) {
+        return c == '>' || c == '/' || c == '<' || IsHtmlWhitespace(c);
     }
 
     EStep step() {
@@ -298,6 +326,9 @@ private:
             return false;
         }
         try {
+            // Most tags have a few attributes: one allocation for them, none for a tag without.
+            if (m_vAttributes.empty())
+                m_vAttributes.reserve(4);
             m_vAttributes.push_back(pAttribute);
         } catch (...) {
             logAt(" Rejected because CAttribute::CREATE_NEW_INST() failed at <", m_nPos, ">.");
@@ -314,6 +345,8 @@ private:
     const std::string& m_csTagName;
     int m_nMaxErrorCount;
     bool m_bClosingSlashIgnored;
+    // The type is the normal one, whose plain bytes (names, unquoted values) the scanner passes itself.
+    bool m_bNormal;
     int m_nErrorCount = 0;
     const char* m_pszTail = "";
 
@@ -357,9 +390,15 @@ CAttributes* CAttributes::construct(CSource* pSource, const char* pszTypeDescrip
     if (!scan.run(nInitialState, nAttributesBegin, nEndLimit))
         return nullptr;
     TPos nListEnd = scan.m_nLastEnd == INVALID_POS ? nAttributesBegin : scan.m_nLastEnd;
-    CAttributes* pAttributes =
-        CAttributes::CREATE_NEW_INST(pSource, nAttributesBegin, nListEnd, &scan.m_vAttributes);
-    if (!pAttributes)
+    // The scanner's list moves into the new object instead of being copied.
+    CAttributes* pAttributes = nullptr;
+    if (checkConstructorArgs(pSource, nAttributesBegin, nListEnd, &scan.m_vAttributes))
+        pAttributes = pSource->createOwned<CAttributes>(pSource, nAttributesBegin, nListEnd,
+                                                        std::move(scan.m_vAttributes));
+    if (!pAttributes) {
+        LogMessage("[CAttributes::CREATE_NEW_INST] checkConstructorArgs() failed. nBegin <%d> nEnd <%d>.",
+                   LogPos(nAttributesBegin), LogPos(nListEnd));
         scan.log("construct", " Rejected because CAttributes::CREATE_NEW_INST failed.");
+    }
     return pAttributes;
 }

@@ -93,7 +93,10 @@ size_t CCacheEntryBuffer::removeMarked(size_t nFrom, size_t nTo) {
 
 CSubCache::CSubCache(CCache* pCache, const CTagType* pTagType)
     : m_pCache(pCache), m_pSource(pCache->getSource()), m_pTagType(pTagType) {
-    m_vEntries.reserve(INITIAL_ENTRY_CAPACITY);
+    // The typed records hold comments and CDATA sections, few on most pages: they grow from the bookends'
+    // first slots instead.
+    if (!pTagType)
+        m_vEntries.reserve(INITIAL_ENTRY_CAPACITY);
     addBookends();
 }
 

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -119,14 +120,18 @@ public:
     ITagCache* getCache() const { return m_pCache.get(); }
     void setCache(std::unique_ptr<ITagCache> pCache) { m_pCache = std::move(pCache); }
 
-    // Creates a parser object owned by this source; null when the allocation fails.
+    // Creates a parser object owned by this source; null when the allocation fails. The objects live in the
+    // source's arena and die with it: a page makes hundreds of them and frees none before the source goes.
     template <class T, class... Args> T* createOwned(Args&&... args) noexcept {
         try {
-            std::unique_ptr<T> p(new T(std::forward<Args>(args)...));
-            T* pRaw = p.get();
-            m_vOwnedSegments.push_back(std::move(p));
-            return pRaw;
+            m_vOwnedSegments.emplace_back(nullptr);
+            T* p = new (m_arena.allocate(sizeof(T), alignof(T))) T(std::forward<Args>(args)...);
+            m_vOwnedSegments.back() = p;
+            return p;
         } catch (...) {
+            // Arena memory is only given back with the source; a half-made slot is dropped.
+            if (!m_vOwnedSegments.empty() && !m_vOwnedSegments.back())
+                m_vOwnedSegments.pop_back();
             return nullptr;
         }
     }
@@ -141,7 +146,7 @@ private:
         TPos nFrom;
         CTag* pTag;
     };
-    using CTagStretches = std::map<TPos, CTagStretch>;
+    using CTagStretches = std::pmr::map<TPos, CTagStretch>;
     // The stretches of a finder and text; null when they cannot be stored.
     CTagStretches* getTagStretches(const void* pFinder, std::string_view csPattern) noexcept;
     static void rememberTagStretch(CTagStretches* pStretches, TPos nFrom, TPos nHit, CTag* pTag) noexcept;
@@ -167,20 +172,35 @@ private:
             return EqualsCaseless(a, b);
         }
     };
+    // Orders finder and text, the text ignoring letter case, so that a lookup needs no folded copy.
+    using CStretchKey = std::pair<const void*, std::string_view>;
+    struct CStretchKeyLess {
+        using is_transparent = void;
+        template <class A, class B> bool operator()(const A& a, const B& b) const noexcept {
+            return less(a.first, std::string_view(a.second), b.first, std::string_view(b.second));
+        }
+        static bool less(const void* pA, std::string_view a, const void* pB, std::string_view b) noexcept;
+    };
 
     const char* m_pData;
     std::unique_ptr<ITagCache> m_pCache;
     bool m_bAllTypesCache = true;
     bool m_bTypedCache = true;
     std::vector<CTag*> m_vFullParseTags;
-    std::vector<std::unique_ptr<CSegment>> m_vOwnedSegments;
+    // The arena outlives what lives in it: ~CSource ends the listed objects, and the containers below that
+    // allocate from it are declared after it, so they go first.
+    std::pmr::monotonic_buffer_resource m_arena;
+    std::vector<CSegment*> m_vOwnedSegments;
 
     // Without a cache the tag at a position is remembered here, so that every finder sees one object per
     // position (elements and end-tag links hang off those objects).
     std::unordered_map<TPos, CTag*> m_mapTagAt;
-    std::unordered_map<std::string, CSearchMemo, CCaselessHash, CCaselessEqual> m_mapSearchMemo;
+    // Keys, nodes and stretches live in the arena: they are made while the page is read and die with it.
+    std::pmr::unordered_map<std::pmr::string, CSearchMemo, CCaselessHash, CCaselessEqual> m_mapSearchMemo{
+        &m_arena};
     size_t m_nRememberedSearches = 0;
-    std::map<std::pair<const void*, std::string>, CTagStretches> m_mapTagStretches;
+    std::pmr::map<std::pair<const void*, std::pmr::string>, CTagStretches, CStretchKeyLess> m_mapTagStretches{
+        &m_arena};
     // Without a cache: the tags that hide markup (comments, CDATA sections), found by one forward walk, per
     // type, in position order; the walk has looked at every position below m_nHidingScanPos.
     std::vector<CStartTag*> m_vHidingTags[2];

@@ -6,6 +6,14 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define WK_PAIR_SCAN_AVX2 1
+#endif
+
 // ---------------------------------------------------------------------------------------------------------------
 // CSegment
 
@@ -85,14 +93,22 @@ const std::vector<CElement*>& CSegment::getChildElements() {
 // ---------------------------------------------------------------------------------------------------------------
 // CSource
 
+namespace {
+// The first arena block: enough for the tags, attributes and elements of a small page, so that one
+// allocation serves it; larger pages grow the arena geometrically.
+constexpr size_t ARENA_FIRST_BLOCK = 16 * 1024;
+} // namespace
+
 CSource::CSource(const char* pData, TPos nHtmlDataBeginPos, TPos nDataLength)
-    : CSegment(this, nHtmlDataBeginPos, nDataLength), m_pData(pData), m_nHidingScanPos(nHtmlDataBeginPos),
-      m_nHidingLastEnd(nHtmlDataBeginPos) {
-    m_vFullParseTags.reserve(128);
+    : CSegment(this, nHtmlDataBeginPos, nDataLength), m_pData(pData), m_arena(ARENA_FIRST_BLOCK),
+      m_nHidingScanPos(nHtmlDataBeginPos), m_nHidingLastEnd(nHtmlDataBeginPos) {
     m_vOwnedSegments.reserve(128);
 }
 
-CSource::~CSource() = default;
+CSource::~CSource() {
+    for (CSegment* pSegment : m_vOwnedSegments)
+        pSegment->~CSegment();
+}
 
 bool CSource::checkConstructorArgs(const char* pData, TPos nHtmlDataBeginPos, TPos nDataLength) {
     if (!CSegment::checkConstructorArgs(nHtmlDataBeginPos, nDataLength) || (!pData && nDataLength > 0)) {
@@ -167,8 +183,9 @@ const std::vector<CElement*>& CSource::getChildElements() {
 }
 
 // ---------------------------------------------------------------------------------------------------------------
-// Caseless searches. Short patterns (delimiters and most element names) get a routine specialised on their
-// length, whose failure table lives on the stack; longer ones the general routine.
+// Caseless searches. Forward, a text of two bytes or more is found by its first two bytes, many places at a
+// time. Backward, short texts get a routine specialised on their length, whose failure table lives on the
+// stack; longer ones the general routine.
 
 namespace {
 
@@ -183,27 +200,6 @@ template <class TTable> void BuildFailureTable(const unsigned char* pPattern, si
             ++k;
         fail[i] = k;
     }
-}
-
-// First match starting in [nFrom, nStartLimit) and ending by nTextEnd; pPattern is folded.
-template <class TTable>
-TPos KmpForward(const char* pData, TPos nFrom, TPos nStartLimit, TPos nTextEnd, const unsigned char* pPattern,
-                size_t n, const TTable& fail) {
-    size_t j = 0;
-    for (TPos i = nFrom; i < nTextEnd; ++i) {
-        unsigned char c = FoldCase(static_cast<unsigned char>(pData[i]));
-        while (j > 0 && c != pPattern[j])
-            j = fail[j - 1];
-        if (c == pPattern[j])
-            ++j;
-        if (j == n) {
-            TPos nStart = i + 1 - n;
-            return nStart < nStartLimit ? nStart : INVALID_POS;
-        }
-        if (i + 1 - j >= nStartLimit)
-            return INVALID_POS; // no partial match can start in range any more
-    }
-    return INVALID_POS;
 }
 
 // Last match starting in [nLowerLimit, nStartMax]; pReversed is the folded pattern reversed, scanned from the
@@ -226,51 +222,149 @@ TPos KmpReverse(const char* pData, TPos nLowerLimit, TPos nStartMax, TPos nTextE
     return INVALID_POS;
 }
 
+// The last start in [nLower, nStartMax] of csText, ignoring case.
 template <size_t N>
-TPos FindFixed(const char* pData, std::string_view csText, TPos nFrom, TPos nStartLimit, TPos nTextEnd,
-               bool bReverse) {
+TPos FindFixedReverse(const char* pData, std::string_view csText, TPos nLower, TPos nStartMax,
+                      TPos nTextEnd) {
     std::array<unsigned char, N> pattern;
     std::array<size_t, N> fail;
     for (size_t i = 0; i < N; ++i)
-        pattern[i] = FoldCase(static_cast<unsigned char>(csText[bReverse ? N - 1 - i : i]));
+        pattern[i] = FoldCase(static_cast<unsigned char>(csText[N - 1 - i]));
     BuildFailureTable(pattern.data(), N, fail);
-    if (bReverse)
-        return KmpReverse(pData, nFrom, nStartLimit, nTextEnd, pattern.data(), N, fail);
-    return KmpForward(pData, nFrom, nStartLimit, nTextEnd, pattern.data(), N, fail);
+    return KmpReverse(pData, nLower, nStartMax, nTextEnd, pattern.data(), N, fail);
 }
 
-TPos FindGeneral(const char* pData, std::string_view csText, TPos nFrom, TPos nStartLimit, TPos nTextEnd,
-                 bool bReverse) {
+TPos FindGeneralReverse(const char* pData, std::string_view csText, TPos nLower, TPos nStartMax,
+                        TPos nTextEnd) {
     size_t n = csText.size();
     std::vector<unsigned char> pattern(n);
     std::vector<size_t> fail(n);
     for (size_t i = 0; i < n; ++i)
-        pattern[i] = FoldCase(static_cast<unsigned char>(csText[bReverse ? n - 1 - i : i]));
+        pattern[i] = FoldCase(static_cast<unsigned char>(csText[n - 1 - i]));
     BuildFailureTable(pattern.data(), n, fail);
-    if (bReverse)
-        return KmpReverse(pData, nFrom, nStartLimit, nTextEnd, pattern.data(), n, fail);
-    return KmpForward(pData, nFrom, nStartLimit, nTextEnd, pattern.data(), n, fail);
+    return KmpReverse(pData, nLower, nStartMax, nTextEnd, pattern.data(), n, fail);
 }
 
-// Forward: nA = from, nB = start limit. Reverse: nA = lower limit, nB = greatest start.
-TPos FindDispatch(const char* pData, std::string_view csText, TPos nA, TPos nB, TPos nTextEnd,
-                  bool bReverse) {
+TPos FindReverseDispatch(const char* pData, std::string_view csText, TPos nLower, TPos nStartMax,
+                         TPos nTextEnd) {
     switch (csText.size()) {
     case 1:
-        return FindFixed<1>(pData, csText, nA, nB, nTextEnd, bReverse);
+        return FindFixedReverse<1>(pData, csText, nLower, nStartMax, nTextEnd);
     case 2:
-        return FindFixed<2>(pData, csText, nA, nB, nTextEnd, bReverse);
+        return FindFixedReverse<2>(pData, csText, nLower, nStartMax, nTextEnd);
     case 3:
-        return FindFixed<3>(pData, csText, nA, nB, nTextEnd, bReverse);
+        return FindFixedReverse<3>(pData, csText, nLower, nStartMax, nTextEnd);
     case 4:
-        return FindFixed<4>(pData, csText, nA, nB, nTextEnd, bReverse);
+        return FindFixedReverse<4>(pData, csText, nLower, nStartMax, nTextEnd);
     case 5:
-        return FindFixed<5>(pData, csText, nA, nB, nTextEnd, bReverse);
+        return FindFixedReverse<5>(pData, csText, nLower, nStartMax, nTextEnd);
     case 6:
-        return FindFixed<6>(pData, csText, nA, nB, nTextEnd, bReverse);
+        return FindFixedReverse<6>(pData, csText, nLower, nStartMax, nTextEnd);
     default:
-        return FindGeneral(pData, csText, nA, nB, nTextEnd, bReverse);
+        return FindGeneralReverse(pData, csText, nLower, nStartMax, nTextEnd);
     }
+}
+
+// True when the text at p holds csText from its third byte on, ignoring case.
+bool RestMatches(const char* p, std::string_view csText) {
+    for (size_t k = 2; k < csText.size(); ++k)
+        if (FoldCase(static_cast<unsigned char>(p[k])) != FoldCase(static_cast<unsigned char>(csText[k])))
+            return false;
+    return true;
+}
+
+// The bytes a candidate start must hold at its first two places, each as the filter compares it: with bit
+// 0x20 set for a letter, which makes an upper-case letter lower case and turns nothing else into a letter; as
+// it is for any other byte, which must match itself.
+struct CFirstPair {
+    unsigned char cCase0, cWant0, cCase1, cWant1;
+    explicit CFirstPair(std::string_view csText) {
+        const unsigned char c0 = static_cast<unsigned char>(csText[0]);
+        const unsigned char c1 = static_cast<unsigned char>(csText[1]);
+        cCase0 = IsAsciiLetter(c0) ? 0x20 : 0;
+        cCase1 = IsAsciiLetter(c1) ? 0x20 : 0;
+        cWant0 = static_cast<unsigned char>(c0 | cCase0);
+        cWant1 = static_cast<unsigned char>(c1 | cCase1);
+    }
+};
+
+#if defined(WK_PAIR_SCAN_AVX2)
+// The filter thirty-two starts at a time, on processors that have the wider instructions; i moves past the
+// blocks looked at. The last start of a block is at most nLastStart, so its second byte is inside the data.
+__attribute__((target("avx2"))) TPos FindFirstPairAvx2(const char* pData, std::string_view csText, TPos& i,
+                                                       TPos nLastStart, const CFirstPair& pair) {
+    const __m256i vCase0 = _mm256_set1_epi8(static_cast<char>(pair.cCase0));
+    const __m256i vCase1 = _mm256_set1_epi8(static_cast<char>(pair.cCase1));
+    const __m256i vWant0 = _mm256_set1_epi8(static_cast<char>(pair.cWant0));
+    const __m256i vWant1 = _mm256_set1_epi8(static_cast<char>(pair.cWant1));
+    for (; i <= nLastStart && nLastStart - i >= 31; i += 32) {
+        const __m256i vFirst = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pData + i));
+        const __m256i vSecond = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pData + i + 1));
+        unsigned nMask = static_cast<unsigned>(_mm256_movemask_epi8(
+            _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(vFirst, vCase0), vWant0),
+                             _mm256_cmpeq_epi8(_mm256_or_si256(vSecond, vCase1), vWant1))));
+        for (; nMask != 0; nMask &= nMask - 1) {
+            const TPos nStart = i + static_cast<TPos>(__builtin_ctz(nMask));
+            if (RestMatches(pData + nStart, csText))
+                return nStart;
+        }
+    }
+    return INVALID_POS;
+}
+
+bool HasAvx2() {
+    static const bool s_bAvx2 = __builtin_cpu_supports("avx2");
+    return s_bAvx2;
+}
+#endif
+
+#if defined(__SSE2__)
+// The filter sixteen starts at a time, as above.
+TPos FindFirstPairSse2(const char* pData, std::string_view csText, TPos& i, TPos nLastStart,
+                       const CFirstPair& pair) {
+    const __m128i vCase0 = _mm_set1_epi8(static_cast<char>(pair.cCase0));
+    const __m128i vCase1 = _mm_set1_epi8(static_cast<char>(pair.cCase1));
+    const __m128i vWant0 = _mm_set1_epi8(static_cast<char>(pair.cWant0));
+    const __m128i vWant1 = _mm_set1_epi8(static_cast<char>(pair.cWant1));
+    for (; i <= nLastStart && nLastStart - i >= 15; i += 16) {
+        const __m128i vFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pData + i));
+        const __m128i vSecond = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pData + i + 1));
+        unsigned nMask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(vFirst, vCase0), vWant0),
+                                            _mm_cmpeq_epi8(_mm_or_si128(vSecond, vCase1), vWant1))));
+        for (; nMask != 0; nMask &= nMask - 1) {
+            const TPos nStart = i + static_cast<TPos>(__builtin_ctz(nMask));
+            if (RestMatches(pData + nStart, csText))
+                return nStart;
+        }
+    }
+    return INVALID_POS;
+}
+#endif
+
+// The first start in [nFrom, nLastStart] of csText (two bytes at least, all of it before the data end),
+// ignoring case: the places where its first two bytes stand are found many at a time, and only those are
+// compared further. Tags are so dense in a page that a search for '<' alone would stop every few bytes.
+TPos FindByFirstPair(const char* pData, std::string_view csText, TPos nFrom, TPos nLastStart) {
+    const CFirstPair pair(csText);
+    TPos i = nFrom;
+#if defined(WK_PAIR_SCAN_AVX2)
+    if (HasAvx2())
+        if (TPos nHit = FindFirstPairAvx2(pData, csText, i, nLastStart, pair); nHit != INVALID_POS)
+            return nHit;
+#endif
+#if defined(__SSE2__)
+    if (TPos nHit = FindFirstPairSse2(pData, csText, i, nLastStart, pair); nHit != INVALID_POS)
+        return nHit;
+#endif
+    for (; i <= nLastStart; ++i) {
+        const unsigned char a = static_cast<unsigned char>(pData[i]);
+        const unsigned char b = static_cast<unsigned char>(pData[i + 1]);
+        if ((a | pair.cCase0) == pair.cWant0 && (b | pair.cCase1) == pair.cWant1 &&
+            RestMatches(pData + i, csText))
+            return i;
+    }
+    return INVALID_POS;
 }
 
 } // namespace
@@ -283,30 +377,21 @@ TPos CSource::findCaseless(std::string_view csText, TPos nFrom, TPos nLength) co
     TPos nStartLimit = (nLength == INVALID_POS || nLength > m_nEnd - nFrom) ? m_nEnd : nFrom + nLength;
     if (csText.size() > m_nEnd - nFrom)
         return INVALID_POS;
-    // Every delimiter and tag pattern starts with a byte that is no letter ('<', '-', '>'): find that byte
-    // with memchr and compare the rest, instead of folding every byte of the text.
-    if (!IsAsciiLetter(static_cast<unsigned char>(csText[0]))) {
-        TPos nViewEnd = std::min<TPos>(nStartLimit - 1 + csText.size(), m_nEnd);
-        if (nViewEnd < nFrom + csText.size())
-            return INVALID_POS;
-        const size_t n = csText.size();
-        const char* p = m_pData + nFrom;
-        const char* pLastStart = m_pData + (nViewEnd - n); // inclusive
-        while (p <= pLastStart) {
-            p = static_cast<const char*>(std::memchr(p, csText[0], static_cast<size_t>(pLastStart - p) + 1));
-            if (!p)
-                return INVALID_POS;
-            size_t k = 1;
-            while (k < n && FoldCase(static_cast<unsigned char>(p[k])) ==
-                                FoldCase(static_cast<unsigned char>(csText[k])))
-                ++k;
-            if (k == n)
-                return static_cast<TPos>(p - m_pData);
-            ++p;
-        }
+    if (nStartLimit <= nFrom)
         return INVALID_POS;
+    if (csText.size() >= 2)
+        return FindByFirstPair(m_pData, csText, nFrom,
+                               std::min<TPos>(nStartLimit - 1, m_nEnd - csText.size()));
+    // One byte: memchr, or for a letter either case.
+    const unsigned char c = static_cast<unsigned char>(csText[0]);
+    if (!IsAsciiLetter(c)) {
+        const void* p = std::memchr(m_pData + nFrom, c, static_cast<size_t>(nStartLimit - nFrom));
+        return p ? static_cast<TPos>(static_cast<const char*>(p) - m_pData) : INVALID_POS;
     }
-    return FindDispatch(m_pData, csText, nFrom, nStartLimit, m_nEnd, false);
+    for (TPos i = nFrom; i < nStartLimit; ++i)
+        if ((byteAt(i) | 0x20) == (c | 0x20))
+            return i;
+    return INVALID_POS;
 }
 
 TPos CSource::findCaselessReverse(std::string_view csText, TPos nPos, TPos nLowerLimit) const {
@@ -318,7 +403,7 @@ TPos CSource::findCaselessReverse(std::string_view csText, TPos nPos, TPos nLowe
     TPos nStartMax = std::min<TPos>(nPos, m_nEnd - csText.size());
     if (nStartMax < nLower)
         return INVALID_POS;
-    return FindDispatch(m_pData, csText, nLower, nStartMax, m_nEnd, true);
+    return FindReverseDispatch(m_pData, csText, nLower, nStartMax, m_nEnd);
 }
 
 bool CSource::startsWithCaseless(TPos nPos, std::string_view csText) const {
@@ -376,19 +461,37 @@ TPos CSource::findCaselessToEnd(std::string_view csText, TPos nFrom) {
         if (it != m_mapSearchMemo.end())
             it->second = CSearchMemo{nFrom, nResult};
         else
-            m_mapSearchMemo.emplace(std::string(csText), CSearchMemo{nFrom, nResult});
+            m_mapSearchMemo.emplace(std::pmr::string(csText, &m_arena), CSearchMemo{nFrom, nResult});
         return nResult;
     } catch (...) {
         return findCaseless(csText, nFrom);
     }
 }
 
+bool CSource::CStretchKeyLess::less(const void* pA, std::string_view a, const void* pB,
+                                    std::string_view b) noexcept {
+    if (pA != pB)
+        return std::less<const void*>()(pA, pB);
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char cA = FoldCase(static_cast<unsigned char>(a[i]));
+        const unsigned char cB = FoldCase(static_cast<unsigned char>(b[i]));
+        if (cA != cB)
+            return cA < cB;
+    }
+    return a.size() < b.size();
+}
+
 CSource::CTagStretches* CSource::getTagStretches(const void* pFinder, std::string_view csPattern) noexcept {
     try {
-        std::string csKey(csPattern);
-        for (char& c : csKey)
-            c = static_cast<char>(FoldCase(static_cast<unsigned char>(c)));
-        return &m_mapTagStretches[{pFinder, std::move(csKey)}];
+        auto it = m_mapTagStretches.find(CStretchKey{pFinder, csPattern});
+        if (it == m_mapTagStretches.end())
+            it = m_mapTagStretches
+                     .emplace(std::piecewise_construct,
+                              std::forward_as_tuple(pFinder, std::pmr::string(csPattern, &m_arena)),
+                              std::forward_as_tuple())
+                     .first;
+        return &it->second;
     } catch (...) {
         return nullptr;
     }
@@ -426,7 +529,7 @@ TPos CSource::findCaselessBefore(std::string_view csText, TPos nFrom, TPos nLimi
             if (it != m_mapSearchMemo.end())
                 it->second = CSearchMemo{nFrom, nResult};
             else
-                m_mapSearchMemo.emplace(std::string(csText), CSearchMemo{nFrom, nResult});
+                m_mapSearchMemo.emplace(std::pmr::string(csText, &m_arena), CSearchMemo{nFrom, nResult});
         }
         return nResult;
     } catch (...) {

@@ -97,7 +97,7 @@ public:
     CAttribute* get(std::string_view csName) const;
 
 private:
-    CAttributes(CSource* pSource, TPos nBegin, TPos nEnd, const std::vector<CAttribute*>& vAttributes);
+    CAttributes(CSource* pSource, TPos nBegin, TPos nEnd, std::vector<CAttribute*> vAttributes);
 
     std::vector<CAttribute*> m_vAttributes;
 

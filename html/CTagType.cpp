@@ -188,7 +188,9 @@ bool CTagType::isValidPosition(CSource* pSource, TPos nPos) const {
     if (!pEnclosing)
         return true;
     for (const CStartTagType* pType : pEnclosing->m_vEnclosedMarkupTypes) {
-        CTag* pTag = CTag::findPreviousOrNextTag(pSource, nPos - 1, pType, SEARCH_PREVIOUS);
+        // Asked directly, not through the typed records: the direct search of these types answers from one
+        // forward walk that finds them all, and recording each answer would cost more than it saves.
+        CTag* pTag = CTag::findPreviousOrNextTagUncached(pSource, nPos - 1, pType, SEARCH_PREVIOUS);
         if (pTag && pTag->getEnd() > nPos - 1 && pTag->getEnd() != nPos)
             return false;
     }

@@ -63,10 +63,12 @@ TPos NaiveFindReverse(const std::string& csText, const std::string& csPattern, T
 
 TEST(SourceSearch, CaselessSearchesAgreeWithAPlainScan) {
     // Patterns that begin with a letter and patterns that do not take different routines.
-    static const char* const s_rgPatterns[] = {"<", ">",  "<!",    "-->",     "</b",     "<DIV", "]]>",
-                                               "a", "Ab", "<!--x", "<script", "</BODY>", "?>",   "aAbB<>-"};
-    static const char* const s_rgPieces[] = {"<",   ">", "!", "-", "a", "A", "b",      "B",   "div",
-                                             "DiV", " ", "]", "?", "/", "x", "script", "body"};
+    static const char* const s_rgPatterns[] = {"<",   ">",       "<!", "-->",   "</b",     "<DIV",
+                                               "]]>", "a",       "Ab", "<!--x", "<script", "</BODY>",
+                                               "?>",  "aAbB<>-", "@a", "a`"};
+    static const char* const s_rgPieces[] = {
+        "<", ">", "!", "-", "a",      "A",    "b", "B", "div", "DiV",  " ",
+        "]", "?", "/", "x", "script", "body", "@", "`", "{",   "\xC1", "\xE1"}; // one bit from a letter
     std::mt19937 rng(4711);
     for (int nRound = 0; nRound < 300; ++nRound) {
         std::string csText;
