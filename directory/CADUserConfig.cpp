@@ -17,6 +17,7 @@ const char* const CONTEXT = "CADUserConfig::ReadProperty";
 std::string EscapeBytes(const std::vector<BYTE>& vBytes) {
     static const char s_szHex[] = "0123456789abcdef";
     std::string csText;
+    csText.reserve(vBytes.size() * 3);
     for (BYTE b : vBytes) {
         csText += '\\';
         csText += s_szHex[b >> 4];
@@ -84,7 +85,10 @@ CADUserConfig::~CADUserConfig() = default;
 
 void CADUserConfig::SetIdentity(const std::string& csValue, int nKind) {
     m_csIdentity = csValue;
-    const std::string csEscaped = EscapeFilterValue(csValue);
+    // SIDs are escaped byte by byte instead.
+    const std::string csEscaped = nKind == AD_IDENTITY_SID || nKind == AD_IDENTITY_SID_OR_MASTER_SID
+                                      ? std::string()
+                                      : EscapeFilterValue(csValue);
     switch (nKind) {
     case AD_IDENTITY_PRINCIPAL_NAME:
         m_csIdentityFilter = "(userPrincipalName=" + csEscaped + ")";
