@@ -85,41 +85,37 @@ CADUserConfig::~CADUserConfig() = default;
 
 void CADUserConfig::SetIdentity(const std::string& csValue, int nKind) {
     m_csIdentity = csValue;
-    // SIDs are escaped byte by byte instead.
-    const std::string csEscaped = nKind == AD_IDENTITY_SID || nKind == AD_IDENTITY_SID_OR_MASTER_SID
-                                      ? std::string()
-                                      : EscapeFilterValue(csValue);
-    switch (nKind) {
+    m_nIdentityKind = nKind;
+}
+
+std::string CADUserConfig::GetIdentityFilter() const {
+    const std::string& csValue = m_csIdentity;
+    switch (m_nIdentityKind) {
+    case -1:
+        return std::string();
     case AD_IDENTITY_PRINCIPAL_NAME:
-        m_csIdentityFilter = "(userPrincipalName=" + csEscaped + ")";
-        break;
+        return "(userPrincipalName=" + EscapeFilterValue(csValue) + ")";
     case AD_IDENTITY_NAME:
-        m_csIdentityFilter = "(name=" + csEscaped + ")";
-        break;
+        return "(name=" + EscapeFilterValue(csValue) + ")";
     case AD_IDENTITY_SMTP_ADDRESS:
-        m_csIdentityFilter = "(proxyAddresses=SMTP:" + csEscaped + ")";
-        break;
+        return "(proxyAddresses=SMTP:" + EscapeFilterValue(csValue) + ")";
     case AD_IDENTITY_LEGACY_DN:
-        m_csIdentityFilter = "(legacyExchangeDN=" + csEscaped + ")";
-        break;
+        return "(legacyExchangeDN=" + EscapeFilterValue(csValue) + ")";
     case AD_IDENTITY_X500_ADDRESS:
-        m_csIdentityFilter = "(proxyAddresses=x500:" + csEscaped + ")";
-        break;
+        return "(proxyAddresses=x500:" + EscapeFilterValue(csValue) + ")";
     case AD_IDENTITY_SID:
-        m_csIdentityFilter = "(ObjectSID=" + SidFilterValue(csValue) + ")";
-        break;
+        return "(ObjectSID=" + SidFilterValue(csValue) + ")";
     case AD_IDENTITY_SID_OR_MASTER_SID: {
         const std::string csSid = SidFilterValue(csValue);
-        m_csIdentityFilter = "(|(ObjectSID=" + csSid + ")(msExchMasterAccountSid=" + csSid + "))";
-        break;
+        return "(|(ObjectSID=" + csSid + ")(msExchMasterAccountSid=" + csSid + "))";
     }
     default:
-        m_csIdentityFilter = "(sAMAccountName=" + csEscaped + ")";
+        return "(sAMAccountName=" + EscapeFilterValue(csValue) + ")";
     }
 }
 
 std::string CADUserConfig::BuildSearchFilter() const {
-    return CutToUtf16Units("(&" + m_csObjectFilter + m_csIdentityFilter + ")", AD_FILTER_BUFFER_CHARS - 1);
+    return CutToUtf16Units("(&" + m_csObjectFilter + GetIdentityFilter() + ")", AD_FILTER_BUFFER_CHARS - 1);
 }
 
 HRESULT CADUserConfig::ReadProperty(const std::string& csName, std::string& csValue) {

@@ -41,8 +41,9 @@ public:
 
     // SID kinds take the S-1-... text and search for the SID's bytes; a value that is no SID is searched
     // for as text.
+    // The filter is built only when a search runs: a directory that is resting never needs it.
     void SetIdentity(const std::string& csValue, int nKind);
-    const std::string& GetIdentityFilter() const { return m_csIdentityFilter; }
+    std::string GetIdentityFilter() const;
 
     // The attribute's text, read from the directory the first time it is asked for.
     HRESULT ReadProperty(const std::string& csName, std::string& csValue);
@@ -61,7 +62,7 @@ private:
 
     DWORD m_dwConfigType;
     std::string m_csIdentity;
-    std::string m_csIdentityFilter;
+    int m_nIdentityKind = -1; // none set: an empty filter
     std::map<std::string, std::string> m_mapResults;
     std::string m_csObjectFilter = "(objectClass=user)(objectCategory=person)";
     std::string m_csProvider = "GC";
