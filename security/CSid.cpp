@@ -2,6 +2,7 @@
 
 #include "platform/LastError.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -140,14 +141,16 @@ DWORD CSid::ToString(std::string& csText) const {
     char szPart[32];
     std::string cs = "S-1-";
     const uint64_t qwAuthority = GetIdentifierAuthority();
-    if (qwAuthority < DECIMAL_AUTHORITY_LIMIT)
-        std::snprintf(szPart, sizeof(szPart), "%llu", static_cast<unsigned long long>(qwAuthority));
-    else
+    if (qwAuthority < DECIMAL_AUTHORITY_LIMIT) {
+        cs.append(szPart, std::to_chars(szPart, szPart + sizeof(szPart), qwAuthority).ptr);
+    } else {
         std::snprintf(szPart, sizeof(szPart), "0x%012llX", static_cast<unsigned long long>(qwAuthority));
-    cs += szPart;
-    for (size_t n = 0; n < GetSubAuthorityCount(); ++n) {
-        std::snprintf(szPart, sizeof(szPart), "-%u", static_cast<unsigned>(GetSubAuthority(n)));
         cs += szPart;
+    }
+    // Every request's identity is written out this way: no formatting machinery for plain decimals.
+    for (size_t n = 0; n < GetSubAuthorityCount(); ++n) {
+        cs += '-';
+        cs.append(szPart, std::to_chars(szPart, szPart + sizeof(szPart), GetSubAuthority(n)).ptr);
     }
     csText = std::move(cs);
     return ERROR_SUCCESS;
