@@ -436,13 +436,20 @@ bool CNotificationDriver::Deliver(DWORD dwCode, DWORD dwHttpStatus, void* pNotif
                         outcome.m_dwControlMessage == CM_COMPLETED;
     if (bLetGo && m_bFollowing && dwCode != SF_NOTIFY_END_OF_REQUEST) {
         m_bFollowing = false;
-        m_csStopReason = outcome.m_bException
-                             ? "an exception left " + HostNotificationName(dwCode)
-                             : "control message " + std::to_string(outcome.m_dwControlMessage) + " (" +
-                                   ControlMessageWord(outcome.m_dwControlMessage) + ") after " +
-                                   HostNotificationName(dwCode);
+        m_bStoppedByException = outcome.m_bException;
+        m_dwStopCode = dwCode;
+        m_dwStopControlMessage = outcome.m_dwControlMessage;
     }
     return !bLetGo;
+}
+
+std::string CNotificationDriver::StopReason() const {
+    if (m_bFollowing)
+        return std::string();
+    if (m_bStoppedByException)
+        return "an exception left " + HostNotificationName(m_dwStopCode);
+    return "control message " + std::to_string(m_dwStopControlMessage) + " (" +
+           ControlMessageWord(m_dwStopControlMessage) + ") after " + HostNotificationName(m_dwStopCode);
 }
 
 bool CNotificationDriver::Send(DWORD dwCode, DWORD dwHttpStatus) {

@@ -125,7 +125,7 @@ public:
 
     bool Following() const { return m_bFollowing; }
     // Why the module let go: "an exception left SEND_RESPONSE", "control message 4 (Completed) after ...".
-    const std::string& StopReason() const { return m_csStopReason; }
+    std::string StopReason() const;
     const CNotificationOutcome& LastOutcome() const { return m_last; }
     bool InNotification() const { return m_bInNotification; }
     DWORD CurrentCode() const { return m_dwCurrentCode; }
@@ -173,7 +173,10 @@ private:
     bool m_bFollowing = true;
     bool m_bInNotification = false;
     DWORD m_dwCurrentCode = 0;
-    std::string m_csStopReason;
+    // What made the driver let go (written out only when asked: most requests are let go of early).
+    bool m_bStoppedByException = false;
+    DWORD m_dwStopCode = 0;
+    DWORD m_dwStopControlMessage = 0;
     CNotificationOutcome m_last;
 
     HTTP_FILTER_CONTEXT m_filterContext{};
