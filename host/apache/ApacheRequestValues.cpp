@@ -151,7 +151,12 @@ std::shared_ptr<CRequestInfo> CApacheRequestSite::BuildRequestInfo() const {
 std::shared_ptr<CExchangeURL> CApacheRequestSite::BuildExchangeUrl() const {
     auto spUrl = std::make_shared<CExchangeURL>();
     // "http://host:port" as the client addressed the server (the Host header, unless UseCanonicalName).
-    spUrl->m_csServer = ap_construct_url(m_pRequest->pool, "", m_pRequest);
+    // As ap_construct_url writes it, without its formatting on every request.
+    request_rec* r = m_pRequest;
+    const apr_port_t nPort = ap_get_server_port(r);
+    spUrl->m_csServer = std::string(ap_http_scheme(r)) + "://" + ap_get_server_name_for_url(r);
+    if (!ap_is_default_port(nPort, r))
+        spUrl->m_csServer += ":" + std::to_string(nPort);
     spUrl->m_csVirtualDir = m_csWebmail == "/" ? "" : m_csWebmail;
     spUrl->m_csUrl = m_pRequest->unparsed_uri ? m_pRequest->unparsed_uri : "";
     return spUrl;
