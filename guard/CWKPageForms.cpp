@@ -84,14 +84,18 @@ DWORD CWKForm::AppendDialog(const char* pszPrefix, const char* pszTemplate, cons
         LogMessage("%sGetOWABuildAndCurrentOWAThemeFromCSSLinkTags() failed.", pszPrefix);
     std::string csDialog;
     const CWKGeneralSettings* pSettings = GetGeneralSettingsInstance();
-    // The texts are those of the language and charset (they loaded, or the dialog would not be added).
-    std::string csKey = std::to_string(reinterpret_cast<uintptr_t>(pszTemplate)) + '\n' +
-                        std::to_string(m_wLangId) + '\n' + m_csCharSet + '\n' + csBuild + '\n' + csTheme;
     if (IsLogWriting() || !pSettings) {
         csDialog = FillDialog(pszTemplate, csBuild, csTheme);
-    } else if (!FilledDialogs().Find(csKey, pSettings->GetLoadGeneration(), csDialog)) {
-        csDialog = FillDialog(pszTemplate, csBuild, csTheme);
-        FilledDialogs().Store(csKey, pSettings->GetLoadGeneration(), csDialog);
+    } else {
+        // The texts are those of the language and charset (they loaded, or the dialog would not be added).
+        const std::string csKey = std::to_string(reinterpret_cast<uintptr_t>(pszTemplate)) + '\n' +
+                                  std::to_string(m_wLangId) + '\n' + m_csCharSet + '\n' + csBuild + '\n' +
+                                  csTheme;
+        const DWORD dwGeneration = pSettings->GetLoadGeneration();
+        if (!FilledDialogs().Find(csKey, dwGeneration, csDialog)) {
+            csDialog = FillDialog(pszTemplate, csBuild, csTheme);
+            FilledDialogs().Store(csKey, dwGeneration, csDialog);
+        }
     }
     const DWORD dwResult = m_pFormContext->m_spDom->getBody().appendContentData(
         csDialog.c_str(), m_pFormContext->m_pcobBufferInstructionList);
