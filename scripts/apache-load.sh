@@ -6,14 +6,29 @@
 #   scripts/apache-load.sh --soak [SECONDS]  instead runs Apache with mod_wendrake under a fixed, moderate rate
 #   (about 400 requests/s of guarded start pages, style sheets and base pages; 600 s by default), counts
 #   the 5xx answers and samples the server's memory every 30 s.
+#   scripts/apache-load.sh --pairs [N]  instead measures the style sheet N times (5 by default) on plain Apache
+#   and on Apache with the worker, alternately, so that a drift of the machine weighs on both alike, and
+#   prints each pair's cost of the worker and their median.
+#   PIN=1 puts the server on the first core and wrk on the second, so that the two do not take turns on the
+#   same core: the server's core is then the bottleneck, and the figures move much less from run to run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 duration="${DURATION:-10s}"
 soak=0
-if [ "${1:-}" = "--soak" ]; then
-    soak="${2:-600}"
-fi
+pairs=0
+case "${1:-}" in
+--soak) soak="${2:-600}" ;;
+--pairs) pairs="${2:-5}" ;;
+esac
 scripts/ensure-deps.sh
+server_cpu=()
+client_cpu=()
+wrk_threads=2
+if [ "${PIN:-0}" = 1 ]; then
+    server_cpu=(taskset -c 0)
+    client_cpu=(taskset -c 1)
+    wrk_threads=1
+fi
 command -v wrk >/dev/null || { echo "wrk is not installed (Debian package wrk)" >&2; exit 1; }
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j 2 --target WK_ServiceWorker wk_resource_module mod_wendrake >/dev/null
@@ -48,18 +63,32 @@ start() { # $1: the set-up's directives
         [ "$(id -u)" -eq 0 ] && printf 'User nobody\nGroup nogroup\n'
         echo "$1"
     } >"$root/httpd.conf"
-    /usr/sbin/apache2 -d "$root" -f "$root/httpd.conf" -k start
+    ${server_cpu[@]+"${server_cpu[@]}"} /usr/sbin/apache2 -d "$root" -f "$root/httpd.conf" -k start
     pid=started
     for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
 }
 
 firefox="User-Agent: Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:128.0) Gecko/20100101 Firefox/128.0"
+# The processor time the server's processes have spent (user and system, this server root's only), in ticks.
+server_ticks() {
+    local pids
+    pids=$(pgrep -f "apache2 -d $root" || true)
+    [ -n "$pids" ] || { echo 0; return; }
+    (cd /proc && cat $(sed 's|$|/stat|' <<<"$pids") 2>/dev/null) | sed 's/.*) //' | awk '{t += $12 + $13} END {print t + 0}'
+}
+
+# wrk and the server share the machine's cores, so requests per second move with whatever else runs; the
+# server's processor time per request does much less, and shows what the module itself costs.
 measure() { # $1 set-up, $2 what, $3 path
-    local out rps p99
-    out=$(wrk -t 2 -c 16 -d "$duration" --latency -H "$firefox" "http://127.0.0.1:$port$3")
+    local out rps p99 ticks requests cpu
+    ticks=$(server_ticks)
+    out=$(${client_cpu[@]+"${client_cpu[@]}"} wrk -t "$wrk_threads" -c 16 -d "$duration" --latency -H "$firefox" "http://127.0.0.1:$port$3")
+    ticks=$(($(server_ticks) - ticks))
     rps=$(awk '/^Requests\/sec/ {print $2}' <<<"$out")
     p99=$(awk '$1 == "99%" {print $2}' <<<"$out")
-    printf '%-22s %-28s %12s %10s\n' "$1" "$2" "$rps" "$p99"
+    requests=$(awk '/requests in/ {print $1}' <<<"$out")
+    cpu=$(awk -v t="$ticks" -v n="$requests" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.1f", t * 1e6 / hz / n}')
+    printf '%-22s %-28s %12s %10s %10s\n' "$1" "$2" "$rps" "$p99" "$cpu"
 }
 
 wendrake="LoadModule wendrake_module $install/Wendrake/apache/mod_wendrake.so
@@ -115,6 +144,27 @@ LUA
     exit 0
 fi
 
+if [ "$pairs" != 0 ]; then
+    css=/owa/8.1.240.5/themes/base/owafont.css
+    costs=()
+    for ((n = 1; n <= pairs; n++)); do
+        start ""
+        plain=$(measure plain "style sheet (non-HTML)" "$css")
+        stop
+        start "$wendrake"
+        ours=$(measure wendrake "style sheet (non-HTML)" "$css")
+        stop
+        printf '%s\n%s\n' "$plain" "$ours"
+        cost=$(awk -v a="$(awk '{print $5}' <<<"$plain")" -v b="$(awk '{print $5}' <<<"$ours")" \
+            'BEGIN {printf "%.1f", (a - b) * 100 / a}')
+        costs+=("$cost")
+        printf 'pair %d: the worker costs %s%%\n' "$n" "$cost"
+    done
+    printf 'median cost of the worker on the style sheet: %s%%\n' \
+        "$(printf '%s\n' "${costs[@]}" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}')"
+    exit 0
+fi
+
 # The block mod_substitute inserts: what the worker adds to the page, on one line.
 start "$wendrake"
 curl -s -H "$firefox" "http://127.0.0.1:$port/owa/?bkwksubfr=2" >"$root/guarded.html"
@@ -127,7 +177,7 @@ substitute="<Location /owa/>
     Substitute \"s~</head>~$block</head>~n\"
 </Location>"
 
-printf '%-22s %-28s %12s %10s\n' "set-up" "request" "requests/s" "p99"
+printf '%-22s %-28s %12s %10s %10s\n' "set-up" "request" "requests/s" "p99" "server µs"
 for setup in plain wendrake substitute; do
     case $setup in
     plain) start "" ;;

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev clang-format
     clang libxml2-dev libgumbo-dev gcovr libcli11-dev libldap-dev slapd ldap-utils
-    apache2-bin apache2-dev apache2-utils media-types zlib1g-dev)
+    apache2-bin apache2-dev apache2-utils libpcre2-dev media-types zlib1g-dev)
 command -v npm >/dev/null 2>&1 || packages+=(npm); packages+=(chromium nodejs) # the browser tests
 missing=()
 for package in "${packages[@]}"; do

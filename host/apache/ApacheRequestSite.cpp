@@ -58,10 +58,8 @@ bool ParseHeaderBlock(const std::string& csBlock,
 
 CApacheRequestSite::CApacheRequestSite(request_rec* pRequest, const CWendrakeServerConfig* pConfig,
                                        const char* pszWebmail)
-    : m_pRequest(pRequest), m_pConfig(pConfig), m_csWebmail(pszWebmail) {
-    if (const char* pszAgent = apr_table_get(pRequest->headers_in, "User-Agent"))
-        m_csUserAgent = pszAgent;
-}
+    : m_pRequest(pRequest), m_pConfig(pConfig), m_csWebmail(pszWebmail),
+      m_pszUserAgent(apr_table_get(pRequest->headers_in, "User-Agent")) {}
 
 namespace {
 

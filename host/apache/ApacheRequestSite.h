@@ -70,7 +70,9 @@ private:
     request_rec* m_pRequest;
     const CWendrakeServerConfig* m_pConfig;
     std::string m_csWebmail;
-    std::string m_csUserAgent; // as the client sent it, before any change (HEADER_BK_USER-AGENT)
+    // As the client sent it, before any change (HEADER_BK_USER-AGENT): the table's own text, which stays in
+    // the request's pool when a module replaces the header.
+    const char* m_pszUserAgent = nullptr;
     bool m_bAnswered = false;
     CApacheAnswer m_answer;
     std::string m_csBody;

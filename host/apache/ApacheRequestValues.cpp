@@ -72,7 +72,7 @@ std::optional<std::string> CApacheRequestSite::VariableOf(const std::string& csN
     if (Is(csName, "HEADER_BK_CSMPREFIX"))
         return Text(m_pConfig->m_pszCsmPrefix);
     if (Is(csName, "HEADER_BK_USER-AGENT"))
-        return m_csUserAgent.empty() ? std::nullopt : std::optional<std::string>(m_csUserAgent);
+        return m_pszUserAgent && *m_pszUserAgent ? std::optional<std::string>(m_pszUserAgent) : std::nullopt;
     if (strncasecmp(csName.c_str(), "HEADER_BK_", 10) == 0)
         return std::nullopt;
     if (strncasecmp(csName.c_str(), "HEADER_", 7) == 0)

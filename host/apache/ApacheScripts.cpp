@@ -23,11 +23,13 @@ std::string ScriptFileOf(const CWendrakeServerConfig& config, const char* pszUri
     const char* pszWebmail = FindWebmailLocation(&config, pszUri);
     if (!pszWebmail)
         return std::string();
-    const std::string csFolder =
-        std::string(std::strcmp(pszWebmail, "/") == 0 ? "" : pszWebmail) + "/BKScripts/";
-    if (std::strncmp(pszUri, csFolder.c_str(), csFolder.size()) != 0)
+    // Every request asks, and hardly one is for a script: nothing is built until the address is in the
+    // folder.
+    static constexpr char FOLDER[] = "/BKScripts/";
+    const size_t cbWebmail = std::strcmp(pszWebmail, "/") == 0 ? 0 : std::strlen(pszWebmail);
+    if (std::strncmp(pszUri + cbWebmail, FOLDER, sizeof(FOLDER) - 1) != 0)
         return std::string();
-    std::string csRest = pszUri + csFolder.size();
+    std::string csRest = pszUri + cbWebmail + sizeof(FOLDER) - 1;
     std::string csShort = config.m_pszCsmPrefix ? config.m_pszCsmPrefix : "";
     csShort = csShort.substr(0, CCachedScriptDecorator::SHORT_PREFIX_LENGTH);
     csShort.erase(0, csShort.find_first_not_of('/'));
@@ -64,10 +66,12 @@ const char* ContentTypeOf(const char* pszFile) {
 // The worker puts the whole prefix in front of the webmail's own script names ("...//bkcsm/v1uglobal.js"); as
 // a cached-script manager would, the file is served under its own name.
 void StripCachedScriptPrefix(const CWendrakeServerConfig& config, request_rec* r) {
-    std::string csPrefix = config.m_pszCsmPrefix ? config.m_pszCsmPrefix : "";
-    csPrefix.erase(0, csPrefix.find_first_not_of('/'));
-    if (csPrefix.empty() || !FindWebmailLocation(&config, r->uri))
+    const char* pszPrefix = config.m_pszCsmPrefix ? config.m_pszCsmPrefix : "";
+    while (*pszPrefix == '/')
+        ++pszPrefix;
+    if (!*pszPrefix || !std::strstr(r->uri, pszPrefix) || !FindWebmailLocation(&config, r->uri))
         return;
+    const std::string csPrefix = pszPrefix;
     std::string csUri = r->uri;
     const size_t nPrefix = csUri.rfind("/" + csPrefix);
     if (nPrefix == std::string::npos || csUri.find('/', nPrefix + 1 + csPrefix.size()) != std::string::npos ||

@@ -65,6 +65,7 @@ int OnPostReadRequest(request_rec* r) {
                           MatchRule(pConfig->m_pCriteria, pszTarget));
         apr_pool_cleanup_register(r->pool, pState, EndRequest, apr_pool_cleanup_null);
         apr_pool_userdata_setn(pState, STATE_KEY, nullptr, r->pool);
+        ap_set_module_config(r->request_config, &wendrake_module, pState);
         NotifyWorker(*pState, SF_NOTIFY_PREPROC_HEADERS, 0);
         if (pState->m_site.HasAnswer()) {
             pState->m_site.WriteAnswer();
@@ -196,8 +197,14 @@ CRequestState::CValuesSource::CValuesSource(request_rec* r)
                                         apr_table_get(r->headers_in, "Accept-Language")} {}
 
 CRequestState* StateOf(request_rec* r) {
+    // The request's own configuration is an array slot; the pool's data, a hash lookup by name, is where an
+    // internally redirected request (a new record, a new configuration, the same pool) finds the state.
+    if (void* pvState = ap_get_module_config(r->request_config, &wendrake_module))
+        return static_cast<CRequestState*>(pvState);
     void* pvState = nullptr;
     apr_pool_userdata_get(&pvState, STATE_KEY, r->pool);
+    if (pvState)
+        ap_set_module_config(r->request_config, &wendrake_module, pvState);
     return static_cast<CRequestState*>(pvState);
 }
 
