@@ -155,7 +155,7 @@ if [ "$pairs" != 0 ]; then
         ours=$(measure wendrake "style sheet (non-HTML)" "$css")
         stop
         printf '%s\n%s\n' "$plain" "$ours"
-        cost=$(awk -v a="$(awk '{print $5}' <<<"$plain")" -v b="$(awk '{print $5}' <<<"$ours")" \
+        cost=$(awk -v a="$(awk '{print $(NF - 2)}' <<<"$plain")" -v b="$(awk '{print $(NF - 2)}' <<<"$ours")" \
             'BEGIN {printf "%.1f", (a - b) * 100 / a}')
         costs+=("$cost")
         printf 'pair %d: the worker costs %s%%\n' "$n" "$cost"
