@@ -21,7 +21,7 @@ const char FIREFOX[] =
 std::vector<std::string> Notifications(const CApacheServer& server, const std::string& csUrl,
                                        size_t nAtLeast) {
     std::vector<std::string> vLines;
-    for (int nTry = 0; nTry < 100; ++nTry) {
+    for (int nTry = 0; nTry < 250; ++nTry) {
         vLines.clear();
         std::istringstream log(server.ReadFile("fake.log"));
         for (std::string csLine; std::getline(log, csLine);)

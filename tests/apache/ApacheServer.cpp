@@ -20,6 +20,7 @@ namespace {
 
 const char APACHE[] = "/usr/sbin/apache2";
 const char MODULES[] = "/usr/lib/apache2/modules";
+const char READY_FILE[] = "/wk-ready.txt";
 
 int FreePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -162,6 +163,7 @@ bool CApacheServer::StartOnce(const std::string& csWorker, const std::string& cs
     for (size_t nAt; (nAt = csOwn.find("@ROOT@")) != std::string::npos;)
         csOwn.replace(nAt, 6, m_csRoot);
     std::ofstream(m_csRoot + "/httpd.conf") << Config(m_csRoot, m_nPort, m_nUpstreamPort, csWorker, csOwn);
+    AddFile(READY_FILE, m_csRoot);
     m_pid = ::fork();
     if (m_pid == 0) {
         const int fd = ::open((m_csRoot + "/stderr.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -181,8 +183,9 @@ bool CApacheServer::StartOnce(const std::string& csWorker, const std::string& cs
             m_pid = -1;
             break;
         }
-        // Apache listens before its modules' start-up checks ran: ready is when it answers.
-        if (Get("/").m_nStatus > 0)
+        // Apache listens before its modules' start-up checks ran: ready is when it answers. The answer must
+        // be this server's own: a server of a test running beside this one may hold the port.
+        if (Get(READY_FILE).m_csBody == m_csRoot)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
