@@ -14,9 +14,11 @@ rm -rf "$install"
 cmake --install build --prefix "$install" >/dev/null
 
 root=$(mktemp -d /tmp/wendrake-apache.XXXXXX)
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-port=$(free_port)
-upstream=$(free_port)
+# Both sockets stay bound until both ports are known, so the two ports differ.
+read -r port upstream < <(python3 -c 'import socket
+s = [socket.socket() for _ in range(2)]
+for x in s: x.bind(("127.0.0.1", 0))
+print(*(x.getsockname()[1] for x in s))')
 sed -e "s|@ROOT@|$root|g" -e "s|@PORT@|$port|g" -e "s|@UPSTREAM_PORT@|$upstream|g" -e "s|@INSTALL@|$install|g" \
     -e "s|@SITE@|$install/Wendrake/apache/demo/site|g" -e "s|@APACHE_MODULES@|/usr/lib/apache2/modules|g" \
     "$install/Wendrake/apache/demo/httpd.conf.in" >"$root/httpd.conf"

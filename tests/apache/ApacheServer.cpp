@@ -14,7 +14,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -22,18 +24,24 @@ const char APACHE[] = "/usr/sbin/apache2";
 const char MODULES[] = "/usr/lib/apache2/modules";
 const char READY_FILE[] = "/wk-ready.txt";
 
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t cbAddress = sizeof(address);
-    int nPort = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &cbAddress) == 0)
-        nPort = ntohs(address.sin_port);
-    ::close(fd);
-    return nPort;
+// Two free ports, different: both sockets stay bound until both ports are known, or the kernel may hand out
+// the first one again.
+std::pair<int, int> FreePorts() {
+    int anPorts[2] = {0, 0};
+    int afd[2];
+    for (int i = 0; i < 2; ++i) {
+        afd[i] = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t cbAddress = sizeof(address);
+        if (::bind(afd[i], reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+            ::getsockname(afd[i], reinterpret_cast<sockaddr*>(&address), &cbAddress) == 0)
+            anPorts[i] = ntohs(address.sin_port);
+    }
+    for (const int fd : afd)
+        ::close(fd);
+    return {anPorts[0], anPorts[1]};
 }
 
 int Connect(int nPort) {
@@ -157,8 +165,7 @@ bool CApacheServer::Start(const std::string& csWorker, const std::string& csDire
 
 bool CApacheServer::StartOnce(const std::string& csWorker, const std::string& csDirectives,
                               std::string& csError, const std::vector<std::string>& vEnvironment) {
-    m_nPort = FreePort();
-    m_nUpstreamPort = FreePort();
+    std::tie(m_nPort, m_nUpstreamPort) = FreePorts();
     std::string csOwn = csDirectives;
     for (size_t nAt; (nAt = csOwn.find("@ROOT@")) != std::string::npos;)
         csOwn.replace(nAt, 6, m_csRoot);

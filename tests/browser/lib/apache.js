@@ -112,15 +112,22 @@ function writeConfig(sInstall, sRoot, ports) {
     fs.writeFileSync(path.join(sRoot, 'users'), `${USER}:{SHA}${sHash}\n`, { mode: 0o644 });
 }
 
-function freePort() {
-    return new Promise((resolve, reject) => {
-        const server = net.createServer();
-        server.on('error', reject);
-        server.listen(0, '127.0.0.1', () => {
-            const nPort = server.address().port;
-            server.close(() => resolve(nPort));
-        });
-    });
+// Free ports, all different: each stays bound until all are known, or the kernel may hand out one again.
+async function freePorts(nCount) {
+    const servers = [];
+    try {
+        for (let i = 0; i < nCount; i++) {
+            const server = net.createServer();
+            servers.push(server);
+            await new Promise((resolve, reject) => {
+                server.on('error', reject);
+                server.listen(0, '127.0.0.1', resolve);
+            });
+        }
+        return servers.map((server) => server.address().port);
+    } finally {
+        await Promise.all(servers.map((server) => new Promise((resolve) => server.close(() => resolve()))));
+    }
 }
 
 function sleepSync(nMs) {
@@ -201,7 +208,7 @@ class CApacheHost {
     // Another test may take a port between choosing and binding it: the server then starts on new ports.
     async start() {
         for (let nTry = 1; ; nTry++) {
-            const ports = [await freePort(), await freePort()];
+            const ports = await freePorts(2);
             writeConfig(this.install, this.root, ports);
             const sError = await this.run('start');
             if (!sError && await this.ready(ports[0])) {
